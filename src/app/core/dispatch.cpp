@@ -1,0 +1,1 @@
+// Filled in by the dispatch table and the file listing.

@@ -1,0 +1,44 @@
+// Everything an engine says to or asks of the user goes through this port: the window implements
+// it with real dialogs, the command line with flags and the terminal, tests with a script.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace qm {
+
+enum class Buttons { kOk, kOkCancel, kYesNo };
+enum class Answer { kOk, kCancel, kYes, kNo };
+
+class InteractionPort {
+ public:
+  virtual ~InteractionPort() = default;
+
+  // A modal message box; returns the button pressed (closing the box counts as Cancel/No).
+  virtual Answer Message(const std::string& text, const std::string& title, Buttons buttons) = 0;
+  // An input box; nullopt on Cancel.
+  virtual std::optional<std::string> Input(const std::string& prompt, const std::string& title,
+                                           const std::string& default_answer) = 0;
+
+  // The log: its whole text is replaced or read; the caret is moved to the end to scroll.
+  virtual std::string LogText() = 0;
+  virtual void SetLogText(const std::string& text) = 0;
+  virtual void ScrollLogToEnd() = 0;
+
+  virtual void SetProgressMax(double max) = 0;
+  virtual void SetProgressValue(double value) = 0;
+
+  // The status area: cleared, or one line printed below the previous ones.
+  virtual void ClearStatus() = 0;
+  virtual void PrintStatus(const std::string& line) = 0;
+
+  // The source folder and the file list, as the user left them.
+  virtual std::string SourceFolder() = 0;
+  virtual std::vector<std::string> FileList() = 0;
+
+  // The run ended normally with the result open: show it to the user.
+  virtual void ShowResult(const std::string& path) = 0;
+};
+
+}  // namespace qm

@@ -1,0 +1,56 @@
+// Reading and writing workbook files: the format is picked by content when reading and by the
+// file name's extension when writing.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "result.h"
+#include "workbook.h"
+
+namespace qm {
+
+enum class ContainerKind { kUnknown, kCompoundFile, kZip, kRawBiff };
+
+// Looks at the first bytes only.
+ContainerKind SniffContainer(const uint8_t* data, size_t size);
+
+struct ReadOptions {
+  // The engines only ever look at the first worksheet; skipping the others saves time.
+  bool first_worksheet_only = false;
+};
+
+// Reads the whole file (opened read-only) and hands it to the reader its content calls for.
+Result<std::unique_ptr<Workbook>> ReadWorkbookFile(const std::string& path,
+                                                   const ReadOptions& options = {});
+// The same for bytes already in memory; `name` is used in messages.
+Result<std::unique_ptr<Workbook>> ReadWorkbookBytes(const uint8_t* data, size_t size,
+                                                    const std::string& name,
+                                                    const ReadOptions& options = {});
+
+struct SaveResult {
+  std::string path;  // the file actually written
+  bool switched_to_xlsx = false;  // the content did not fit the .xls grid
+};
+
+// Writes `wb` to `path`: a temporary file beside the target, renamed into place. A name ending
+// in .xls is written as BIFF8 unless the content exceeds that grid, in which case the .xlsx name
+// with the same base is written instead and reported.
+Result<SaveResult> SaveWorkbookFile(const Workbook& wb, const std::string& path);
+
+// The readers and writers behind the functions above. Each returns an error naming `name` (or
+// `path`) and the reason.
+namespace xls {
+Result<std::unique_ptr<Workbook>> Read(const uint8_t* data, size_t size, const std::string& name,
+                                       const ReadOptions& options);
+Status Write(const Workbook& wb, const std::string& path);
+}  // namespace xls
+namespace xlsx {
+Result<std::unique_ptr<Workbook>> Read(const uint8_t* data, size_t size, const std::string& name,
+                                       const ReadOptions& options);
+Status Write(const Workbook& wb, const std::string& path);
+}  // namespace xlsx
+
+}  // namespace qm

@@ -1,0 +1,19 @@
+// File names are UTF-8 everywhere in the program; these convert at the filesystem boundary so
+// that Chinese names work on Windows too.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace qm {
+
+inline std::filesystem::path PathFromUtf8(const std::string& s) {
+  return std::filesystem::path(std::u8string(s.begin(), s.end()));
+}
+
+inline std::string PathToUtf8(const std::filesystem::path& p) {
+  std::u8string u = p.u8string();
+  return std::string(u.begin(), u.end());
+}
+
+}  // namespace qm

@@ -1,0 +1,68 @@
+// Failures of the spreadsheet layer travel as values: a code plus a detail that names the file
+// and the reason. Nothing in this layer throws across its boundary.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <variant>
+
+namespace qm {
+
+enum class ErrorCode {
+  kOk = 0,
+  kNotSupported,    // a format or operation this build cannot handle yet
+  kNotAWorkbook,    // the bytes are not a spreadsheet we know
+  kEncrypted,       // password protected with a password we do not know
+  kCorrupt,         // truncated or inconsistent container or record stream
+  kTooLarge,        // absurd dimensions, zip bombs, entity bombs
+  kIo,              // the operating system refused to read or write
+  kInvalidArgument  // a caller passed something out of range
+};
+
+const char* ErrorCodeName(ErrorCode code);
+
+struct Error {
+  ErrorCode code = ErrorCode::kOk;
+  std::string detail;  // names the file and the reason, ready to show to a user
+
+  std::string Message() const { return detail; }
+};
+
+// A status without a payload.
+class Status {
+ public:
+  Status() = default;
+  Status(Error e) : error_(std::move(e)) {}  // NOLINT: implicit by design
+  static Status Ok() { return Status(); }
+
+  bool ok() const { return error_.code == ErrorCode::kOk; }
+  explicit operator bool() const { return ok(); }
+  const Error& error() const { return error_; }
+
+ private:
+  Error error_;
+};
+
+// A value or an error.
+template <class T>
+class Result {
+ public:
+  Result(T value) : v_(std::move(value)) {}  // NOLINT: implicit by design
+  Result(Error e) : v_(std::move(e)) {}      // NOLINT: implicit by design
+
+  bool ok() const { return v_.index() == 0; }
+  explicit operator bool() const { return ok(); }
+  T& value() { return std::get<0>(v_); }
+  const T& value() const { return std::get<0>(v_); }
+  T& operator*() { return value(); }
+  T* operator->() { return &value(); }
+  const Error& error() const { return std::get<1>(v_); }
+  Status status() const { return ok() ? Status() : Status(error()); }
+
+ private:
+  std::variant<T, Error> v_;
+};
+
+inline Error MakeError(ErrorCode code, std::string detail) { return Error{code, std::move(detail)}; }
+
+}  // namespace qm

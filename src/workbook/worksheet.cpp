@@ -1,0 +1,473 @@
+#include "worksheet.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace qm {
+namespace {
+
+uint64_t BitsOf(double d) {
+  uint64_t b;
+  std::memcpy(&b, &d, sizeof b);
+  return b;
+}
+
+Cell MakeCell(int c, CellType t, uint64_t bits, uint16_t style) {
+  Cell cell;
+  cell.bits = bits;
+  cell.col = static_cast<uint16_t>(c);
+  cell.style = style;
+  cell.type = static_cast<uint32_t>(t);
+  cell.formula = 0;
+  return cell;
+}
+
+bool ColLess(const Cell& a, int c) { return a.col < c; }
+
+// Maps a merged range through a deletion of rows; `deleted_upto(r)` counts deleted rows <= r.
+// Returns false when the range disappears.
+template <class CountFn>
+bool ShiftMergeForDeletion(Range& m, CountFn deleted_upto) {
+  int before = deleted_upto(m.r1 - 1);
+  int upto = deleted_upto(m.r2);
+  int inside = upto - before;
+  if (inside == m.r2 - m.r1 + 1) return false;
+  m.r1 -= before;
+  m.r2 -= upto;
+  return !(m.r1 == m.r2 && m.c1 == m.c2);
+}
+
+}  // namespace
+
+Worksheet::Worksheet(std::string name, std::shared_ptr<StyleTable> styles)
+    : name_(std::move(name)), styles_(std::move(styles)) {
+  if (!styles_) styles_ = std::make_shared<StyleTable>();
+}
+
+// --- Reading -------------------------------------------------------------------------------
+
+const Cell* Worksheet::FindCell(int r, int c) const {
+  if (r < 1 || r > RowCount() || c < 1) return nullptr;
+  const auto& cells = rows_[static_cast<size_t>(r - 1)].cells;
+  // Most rows are filled from column 1 without gaps: try the direct slot first.
+  size_t guess = static_cast<size_t>(c - 1);
+  if (guess < cells.size() && cells[guess].col == c) return &cells[guess];
+  auto it = std::lower_bound(cells.begin(), cells.end(), c, ColLess);
+  return it != cells.end() && it->col == c ? &*it : nullptr;
+}
+
+CellValue Worksheet::ValueOf(const Cell& cell) const {
+  CellValue v;
+  v.type = cell.Type();
+  v.style = cell.style;
+  switch (v.type) {
+    case CellType::kNumber:
+      v.number = cell.number;
+      v.is_date = styles_->IsDateXf(cell.style);
+      v.date1904 = styles_->date1904;
+      break;
+    case CellType::kText:
+      v.text = strings_[cell.bits];
+      break;
+    case CellType::kBool:
+      v.number = cell.bits ? 1 : 0;
+      break;
+    case CellType::kError:
+      v.error = static_cast<uint8_t>(cell.bits);
+      break;
+    case CellType::kBlank:
+      break;
+  }
+  if (cell.formula) v.formula = formulas_[cell.formula - 1];
+  return v;
+}
+
+CellValue Worksheet::Cells(int r, int c) const {
+  const Cell* cell = FindCell(r, c);
+  return cell ? ValueOf(*cell) : CellValue{};
+}
+
+Range Worksheet::UsedRangeOrEmpty() const {
+  if (!used_valid_) {
+    Range u{0, 0, 0, 0};
+    for (size_t i = 0; i < rows_.size(); ++i) {
+      const auto& cells = rows_[i].cells;
+      if (cells.empty()) continue;
+      int r = static_cast<int>(i) + 1;
+      if (u.r1 == 0) {
+        u = {r, cells.front().col, r, cells.back().col};
+      } else {
+        u.r2 = r;
+        u.c1 = std::min<int>(u.c1, cells.front().col);
+        u.c2 = std::max<int>(u.c2, cells.back().col);
+      }
+    }
+    used_ = u;
+    used_valid_ = true;
+  }
+  return used_;
+}
+
+Range Worksheet::UsedRange() const {
+  Range u = UsedRangeOrEmpty();
+  return u.r1 == 0 ? Range{1, 1, 1, 1} : u;
+}
+
+void Worksheet::Touch(int r, int c) const {
+  if (!used_valid_) return;
+  if (used_.r1 == 0) {
+    used_ = {r, c, r, c};
+    return;
+  }
+  used_.r1 = std::min(used_.r1, r);
+  used_.r2 = std::max(used_.r2, r);
+  used_.c1 = std::min(used_.c1, c);
+  used_.c2 = std::max(used_.c2, c);
+}
+
+// --- Writing -------------------------------------------------------------------------------
+
+Status Worksheet::CheckBounds(int r, int c) const {
+  if (r < 1 || r > kMaxRows || c < 1 || c > kMaxCols)
+    return MakeError(ErrorCode::kInvalidArgument, "cell (" + std::to_string(r) + ", " +
+                                                      std::to_string(c) + ") of sheet \"" +
+                                                      name_ + "\" lies outside the grid");
+  return Status::Ok();
+}
+
+Row& Worksheet::RowFor(int r) {
+  if (static_cast<size_t>(r) > rows_.size()) rows_.resize(static_cast<size_t>(r));
+  return rows_[static_cast<size_t>(r - 1)];
+}
+
+Cell* Worksheet::FindOrInsert(int r, int c) {
+  auto& cells = RowFor(r).cells;
+  if (cells.empty() || cells.back().col < c) {
+    cells.push_back(MakeCell(c, CellType::kBlank, 0, 0));
+    return &cells.back();
+  }
+  auto it = std::lower_bound(cells.begin(), cells.end(), c, ColLess);
+  if (it != cells.end() && it->col == c) return &*it;
+  return &*cells.insert(it, MakeCell(c, CellType::kBlank, 0, 0));
+}
+
+Status Worksheet::SetTyped(int r, int c, CellType t, uint64_t bits, int style) {
+  if (auto st = CheckBounds(r, c); !st) return st;
+  Cell* cell = FindOrInsert(r, c);
+  cell->type = static_cast<uint32_t>(t);
+  cell->bits = bits;
+  cell->formula = 0;
+  if (style >= 0) cell->style = static_cast<uint16_t>(style);
+  Touch(r, c);
+  return Status::Ok();
+}
+
+Status Worksheet::SetNumber(int r, int c, double v, int style) {
+  return SetTyped(r, c, CellType::kNumber, BitsOf(v), style);
+}
+
+Status Worksheet::SetText(int r, int c, std::string_view v, int style) {
+  if (auto st = CheckBounds(r, c); !st) return st;
+  return SetTyped(r, c, CellType::kText, AddString(v), style);
+}
+
+Status Worksheet::SetBool(int r, int c, bool v, int style) {
+  return SetTyped(r, c, CellType::kBool, v ? 1 : 0, style);
+}
+
+Status Worksheet::SetError(int r, int c, uint8_t code, int style) {
+  return SetTyped(r, c, CellType::kError, code, style);
+}
+
+Status Worksheet::SetBlank(int r, int c, int style) {
+  if (auto st = CheckBounds(r, c); !st) return st;
+  if (r > RowCount()) {
+    if (style <= 0) return Status::Ok();
+    return SetTyped(r, c, CellType::kBlank, 0, style);
+  }
+  auto& cells = rows_[static_cast<size_t>(r - 1)].cells;
+  auto it = std::lower_bound(cells.begin(), cells.end(), c, ColLess);
+  bool exists = it != cells.end() && it->col == c;
+  int keep = style >= 0 ? style : (exists ? it->style : 0);
+  if (keep == 0) {
+    if (exists) {
+      cells.erase(it);
+      InvalidateUsed();
+    }
+    return Status::Ok();
+  }
+  return SetTyped(r, c, CellType::kBlank, 0, keep);
+}
+
+Status Worksheet::SetValue(int r, int c, const NewValue& v, int style) {
+  switch (v.type) {
+    case CellType::kNumber:
+      return SetNumber(r, c, v.number, style);
+    case CellType::kText:
+      return SetText(r, c, v.text, style);
+    case CellType::kBool:
+      return SetBool(r, c, v.number != 0, style);
+    case CellType::kError:
+      return SetError(r, c, v.error, style);
+    case CellType::kBlank:
+      break;
+  }
+  return SetBlank(r, c, style);
+}
+
+Status Worksheet::SetFormula(int r, int c, std::string_view formula) {
+  if (auto st = CheckBounds(r, c); !st) return st;
+  if (formulas_.size() >= kMaxFormulas)
+    return MakeError(ErrorCode::kTooLarge, "too many formulas in sheet \"" + name_ + "\"");
+  Cell* cell = FindOrInsert(r, c);
+  if (formula.empty()) {
+    cell->formula = 0;
+  } else {
+    formulas_.emplace_back(formula);
+    cell->formula = static_cast<uint32_t>(formulas_.size());
+  }
+  Touch(r, c);
+  return Status::Ok();
+}
+
+Status Worksheet::SetStyle(int r, int c, uint16_t style) {
+  if (auto st = CheckBounds(r, c); !st) return st;
+  const Cell* existing = FindCell(r, c);
+  if (!existing || existing->Type() == CellType::kBlank) return SetBlank(r, c, style);
+  FindOrInsert(r, c)->style = style;
+  return Status::Ok();
+}
+
+uint32_t Worksheet::AddString(std::string_view v) {
+  strings_.emplace_back(v);
+  return static_cast<uint32_t>(strings_.size() - 1);
+}
+
+void Worksheet::AppendCell(int r, Cell cell) {
+  if (r < 1 || r > kMaxRows || cell.col < 1 || cell.col > kMaxCols) return;
+  auto& cells = RowFor(r).cells;
+  if (cells.empty() || cells.back().col < cell.col) {
+    cells.push_back(cell);
+  } else {
+    auto it = std::lower_bound(cells.begin(), cells.end(), cell.col, ColLess);
+    if (it != cells.end() && it->col == cell.col)
+      *it = cell;
+    else
+      cells.insert(it, cell);
+  }
+  Touch(r, cell.col);
+}
+
+void Worksheet::AppendNumber(int r, int c, double v, uint16_t style) {
+  AppendCell(r, MakeCell(c, CellType::kNumber, BitsOf(v), style));
+}
+
+void Worksheet::AppendText(int r, int c, std::string_view v, uint16_t style) {
+  AppendCell(r, MakeCell(c, CellType::kText, AddString(v), style));
+}
+
+void Worksheet::AppendPooled(int r, int c, uint32_t string_index, uint16_t style) {
+  AppendCell(r, MakeCell(c, CellType::kText, string_index, style));
+}
+
+void Worksheet::DeleteRows(int r, int count) {
+  if (r < 1 || count < 1) return;
+  int last = r + count - 1;
+  if (r <= RowCount()) {
+    auto first = rows_.begin() + (r - 1);
+    rows_.erase(first, first + (std::min(last, RowCount()) - r + 1));
+  }
+  auto deleted_upto = [&](int x) { return x < r ? 0 : std::min(x, last) - r + 1; };
+  std::vector<Range> kept;
+  for (Range m : merges_)
+    if (ShiftMergeForDeletion(m, deleted_upto)) kept.push_back(m);
+  merges_.swap(kept);
+  if (used_valid_ && used_.r1 != 0 && r > used_.r2) return;
+  InvalidateUsed();
+}
+
+void Worksheet::DeleteRowSet(std::vector<int> rows) {
+  std::sort(rows.begin(), rows.end());
+  rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+  rows.erase(std::remove_if(rows.begin(), rows.end(), [](int x) { return x < 1; }), rows.end());
+  if (rows.empty()) return;
+  size_t out = 0, k = 0;
+  for (size_t i = 0; i < rows_.size(); ++i) {
+    if (k < rows.size() && rows[k] == static_cast<int>(i) + 1) {
+      ++k;
+      continue;
+    }
+    if (out != i) rows_[out] = std::move(rows_[i]);
+    ++out;
+  }
+  rows_.resize(out);
+  auto deleted_upto = [&](int x) {
+    return static_cast<int>(std::upper_bound(rows.begin(), rows.end(), x) - rows.begin());
+  };
+  std::vector<Range> kept;
+  for (Range m : merges_)
+    if (ShiftMergeForDeletion(m, deleted_upto)) kept.push_back(m);
+  merges_.swap(kept);
+  InvalidateUsed();
+}
+
+Status Worksheet::PasteFrom(const Worksheet& src, const Range& area, int r, int c) {
+  const int h = area.RowsCount(), w = area.ColumnsCount();
+  if (h < 1 || w < 1 || area.r1 < 1 || area.c1 < 1)
+    return MakeError(ErrorCode::kInvalidArgument, "empty or invalid range to paste");
+  if (r < 1 || c < 1 || r + h - 1 > kMaxRows || c + w - 1 > kMaxCols)
+    return MakeError(ErrorCode::kTooLarge,
+                     "pasting " + std::to_string(h) + " rows at row " + std::to_string(r) +
+                         " of sheet \"" + name_ + "\" goes beyond the largest grid (" +
+                         std::to_string(kMaxRows) + " rows × " + std::to_string(kMaxCols) +
+                         " columns)");
+  const bool same = &src == this;
+  const bool same_styles = src.styles_ == styles_;
+  std::vector<int32_t> style_map;
+  if (!same_styles) style_map.assign(src.styles_->xfs().size(), -1);
+  const int dc = c - area.c1;
+  const bool whole_rows = area.c1 == 1 && area.c2 == kMaxCols;
+
+  // Gather the block first, so that a paste onto an overlapping area of the same sheet reads
+  // the source as it was.
+  std::vector<std::vector<Cell>> block(static_cast<size_t>(h));
+  int ext_c1 = kMaxCols + 1, ext_c2 = 0, ext_r1 = 0, ext_r2 = 0;
+  for (int i = 0; i < h; ++i) {
+    const Row* row = src.RowAt(area.r1 + i);
+    if (!row) continue;
+    auto b = std::lower_bound(row->cells.begin(), row->cells.end(), area.c1, ColLess);
+    auto e = std::lower_bound(b, row->cells.end(), area.c2 + 1, ColLess);
+    auto& out = block[static_cast<size_t>(i)];
+    out.reserve(static_cast<size_t>(e - b));
+    for (auto it = b; it != e; ++it) {
+      Cell cell = *it;
+      cell.col = static_cast<uint16_t>(cell.col + dc);
+      if (!same_styles) {
+        int32_t& m = style_map[cell.style];
+        if (m < 0) m = styles_->Import(*src.styles_, cell.style);
+        cell.style = static_cast<uint16_t>(m);
+      }
+      if (!same) {
+        if (cell.Type() == CellType::kText) cell.bits = AddString(src.strings_[cell.bits]);
+        if (cell.formula) {
+          formulas_.push_back(src.formulas_[cell.formula - 1]);
+          cell.formula = static_cast<uint32_t>(formulas_.size());
+        }
+      }
+      out.push_back(cell);
+    }
+    if (!out.empty()) {
+      if (ext_r1 == 0) ext_r1 = r + i;
+      ext_r2 = r + i;
+      ext_c1 = std::min<int>(ext_c1, out.front().col);
+      ext_c2 = std::max<int>(ext_c2, out.back().col);
+    }
+  }
+
+  // Heights of whole rows travel with them.
+  std::vector<Row> heights;
+  if (whole_rows)
+    for (int i = 0; i < h; ++i) {
+      const Row* row = src.RowAt(area.r1 + i);
+      Row x;
+      if (row) x.height = row->height, x.custom_height = row->custom_height, x.hidden = row->hidden;
+      heights.push_back(std::move(x));
+    }
+
+  const Range dest{r, c, r + h - 1, c + w - 1};
+  const Range before = UsedRangeOrEmpty();
+  const bool clears_existing = before.r1 != 0 && dest.Intersects(before);
+
+  for (int i = 0; i < h; ++i) {
+    auto& in = block[static_cast<size_t>(i)];
+    const int dr = r + i;
+    if (in.empty() && dr > RowCount() && !(whole_rows && heights[static_cast<size_t>(i)].height))
+      continue;
+    Row& row = RowFor(dr);
+    auto& cells = row.cells;
+    if (cells.empty() || cells.back().col < c) {
+      cells.insert(cells.end(), in.begin(), in.end());
+    } else {
+      auto b = std::lower_bound(cells.begin(), cells.end(), c, ColLess);
+      auto e = std::lower_bound(b, cells.end(), dest.c2 + 1, ColLess);
+      b = cells.erase(b, e);
+      cells.insert(b, in.begin(), in.end());
+    }
+    if (whole_rows) {
+      const Row& hr = heights[static_cast<size_t>(i)];
+      row.height = hr.height;
+      row.custom_height = hr.custom_height;
+      row.hidden = hr.hidden;
+    }
+  }
+
+  // Merged ranges: those under the target area go, those inside the copied area come along.
+  std::vector<Range> kept;
+  for (const Range& m : merges_)
+    if (!m.Intersects(dest)) kept.push_back(m);
+  for (const Range& m : src.merges_)
+    if (m.r1 >= area.r1 && m.r2 <= area.r2 && m.c1 >= area.c1 && m.c2 <= area.c2)
+      kept.push_back(Range{m.r1 - area.r1 + r, m.c1 + dc, m.r2 - area.r1 + r, m.c2 + dc});
+  merges_.swap(kept);
+
+  if (clears_existing) {
+    InvalidateUsed();
+  } else if (ext_r1 != 0) {
+    Touch(ext_r1, ext_c1);
+    Touch(ext_r2, ext_c2);
+  }
+  return Status::Ok();
+}
+
+// --- Layout --------------------------------------------------------------------------------
+
+void Worksheet::SetColumnWidth(int c, double width) {
+  if (c < 1 || c > kMaxCols) return;
+  if (width <= 0)
+    col_widths_.erase(c);
+  else
+    col_widths_[c] = width;
+}
+
+double Worksheet::ColumnWidth(int c) const {
+  auto it = col_widths_.find(c);
+  return it == col_widths_.end() ? 0 : it->second;
+}
+
+void Worksheet::SetRowHeight(int r, double points) {
+  if (r < 1 || r > kMaxRows) return;
+  if (points <= 0 && r > RowCount()) return;
+  Row& row = RowFor(r);
+  row.height = static_cast<float>(points > 0 ? points : 0);
+  row.custom_height = points > 0;
+}
+
+double Worksheet::RowHeight(int r) const {
+  const Row* row = RowAt(r);
+  return row ? row->height : 0;
+}
+
+void Worksheet::AddMerge(const Range& area) {
+  if (area.r1 < 1 || area.c1 < 1 || area.r2 < area.r1 || area.c2 < area.c1) return;
+  if (area.r1 == area.r2 && area.c1 == area.c2) return;
+  merges_.push_back(area);
+}
+
+size_t Worksheet::CellCount() const {
+  size_t n = 0;
+  for (const auto& row : rows_) n += row.cells.size();
+  return n;
+}
+
+size_t Worksheet::MemoryBytes() const {
+  size_t n = rows_.capacity() * sizeof(Row);
+  for (const auto& row : rows_) n += row.cells.capacity() * sizeof(Cell);
+  n += strings_.capacity() * sizeof(std::string);
+  for (const auto& s : strings_)
+    if (s.capacity() > 15) n += s.capacity() + 1;
+  n += formulas_.capacity() * sizeof(std::string);
+  for (const auto& s : formulas_) n += s.capacity();
+  return n;
+}
+
+}  // namespace qm

@@ -1,0 +1,145 @@
+// A worksheet that stores only what is used: rows hold their cells sorted by column, texts and
+// formulas live in pools of the sheet.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "cell.h"
+#include "result.h"
+#include "style.h"
+
+namespace qm {
+
+constexpr int kMaxRows = 1048576;
+constexpr int kMaxCols = 16384;
+
+// A rectangle of cells, 1-based and inclusive.
+struct Range {
+  int r1 = 1, c1 = 1, r2 = 1, c2 = 1;
+
+  int RowsCount() const { return r2 - r1 + 1; }
+  int ColumnsCount() const { return c2 - c1 + 1; }
+  bool Contains(int r, int c) const { return r >= r1 && r <= r2 && c >= c1 && c <= c2; }
+  bool Intersects(const Range& o) const {
+    return r1 <= o.r2 && o.r1 <= r2 && c1 <= o.c2 && o.c1 <= c2;
+  }
+  bool operator==(const Range&) const = default;
+};
+
+struct Row {
+  std::vector<Cell> cells;  // sorted by column, no duplicates
+  float height = 0;         // points; 0 = the sheet's default height
+  bool custom_height = false;
+  bool hidden = false;
+};
+
+class Worksheet {
+ public:
+  Worksheet(std::string name, std::shared_ptr<StyleTable> styles);
+
+  const std::string& Name() const { return name_; }
+  void SetName(std::string name) { name_ = std::move(name); }
+  StyleTable& styles() { return *styles_; }
+  const StyleTable& styles() const { return *styles_; }
+  const std::shared_ptr<StyleTable>& shared_styles() const { return styles_; }
+
+  // --- Reading -----------------------------------------------------------------------------
+  // The value of a cell; a cell outside the grid or never written reads as blank.
+  CellValue Cells(int r, int c) const;
+  const Cell* FindCell(int r, int c) const;
+  CellValue ValueOf(const Cell& cell) const;
+  std::string_view TextOf(const Cell& cell) const { return strings_[cell.bits]; }
+  std::string_view FormulaOf(const Cell& cell) const {
+    return cell.formula ? std::string_view(formulas_[cell.formula - 1]) : std::string_view();
+  }
+
+  // The rectangle of cells that hold a value or a non-default format; A1 alone when nothing is
+  // used.
+  Range UsedRange() const;
+  bool IsEmpty() const { return UsedRangeOrEmpty().r1 == 0; }
+
+  // Direct row access for bulk work (readers, writers, engines). Rows past RowCount() are empty.
+  int RowCount() const { return static_cast<int>(rows_.size()); }
+  const Row* RowAt(int r) const {
+    return r >= 1 && r <= RowCount() ? &rows_[static_cast<size_t>(r - 1)] : nullptr;
+  }
+
+  // --- Writing -------------------------------------------------------------------------------
+  // Each setter keeps the cell's format when `style` is negative. Writing outside the grid
+  // returns an error.
+  Status SetNumber(int r, int c, double v, int style = -1);
+  Status SetText(int r, int c, std::string_view v, int style = -1);
+  Status SetBool(int r, int c, bool v, int style = -1);
+  Status SetError(int r, int c, uint8_t code, int style = -1);
+  // Clears the value; the cell stays only when it keeps a non-default format.
+  Status SetBlank(int r, int c, int style = -1);
+  Status SetValue(int r, int c, const NewValue& v, int style = -1);
+  // Attaches formula text (A1 notation, no "=") to a cell; its current value is the cached one.
+  Status SetFormula(int r, int c, std::string_view formula);
+  // Sets only the format.
+  Status SetStyle(int r, int c, uint16_t style);
+
+  // Fast path for readers that deliver cells row by row, left to right. Falls back to a sorted
+  // insert when the order is broken.
+  void AppendNumber(int r, int c, double v, uint16_t style);
+  void AppendText(int r, int c, std::string_view v, uint16_t style);
+  // Adds a text to the pool and returns its index, for AppendPooled (readers map a file's shared
+  // strings once).
+  uint32_t AddString(std::string_view v);
+  void AppendPooled(int r, int c, uint32_t string_index, uint16_t style);
+  void AppendCell(int r, Cell cell);
+
+  // Deletes `count` rows starting at r; the rows below move up.
+  void DeleteRows(int r, int count = 1);
+  // Deletes the given rows (any order, duplicates ignored) in one pass.
+  void DeleteRowSet(std::vector<int> rows);
+
+  // Copies the cells, formats and merged ranges of `area` of `src` so that its top-left lands
+  // at (r, c), replacing what was there (blanks in the source clear the target). Row heights
+  // travel when whole rows are copied. `src` may be this sheet.
+  Status PasteFrom(const Worksheet& src, const Range& area, int r, int c);
+
+  // --- Layout --------------------------------------------------------------------------------
+  // Column widths in characters of the default font (the unit both file formats use).
+  void SetColumnWidth(int c, double width);
+  double ColumnWidth(int c) const;  // 0 when the column has the default width
+  const std::map<int, double>& column_widths() const { return col_widths_; }
+  double default_column_width = 8.43;
+  double default_row_height = 13.5;  // points
+
+  void SetRowHeight(int r, double points);
+  double RowHeight(int r) const;  // 0 when the row has the default height
+
+  void AddMerge(const Range& area);
+  const std::vector<Range>& merges() const { return merges_; }
+
+  size_t CellCount() const;
+  size_t MemoryBytes() const;
+
+ private:
+  Row& RowFor(int r);
+  Cell* FindOrInsert(int r, int c);
+  Status CheckBounds(int r, int c) const;
+  Status SetTyped(int r, int c, CellType t, uint64_t bits, int style);
+  Range UsedRangeOrEmpty() const;  // r1 == 0 when nothing is used
+  void Touch(int r, int c) const;
+  void InvalidateUsed() const { used_valid_ = false; }
+
+  std::string name_;
+  std::shared_ptr<StyleTable> styles_;
+  std::vector<Row> rows_;
+  std::vector<std::string> strings_;
+  std::vector<std::string> formulas_;
+  std::map<int, double> col_widths_;
+  std::vector<Range> merges_;
+
+  mutable bool used_valid_ = true;
+  mutable Range used_{0, 0, 0, 0};
+};
+
+}  // namespace qm

@@ -1,0 +1,224 @@
+// The in-memory model: used range, paste, row deletion, merged ranges, styles across workbooks.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "workbook/application.h"
+#include "workbook/worksheet.h"
+
+namespace qm {
+namespace {
+
+std::shared_ptr<Worksheet> NewSheet() {
+  return std::make_shared<Worksheet>("S", std::make_shared<StyleTable>());
+}
+
+TEST(UsedRange, EmptySheetReportsA1AloneAndCountsOneRow) {
+  auto ws = NewSheet();
+  EXPECT_EQ(ws->UsedRange(), (Range{1, 1, 1, 1}));
+  EXPECT_EQ(ws->UsedRange().RowsCount(), 1);
+  EXPECT_TRUE(ws->IsEmpty());
+}
+
+TEST(UsedRange, NeedNotStartAtA1AndCountsFormatOnlyCells) {
+  auto ws = NewSheet();
+  ws->SetNumber(3, 2, 1);
+  ws->SetText(5, 4, "x");
+  EXPECT_EQ(ws->UsedRange(), (Range{3, 2, 5, 4}));
+  EXPECT_EQ(ws->UsedRange().RowsCount(), 3);
+  uint16_t bold = ws->styles().AddXf(Xf{.font = ws->styles().AddFont(Font{.bold = true})});
+  ws->SetBlank(8, 1, bold);  // a formatted blank counts
+  EXPECT_EQ(ws->UsedRange(), (Range{3, 1, 8, 4}));
+  ws->SetBlank(8, 1, 0);  // back to the default format: no longer used
+  EXPECT_EQ(ws->UsedRange(), (Range{3, 2, 5, 4}));
+}
+
+TEST(Cells, WriteReadAndReplaceKeepsFormatUnlessGiven) {
+  auto ws = NewSheet();
+  ws->SetNumber(1, 1, 2.5, 0);
+  ws->SetText(1, 3, "文本");
+  ws->SetBool(1, 2, true);
+  ws->SetError(2, 1, static_cast<uint8_t>(CellError::kNA));
+  EXPECT_EQ(ws->Cells(1, 1).number, 2.5);
+  EXPECT_EQ(ws->Cells(1, 3).text, "文本");
+  EXPECT_TRUE(ws->Cells(1, 2).IsBool());
+  EXPECT_TRUE(ws->Cells(2, 1).IsError());
+  EXPECT_TRUE(ws->Cells(9, 9).IsBlank());
+  EXPECT_TRUE(ws->Cells(0, 1).IsBlank());
+  EXPECT_FALSE(ws->SetNumber(kMaxRows + 1, 1, 1).ok());
+  EXPECT_FALSE(ws->SetNumber(1, kMaxCols + 1, 1).ok());
+  uint16_t date = ws->styles().AddXf(Xf{.num_fmt = 14});
+  ws->SetNumber(4, 1, 45000, date);
+  ws->SetNumber(4, 1, 45001);  // keeps the date format
+  EXPECT_TRUE(ws->Cells(4, 1).is_date);
+}
+
+TEST(Paste, OverExistingCellsReplacesTheAreaOnlyAndBlanksClear) {
+  auto src = NewSheet();
+  src->SetNumber(1, 1, 1);
+  src->SetNumber(2, 2, 4);  // (1,2) and (2,1) are blank in the source
+  auto dst = NewSheet();
+  for (int r = 1; r <= 3; ++r)
+    for (int c = 1; c <= 4; ++c) dst->SetNumber(r, c, 100 * r + c);
+  Application app;
+  app.Copy(src, src->UsedRange());
+  ASSERT_TRUE(app.PasteSpecial(*dst, 2, 2).ok());
+  EXPECT_EQ(dst->Cells(2, 2).number, 1);
+  EXPECT_TRUE(dst->Cells(2, 3).IsBlank());
+  EXPECT_TRUE(dst->Cells(3, 2).IsBlank());
+  EXPECT_EQ(dst->Cells(3, 3).number, 4);
+  EXPECT_EQ(dst->Cells(2, 1).number, 201);  // outside the area: untouched
+  EXPECT_EQ(dst->Cells(2, 4).number, 204);
+  EXPECT_EQ(dst->UsedRange(), (Range{1, 1, 3, 4}));
+}
+
+TEST(Paste, UsedRangeNotAtA1LandsWithItsTopLeftAtTheTarget) {
+  auto src = NewSheet();
+  src->SetText(3, 2, "h");
+  src->SetText(4, 3, "v");
+  auto dst = NewSheet();
+  dst->SetNumber(1, 1, 0);
+  ASSERT_TRUE(dst->PasteFrom(*src, src->UsedRange(), 2, 1).ok());
+  EXPECT_EQ(dst->Cells(2, 1).text, "h");
+  EXPECT_EQ(dst->Cells(3, 2).text, "v");
+  EXPECT_EQ(dst->UsedRange(), (Range{1, 1, 3, 2}));
+}
+
+TEST(Paste, WholeRowReplacesTheRowIncludingCellsBeyondTheSource) {
+  auto ws = NewSheet();
+  for (int c = 1; c <= 5; ++c) ws->SetNumber(2, c, c);
+  ws->SetNumber(5, 1, 9);
+  ws->SetRowHeight(5, 30);
+  Application app;
+  app.Copy(ws, Application::RowsOf(5));
+  ASSERT_TRUE(app.PasteSpecial(*ws, 2, 1).ok());
+  EXPECT_EQ(ws->Cells(2, 1).number, 9);
+  for (int c = 2; c <= 5; ++c) EXPECT_TRUE(ws->Cells(2, c).IsBlank()) << c;
+  EXPECT_EQ(ws->RowHeight(2), 30);
+  EXPECT_EQ(ws->Cells(5, 1).number, 9);  // the source row stays
+}
+
+TEST(Paste, BeyondTheGridIsAnErrorNotATruncation) {
+  auto src = NewSheet();
+  src->SetNumber(1, 1, 1);
+  src->SetNumber(3, 1, 1);
+  auto dst = NewSheet();
+  Status st = dst->PasteFrom(*src, src->UsedRange(), kMaxRows - 1, 1);
+  EXPECT_FALSE(st.ok());
+  EXPECT_EQ(st.error().code, ErrorCode::kTooLarge);
+}
+
+TEST(Paste, CarriesTextFormatsAndMergesAcrossWorkbooks) {
+  Workbook a, b;
+  Worksheet& s = a.AddWorksheet("A");
+  uint16_t red = a.styles().AddXf(
+      Xf{.font = a.styles().AddFont(Font{.bold = true, .color = Rgb(0xFF0000)}), .num_fmt = 14});
+  s.SetText(1, 1, "标题", red);
+  s.SetNumber(2, 1, 45000, red);
+  s.AddMerge({1, 1, 1, 3});
+  s.AddMerge({2, 2, 5, 2});  // sticks out of the copied area: stays behind
+  Worksheet& d = b.AddWorksheet("B");
+  d.AddMerge({10, 1, 10, 2});  // under the target: removed
+  ASSERT_TRUE(d.PasteFrom(s, Range{1, 1, 2, 3}, 10, 1).ok());
+  CellValue v = d.Cells(10, 1);
+  EXPECT_EQ(v.text, "标题");
+  const Xf& xf = b.styles().xf(v.style);
+  EXPECT_TRUE(b.styles().fonts()[xf.font].bold);
+  EXPECT_EQ(b.styles().fonts()[xf.font].color, Rgb(0xFF0000));
+  EXPECT_TRUE(d.Cells(11, 1).is_date);
+  ASSERT_EQ(d.merges().size(), 1u);
+  EXPECT_EQ(d.merges()[0], (Range{10, 1, 10, 3}));
+}
+
+TEST(Paste, CopyRemembersWidthsAndHeightsForTheCaller) {
+  auto ws = NewSheet();
+  ws->SetNumber(1, 1, 1);
+  ws->SetNumber(2, 3, 1);
+  ws->SetColumnWidth(2, 20);
+  ws->SetRowHeight(2, 25);
+  Application app;
+  app.Copy(ws, ws->UsedRange());
+  const CopiedRange* clip = app.Clipboard();
+  ASSERT_NE(clip, nullptr);
+  EXPECT_EQ(clip->column_widths, (std::vector<double>{0, 20, 0}));
+  EXPECT_EQ(clip->row_heights, (std::vector<double>{0, 25}));
+}
+
+TEST(DeleteRows, InsideAndBelowTheUsedRange) {
+  auto ws = NewSheet();
+  for (int r = 1; r <= 6; ++r) ws->SetNumber(r, 1, r);
+  ws->AddMerge({5, 1, 6, 2});
+  ws->DeleteRows(2);
+  EXPECT_EQ(ws->Cells(2, 1).number, 3);
+  EXPECT_EQ(ws->UsedRange().RowsCount(), 5);
+  EXPECT_EQ(ws->merges()[0], (Range{4, 1, 5, 2}));
+  ws->DeleteRows(100);  // far below: nothing moves
+  EXPECT_EQ(ws->UsedRange().RowsCount(), 5);
+  ws->DeleteRows(4);  // one row of a two-row merge: the merge shrinks to a row of two cells
+  EXPECT_EQ(ws->merges()[0], (Range{4, 1, 4, 2}));
+  ws->DeleteRows(4);
+  EXPECT_TRUE(ws->merges().empty());
+  EXPECT_EQ(ws->UsedRange(), (Range{1, 1, 3, 1}));
+}
+
+TEST(DeleteRows, RowSetMatchesOneByOneDeletion) {
+  auto a = NewSheet(), b = NewSheet();
+  for (int r = 1; r <= 50; ++r) {
+    a->SetNumber(r, 1 + r % 3, r);
+    b->SetNumber(r, 1 + r % 3, r);
+  }
+  std::vector<int> rows = {40, 3, 17, 18, 3, 50, 60};
+  a->DeleteRowSet(rows);
+  for (int r : {60, 50, 40, 18, 17, 3}) b->DeleteRows(r);
+  ASSERT_EQ(a->UsedRange(), b->UsedRange());
+  for (int r = 1; r <= 50; ++r)
+    for (int c = 1; c <= 3; ++c) EXPECT_EQ(a->Cells(r, c).number, b->Cells(r, c).number);
+}
+
+TEST(Application, OpenAndSaveFailuresNameTheFile) {
+  Application app;
+  auto missing = app.workbooks().Open("/nonexistent/月报.xls");
+  ASSERT_FALSE(missing.ok());
+  EXPECT_NE(missing.error().detail.find("/nonexistent/月报.xls"), std::string::npos);
+
+  auto dir = std::filesystem::temp_directory_path() / "qm_model_test";
+  std::filesystem::create_directories(dir);
+  auto html = dir / "page.xls";
+  std::ofstream(html) << "<html><body>not a workbook</body></html>";
+  auto bad = app.workbooks().Open(html.string());
+  ASSERT_FALSE(bad.ok());
+  EXPECT_EQ(bad.error().code, ErrorCode::kNotAWorkbook);
+  EXPECT_NE(bad.error().detail.find("page.xls"), std::string::npos);
+
+  Workbook* wb = app.workbooks().Add();
+  ASSERT_NE(wb->Worksheets(1), nullptr);
+  EXPECT_TRUE(wb->Worksheets(1)->IsEmpty());
+  auto saved = app.SaveAs(*wb, (dir / "no-such-folder" / "r.xls").string());
+  ASSERT_FALSE(saved.ok());
+  EXPECT_NE(saved.error().detail.find("no-such-folder"), std::string::npos);
+  app.Quit();
+  EXPECT_EQ(app.workbooks().Count(), 0);
+  std::filesystem::remove_all(dir);
+}
+
+TEST(Layering, NoQtHeaderUnderTheSpreadsheetLayerOrTheEngines) {
+  namespace fs = std::filesystem;
+  for (const char* sub : {"src/workbook", "src/merge"}) {
+    for (const auto& e : fs::recursive_directory_iterator(fs::path(QM_SOURCE_DIR) / sub)) {
+      if (!e.is_regular_file()) continue;
+      std::ifstream in(e.path());
+      std::string line;
+      while (std::getline(in, line)) {
+        auto p = line.find("#include");
+        if (p == std::string::npos) continue;
+        auto q = line.find_first_of("<\"", p);
+        ASSERT_FALSE(q != std::string::npos && q + 1 < line.size() && line[q + 1] == 'Q')
+            << e.path() << ": " << line;
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace qm
