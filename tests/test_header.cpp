@@ -6,7 +6,9 @@
 namespace qm {
 namespace {
 
-Worksheet Sheet() { return Worksheet("S", std::make_shared<StyleTable>()); }
+Worksheet Sheet() {
+  return Worksheet("S", std::make_shared<StyleTable>());
+}
 
 void FillRun(Worksheet& ws, int r, int from, int to) {
   for (int c = from; c <= to; ++c) ws.SetText(r, c, "h" + std::to_string(c));

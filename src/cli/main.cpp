@@ -2,7 +2,7 @@
 #include <CLI/CLI.hpp>
 #include <iostream>
 
-#include "workbook/io.h"
+#include "cli/dump.h"
 
 int main(int argc, char** argv) {
   CLI::App app{"Merges the workbooks of one folder into one result workbook."};
@@ -16,14 +16,7 @@ int main(int argc, char** argv) {
     int rc = app.exit(e);
     return rc == 0 ? 0 : 64;
   }
-  if (!dump.empty()) {
-    auto r = qm::ReadWorkbookFile(dump, {true});
-    if (!r) {
-      std::cerr << r.error().detail << "\n";
-      return 2;
-    }
-    return 0;
-  }
+  if (!dump.empty()) return qm::RunDump(dump, json);
   std::cerr << "nothing to do\n";
   return 64;
 }

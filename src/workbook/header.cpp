@@ -165,7 +165,8 @@ double ReadTypedNumber(const std::optional<std::string>& answer) {
   std::string num;
   if (i < s.size() && (s[i] == '+' || s[i] == '-')) num.push_back(s[i++]);
   bool any = false;
-  while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i]))) num.push_back(s[i++]), any = true;
+  while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i])))
+    num.push_back(s[i++]), any = true;
   if (i < s.size() && s[i] == '.') {
     num.push_back(s[i++]);
     while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i])))

@@ -112,7 +112,8 @@ Result<std::unique_ptr<Workbook>> ReadWorkbookFile(const std::string& path,
                                                    const ReadOptions& options) {
   std::ifstream in(PathFromUtf8(path), std::ios::binary);
   if (!in)
-    return MakeError(ErrorCode::kIo, path + ": cannot open the file (" + std::strerror(errno) + ")");
+    return MakeError(ErrorCode::kIo,
+                     path + ": cannot open the file (" + std::strerror(errno) + ")");
   std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
                              std::istreambuf_iterator<char>());
   if (in.bad()) return MakeError(ErrorCode::kIo, path + ": reading the file failed");

@@ -31,7 +31,7 @@ Result<std::unique_ptr<Workbook>> ReadWorkbookBytes(const uint8_t* data, size_t 
                                                     const ReadOptions& options = {});
 
 struct SaveResult {
-  std::string path;  // the file actually written
+  std::string path;               // the file actually written
   bool switched_to_xlsx = false;  // the content did not fit the .xls grid
 };
 

@@ -63,6 +63,8 @@ class Result {
   std::variant<T, Error> v_;
 };
 
-inline Error MakeError(ErrorCode code, std::string detail) { return Error{code, std::move(detail)}; }
+inline Error MakeError(ErrorCode code, std::string detail) {
+  return Error{code, std::move(detail)};
+}
 
 }  // namespace qm

@@ -79,8 +79,8 @@ std::string XfKey(const Xf& x) {
   std::memcpy(b + 6, &x.num_fmt, 2);
   b[8] = static_cast<char>(x.align.horizontal);
   b[9] = static_cast<char>(x.align.vertical);
-  b[10] = static_cast<char>(x.align.wrap | (x.align.shrink << 1) | (x.locked << 2) |
-                            (x.hidden << 3));
+  b[10] =
+      static_cast<char>(x.align.wrap | (x.align.shrink << 1) | (x.locked << 2) | (x.hidden << 3));
   b[11] = static_cast<char>(x.align.indent);
   b[12] = static_cast<char>(x.align.rotation);
   return std::string(b, 13);
@@ -164,11 +164,19 @@ StyleTable::StyleTable() {
 }
 
 // Fonts, fills and borders are few; a linear search is enough.
-uint16_t StyleTable::AddFont(const Font& f) { return AddUnique(fonts_, f); }
-uint16_t StyleTable::AddFill(const Fill& f) { return AddUnique(fills_, f); }
-uint16_t StyleTable::AddBorder(const Border& b) { return AddUnique(borders_, b); }
+uint16_t StyleTable::AddFont(const Font& f) {
+  return AddUnique(fonts_, f);
+}
+uint16_t StyleTable::AddFill(const Fill& f) {
+  return AddUnique(fills_, f);
+}
+uint16_t StyleTable::AddBorder(const Border& b) {
+  return AddUnique(borders_, b);
+}
 
-void StyleTable::SetDefaultFont(const Font& f) { fonts_[0] = f; }
+void StyleTable::SetDefaultFont(const Font& f) {
+  fonts_[0] = f;
+}
 
 uint16_t StyleTable::AddNumFmt(std::string_view fmt) {
   for (const auto& [id, text] : num_fmts_)

@@ -14,7 +14,9 @@ namespace qm {
 // Colours are 0xAARRGGBB; 0 means "automatic" (the program's default colour).
 using Color = uint32_t;
 constexpr Color kAutoColor = 0;
-constexpr Color Rgb(uint32_t rgb) { return 0xFF000000u | (rgb & 0xFFFFFFu); }
+constexpr Color Rgb(uint32_t rgb) {
+  return 0xFF000000u | (rgb & 0xFFFFFFu);
+}
 
 struct Font {
   std::string name = "宋体";

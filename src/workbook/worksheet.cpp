@@ -22,7 +22,9 @@ Cell MakeCell(int c, CellType t, uint64_t bits, uint16_t style) {
   return cell;
 }
 
-bool ColLess(const Cell& a, int c) { return a.col < c; }
+bool ColLess(const Cell& a, int c) {
+  return a.col < c;
+}
 
 // Maps a merged range through a deletion of rows; `deleted_upto(r)` counts deleted rows <= r.
 // Returns false when the range disappears.
@@ -130,8 +132,8 @@ void Worksheet::Touch(int r, int c) const {
 Status Worksheet::CheckBounds(int r, int c) const {
   if (r < 1 || r > kMaxRows || c < 1 || c > kMaxCols)
     return MakeError(ErrorCode::kInvalidArgument, "cell (" + std::to_string(r) + ", " +
-                                                      std::to_string(c) + ") of sheet \"" +
-                                                      name_ + "\" lies outside the grid");
+                                                      std::to_string(c) + ") of sheet \"" + name_ +
+                                                      "\" lies outside the grid");
   return Status::Ok();
 }
 
@@ -316,11 +318,11 @@ Status Worksheet::PasteFrom(const Worksheet& src, const Range& area, int r, int 
   if (h < 1 || w < 1 || area.r1 < 1 || area.c1 < 1)
     return MakeError(ErrorCode::kInvalidArgument, "empty or invalid range to paste");
   if (r < 1 || c < 1 || r + h - 1 > kMaxRows || c + w - 1 > kMaxCols)
-    return MakeError(ErrorCode::kTooLarge,
-                     "pasting " + std::to_string(h) + " rows at row " + std::to_string(r) +
-                         " of sheet \"" + name_ + "\" goes beyond the largest grid (" +
-                         std::to_string(kMaxRows) + " rows × " + std::to_string(kMaxCols) +
-                         " columns)");
+    return MakeError(ErrorCode::kTooLarge, "pasting " + std::to_string(h) + " rows at row " +
+                                               std::to_string(r) + " of sheet \"" + name_ +
+                                               "\" goes beyond the largest grid (" +
+                                               std::to_string(kMaxRows) + " rows × " +
+                                               std::to_string(kMaxCols) + " columns)");
   const bool same = &src == this;
   const bool same_styles = src.styles_ == styles_;
   std::vector<int32_t> style_map;

@@ -1,0 +1,25 @@
+// The listing of a source folder, shared by the window and the command line.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace qm {
+
+// Fills `names` with the bare names of the regular files of `path` that match `pattern` (a
+// wildcard such as "*.xls", compared without case) and returns true; leaves `names` alone and
+// returns false when nothing matched. Names are in the order a Windows folder lists them.
+bool GetFileList(const std::string& path, std::vector<std::string>& names,
+                 const std::string& pattern);
+
+// The workbooks of a folder as the file list shows them: *.xls, *.xlsx and *.xlsm in any case,
+// without "~$" lock files, in Windows order. Empty when there are none.
+std::vector<std::string> ListWorkbooks(const std::string& folder);
+
+// "folder" with the platform's separator appended when missing.
+std::string WithTrailingSeparator(const std::string& folder);
+
+// The message shown when a folder holds no workbooks.
+constexpr const char* kNoWorkbooksMessage = "在程序所在文件夹下没有找到EXCEL文件";
+
+}  // namespace qm

@@ -1,1 +1,0 @@
-#include "port.h"
