@@ -1,0 +1,33 @@
+// Formulas travel as A1 text (without the leading "="), the form .xlsx stores. These functions
+// move them as a spreadsheet program does when cells are pasted elsewhere or rows are deleted,
+// and translate the binary format's token arrays to and from that text.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qm {
+
+// The formula as it reads after its cell moved by (drow, dcol): relative references move with
+// it, absolute ones ($A$1) stay; a reference pushed off the grid becomes #REF!. nullopt when the
+// text cannot be carried faithfully (references to other sheets or workbooks, defined names,
+// anything outside the supported set); callers then keep the cached value only.
+std::optional<std::string> ShiftFormula(std::string_view a1, int drow, int dcol);
+
+// The formula of a cell after rows [first, first + count) were deleted from its sheet: references
+// below move up, references to deleted rows become #REF!, areas spanning them shrink. nullopt as
+// above.
+std::optional<std::string> FormulaAfterRowDeletion(std::string_view a1, int first, int count);
+
+// A BIFF8 token array (rgce) of the cell at (row, col) (1-based) as A1 text, nullopt when a token
+// is outside the supported set.
+std::optional<std::string> DecodeBiff8Formula(std::span<const uint8_t> rgce, int row, int col);
+
+// A1 text compiled to a BIFF8 token array for the cell at (row, col); nullopt when unsupported.
+std::optional<std::vector<uint8_t>> EncodeBiff8Formula(std::string_view a1, int row, int col);
+
+}  // namespace qm
