@@ -246,7 +246,7 @@ void Form1::BuildControls() {
   WebBrowser1 = new WebPanel(this);
   named(WebBrowser1, "WebBrowser1");
   WebBrowser1->setGeometry(Twips(120, 6360, 10935, 1695));
-  connect(WebBrowser1, &QTextBrowser::sourceChanged, this, &Form1::WebBrowser1_DocumentComplete);
+  connect(WebBrowser1, &WebPanel::documentComplete, this, &Form1::WebBrowser1_DocumentComplete);
 
   // Wider than the window and reaching past its bottom edge: it is clipped there.
   Picture2 = new PictureBox(this);

@@ -16,6 +16,11 @@ QString WebPanel::LocationName() const {
   return title.isEmpty() ? source().toString() : title;
 }
 
+void WebPanel::doSetSource(const QUrl& name, QTextDocument::ResourceType type) {
+  QTextBrowser::doSetSource(name, type);
+  emit documentComplete();
+}
+
 QVariant WebPanel::loadResource(int type, const QUrl& name) {
   // The blank page has no file behind it.
   if (name.scheme() == QLatin1String("about"))

@@ -15,7 +15,12 @@ class WebPanel : public QTextBrowser {
   // The "location name" of the shown page: its title, or the address when it has none.
   QString LocationName() const;
 
+ signals:
+  // A page has been loaded and shown; its title is readable now.
+  void documentComplete();
+
  protected:
+  void doSetSource(const QUrl& name, QTextDocument::ResourceType type) override;
   QVariant loadResource(int type, const QUrl& name) override;
 };
 
