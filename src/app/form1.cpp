@@ -329,6 +329,7 @@ void Form1::LoadFolder(const QString& folder) {
   for (const auto& n : FileNames) List1->addItem(Q(n));
   List1->setCurrentRow(0);
   Text1->setText(Q(f));
+  Text1->setCursorPosition(0);  // a long folder shows its beginning, as a text box does
 }
 
 void Form1::Command1_Click() {
@@ -494,7 +495,7 @@ void Form1::SetLogText(const std::string& text) {
   const std::string old = LogText();
   log_text_ = text;
   ShowLog(old, text);
-  Pump();
+  Pump(Text2->viewport());
 }
 
 void Form1::ShowLog(const std::string& old_text, const std::string& text) {
@@ -518,7 +519,7 @@ void Form1::ShowLog(const std::string& old_text, const std::string& text) {
 void Form1::ScrollLogToEnd() {
   Text2->moveCursor(QTextCursor::End);
   Text2->ensureCursorVisible();
-  Pump();
+  Pump(Text2->viewport());
 }
 
 void Form1::SetProgressMax(double max) {
@@ -530,7 +531,7 @@ void Form1::SetProgressValue(double value) {
   progress_value_ = value;
   const double share = progress_max_ > 0 ? std::clamp(value / progress_max_, 0.0, 1.0) : 0.0;
   ProgressBar1->setValue(static_cast<int>(std::lround(share * ProgressBar1->maximum())));
-  Pump();
+  Pump(ProgressBar1);
 }
 
 void Form1::ClearStatus() {
@@ -539,7 +540,7 @@ void Form1::ClearStatus() {
 
 void Form1::PrintStatus(const std::string& line) {
   Picture1->Print(Q(line));
-  Pump();
+  Pump(Picture1);
 }
 
 std::string Form1::SourceFolder() {
@@ -557,10 +558,12 @@ void Form1::ShowResult(const std::string& path) {
   result_to_show_ = path;
 }
 
-void Form1::Pump() {
+void Form1::Pump(QWidget* changed) {
   if (!running_) return;
-  // Keeps the window painted during a long run; input to it is swallowed by the event filter.
-  // A few repaints a second are enough, and cheap next to reading workbooks.
+  // The control that changed is painted at once, as a direct property write would show it.
+  if (changed->isVisible()) changed->repaint();
+  // The rest of the window (uncovered after a dialog, say) is kept painted a few times a
+  // second; input to it meanwhile is swallowed by the event filter.
   if (pump_clock_.isValid() && pump_clock_.elapsed() < 50) return;
   QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
   pump_clock_.restart();

@@ -115,7 +115,7 @@ class Form1 : public QWidget, public InteractionPort {
   void BuildControls();
   QRect Twips(int left, int top, int width, int height) const;
   void ShowLog(const std::string& old_text, const std::string& text);
-  void Pump();
+  void Pump(QWidget* changed);
 
   Form1Hooks hooks_;
   HeaderState header_;

@@ -1,5 +1,6 @@
 // The window driven through its real widgets and dialogs.
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QGroupBox>
 #include <QLabel>
@@ -74,6 +75,8 @@ class Form1Test : public QObject {
   void startUpWithoutWorkbooksSaysSoOnce();
   void addListsTheWholeFolderOfTheChosenFile();
   void deleteRemovesTheSelectedEntries();
+  void deleteWithTheCaretOffTheOnlySelectedEntryRemovesTheSelectedOne();
+  void deleteDoesNothingWithoutACurrentEntry();
   void doubleClickMovesAnEntryToTheTop();
   void optionCaptionsFollowTheKind();
   void everyRowOfTheTableStartsItsEngine();
@@ -241,11 +244,37 @@ void Form1Test::deleteRemovesTheSelectedEntries() {
   QCOMPARE(list->selectedItems().size(), qsizetype(3));
   QTest::mouseClick(w->Command2, Qt::LeftButton);
   QCOMPARE(Entries(list), QStringList({"3.xls"}));
+}
 
-  // No current entry: nothing happens.
-  list->setCurrentRow(-1);
+// Ctrl-click can leave the caret on an entry that is not selected; the selected entry is the
+// one the user means, and the one that goes.
+void Form1Test::deleteWithTheCaretOffTheOnlySelectedEntryRemovesTheSelectedOne() {
+  QTemporaryDir dir;
+  Touch(dir.path(), {"1.xls", "2.xls", "3.xls"});
+  Recorded rec;
+  auto w = MakeWindow(rec, dir.path());
+  w->Load();
+  QListWidget* list = w->List1;
+  list->setCurrentRow(2);
+  list->setCurrentRow(0, QItemSelectionModel::NoUpdate);
+  QCOMPARE(list->currentRow(), 0);
+  QCOMPARE(list->selectedItems().size(), qsizetype(1));
   QTest::mouseClick(w->Command2, Qt::LeftButton);
-  QCOMPARE(list->count(), 1);
+  QCOMPARE(Entries(list), QStringList({"1.xls", "2.xls"}));
+}
+
+void Form1Test::deleteDoesNothingWithoutACurrentEntry() {
+  QTemporaryDir dir;
+  Touch(dir.path(), {"1.xls", "2.xls"});
+  Recorded rec;
+  auto w = MakeWindow(rec, dir.path());
+  w->Load();
+  QListWidget* list = w->List1;
+  list->selectionModel()->setCurrentIndex(QModelIndex(), QItemSelectionModel::NoUpdate);
+  QCOMPARE(list->currentRow(), -1);
+  QCOMPARE(list->selectedItems().size(), qsizetype(1));
+  QTest::mouseClick(w->Command2, Qt::LeftButton);
+  QCOMPARE(list->count(), 2);
 }
 
 void Form1Test::doubleClickMovesAnEntryToTheTop() {
@@ -453,6 +482,7 @@ void Form1Test::errorPageOnTheMainPanelTurnsBlank() {
 
 void Form1Test::wholeMergeThroughTheRealDialogs() {
   QTemporaryDir dir;
+  QDir(dir.path()).mkdir("合并结果");
   const QStringList names = {"一月.xls", "二月.xls"};
   for (int f = 0; f < names.size(); ++f) {
     Workbook wb;
@@ -501,13 +531,15 @@ void Form1Test::screenshot() {
   const QString out = qEnvironmentVariable("QM_WINDOW_SHOT");
   if (out.isEmpty()) QSKIP("set QM_WINDOW_SHOT to save a picture of the window");
   const QString examples = QString(QM_SOURCE_DIR) + "/examples/monthly";
-  QTemporaryDir fallback;
-  Touch(fallback.path(), {"一月.xls", "二月.xls", "三月.xls"});
+  QTemporaryDir tmp;
+  const QString fallback = tmp.path() + "/examples/monthly";
+  QDir().mkpath(fallback);
+  Touch(fallback, {"一月.xls", "二月.xls", "三月.xls"});
   Recorded rec;
   auto w = MakeWindow(rec, QString());
   DialogScript dialogs;
   dialogs.AnswerTheRestWithDefaults();
-  w->Load(QFileInfo::exists(examples) ? examples : fallback.path());
+  w->Load(QFileInfo::exists(examples) ? examples : fallback);
   w->show();
   QVERIFY(QTest::qWaitForWindowExposed(w.get()));
   QTest::qWait(300);
