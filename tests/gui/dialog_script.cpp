@@ -6,6 +6,7 @@
 #include <QInputDialog>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTest>
 
 namespace {
 
@@ -47,7 +48,8 @@ DialogScript& DialogScript::Press(const QString& caption) {
     auto* box = qobject_cast<QMessageBox*>(w);
     if (!box) return qobject_cast<QDialog*>(w)->reject();
     for (QAbstractButton* b : box->buttons())
-      if (b->text() == caption) return b->click();
+      // A real click, so it passes every event filter the window has installed.
+      if (b->text() == caption) return QTest::mouseClick(b, Qt::LeftButton);
     box->reject();
   });
   return *this;

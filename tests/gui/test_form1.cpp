@@ -380,6 +380,9 @@ void Form1Test::runRepaintsButIgnoresInputAndReentry() {
   Recorded rec;
   Form1* self = nullptr;
   int clicks_seen = 0;
+  Answer answer = Answer::kOk;
+  DialogScript dialogs;
+  dialogs.Press("取消");
   auto w = MakeWindow(rec, dir.path(), [&](MergeContext& ctx) {
     ctx.port.SetProgressMax(4);
     ctx.port.SetProgressValue(1);
@@ -391,6 +394,8 @@ void Form1Test::runRepaintsButIgnoresInputAndReentry() {
     QTest::mouseClick(self->Command2, Qt::LeftButton);
     QTest::keyClick(self->List1, Qt::Key_Delete);
     QTest::qWait(80);  // long enough for a repaint pass
+    // The run's own dialogs still take clicks.
+    answer = ctx.port.Message("继续吗？", "合并提示", Buttons::kOkCancel);
     ctx.port.SetProgressValue(3);
     clicks_seen = self->List1->count();
     ctx.port.PrintStatus("已退出合并操作！");
@@ -403,6 +408,8 @@ void Form1Test::runRepaintsButIgnoresInputAndReentry() {
   QTest::mouseClick(w->Command7, Qt::LeftButton);
   QCOMPARE(rec.runs.size(), size_t(1));
   QCOMPARE(clicks_seen, 3);
+  QCOMPARE(answer, Answer::kCancel);
+  QCOMPARE(dialogs.unexpected, 0);
   QCOMPARE(w->List1->count(), 3);
   QCOMPARE(w->ProgressMax(), 4.0);
   QCOMPARE(w->ProgressValue(), 3.0);
