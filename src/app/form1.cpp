@@ -473,6 +473,10 @@ std::optional<std::string> Form1::Input(const std::string& prompt, const std::st
   dialog.setInputMode(QInputDialog::TextInput);
   dialog.setWindowTitle(Q(title.empty() ? kAppTitle : title));
   dialog.setLabelText(DialogText(prompt));
+  // A header list of many columns makes a long prompt: it wraps instead of widening the box
+  // past the screen.
+  for (QLabel* label : dialog.findChildren<QLabel*>()) label->setWordWrap(true);
+  dialog.setMinimumWidth(360);
   dialog.setTextValue(Q(default_answer));
   dialog.setOkButtonText(QStringLiteral("确定"));
   dialog.setCancelButtonText(QStringLiteral("取消"));
