@@ -1,10 +1,576 @@
-#include "form1.h"
+#include "app/form1.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QInputDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QScrollBar>
+#include <QTextCursor>
+#include <QUrl>
+#include <algorithm>
+#include <cmath>
+
+#include "app/app_icon.h"
+#include "app/core/file_list.h"
+#include "app/picture_box.h"
+#include "app/web_panel.h"
+
+// Resources compiled into a static library need an explicit hook to be linked in.
+static void InitResources() {
+  Q_INIT_RESOURCE(quillmere);
+}
 
 namespace qm {
 
-Form1::Form1(QWidget* parent) : QWidget(parent) {
+namespace {
+
+constexpr const char* kAppTitle = "合并";
+constexpr const char* kCrLf = "\r\n";
+// The shipped pages live together, as they would in one folder of a web site.
+constexpr const char* kPagesBase = "qrc:/web/";
+
+QString Q(const std::string& s) {
+  return QString::fromStdString(s);
+}
+
+// Font faces as the window names them, followed by faces that carry the same style on systems
+// without them; the Noto CJK faces are the last resort that Debian ships.
+const QStringList kSongti = {
+    "宋体", "SimSun", "NSimSun", "AR PL UMing CN", "Noto Serif CJK SC", "Noto Sans CJK SC"};
+const QStringList kLishu = {"隶书", "LiSu", "STLiti", "Noto Serif CJK SC", "Noto Sans CJK SC"};
+const QStringList kKaiti = {
+    "楷体_GB2312",       "KaiTi_GB2312",    "楷体", "KaiTi", "STKaiti", "AR PL UKai CN",
+    "Noto Serif CJK SC", "Noto Sans CJK SC"};
+
+QFont Face(const QStringList& families, double points, bool bold = false) {
+  QFont f;
+  f.setFamilies(families);
+  f.setPointSizeF(points);
+  f.setBold(bold);
+  return f;
+}
+
+// A message text as a dialog shows it: CR LF and a lone CR both break the line.
+QString DialogText(const std::string& s) {
+  QString t = Q(s);
+  t.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  t.replace(QChar('\r'), QChar('\n'));
+  return t;
+}
+
+// The log as the text box shows it: CR LF breaks the line, a lone CR shows nothing.
+QString LogDisplay(const std::string& s) {
+  QString t = Q(s);
+  t.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  t.remove(QChar('\r'));
+  return t;
+}
+
+bool IsUserInput(QEvent::Type t) {
+  switch (t) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseMove:
+    case QEvent::Wheel:
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::Shortcut:
+    case QEvent::ShortcutOverride:
+    case QEvent::ContextMenu:
+    case QEvent::TouchBegin:
+    case QEvent::TouchUpdate:
+    case QEvent::TouchEnd:
+    case QEvent::TabletPress:
+    case QEvent::TabletRelease:
+    case QEvent::DragEnter:
+    case QEvent::DragMove:
+    case QEvent::Drop:
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
+Form1::Form1(Form1Hooks hooks, QWidget* parent) : QWidget(parent), hooks_(std::move(hooks)) {
+  InitResources();
+  if (!hooks_.run_engine) hooks_.run_engine = RunChoice;
+  if (!hooks_.open_result)
+    hooks_.open_result = [](const std::string& path) {
+      QDesktopServices::openUrl(QUrl::fromLocalFile(Q(path)));
+    };
+  setObjectName(QStringLiteral("Form1"));
   setWindowTitle(QStringLiteral("ExcelQuillmere"));
-  resize(746, 568);
+  setWindowIcon(AppIcon());
+  // Controls without a font of their own use the window's.
+  setFont(Face(kSongti, 9));
+  BuildControls();
+  setFixedSize(Twips(0, 0, 11190, 8520).size());
+  if (QScreen* s = screen()) move(s->availableGeometry().center() - rect().center());
+}
+
+Form1::~Form1() {
+  qApp->removeEventFilter(this);
+}
+
+QRect Form1::Twips(int left, int top, int width, int height) const {
+  // 1440 twips to the inch, at the screen's logical resolution.
+  const double dx = logicalDpiX() / 1440.0, dy = logicalDpiY() / 1440.0;
+  return QRect(static_cast<int>(std::lround(left * dx)), static_cast<int>(std::lround(top * dy)),
+               static_cast<int>(std::lround(width * dx)),
+               static_cast<int>(std::lround(height * dy)));
+}
+
+void Form1::BuildControls() {
+  auto named = [](QWidget* w, const char* name) {
+    w->setObjectName(QString::fromLatin1(name));
+    return w;
+  };
+
+  Label1 = new QLabel(QStringLiteral("ExcelQuillmere(Excel文档多合一)"), this);
+  named(Label1, "Label1");
+  Label1->setGeometry(Twips(2160, 240, 7575, 375));
+  Label1->setFont(Face(kLishu, 18, true));
+  {
+    QPalette pal = Label1->palette();
+    pal.setColor(QPalette::WindowText, QColor(192, 64, 0));
+    Label1->setPalette(pal);
+  }
+
+  Text1 = new QLineEdit(this);
+  named(Text1, "Text1");
+  Text1->setGeometry(Twips(120, 960, 3495, 375));
+  Text1->setFont(Face(kSongti, 10.5, true));
+  {
+    QPalette pal = Text1->palette();
+    pal.setColor(QPalette::Base, QColor(192, 255, 192));
+    Text1->setPalette(pal);
+  }
+
+  List1 = new QListWidget(this);
+  named(List1, "List1");
+  List1->setGeometry(Twips(120, 1320, 3495, 4890));
+  List1->setFont(Face(kSongti, 10.5));
+  List1->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  connect(List1, &QListWidget::itemDoubleClicked, this, &Form1::List1_DblClick);
+
+  auto button = [&](const char* name, const QString& caption, QRect r) {
+    auto* b = new QPushButton(caption, this);
+    named(b, name);
+    b->setGeometry(r);
+    b->setAutoDefault(false);
+    return b;
+  };
+  Command1 = button("Command1", QStringLiteral("添　加"), Twips(3720, 960, 1215, 495));
+  Command2 = button("Command2", QStringLiteral("删　除"), Twips(3720, 1680, 1215, 495));
+  Command7 = button("Command7", QStringLiteral("开始合并"), Twips(3720, 4920, 1215, 495));
+  Command6 = button("Command6", QStringLiteral("使用说明"), Twips(3720, 5640, 1215, 495));
+  connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
+  connect(Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
+  connect(Command7, &QPushButton::clicked, this, &Form1::Command7_Click);
+  connect(Command6, &QPushButton::clicked, this, &Form1::Command6_Click);
+
+  Frame1 = new QGroupBox(this);
+  named(Frame1, "Frame1");
+  Frame1->setGeometry(Twips(3720, 2280, 1215, 1335));
+  Frame2 = new QGroupBox(this);
+  named(Frame2, "Frame2");
+  Frame2->setGeometry(Twips(3720, 3720, 1215, 975));
+
+  // An option button keeps its place and width; where the font's line is taller than the
+  // button, the button grows about its own middle so the caption is not cut.
+  auto option = [&](QGroupBox* frame, const QString& name, const QString& caption, QRect r) {
+    auto* b = new QRadioButton(caption, frame);
+    b->setObjectName(name);
+    const int need = b->sizeHint().height();
+    if (need > r.height()) {
+      const int mid = r.top() + r.height() / 2;
+      r = QRect(r.left(), mid - need / 2, r.width(), need);
+    }
+    b->setGeometry(r);
+    return b;
+  };
+  const char* kinds[] = {"纵向拼接", "覆盖合并", "智能合并"};
+  for (int i = 0; i < 3; ++i) {
+    Option1[i] = option(Frame1, QStringLiteral("Option1_%1").arg(i), QString::fromUtf8(kinds[i]),
+                        Twips(90, 240 + 360 * i, 1095, 180));
+    connect(Option1[i], &QRadioButton::clicked, this, [this, i] { Option1_Click(i); });
+  }
+  const auto variants = VariantCaptions(0);
+  for (int i = 0; i < 2; ++i)
+    Option2[i] = option(Frame2, QStringLiteral("Option2_%1").arg(i), Q(variants[i]),
+                        Twips(90, 240 + 360 * i, 1095, 255));
+  Option1[0]->setChecked(true);
+  Option2[0]->setChecked(true);
+
+  Text2 = new QPlainTextEdit(this);
+  named(Text2, "Text2");
+  Text2->setGeometry(Twips(5040, 960, 6015, 1215));
+  Text2->setFont(Face(kKaiti, 10.5));
+  Text2->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  connect(Text2, &QPlainTextEdit::textChanged, this, [this] {
+    if (!setting_log_) log_edited_ = true;
+  });
+
+  Picture1 = new PictureBox(this);
+  named(Picture1, "Picture1");
+  Picture1->setGeometry(Twips(5040, 960, 6015, 1215));
+  Picture1->setFont(Face(kSongti, 12));
+  Picture1->setVisible(false);  // never shown; the engines still print on it
+  connect(Picture1, &PictureBox::doubleClicked, this, &Form1::Picture1_DblClick);
+
+  ProgressBar1 = new QProgressBar(this);
+  named(ProgressBar1, "ProgressBar1");
+  ProgressBar1->setGeometry(Twips(5040, 2400, 6015, 375));
+  ProgressBar1->setTextVisible(false);
+  ProgressBar1->setRange(0, 1000);
+  ProgressBar1->setValue(0);
+
+  WebBrowser2 = new WebPanel(this);
+  named(WebBrowser2, "WebBrowser2");
+  WebBrowser2->setGeometry(Twips(5040, 2880, 6015, 3255));
+  WebBrowser1 = new WebPanel(this);
+  named(WebBrowser1, "WebBrowser1");
+  WebBrowser1->setGeometry(Twips(120, 6360, 10935, 1695));
+  connect(WebBrowser1, &WebPanel::documentComplete, this, &Form1::WebBrowser1_DocumentComplete);
+
+  // Wider than the window and reaching past its bottom edge: it is clipped there.
+  Picture2 = new PictureBox(this);
+  named(Picture2, "Picture2");
+  Picture2->setGeometry(Twips(0, 8160, 12255, 375));
+  Picture2->setFont(Face(kSongti, 10.5));
+}
+
+std::string Form1::ProgramFolder() const {
+  if (!hooks_.program_folder.empty()) return hooks_.program_folder;
+  return QCoreApplication::applicationDirPath().toStdString();
+}
+
+// --- Start-up ----------------------------------------------------------------------------------
+
+void Form1::Load(const QString& folder) {
+  // The control libraries that the original platform had to copy and register first are part
+  // of Qt here, so that step has nothing to do.
+  ShowInstructions();
+  Picture2->Print(QStringLiteral(
+      "ExcelQuillmere —— 不装Excel也能把一个文件夹里的工作簿合成一个：纵向拼接、覆盖合并、智能"
+      "合并，任君选择。"));
+  LoadFolder(folder);
+}
+
+void Form1::ShowInstructions() {
+  Picture1->Clear();
+  const std::string title = "             ";  // section titles start with 13 blanks
+  std::string t = title + "软件介绍";
+  t += kCrLf;
+  t += std::string(kCrLf) + "";
+  t += std::string(kCrLf) +
+       "2.本软件功能是将多个电子表格合并成一个。只能对同一文件夹中的EXCEL工作簿的第一个工作表进行"
+       "合并。";
+  t += std::string(kCrLf) + "纵向拼接：将同类表格纵向连接在一起。要求各表列标题名称和次序相同。";
+  t += std::string(kCrLf) + "覆盖合并：将同类表格纵向连接在一起，对于重复记录";
+  t += "(关键字值相同)，则总是用新记录覆盖原记录。要求同上。";
+  t += std::string(kCrLf) +
+       "如果所有表格表头相同（第一个数据记录行号相同），以上两种合并方式可选快速合并。";
+  t += kCrLf;
+  t += std::string(kCrLf) +
+       "智能合并：可将不同类表格进行横向和纵向合并，只要有相同的关键字列（该列列号也要相同）即"
+       "可。如果所有表格均按关键字列升序排序，合并速度显著要快。";
+  t += kCrLf;
+  t += std::string(kCrLf) + title + "操作步骤";
+  t += std::string(kCrLf) + "1.将需合并的EXCEL文档放在同一个文件夹中。";
+  t += std::string(kCrLf) + "2.添加文件，添加后发现不需要的可删除。";
+  t += std::string(kCrLf) + "3.根据需要选择三种合并方式中的一种进行合并。";
+  t += kCrLf;
+  t += std::string(kCrLf) + title + "注意事项";
+  t += std::string(kCrLf) +
+       "智能合并模式如果数据量大可能费时很长，请耐心等待，所以，建议你先尝试将少量表格合并，以测"
+       "试合并速度。如需更快的合并速度或有其他合并需求，欢迎与作者联系。";
+  SetLogText(t);
+
+  WebBrowser1->Navigate(QUrl(QString::fromLatin1(kPagesBase) + "hebing.htm"));
+  WebBrowser2->Navigate(QUrl(QString::fromLatin1(kPagesBase) + "hebing1.htm"));
+}
+
+void Form1::WebBrowser1_DocumentComplete() {
+  static const QStringList kErrorTitles = {QStringLiteral("找不到服务器"),
+                                           QStringLiteral("没有可显示的页"),
+                                           QStringLiteral("无法显示网页")};
+  if (kErrorTitles.contains(WebBrowser1->LocationName()))
+    WebBrowser1->Navigate(QUrl(QStringLiteral("about:blank")));
+}
+
+// --- The file list -----------------------------------------------------------------------------
+
+void Form1::LoadFolder(const QString& folder) {
+  std::string f = folder.isEmpty() ? ProgramFolder() : folder.toStdString();
+  f = WithTrailingSeparator(f);
+  List1->clear();
+  std::vector<std::string> names = ListWorkbooks(f);
+  if (names.empty()) {
+    Message(kNoWorkbooksMessage, kAppTitle, Buttons::kOk);
+    return;
+  }
+  FileNames = std::move(names);
+  for (const auto& n : FileNames) List1->addItem(Q(n));
+  List1->setCurrentRow(0);
+  Text1->setText(Q(f));
+  Text1->setCursorPosition(0);  // a long folder shows its beginning, as a text box does
+}
+
+void Form1::Command1_Click() {
+  Message("将要合并的EXCEL文件放在同一个文件夹下，选择一个打开就能添加全部。", kAppTitle,
+          Buttons::kOk);
+  QFileDialog dialog(this, QStringLiteral("打开"), Q(ProgramFolder()),
+                     QStringLiteral("Excel文件 (*.xls *.xlsx)"));
+  dialog.setObjectName(QStringLiteral("CommonDialog1"));
+  dialog.setFileMode(QFileDialog::ExistingFile);
+  dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  if (dialog.exec() != QDialog::Accepted) return;
+  const QStringList chosen = dialog.selectedFiles();
+  if (chosen.isEmpty() || chosen.front().isEmpty()) return;
+  // The whole folder of the chosen file is listed, not only the file.
+  const QString folder = QFileInfo(chosen.front()).absolutePath();
+  if (!folder.isEmpty()) LoadFolder(folder);
+}
+
+void Form1::Command2_Click() {
+  if (List1->currentRow() < 0) return;
+  // Every selected entry goes, from the bottom up so the indices above stay valid. With one
+  // entry selected that is the one removed, even when the caret stands on another entry.
+  for (int i = List1->count() - 1; i >= 0; --i)
+    if (List1->item(i)->isSelected()) delete List1->takeItem(i);
+}
+
+void Form1::List1_DblClick() {
+  const int i = List1->currentRow();
+  if (i < 0) return;
+  QListWidgetItem* item = List1->takeItem(i);
+  List1->insertItem(0, item);
+  List1->setCurrentRow(0);
+}
+
+// --- Options and the start button --------------------------------------------------------------
+
+void Form1::Option1_Click(int index) {
+  const auto captions = VariantCaptions(index);
+  Option2[0]->setText(Q(captions[0]));
+  Option2[1]->setText(Q(captions[1]));
+  Option2[VariantSelectedAfterKindClick(index)]->setChecked(true);
+}
+
+void Form1::Command7_Click() {
+  if (running_) return;  // a run never starts inside another
+  auto checked = [](const auto& group) {
+    for (size_t i = 0; i < group.size(); ++i)
+      if (group[i]->isChecked()) return static_cast<int>(i);
+    return -1;
+  };
+  const auto choice = Dispatch(checked(Option1), checked(Option2));
+  if (!choice) return;
+
+  // During the run the window repaints but ignores clicks and keys.
+  running_ = true;
+  result_to_show_.reset();
+  qApp->installEventFilter(this);
+  pump_clock_.start();
+  struct EndOfRun {
+    Form1* w;
+    ~EndOfRun() {
+      qApp->removeEventFilter(w);
+      w->running_ = false;
+    }
+  };
+  {
+    EndOfRun end{this};
+    Application app;
+    MergeContext ctx{app, *this, header_};
+    last_run_ = hooks_.run_engine(*choice, ctx);
+  }
+  // Shown only once the engine has returned, and only when the file is really there.
+  if (result_to_show_ && QFileInfo::exists(Q(*result_to_show_)))
+    hooks_.open_result(*result_to_show_);
+}
+
+void Form1::Command6_Click() {
+  ShowInstructions();
+}
+
+void Form1::Picture1_DblClick() {
+  Picture1->Clear();
+}
+
+bool Form1::eventFilter(QObject* watched, QEvent* event) {
+  if (running_ && IsUserInput(event->type()) && watched->isWidgetType() &&
+      static_cast<QWidget*>(watched)->window() == this)
+    return true;
+  return QWidget::eventFilter(watched, event);
+}
+
+void Form1::closeEvent(QCloseEvent* event) {
+  if (running_) {
+    event->ignore();
+    return;
+  }
+  QWidget::closeEvent(event);
+}
+
+// --- The interaction port ----------------------------------------------------------------------
+
+Answer Form1::Message(const std::string& text, const std::string& title, Buttons buttons) {
+  QMessageBox box(this);
+  box.setIcon(QMessageBox::NoIcon);
+  box.setWindowTitle(Q(title.empty() ? kAppTitle : title));
+  box.setTextFormat(Qt::PlainText);
+  box.setText(DialogText(text));
+  QAbstractButton* first = nullptr;
+  QAbstractButton* second = nullptr;
+  switch (buttons) {
+    case Buttons::kOk:
+      first = box.addButton(QStringLiteral("确定"), QMessageBox::AcceptRole);
+      break;
+    case Buttons::kOkCancel:
+      first = box.addButton(QStringLiteral("确定"), QMessageBox::AcceptRole);
+      second = box.addButton(QStringLiteral("取消"), QMessageBox::RejectRole);
+      break;
+    case Buttons::kYesNo:
+      first = box.addButton(QStringLiteral("是(&Y)"), QMessageBox::YesRole);
+      second = box.addButton(QStringLiteral("否(&N)"), QMessageBox::NoRole);
+      break;
+  }
+  box.setDefaultButton(static_cast<QPushButton*>(first));
+  box.setEscapeButton(second ? second : first);
+  box.exec();
+  const bool took_first = box.clickedButton() == first;
+  switch (buttons) {
+    case Buttons::kOk:
+      return Answer::kOk;
+    case Buttons::kOkCancel:
+      return took_first ? Answer::kOk : Answer::kCancel;
+    case Buttons::kYesNo:
+      return took_first ? Answer::kYes : Answer::kNo;
+  }
+  return Answer::kCancel;
+}
+
+std::optional<std::string> Form1::Input(const std::string& prompt, const std::string& title,
+                                        const std::string& default_answer) {
+  QInputDialog dialog(this);
+  dialog.setInputMode(QInputDialog::TextInput);
+  dialog.setWindowTitle(Q(title.empty() ? kAppTitle : title));
+  dialog.setLabelText(DialogText(prompt));
+  // A header list of many columns makes a long prompt: it wraps instead of widening the box
+  // past the screen.
+  for (QLabel* label : dialog.findChildren<QLabel*>()) label->setWordWrap(true);
+  dialog.setMinimumWidth(360);
+  dialog.setTextValue(Q(default_answer));
+  dialog.setOkButtonText(QStringLiteral("确定"));
+  dialog.setCancelButtonText(QStringLiteral("取消"));
+  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+  return dialog.textValue().toStdString();
+}
+
+std::string Form1::LogText() {
+  if (log_edited_) {
+    // The user changed the text box: its lines are what the log holds now.
+    QString t = Text2->toPlainText();
+    t.replace(QChar('\n'), QStringLiteral("\r\n"));
+    log_text_ = t.toStdString();
+    log_edited_ = false;
+  }
+  return log_text_;
+}
+
+void Form1::SetLogText(const std::string& text) {
+  const std::string old = LogText();
+  log_text_ = text;
+  ShowLog(old, text);
+  Pump(Text2->viewport());
+}
+
+void Form1::ShowLog(const std::string& old_text, const std::string& text) {
+  setting_log_ = true;
+  // Appending is by far the commonest change; only the new tail is laid out then.
+  const bool appends = !old_text.empty() && text.size() > old_text.size() &&
+                       old_text.back() != '\r' && text.compare(0, old_text.size(), old_text) == 0;
+  if (appends) {
+    QTextCursor c(Text2->document());
+    c.movePosition(QTextCursor::End);
+    c.insertText(LogDisplay(text.substr(old_text.size())));
+  } else {
+    Text2->setPlainText(LogDisplay(text));
+  }
+  // Setting the text puts the caret back at the start, as a text box does.
+  Text2->moveCursor(QTextCursor::Start);
+  setting_log_ = false;
+  log_edited_ = false;
+}
+
+void Form1::ScrollLogToEnd() {
+  Text2->moveCursor(QTextCursor::End);
+  Text2->ensureCursorVisible();
+  Pump(Text2->viewport());
+}
+
+void Form1::SetProgressMax(double max) {
+  progress_max_ = max;
+  SetProgressValue(progress_value_);
+}
+
+void Form1::SetProgressValue(double value) {
+  progress_value_ = value;
+  const double share = progress_max_ > 0 ? std::clamp(value / progress_max_, 0.0, 1.0) : 0.0;
+  ProgressBar1->setValue(static_cast<int>(std::lround(share * ProgressBar1->maximum())));
+  Pump(ProgressBar1);
+}
+
+void Form1::ClearStatus() {
+  Picture1->Clear();
+}
+
+void Form1::PrintStatus(const std::string& line) {
+  Picture1->Print(Q(line));
+  Pump(Picture1);
+}
+
+std::string Form1::SourceFolder() {
+  return Text1->text().toStdString();
+}
+
+std::vector<std::string> Form1::FileList() {
+  std::vector<std::string> out;
+  out.reserve(static_cast<size_t>(List1->count()));
+  for (int i = 0; i < List1->count(); ++i) out.push_back(List1->item(i)->text().toStdString());
+  return out;
+}
+
+void Form1::ShowResult(const std::string& path) {
+  result_to_show_ = path;
+}
+
+void Form1::Pump(QWidget* changed) {
+  if (!running_) return;
+  // The control that changed is painted at once, as a direct property write would show it.
+  if (changed->isVisible()) changed->repaint();
+  // The rest of the window (uncovered after a dialog, say) is kept painted a few times a
+  // second; input to it meanwhile is swallowed by the event filter.
+  if (pump_clock_.isValid() && pump_clock_.elapsed() < 50) return;
+  QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  pump_clock_.restart();
 }
 
 }  // namespace qm

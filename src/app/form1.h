@@ -1,15 +1,133 @@
-// The program's one window.
+// The program's one window: the source file list, the option groups, the start button, the
+// instructions and log panel, the progress bar and the two web panels. It is also the engines'
+// way to the user: every message box, input box, log line and progress step of a run comes here.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QWidget>
+#include <array>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/core/dispatch.h"
+#include "merge/port.h"
+#include "workbook/header.h"
+
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+class QRadioButton;
 
 namespace qm {
 
-class Form1 : public QWidget {
+class PictureBox;
+class WebPanel;
+
+// What the window needs from the outside world; tests replace each part.
+struct Form1Hooks {
+  // The program's own folder; empty means the folder of the executable.
+  std::string program_folder;
+  // Runs the engine a choice names; empty means the real engines.
+  std::function<RunResult(const DispatchChoice&, MergeContext&)> run_engine;
+  // Opens a finished result for the user; empty means the desktop's default program.
+  std::function<void(const std::string&)> open_result;
+};
+
+class Form1 : public QWidget, public InteractionPort {
   Q_OBJECT
 
  public:
-  explicit Form1(QWidget* parent = nullptr);
+  explicit Form1(Form1Hooks hooks = {}, QWidget* parent = nullptr);
+  ~Form1() override;
+
+  // The start-up sequence, run once before the window is first shown. `folder` is the optional
+  // folder given on the command line; empty means the program's own folder.
+  void Load(const QString& folder = QString());
+
+  void ShowInstructions();
+  void LoadFolder(const QString& folder);
+
+  // --- The interaction port --------------------------------------------------------------
+  Answer Message(const std::string& text, const std::string& title, Buttons buttons) override;
+  std::optional<std::string> Input(const std::string& prompt, const std::string& title,
+                                   const std::string& default_answer) override;
+  std::string LogText() override;
+  void SetLogText(const std::string& text) override;
+  void ScrollLogToEnd() override;
+  void SetProgressMax(double max) override;
+  void SetProgressValue(double value) override;
+  void ClearStatus() override;
+  void PrintStatus(const std::string& line) override;
+  std::string SourceFolder() override;
+  std::vector<std::string> FileList() override;
+  void ShowResult(const std::string& path) override;
+
+  double ProgressMax() const { return progress_max_; }
+  double ProgressValue() const { return progress_value_; }
+  bool IsRunning() const { return running_; }
+  const std::optional<RunResult>& LastRun() const { return last_run_; }
+  HeaderState& Header() { return header_; }
+  std::string ProgramFolder() const;
+
+  // The controls, by the names the rest of the program uses.
+  QLabel* Label1;
+  QLineEdit* Text1;
+  QListWidget* List1;
+  QPushButton* Command1;
+  QPushButton* Command2;
+  QGroupBox* Frame1;
+  QGroupBox* Frame2;
+  std::array<QRadioButton*, 3> Option1;
+  std::array<QRadioButton*, 2> Option2;
+  QPushButton* Command7;
+  QPushButton* Command6;
+  QPlainTextEdit* Text2;
+  PictureBox* Picture1;
+  QProgressBar* ProgressBar1;
+  WebPanel* WebBrowser2;
+  WebPanel* WebBrowser1;
+  PictureBox* Picture2;
+
+  // Staging area of the folder listing between the directory and List1.
+  std::vector<std::string> FileNames;
+
+ public slots:
+  void Command1_Click();
+  void Command2_Click();
+  void List1_DblClick();
+  void Option1_Click(int index);
+  void Command7_Click();
+  void Command6_Click();
+  void Picture1_DblClick();
+  void WebBrowser1_DocumentComplete();
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void BuildControls();
+  QRect Twips(int left, int top, int width, int height) const;
+  void ShowLog(const std::string& old_text, const std::string& text);
+  void Pump(QWidget* changed);
+
+  Form1Hooks hooks_;
+  HeaderState header_;
+  std::string log_text_;
+  bool log_edited_ = false;   // the user typed into Text2 since the program last set it
+  bool setting_log_ = false;  // Text2 is being changed by the program, not the user
+  double progress_max_ = 100;
+  double progress_value_ = 0;
+  bool running_ = false;
+  QElapsedTimer pump_clock_;
+  std::optional<std::string> result_to_show_;
+  std::optional<RunResult> last_run_;
 };
 
 }  // namespace qm

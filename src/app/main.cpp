@@ -1,10 +1,30 @@
+// quillmere: the window. One optional argument names the folder to list instead of the
+// program's own.
 #include <QApplication>
+#include <QFileInfo>
+#include <QLibraryInfo>
+#include <QTranslator>
 
+#include "app/app_icon.h"
 #include "app/form1.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
+  app.setWindowIcon(qm::AppIcon());
+  // The window's own texts are Chinese; the file dialog follows them when Qt's translation is
+  // installed.
+  QTranslator qt_zh;
+  if (qt_zh.load(QStringLiteral("qtbase_zh_CN"),
+                 QLibraryInfo::path(QLibraryInfo::TranslationsPath)) ||
+      qt_zh.load(QStringLiteral("qt_zh_CN"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+    app.installTranslator(&qt_zh);
+
+  QStringList args = app.arguments();
+  args.removeFirst();
+  const QString folder = args.size() == 1 ? QFileInfo(args.front()).absoluteFilePath() : QString();
+
   qm::Form1 w;
+  w.Load(folder);
   w.show();
   return app.exec();
 }

@@ -1,0 +1,49 @@
+// Answers the real modal dialogs of the window as they come up, in order, and records what
+// each one showed.
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QTimer>
+#include <QWidget>
+#include <deque>
+#include <functional>
+#include <vector>
+
+struct SeenDialog {
+  QString kind;  // "message", "input" or "file"
+  QString title;
+  QString text;
+  QString default_text;  // input boxes only
+  QStringList buttons;   // message boxes only
+};
+
+class DialogScript : public QObject {
+  Q_OBJECT
+
+ public:
+  using Responder = std::function<void(QWidget*)>;
+
+  DialogScript();
+
+  // Presses the button with this caption on a message box.
+  DialogScript& Press(const QString& caption);
+  // Types this text into an input box and presses OK; Cancel when `cancel`.
+  DialogScript& Type(const QString& text, bool cancel = false);
+  // Picks this file in the file dialog, or cancels it when empty.
+  DialogScript& Pick(const QString& path);
+  // Dialogs beyond the script: take the default answer instead of failing the test.
+  void AnswerTheRestWithDefaults() { defaults_ = true; }
+
+  std::vector<SeenDialog> seen;
+  int unexpected = 0;
+
+ private:
+  void Poll();
+
+  QTimer timer_;
+  std::deque<Responder> script_;
+  QPointer<QWidget> handled_;
+  bool defaults_ = false;
+};
