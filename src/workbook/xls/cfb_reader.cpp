@@ -7,7 +7,6 @@ namespace qm::cfb {
 
 namespace {
 
-constexpr uint32_t kEndOfChain = 0xFFFFFFFE;
 constexpr uint32_t kMaxRegular = 0xFFFFFFFA;  // ids at or above are markers, never sectors
 constexpr uint32_t kNoStream = 0xFFFFFFFF;
 

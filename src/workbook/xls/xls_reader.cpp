@@ -1042,7 +1042,8 @@ std::optional<Error> BiffReader::ReadSheet(RecordReader& rr, Worksheet& ws, bool
 }
 
 Result<std::unique_ptr<Workbook>> BiffReader::Run() {
-  for (int i = 0; i < 56; ++i) palette_[i] = kDefaultPalette[i + 8];
+  // The default palette covers indexes 8-63; 0-7 repeat its first eight colours.
+  std::copy(std::begin(kDefaultPalette), std::end(kDefaultPalette), palette_);
   wb_ = std::make_unique<Workbook>();
   RecordReader rr(data_, size_);
   Record bof;
