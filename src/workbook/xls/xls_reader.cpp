@@ -234,19 +234,19 @@ class RecordReader {
       : data_(data), size_(size), pos_(pos) {}
   bool Next(Record& r) {
     if (pos_ + 4 > size_) {
-      truncated_ = pos_ < size_;
-      if (pos_ >= size_) truncated_ = true;
+      truncated_ = true;  // the stream ended before the EOF record
       return false;
     }
-    r.id = U16(data_ + pos_);
-    r.size = U16(data_ + pos_ + 2);
-    r.offset = pos_;
-    if (pos_ + 4 + r.size > size_) {
+    uint32_t n = U16(data_ + pos_ + 2);
+    if (pos_ + 4 + n > size_) {
       truncated_ = true;
       return false;
     }
+    r.id = U16(data_ + pos_);
+    r.size = n;
+    r.offset = pos_;
     r.data = data_ + pos_ + 4;
-    pos_ += 4 + r.size;
+    pos_ += 4 + n;
     return true;
   }
   // The next record's id without consuming it; 0xFFFF at the end.
@@ -1124,7 +1124,7 @@ Result<std::unique_ptr<Workbook>> BiffReader::Run() {
     if (!good) continue;
     RecordReader sr(data_, size_, at);
     Record sb;
-    sr.Next(sb);
+    if (!sr.Next(sb)) continue;  // a sheet BOF cut off by the end of the stream
     uint16_t sdt = sb.size >= 4 ? U16(sb.data + 2) : 0x10;
     if (sdt == 0x20 || sdt == 0x40 || sdt == 0x06) continue;  // a chart or macro sheet after all
     Worksheet& ws = wb_->AddWorksheet(s.name);
