@@ -38,6 +38,9 @@ TEST(CorpusXls, FilesTheReferenceReadMatchCellForCell) {
     if (fmt != "biff2" && fmt != "biff3" && fmt != "biff4") {
       EXPECT_EQ(ws->Name(), f.ref.value("sheet_name", "")) << f.rel;
     }
+    // Reading every sheet must work too, not only the first.
+    auto all = ReadWorkbookFile(f.path, {false});
+    EXPECT_TRUE(all) << f.rel;
     auto bad = testing::CompareFirstSheet(**wb, f);
     if (!bad.empty()) {
       ++failed;

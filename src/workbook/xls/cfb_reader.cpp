@@ -160,6 +160,20 @@ int Reader::Find(std::u16string_view name) const {
   return -1;
 }
 
+std::span<const uint8_t> Reader::InPlace(int index) const {
+  if (index < 0 || static_cast<size_t>(index) >= entries_.size()) return {};
+  const Entry& e = entries_[index];
+  if (e.size < cutoff_ || e.size > size_) return {};
+  size_t sectors = (e.size + sector_size_ - 1) / sector_size_;
+  std::vector<uint32_t> chain = Chain(fat_, e.start, sectors);
+  if (chain.size() != sectors) return {};
+  for (size_t i = 1; i < chain.size(); ++i)
+    if (chain[i] != chain[0] + i) return {};
+  uint64_t off = (uint64_t{chain[0]} + 1) * sector_size_;
+  if (off + e.size > size_) return {};
+  return {data_ + off, static_cast<size_t>(e.size)};
+}
+
 std::vector<uint8_t> Reader::ReadStream(int index, bool* truncated) const {
   std::vector<uint8_t> out;
   if (truncated) *truncated = false;

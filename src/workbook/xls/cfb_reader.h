@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,9 @@ class Reader {
   // The bytes of stream `index`. A chain that ends early gives a shorter stream and sets
   // `*truncated`.
   std::vector<uint8_t> ReadStream(int index, bool* truncated = nullptr) const;
+  // When stream `index` lies in consecutive whole sectors of the file (as most writers lay it
+  // out), its bytes in place, so a reader need not copy them; an empty span otherwise.
+  std::span<const uint8_t> InPlace(int index) const;
   const std::vector<Entry>& entries() const { return entries_; }
 
  private:

@@ -1168,8 +1168,11 @@ Result<std::unique_ptr<Workbook>> Read(const uint8_t* data, size_t size, const s
     return MakeError(ErrorCode::kNotAWorkbook,
                      name + ": not a workbook (a compound file without a workbook stream)");
   }
-  bool truncated = false;
-  std::vector<uint8_t> stream = cfb.ReadStream(index, &truncated);
+  if (std::span<const uint8_t> in_place = cfb.InPlace(index); !in_place.empty()) {
+    BiffReader reader(in_place.data(), in_place.size(), name, options);
+    return reader.Run();
+  }
+  std::vector<uint8_t> stream = cfb.ReadStream(index);
   if (stream.empty())
     return MakeError(ErrorCode::kCorrupt, name + ": the workbook stream is empty or unreadable");
   BiffReader reader(stream.data(), stream.size(), name, options);
