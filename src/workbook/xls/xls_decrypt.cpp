@@ -1,0 +1,207 @@
+#include "xls_decrypt.h"
+
+#include <nettle/arcfour.h>
+#include <nettle/md5.h>
+#include <nettle/sha1.h>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <functional>
+#include <string>
+
+namespace qm::xls {
+
+namespace {
+
+constexpr size_t kBlock = 1024;  // both RC4 schemes re-key every 1024 bytes of the stream
+
+uint16_t U16(const uint8_t* p) {
+  return static_cast<uint16_t>(p[0] | p[1] << 8);
+}
+uint32_t U32(const uint8_t* p) {
+  return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+std::string DefaultPasswordUtf16() {
+  static const char kPw[] = "VelvetSweatshop";
+  std::string out;
+  for (const char* c = kPw; *c; ++c) out += *c, out += '\0';
+  return out;
+}
+
+void PutU32(uint8_t* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+// Makes the RC4 key of a block.
+using KeyFn = std::function<std::vector<uint8_t>(uint32_t block)>;
+
+// Decrypts the verifier pair with the key of block 0 (one continuous keystream) and checks that
+// the hash of the first matches the second.
+bool Verify(const KeyFn& key, const uint8_t* verifier, const uint8_t* hash, size_t hash_len,
+            bool sha1) {
+  std::vector<uint8_t> k = key(0);
+  arcfour_ctx ctx;
+  arcfour_set_key(&ctx, k.size(), k.data());
+  uint8_t v[16], h[20];
+  arcfour_crypt(&ctx, 16, v, verifier);
+  arcfour_crypt(&ctx, hash_len, h, hash);
+  uint8_t d[20];
+  if (sha1) {
+    sha1_ctx s;
+    sha1_init(&s);
+    sha1_update(&s, 16, v);
+    sha1_digest(&s, SHA1_DIGEST_SIZE, d);
+    return std::memcmp(d, h, std::min<size_t>(hash_len, 20)) == 0;
+  }
+  md5_ctx m;
+  md5_init(&m);
+  md5_update(&m, 16, v);
+  md5_digest(&m, MD5_DIGEST_SIZE, d);
+  return std::memcmp(d, h, 16) == 0;
+}
+
+// Records whose bodies are never encrypted.
+bool PlainRecord(uint16_t id) {
+  switch (id) {
+    case 0x0809:  // BOF
+    case 0x002F:  // FILEPASS
+    case 0x00E1:  // INTERFACEHDR
+    case 0x0194:  // USREXCL
+    case 0x0195:  // FILELOCK
+    case 0x0196:  // RRDINFO
+    case 0x0138:  // RRDHEAD
+      return true;
+    default:
+      return false;
+  }
+}
+
+void DecryptRecords(std::vector<uint8_t>& s, size_t from, const KeyFn& key) {
+  uint32_t block = UINT32_MAX;
+  std::array<uint8_t, kBlock> stream{};
+  auto keystream_at = [&](size_t pos) {
+    uint32_t b = static_cast<uint32_t>(pos / kBlock);
+    if (b != block) {
+      block = b;
+      std::vector<uint8_t> k = key(b);
+      arcfour_ctx ctx;
+      arcfour_set_key(&ctx, k.size(), k.data());
+      std::array<uint8_t, kBlock> zero{};
+      arcfour_crypt(&ctx, kBlock, stream.data(), zero.data());
+    }
+    return stream[pos % kBlock];
+  };
+  size_t pos = from;
+  while (pos + 4 <= s.size()) {
+    uint16_t id = U16(&s[pos]);
+    size_t len = U16(&s[pos + 2]);
+    size_t body = pos + 4;
+    size_t end = std::min(body + len, s.size());
+    if (!PlainRecord(id)) {
+      // The sheet offset of BOUNDSHEET stays readable so a reader can find the sheets.
+      size_t first = id == 0x0085 ? body + 4 : body;
+      for (size_t i = first; i < end; ++i) s[i] ^= keystream_at(i);
+    }
+    pos = body + len;
+  }
+}
+
+}  // namespace
+
+DecryptOutcome DecryptWithDefaultPassword(std::vector<uint8_t>& s, size_t at) {
+  if (at + 4 > s.size()) return DecryptOutcome::kUnsupported;
+  size_t len = U16(&s[at + 2]);
+  size_t body = at + 4;
+  if (body + len > s.size() || len < 6) return DecryptOutcome::kUnsupported;
+  const uint8_t* p = &s[body];
+  uint16_t type = U16(p);
+  if (type != 1) return DecryptOutcome::kUnsupported;  // XOR obfuscation
+  uint16_t major = U16(p + 2), minor = U16(p + 4);
+  const std::string pw = DefaultPasswordUtf16();
+  const size_t next = body + len;
+
+  if (major == 1 && minor == 1) {
+    if (len < 6 + 48) return DecryptOutcome::kUnsupported;
+    const uint8_t* salt = p + 6;
+    uint8_t h0[16];
+    md5_ctx m;
+    md5_init(&m);
+    md5_update(&m, pw.size(), reinterpret_cast<const uint8_t*>(pw.data()));
+    md5_digest(&m, 16, h0);
+    // The intermediate key: 16 repetitions of the first five hash bytes and the salt.
+    uint8_t buf[21 * 16];
+    for (int i = 0; i < 16; ++i) {
+      std::memcpy(buf + 21 * i, h0, 5);
+      std::memcpy(buf + 21 * i + 5, salt, 16);
+    }
+    uint8_t h1[16];
+    md5_init(&m);
+    md5_update(&m, sizeof buf, buf);
+    md5_digest(&m, 16, h1);
+    KeyFn key = [h1](uint32_t block) {
+      uint8_t in[9];
+      std::memcpy(in, h1, 5);
+      PutU32(in + 5, block);
+      std::vector<uint8_t> k(16);
+      md5_ctx c;
+      md5_init(&c);
+      md5_update(&c, 9, in);
+      md5_digest(&c, 16, k.data());
+      return k;
+    };
+    if (!Verify(key, p + 22, p + 38, 16, false)) return DecryptOutcome::kWrongPassword;
+    DecryptRecords(s, next, key);
+    return DecryptOutcome::kDecrypted;
+  }
+
+  if (major >= 2 && major <= 4 && minor == 2) {
+    // Flags, header size, header (flags, extra, algorithm, hash, key bits, ...), verifier.
+    if (len < 14) return DecryptOutcome::kUnsupported;
+    uint32_t header_size = U32(p + 10);
+    if (header_size < 20 || header_size > len) return DecryptOutcome::kUnsupported;
+    const uint8_t* hdr = p + 14;
+    uint32_t key_bits = U32(hdr + 16);
+    if (key_bits == 0) key_bits = 40;
+    if (key_bits < 40 || key_bits > 128 || key_bits % 8) return DecryptOutcome::kUnsupported;
+    size_t ver = 14 + header_size;
+    if (ver + 4 + 16 + 16 + 4 + 20 > len) return DecryptOutcome::kUnsupported;
+    const uint8_t* v = p + ver;
+    uint32_t salt_size = U32(v);
+    if (salt_size != 16) return DecryptOutcome::kUnsupported;
+    const uint8_t* salt = v + 4;
+    uint8_t h0[20];
+    sha1_ctx c;
+    sha1_init(&c);
+    sha1_update(&c, 16, salt);
+    sha1_update(&c, pw.size(), reinterpret_cast<const uint8_t*>(pw.data()));
+    sha1_digest(&c, 20, h0);
+    // Writers disagree on whether a 40-bit key is passed as 5 bytes or padded to 16 with zeros;
+    // the verifier tells which one this file used.
+    for (bool pad : {false, true}) {
+      if (pad && key_bits != 40) break;
+      KeyFn key = [h0, key_bits, pad](uint32_t block) {
+        uint8_t in[24];
+        std::memcpy(in, h0, 20);
+        PutU32(in + 20, block);
+        uint8_t d[20];
+        sha1_ctx cc;
+        sha1_init(&cc);
+        sha1_update(&cc, 24, in);
+        sha1_digest(&cc, 20, d);
+        std::vector<uint8_t> k(d, d + key_bits / 8);
+        if (pad) k.resize(16, 0);
+        return k;
+      };
+      if (Verify(key, v + 20, v + 40, std::min<uint32_t>(U32(v + 36), 20), true)) {
+        DecryptRecords(s, next, key);
+        return DecryptOutcome::kDecrypted;
+      }
+    }
+    return DecryptOutcome::kWrongPassword;
+  }
+  return DecryptOutcome::kUnsupported;
+}
+
+}  // namespace qm::xls
