@@ -9,7 +9,7 @@
 #include "../formula/formula.h"
 #include "../io.h"
 #include "xlsx_read_parts.h"
-#include "xml_stream.h"
+#include "xlsx_read_xml.h"
 #include "zip_reader.h"
 
 namespace qm::xlsx {

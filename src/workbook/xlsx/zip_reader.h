@@ -29,7 +29,7 @@ struct Limits {
   uint64_t max_total_bytes = 4ull << 30;  // expanded bytes over the whole archive
   // Largest expanded/compressed ratio, checked once an entry has produced `ratio_grace` bytes;
   // ordinary worksheet XML stays well below it, bombs go far above.
-  uint64_t max_ratio = 1000;
+  uint64_t max_ratio = 500;
   uint64_t ratio_grace = 1u << 20;
   size_t max_entries = 200000;
 };
