@@ -1,6 +1,6 @@
 // Streams one package part through expat into a handler, matching elements by local name so
-// the transitional and the Strict namespaces read alike. Entity declarations are refused
-// outright: a workbook part never needs them, and they are how entity bombs start.
+// the transitional and the Strict namespaces (and any prefixes) read alike. Entity declarations are
+// refused outright: a workbook part never needs them, and they are how entity bombs start.
 #pragma once
 
 #include <expat.h>
@@ -14,10 +14,14 @@
 
 namespace qm::xlsx {
 
-// The local part of an expanded name "uri|local".
+// The local part of a qualified name "prefix:local". Namespaces are not bound: the parts of one
+// package use one vocabulary, and binding them costs a third of the parse.
 inline std::string_view LocalName(const XML_Char* name) {
-  const char* bar = std::strrchr(name, '|');
-  return bar ? std::string_view(bar + 1) : std::string_view(name);
+  const char* local = name;
+  const char* p = name;
+  for (; *p; ++p)
+    if (*p == ':') local = p + 1;
+  return std::string_view(local, static_cast<size_t>(p - local));
 }
 
 // The value of the attribute with local name `local`, or nullptr.
@@ -42,7 +46,7 @@ class XmlHandler {
 // and Text(const char*, int).
 template <class H>
 Status ParseXmlPart(zip::Archive& zip, const zip::Entry& entry, H& h, const std::string& file) {
-  XML_Parser p = XML_ParserCreateNS(nullptr, '|');
+  XML_Parser p = XML_ParserCreate(nullptr);
   if (!p) return MakeError(ErrorCode::kTooLarge, file + ": out of memory starting the XML parser");
   struct Guard {
     XML_Parser p;
