@@ -1,16 +1,133 @@
 #include "cli/dump.h"
 
+#include <algorithm>
+#include <cmath>
 #include <iostream>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
 
+#include "workbook/header.h"
 #include "workbook/io.h"
 
 namespace qm {
+namespace {
 
-int RunDump(const std::string& path, bool) {
+// Display columns of a UTF-8 text: East Asian wide characters take two.
+size_t DisplayWidth(const std::string& s) {
+  size_t w = 0;
+  for (size_t i = 0; i < s.size();) {
+    unsigned char c = static_cast<unsigned char>(s[i]);
+    int len = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+    w += len >= 3 ? 2 : 1;
+    i += static_cast<size_t>(len);
+  }
+  return w;
+}
+
+nlohmann::ordered_json NumberJson(double d) {
+  if (std::isnan(d)) return "NaN";
+  if (std::isinf(d)) return d > 0 ? "Infinity" : "-Infinity";
+  return d;
+}
+
+}  // namespace
+
+int RunDump(const std::string& path, bool json) {
   auto r = ReadWorkbookFile(path, {true});
   if (!r) {
     std::cerr << r.error().detail << "\n";
     return 2;
+  }
+  const Workbook& wb = **r;
+  const Worksheet* ws = wb.Worksheets(1);
+  if (!ws) {
+    std::cerr << path << ": the workbook has no worksheet\n";
+    return 2;
+  }
+  // The extent of the cells that hold a value; format-only cells do not count.
+  int nrows = 0, ncols = 0;
+  for (int row = 1; row <= ws->RowCount(); ++row)
+    for (const Cell& c : ws->RowAt(row)->cells)
+      if (c.Type() != CellType::kBlank) nrows = row, ncols = std::max<int>(ncols, c.col);
+
+  if (json) {
+    nlohmann::ordered_json cells = nlohmann::ordered_json::array();
+    for (int row = 1; row <= nrows; ++row) {
+      for (const Cell& c : ws->RowAt(row)->cells) {
+        CellValue v = ws->ValueOf(c);
+        switch (v.type) {
+          case CellType::kBlank:
+            break;
+          case CellType::kNumber:
+            cells.push_back({row, c.col, v.is_date ? "date" : "number", NumberJson(v.number)});
+            break;
+          case CellType::kText:
+            cells.push_back({row, c.col, "text", std::string(v.text)});
+            break;
+          case CellType::kBool:
+            cells.push_back({row, c.col, "bool", v.number != 0 ? 1 : 0});
+            break;
+          case CellType::kError:
+            cells.push_back({row, c.col, "error", ErrorText(v.error)});
+            break;
+        }
+      }
+    }
+    nlohmann::ordered_json out = {{"format", SourceFormatName(wb.format())},
+                                  {"date1904", wb.styles().date1904},
+                                  {"sheet_name", ws->Name()},
+                                  {"nrows", nrows},
+                                  {"ncols", ncols},
+                                  {"cells", std::move(cells)}};
+    std::cout << out.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << "\n";
+    return 0;
+  }
+
+  // For people: the sheet as an aligned table, columns cut at 40 display columns. A huge sheet
+  // shows its top-left corner only.
+  std::cout << ws->Name() << " (" << SourceFormatName(wb.format()) << ", " << nrows << " rows x "
+            << ncols << " columns)\n";
+  constexpr int kShowRows = 10000, kShowCols = 256;
+  if (nrows > kShowRows || ncols > kShowCols)
+    std::cout << "(showing the first " << std::min(nrows, kShowRows) << " rows and "
+              << std::min(ncols, kShowCols) << " columns)\n";
+  nrows = std::min(nrows, kShowRows);
+  ncols = std::min(ncols, kShowCols);
+  std::vector<std::vector<std::string>> grid(static_cast<size_t>(nrows),
+                                             std::vector<std::string>(static_cast<size_t>(ncols)));
+  std::vector<size_t> widths(static_cast<size_t>(ncols), 1);
+  for (int row = 1; row <= nrows; ++row) {
+    for (const Cell& c : ws->RowAt(row)->cells) {
+      if (c.col > ncols) break;
+      std::string text = ValueText(ws->ValueOf(c));
+      std::replace(text.begin(), text.end(), '\n', ' ');
+      size_t w = DisplayWidth(text);
+      if (w > 40) {
+        std::string cut;
+        size_t cw = 0;
+        for (size_t i = 0; i < text.size() && cw < 37;) {
+          unsigned char ch = static_cast<unsigned char>(text[i]);
+          size_t len = ch < 0x80 ? 1 : ch < 0xE0 ? 2 : ch < 0xF0 ? 3 : 4;
+          cut += text.substr(i, len);
+          cw += len >= 3 ? 2 : 1;
+          i += len;
+        }
+        text = cut + "...";
+        w = DisplayWidth(text);
+      }
+      widths[static_cast<size_t>(c.col - 1)] = std::max(widths[static_cast<size_t>(c.col - 1)], w);
+      grid[static_cast<size_t>(row - 1)][static_cast<size_t>(c.col - 1)] = std::move(text);
+    }
+  }
+  for (const auto& line : grid) {
+    std::string out;
+    for (size_t c = 0; c < line.size(); ++c) {
+      out += line[c];
+      if (c + 1 < line.size()) out += std::string(widths[c] - DisplayWidth(line[c]) + 2, ' ');
+    }
+    while (!out.empty() && out.back() == ' ') out.pop_back();
+    std::cout << out << "\n";
   }
   return 0;
 }

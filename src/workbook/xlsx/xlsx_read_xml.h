@@ -1,0 +1,102 @@
+// Streams one package part through expat into a handler, matching elements by local name so
+// the transitional and the Strict namespaces (and any prefixes) read alike. Entity declarations are
+// refused outright: a workbook part never needs them, and they are how entity bombs start.
+#pragma once
+
+#include <expat.h>
+
+#include <cstring>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "zip_reader.h"
+
+namespace qm::xlsx {
+
+// The local part of a qualified name "prefix:local". Namespaces are not bound: the parts of one
+// package use one vocabulary, and binding them costs a third of the parse.
+inline std::string_view LocalName(const XML_Char* name) {
+  const char* local = name;
+  const char* p = name;
+  for (; *p; ++p)
+    if (*p == ':') local = p + 1;
+  return std::string_view(local, static_cast<size_t>(p - local));
+}
+
+// The value of the attribute with local name `local`, or nullptr.
+inline const char* Attr(const XML_Char** atts, std::string_view local) {
+  for (; *atts; atts += 2)
+    if (LocalName(atts[0]) == local) return atts[1];
+  return nullptr;
+}
+
+// Handlers derive from this to be able to stop the parse with an error.
+class XmlHandler {
+ public:
+  void Fail(Error e) {
+    if (!error) error = std::move(e);
+    if (parser) XML_StopParser(parser, XML_FALSE);
+  }
+  XML_Parser parser = nullptr;
+  std::optional<Error> error;
+};
+
+// H provides Start(std::string_view local, const XML_Char** atts), End(std::string_view local)
+// and Text(const char*, int).
+template <class H>
+Status ParseXmlPart(zip::Archive& zip, const zip::Entry& entry, H& h, const std::string& file) {
+  XML_Parser p = XML_ParserCreate(nullptr);
+  if (!p) return MakeError(ErrorCode::kTooLarge, file + ": out of memory starting the XML parser");
+  struct Guard {
+    XML_Parser p;
+    ~Guard() { XML_ParserFree(p); }
+  } guard{p};
+  h.parser = p;
+  XML_SetUserData(p, &h);
+  XML_SetElementHandler(
+      p,
+      [](void* ud, const XML_Char* n, const XML_Char** a) {
+        static_cast<H*>(ud)->Start(LocalName(n), a);
+      },
+      [](void* ud, const XML_Char* n) { static_cast<H*>(ud)->End(LocalName(n)); });
+  XML_SetCharacterDataHandler(
+      p, [](void* ud, const XML_Char* s, int len) { static_cast<H*>(ud)->Text(s, len); });
+  XML_SetEntityDeclHandler(
+      p, [](void* ud, const XML_Char* name, int, const XML_Char*, int, const XML_Char*,
+            const XML_Char*, const XML_Char*, const XML_Char*) {
+        auto* self = static_cast<H*>(ud);
+        self->Fail(MakeError(ErrorCode::kTooLarge,
+                             std::string("declares the XML entity \"") + name +
+                                 "\" (entity expansion is refused: possible entity bomb)"));
+      });
+  XML_SetParamEntityParsing(p, XML_PARAM_ENTITY_PARSING_NEVER);
+  bool xml_failed = false;
+  std::string xml_msg;
+  Status st = zip.Extract(entry, [&](const char* d, size_t n) {
+    if (XML_Parse(p, d, static_cast<int>(n), XML_FALSE) != XML_STATUS_OK) {
+      if (!h.error) {
+        xml_failed = true;
+        xml_msg = std::string(XML_ErrorString(XML_GetErrorCode(p))) + " at line " +
+                  std::to_string(XML_GetCurrentLineNumber(p));
+      }
+      return false;
+    }
+    return true;
+  });
+  auto named = [&](Error e) {
+    e.detail = file + ": " + entry.name + ": " + e.detail;
+    return e;
+  };
+  if (h.error) return named(*h.error);
+  if (!st) return st;
+  if (xml_failed) return named(MakeError(ErrorCode::kCorrupt, "malformed XML (" + xml_msg + ")"));
+  if (XML_Parse(p, "", 0, XML_TRUE) != XML_STATUS_OK) {
+    if (h.error) return named(*h.error);
+    return named(MakeError(ErrorCode::kCorrupt, std::string("malformed XML (") +
+                                                    XML_ErrorString(XML_GetErrorCode(p)) + ")"));
+  }
+  return Status::Ok();
+}
+
+}  // namespace qm::xlsx
