@@ -140,7 +140,7 @@ Result<SaveResult> SaveWorkbookFile(const Workbook& wb, const std::string& path)
   if (!target.parent_path().empty() && !fs::is_directory(target.parent_path(), ec))
     return MakeError(ErrorCode::kIo, out.path + ": cannot save: the folder does not exist");
   std::string tmp = TempNameBeside(target);
-  Status st = as_xls ? xls::Write(wb, tmp) : xlsx::Write(wb, tmp);
+  Status st = as_xls ? xls::Write(wb, tmp, &out.warnings) : xlsx::Write(wb, tmp, &out.warnings);
   if (!st) {
     fs::remove(PathFromUtf8(tmp), ec);
     Error e = st.error();
