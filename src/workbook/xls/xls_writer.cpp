@@ -64,6 +64,8 @@ void BiffBuffer::ContinuedChars(const std::u16string& s, size_t from, bool wide)
   while (i < s.size()) {
     size_t room = (kMaxRecordData - RecordDataSize()) / unit;
     size_t k = std::min(s.size() - i, room);
+    // Keep surrogate pairs together: readers decode each record's piece on its own.
+    if (wide && k > 0 && i + k < s.size() && s[i + k - 1] >= 0xD800 && s[i + k - 1] < 0xDC00) --k;
     Chars(s, i, k, wide);
     i += k;
     if (i < s.size()) {
