@@ -2,6 +2,7 @@
 // LibreOffice) seeing what we meant, saving through temporary files, and round trips through our
 // own readers (skipped while a reader reports that it is not available).
 #include <gsf/gsf-infile-msole.h>
+#include <gsf/gsf-infile-zip.h>
 #include <gsf/gsf-infile.h>
 #include <gsf/gsf-input-stdio.h>
 #include <gsf/gsf-utils.h>
@@ -12,6 +13,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <random>
@@ -128,6 +130,10 @@ std::unique_ptr<Sample> MakeSample(bool date1904 = false) {
   ws.SetText(8, 1, "with fill", s->fill);
   ws.SetNumber(8, 2, 3);
   ws.SetFormula(8, 2, "1+2");
+  ws.SetText(8, 3, "abc");  // a text result needs a STRING record after the formula
+  ws.SetFormula(8, 3, "\"ab\"&\"c\"");
+  ws.SetBool(8, 4, true);
+  ws.SetFormula(8, 4, "1<2");
 
   s->texts = MixedStrings(3000, 7);
   for (size_t i = 0; i < s->texts.size(); ++i) ws.SetText(10 + static_cast<int>(i), 1, s->texts[i]);
@@ -349,6 +355,71 @@ TEST(XlsWriter, SurrogatePairIsNotSplitAcrossContinueRecords) {
   EXPECT_EQ(why, "");
   ASSERT_EQ(strings.size(), 1u);
   EXPECT_EQ(strings[0].size(), 10001u);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The .xlsx package, read part by part with libgsf's zip reader.
+
+std::map<std::string, std::string> PackageParts(const std::string& path) {
+  gsf_init();
+  std::map<std::string, std::string> parts;
+  GError* err = nullptr;
+  GsfInput* in = gsf_input_stdio_new(path.c_str(), &err);
+  if (!in) return parts;
+  GsfInfile* zip = gsf_infile_zip_new(in, &err);
+  std::function<void(GsfInfile*, const std::string&)> walk = [&](GsfInfile* dir,
+                                                                 const std::string& prefix) {
+    for (int i = 0; i < gsf_infile_num_children(dir); ++i) {
+      GsfInput* child = gsf_infile_child_by_index(dir, i);
+      std::string name = prefix + gsf_infile_name_by_index(dir, i);
+      if (GSF_IS_INFILE(child) && gsf_infile_num_children(GSF_INFILE(child)) >= 0) {
+        walk(GSF_INFILE(child), name + "/");
+      } else {
+        std::string data(static_cast<size_t>(gsf_input_size(child)), '\0');
+        if (!gsf_input_read(child, data.size(), reinterpret_cast<guint8*>(data.data())))
+          data = "<unreadable>";
+        parts[name] = data;
+      }
+      g_object_unref(child);
+    }
+  };
+  if (zip) {
+    walk(zip, "");
+    g_object_unref(zip);
+  }
+  g_object_unref(in);
+  return parts;
+}
+
+TEST(XlsxWriter, PackagePartsEscapingContentTypeAndSheetNames) {
+  TempDir dir;
+  auto s = MakeSample(true);
+  s->wb.Worksheets(2)->SetName("一个超过三十一个字符的非常非常长的工作表名称用来测试截断是否正确");
+  auto saved = SaveWorkbookFile(s->wb, dir / "p.xlsm");
+  ASSERT_TRUE(saved.ok());
+  auto parts = PackageParts(saved->path);
+  for (const char* name : {"[Content_Types].xml", "_rels/.rels", "xl/workbook.xml",
+                           "xl/_rels/workbook.xml.rels", "xl/styles.xml", "xl/sharedStrings.xml",
+                           "xl/worksheets/sheet1.xml", "xl/worksheets/sheet2.xml"})
+    EXPECT_TRUE(parts.count(name)) << name;
+  EXPECT_NE(parts["[Content_Types].xml"].find("sheet.macroEnabled.main+xml"), std::string::npos);
+  const std::string& book = parts["xl/workbook.xml"];
+  EXPECT_NE(book.find("date1904=\"1\""), std::string::npos);
+  EXPECT_NE(book.find("fullCalcOnLoad=\"1\""), std::string::npos);
+  EXPECT_NE(book.find("name=\"一个超过三十一个字符的非常非常长的工作表名称用来测试截断是否正\""),
+            std::string::npos)
+      << book;
+  const std::string& sst = parts["xl/sharedStrings.xml"];
+  EXPECT_NE(sst.find("a&lt;b &amp; &quot;c&quot; _x005F_x0041_ _x0001_ end "), std::string::npos);
+  EXPECT_NE(sst.find("<t xml:space=\"preserve\">  leading and trailing  </t>"), std::string::npos);
+  const std::string& sheet = parts["xl/worksheets/sheet1.xml"];
+  EXPECT_NE(sheet.find("<c r=\"B8\"><f>1+2</f><v>3</v></c>"), std::string::npos);
+  EXPECT_NE(sheet.find("<mergeCell ref=\"H1:I2\"/>"), std::string::npos);
+  EXPECT_NE(sheet.find("<col min=\"2\" max=\"3\" width=\"12.5\" customWidth=\"1\"/>"),
+            std::string::npos);
+  EXPECT_NE(sheet.find("<row r=\"1\" ht=\"24\" customHeight=\"1\">"), std::string::npos);
+  // The sheet went through several deflated pieces and still reads whole.
+  EXPECT_EQ(sheet.substr(sheet.size() - 12), "</worksheet>");
 }
 
 // ---------------------------------------------------------------------------------------------

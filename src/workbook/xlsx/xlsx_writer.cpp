@@ -127,6 +127,27 @@ const char* kHead = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"
 const char* kMainNs = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
 const char* kRelNs = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
 
+// True for "x.xlsm" and for the temporary "x.xlsm.tmp" a save writes first.
+bool MacroEnabledName(std::string p) {
+  for (char& ch : p) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+  if (p.ends_with(".tmp")) p.resize(p.size() - 4);
+  return p.ends_with(".xlsm");
+}
+
+// A sheet name as spreadsheet programs accept it: at most 31 characters (UTF-16 units).
+std::string SheetName(const std::string& name, size_t index) {
+  if (name.empty()) return "Sheet" + std::to_string(index);
+  size_t units = 0, i = 0;
+  while (i < name.size()) {
+    auto c = static_cast<unsigned char>(name[i]);
+    size_t len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 1;
+    units += len == 4 ? 2 : 1;
+    if (units > 31) break;
+    i += len;
+  }
+  return name.substr(0, i);
+}
+
 class Writer {
  public:
   Writer(const Workbook& wb, std::vector<std::string>* warnings) : wb_(wb), warnings_(warnings) {}
@@ -518,8 +539,7 @@ std::string Writer::WorkbookXml() const {
   o += "/><bookViews><workbookView/></bookViews><sheets>";
   for (size_t i = 0; i < sheets_.size(); ++i) {
     o += "<sheet name=\"";
-    AppendEscaped(
-        o, sheets_[i]->Name().empty() ? "Sheet" + std::to_string(i + 1) : sheets_[i]->Name());
+    AppendEscaped(o, SheetName(sheets_[i]->Name(), i + 1));
     o += "\" sheetId=\"" + std::to_string(i + 1) + "\" r:id=\"rId" + std::to_string(i + 1) + "\"/>";
   }
   o += "</sheets>";
@@ -545,7 +565,12 @@ Status Writer::Run(const std::string& path) {
       "ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/>"
       "<Default Extension=\"xml\" ContentType=\"application/xml\"/>"
       "<Override PartName=\"/xl/workbook.xml\" "
-      "ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml\"/>"
+      "ContentType=\"";
+  types += MacroEnabledName(path)
+               ? "application/vnd.ms-excel.sheet.macroEnabled.main+xml"
+               : "application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml";
+  types +=
+      "\"/>"
       "<Override PartName=\"/xl/styles.xml\" "
       "ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.styles+xml\"/>"
       "<Override PartName=\"/xl/sharedStrings.xml\" "
