@@ -427,12 +427,6 @@ TEST(XlsxWriter, PackagePartsEscapingContentTypeAndSheetNames) {
 
 const char* kPython = "/usr/bin/python3";
 
-bool HaveXlrd() {
-  int st = 0;
-  Run(std::string(kPython) + " -c 'import xlrd' 2>/dev/null", &st);
-  return st == 0;
-}
-
 nlohmann::json XlrdDump(const std::string& path) {
   std::string out =
       Run(std::string(kPython) + " " + QM_SOURCE_DIR + "/tools/xlrd_dump.py '" + path + "' 2>&1");
@@ -441,13 +435,22 @@ nlohmann::json XlrdDump(const std::string& path) {
   return j;
 }
 
-TEST(XlsInterop, XlrdReadsValuesDatesBoldMergesAndWidths) {
-  if (!HaveXlrd()) GTEST_SKIP() << "python3-xlrd is not installed";
+bool HavePythonModule(const char* module) {
+  int st = 0;
+  Run(std::string(kPython) + " -c 'import " + module + "' 2>/dev/null", &st);
+  return st == 0;
+}
+
+// What xlrd (.xls) or openpyxl (.xlsx) reads from our file, cell by cell, against the model.
+void ExpectIndependentReaderAgrees(const char* ext, const char* module) {
+  if (!HavePythonModule(module)) GTEST_SKIP() << "python3-" << module << " is not installed";
   for (bool d1904 : {false, true}) {
+    SCOPED_TRACE(d1904 ? "1904" : "1900");
     TempDir dir;
     auto s = MakeSample(d1904);
-    std::string path = dir / "sample.xls";
-    ASSERT_TRUE(xls::Write(s->wb, path).ok());
+    std::string path = dir / ("sample" + std::string(ext));
+    auto saved = SaveWorkbookFile(s->wb, path);
+    ASSERT_TRUE(saved.ok());
     nlohmann::json j = XlrdDump(path);
     ASSERT_TRUE(j.is_object());
     EXPECT_EQ(j["datemode"], d1904 ? 1 : 0);
@@ -455,15 +458,18 @@ TEST(XlsInterop, XlrdReadsValuesDatesBoldMergesAndWidths) {
     const auto& sh = j["sheets"][0];
     EXPECT_EQ(sh["name"], "数据表");
     const Worksheet& ws = *s->wb.Worksheets(1);
-    size_t seen = 0;
+    size_t seen = 0, blanks = 0;
     for (const auto& c : sh["cells"]) {
       int r = c[0], col = c[1];
       std::string type = c[2];
       CellValue want = ws.Cells(r, col);
       SCOPED_TRACE("cell " + std::to_string(r) + "," + std::to_string(col));
+      EXPECT_EQ(c[4].get<bool>(), want.style == s->bold) << "bold font";
+      EXPECT_EQ(c[6].get<std::string>(), want.style == s->fill ? "FFC7CE" : "") << "fill";
       if (type == "blank") {
         EXPECT_TRUE(want.IsBlank());
         EXPECT_NE(want.style, 0);
+        ++blanks;
         continue;
       }
       ++seen;
@@ -471,11 +477,21 @@ TEST(XlsInterop, XlrdReadsValuesDatesBoldMergesAndWidths) {
         case CellType::kNumber:
           EXPECT_EQ(type, want.is_date ? "date" : "number");
           EXPECT_EQ(c[3].get<double>(), want.number);
+          if (want.style == s->pct) {
+            EXPECT_EQ(c[5], "0.000%");
+          }
           break;
-        case CellType::kText:
+        case CellType::kText: {
           EXPECT_EQ(type, "text");
-          EXPECT_EQ(c[3].get<std::string>(), want.text);
+          std::string expect(want.text);
+          // openpyxl decodes the _x005F_ escape but leaves those of control characters as they
+          // are written (Excel decodes both).
+          if (std::string(ext) == ".xlsx")
+            for (size_t p; (p = expect.find('\x01')) != std::string::npos;)
+              expect.replace(p, 1, "_x0001_");
+          EXPECT_EQ(c[3].get<std::string>(), expect);
           break;
+        }
         case CellType::kBool:
           EXPECT_EQ(type, "bool");
           EXPECT_EQ(c[3].get<double>(), want.number);
@@ -485,17 +501,25 @@ TEST(XlsInterop, XlrdReadsValuesDatesBoldMergesAndWidths) {
           EXPECT_EQ(c[3].get<std::string>(), ErrorText(want.error));
           break;
         case CellType::kBlank:
-          ADD_FAILURE() << "xlrd reads a value we did not write";
+          ADD_FAILURE() << "the reader sees a value we did not write";
       }
-      EXPECT_EQ(c[4].get<bool>(), want.style == s->bold) << "bold font";
     }
-    EXPECT_EQ(seen, ws.CellCount() - 4);  // all but the four format-only blanks
+    EXPECT_EQ(seen, ws.CellCount() - 4);
+    EXPECT_EQ(blanks, 4u);
     EXPECT_EQ(sh["merged"].size(), 1101u);
     EXPECT_EQ(sh["merged"][0], nlohmann::json::parse("[1,8,2,9]"));
     EXPECT_EQ(sh["widths"]["1"], 30 * 256);
     EXPECT_EQ(sh["widths"]["2"], 3200);
     EXPECT_EQ(j["sheets"][1]["cells"][1][3], 42);
   }
+}
+
+TEST(Interop, XlrdReadsOurXlsValuesDatesBoldFillsMergesAndWidths) {
+  ExpectIndependentReaderAgrees(".xls", "xlrd");
+}
+
+TEST(Interop, OpenpyxlReadsOurXlsxValuesDatesBoldFillsMergesAndWidths) {
+  ExpectIndependentReaderAgrees(".xlsx", "openpyxl");
 }
 
 bool HaveSoffice() {
@@ -626,7 +650,7 @@ TEST(SaveWorkbookFile, TextOverTheCellLimitIsCutAndReported) {
     ASSERT_EQ(r->warnings.size(), 1u) << name;
     EXPECT_NE(r->warnings[0].find("32,767"), std::string::npos);
   }
-  if (!HaveXlrd()) return;
+  if (!HavePythonModule("xlrd")) return;
   nlohmann::json j = XlrdDump(dir / "cut.xls");
   const auto& cells = j["sheets"][0]["cells"];
   EXPECT_EQ(testing::Utf8Length(cells[0][3].get<std::string>()), 32767u);
