@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <limits>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <random>
@@ -520,6 +521,33 @@ TEST(Interop, XlrdReadsOurXlsValuesDatesBoldFillsMergesAndWidths) {
 
 TEST(Interop, OpenpyxlReadsOurXlsxValuesDatesBoldFillsMergesAndWidths) {
   ExpectIndependentReaderAgrees(".xlsx", "openpyxl");
+}
+
+TEST(Interop, BoolWithANumberPayloadStaysTrueAndNonFiniteNumbersBecomeNumErrors) {
+  if (!HavePythonModule("xlrd") || !HavePythonModule("openpyxl")) GTEST_SKIP();
+  Workbook wb;
+  Worksheet& ws = wb.AddWorksheet("S");
+  Cell b{};
+  b.number = 1.0;  // a reader may leave the value in number form
+  b.col = 1;
+  b.type = static_cast<uint32_t>(CellType::kBool);
+  ws.AppendCell(1, b);
+  ws.SetNumber(1, 2, std::numeric_limits<double>::infinity());
+  ws.SetNumber(1, 3, std::nan(""));
+  TempDir dir;
+  for (const char* name : {"nf.xls", "nf.xlsx"}) {
+    SCOPED_TRACE(name);
+    ASSERT_TRUE(SaveWorkbookFile(wb, dir / name).ok());
+    nlohmann::json j = XlrdDump(dir / name);
+    ASSERT_TRUE(j.is_object());
+    const auto& cells = j["sheets"][0]["cells"];
+    ASSERT_EQ(cells.size(), 3u);
+    EXPECT_EQ(cells[0][2], "bool");
+    EXPECT_EQ(cells[0][3], 1);
+    EXPECT_EQ(cells[1][2], "error");
+    EXPECT_EQ(cells[1][3], "#NUM!");
+    EXPECT_EQ(cells[2][3], "#NUM!");
+  }
 }
 
 bool HaveSoffice() {

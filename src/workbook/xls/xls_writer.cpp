@@ -525,7 +525,10 @@ void Writer::WriteFormula(const Worksheet& ws, int r, const Cell& c, std::vector
   std::u16string text;
   switch (c.Type()) {
     case CellType::kNumber:
-      s.F64(c.number);
+      if (std::isfinite(c.number))
+        s.F64(c.number);
+      else
+        s.Bytes("\x02\x00\x24\x00\x00\x00\xFF\xFF", 8);
       break;
     case CellType::kText: {
       bool cut = false;
@@ -576,6 +579,16 @@ void Writer::WriteRowCells(const Worksheet& ws, int r, const Row& row, BiffBuffe
     }
     switch (c.Type()) {
       case CellType::kNumber: {
+        if (!std::isfinite(c.number)) {
+          // The file format has no infinities or NaN; show what a spreadsheet would compute.
+          s.Begin(kBoolErr);
+          s.U16(rw), s.U16(col), s.U16(XfIndex(c.style));
+          s.U8(0x24);
+          s.U8(1);
+          s.End();
+          ++i;
+          break;
+        }
         if (!EncodeRk(c.number, &rk)) {
           s.Begin(kNumber);
           s.U16(rw), s.U16(col), s.U16(XfIndex(c.style));
@@ -620,7 +633,8 @@ void Writer::WriteRowCells(const Worksheet& ws, int r, const Row& row, BiffBuffe
       case CellType::kError:
         s.Begin(kBoolErr);
         s.U16(rw), s.U16(col), s.U16(XfIndex(c.style));
-        s.U8(static_cast<uint8_t>(c.bits));
+        // Any non-zero payload is true, whatever form a reader stored it in.
+        s.U8(c.Type() == CellType::kError ? static_cast<uint8_t>(c.bits) : (c.bits ? 1 : 0));
         s.U8(c.Type() == CellType::kError ? 1 : 0);
         s.End();
         ++i;

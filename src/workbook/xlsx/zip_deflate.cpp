@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <system_error>
 
 namespace qm::xlsx {
 namespace {
@@ -63,13 +64,17 @@ ZipDeflateWriter::Piece ZipDeflateWriter::Compress(std::string in, int level, bo
   p.in_size = in.size();
   p.crc = libdeflate_crc32(0, in.data(), in.size());
   z_stream z{};
-  deflateInit2(&z, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
+  if (deflateInit2(&z, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
+    p.ok = false;
+    return p;
+  }
   p.out.resize(deflateBound(&z, in.size()) + 16);
   z.next_in = reinterpret_cast<Bytef*>(in.data());
   z.avail_in = static_cast<uInt>(in.size());
   z.next_out = p.out.data();
   z.avail_out = static_cast<uInt>(p.out.size());
-  deflate(&z, final ? Z_FINISH : Z_SYNC_FLUSH);
+  int rc = deflate(&z, final ? Z_FINISH : Z_SYNC_FLUSH);
+  p.ok = rc == (final ? Z_STREAM_END : Z_OK) && z.avail_in == 0;
   p.out.resize(p.out.size() - z.avail_out);
   deflateEnd(&z);
   return p;
@@ -98,6 +103,7 @@ Status ZipDeflateWriter::BeginPart(const std::string& name) {
 }
 
 Status ZipDeflateWriter::WritePiece(Piece p) {
+  if (!p.ok) return MakeError(ErrorCode::kIo, "compressing a package part failed");
   Entry& e = entries_.back();
   e.crc = static_cast<uint32_t>(crc32_combine(e.crc, p.crc, static_cast<z_off_t>(p.in_size)));
   e.usize += p.in_size;
@@ -111,7 +117,17 @@ Status ZipDeflateWriter::Feed(std::string&& piece) {
     pending_.pop_front();
     if (!st) return st;
   }
-  pending_.push_back(std::async(std::launch::async, &Compress, std::move(piece), level_, false));
+  try {
+    pending_.push_back(std::async(std::launch::async, &Compress, std::move(piece), level_, false));
+  } catch (const std::system_error&) {
+    // No thread to be had: compress here, after what is already queued.
+    while (!pending_.empty()) {
+      Status st = WritePiece(pending_.front().get());
+      pending_.pop_front();
+      if (!st) return st;
+    }
+    return WritePiece(Compress(std::move(piece), level_, false));
+  }
   return Status::Ok();
 }
 

@@ -37,6 +37,7 @@ class ZipDeflateWriter {
     std::vector<uint8_t> out;
     uint32_t crc = 0;
     size_t in_size = 0;
+    bool ok = true;
   };
   struct Entry {
     std::string name;
