@@ -251,6 +251,41 @@ std::vector<std::u16string> StrictSst(const std::vector<Rec>& recs, size_t sst, 
   return out;
 }
 
+// The first sheet's INDEX points at DBCELLs, each DBCELL points back at its first ROW and at
+// the first cell of every row.
+void ExpectIndexAndDbcellsConsistent(const std::vector<Rec>& recs, size_t want_blocks) {
+  std::map<size_t, size_t> at;
+  for (size_t i = 0; i < recs.size(); ++i) at[recs[i].pos] = i;
+  size_t bof1 = 0;
+  for (size_t i = 1; i < recs.size(); ++i)
+    if (recs[i].id == 0x0809) {
+      bof1 = i;
+      break;
+    }
+  const Rec& index = recs[bof1 + 1];
+  ASSERT_EQ(index.id, 0x020B);
+  size_t nblocks = (index.data.size() - 16) / 4;
+  EXPECT_EQ(nblocks, want_blocks);
+  ASSERT_TRUE(at.count(U32(index.data, 12)));
+  EXPECT_EQ(recs[at[U32(index.data, 12)]].id, 0x0055);  // DEFCOLWIDTH
+  for (size_t b = 0; b < nblocks; ++b) {
+    size_t dbpos = U32(index.data, 16 + 4 * b);
+    ASSERT_TRUE(at.count(dbpos)) << "block " << b;
+    const Rec& db = recs[at[dbpos]];
+    ASSERT_EQ(db.id, 0x00D7);
+    size_t first_row = dbpos - U32(db.data, 0);
+    ASSERT_TRUE(at.count(first_row));
+    EXPECT_EQ(recs[at[first_row]].id, 0x0208);
+    size_t cell = first_row + 20;
+    for (size_t k = 4; k + 2 <= db.data.size(); k += 2) {
+      cell += U16(db.data, k);
+      ASSERT_TRUE(at.count(cell)) << "block " << b;
+      uint16_t id = recs[at[cell]].id;
+      EXPECT_TRUE(id != 0x0208 && id != 0x00D7) << std::hex << id;
+    }
+  }
+}
+
 TEST(XlsWriter, RecordStructureSstIndexDbcellMergesAndSizeLimits) {
   TempDir dir;
   auto s = MakeSample();
@@ -302,36 +337,7 @@ TEST(XlsWriter, RecordStructureSstIndexDbcellMergesAndSizeLimits) {
     EXPECT_EQ(abs - it->first, within);
   }
 
-  // First sheet: INDEX points at DBCELLs, each DBCELL points back at its first ROW and at the
-  // first cell of every row.
-  size_t bof1 = 0;
-  for (size_t i = 1; i < recs.size(); ++i)
-    if (recs[i].id == 0x0809) {
-      bof1 = i;
-      break;
-    }
-  const Rec& index = recs[bof1 + 1];
-  ASSERT_EQ(index.id, 0x020B);
-  size_t nblocks = (index.data.size() - 16) / 4;
-  EXPECT_EQ(nblocks, (3008u + 31) / 32);  // rows 1-8 and 10-3009
-  ASSERT_TRUE(at.count(U32(index.data, 12)));
-  EXPECT_EQ(recs[at[U32(index.data, 12)]].id, 0x0055);  // DEFCOLWIDTH
-  for (size_t b = 0; b < nblocks; ++b) {
-    size_t dbpos = U32(index.data, 16 + 4 * b);
-    ASSERT_TRUE(at.count(dbpos)) << "block " << b;
-    const Rec& db = recs[at[dbpos]];
-    ASSERT_EQ(db.id, 0x00D7);
-    size_t first_row = dbpos - U32(db.data, 0);
-    ASSERT_TRUE(at.count(first_row));
-    EXPECT_EQ(recs[at[first_row]].id, 0x0208);
-    size_t cell = first_row + 20;
-    for (size_t k = 4; k + 2 <= db.data.size(); k += 2) {
-      cell += U16(db.data, k);
-      ASSERT_TRUE(at.count(cell)) << "block " << b;
-      uint16_t id = recs[at[cell]].id;
-      EXPECT_TRUE(id != 0x0208 && id != 0x00D7) << std::hex << id;
-    }
-  }
+  ExpectIndexAndDbcellsConsistent(recs, (3008u + 31) / 32);  // rows 1-8 and 10-3009
   // 1,101 merged ranges need two records.
   int merge_records = 0;
   size_t merged = 0;
@@ -339,6 +345,27 @@ TEST(XlsWriter, RecordStructureSstIndexDbcellMergesAndSizeLimits) {
     if (r.id == 0x00E5) ++merge_records, merged += U16(r.data, 0);
   EXPECT_EQ(merge_records, 2);
   EXPECT_EQ(merged, 1101u);
+}
+
+TEST(XlsWriter, SheetLargerThanTheSpillThresholdKeepsIndexAndDbcellPointers) {
+  // About 1.8 MB of number records: most of the sheet passes through the temporary file and
+  // the INDEX at its start is patched there.
+  TempDir dir;
+  Workbook wb;
+  Worksheet& ws = wb.AddWorksheet("S");
+  for (int r = 1; r <= 20000; ++r)
+    for (int c = 1; c <= 5; ++c) ws.AppendNumber(r, c, r * 0.37 + c / 3.0, 0);
+  wb.AddWorksheet("T").SetText(1, 1, "after");
+  ASSERT_TRUE(xls::Write(wb, dir / "big.xls").ok());
+  std::vector<Rec> recs = Records(WorkbookStream(dir / "big.xls"));
+  ExpectIndexAndDbcellsConsistent(recs, 20000 / 32);
+  size_t numbers = 0;
+  for (const Rec& r : recs) {
+    if (r.id == 0x0203 || r.id == 0x027E) ++numbers;         // NUMBER, RK
+    if (r.id == 0x00BD) numbers += (r.data.size() - 6) / 6;  // MULRK
+  }
+  EXPECT_EQ(numbers, 100000u);
+  EXPECT_EQ(recs.back().id, 0x000A);
 }
 
 TEST(XlsWriter, SurrogatePairIsNotSplitAcrossContinueRecords) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -26,30 +27,55 @@ inline bool Fits8Bit(const std::u16string& s) {
   return true;
 }
 
-// A growing byte stream of records. Positions are offsets in this buffer plus `base`, the
-// buffer's place in the final stream.
+// A growing byte stream of records. Offsets count from the buffer's start; positions add
+// `base`, the buffer's place in the final stream. With a spill file, whole records move there
+// whenever Spill() is called, so a large sheet never sits in memory at once.
 class BiffBuffer {
  public:
-  explicit BiffBuffer(size_t base = 0) : base_(base) {}
+  explicit BiffBuffer(size_t base = 0, FILE* spill = nullptr) : base_(base), spill_(spill) {}
+  BiffBuffer(BiffBuffer&& o) noexcept
+      : b_(std::move(o.b_)),
+        base_(o.base_),
+        rec_(o.rec_),
+        spill_(o.spill_),
+        flushed_(o.flushed_),
+        failed_(o.failed_) {
+    o.spill_ = nullptr;
+  }
+  BiffBuffer& operator=(BiffBuffer&&) = delete;
+  ~BiffBuffer() {
+    if (spill_) std::fclose(spill_);
+  }
 
+  // The bytes still in memory (all of them when nothing was spilled).
   std::vector<uint8_t>& bytes() { return b_; }
-  const std::vector<uint8_t>& bytes() const { return b_; }
-  size_t size() const { return b_.size(); }
-  size_t Pos() const { return base_ + b_.size(); }  // absolute position of the next byte
+  size_t size() const { return flushed_ + b_.size(); }
+  size_t Pos() const { return base_ + size(); }  // absolute position of the next byte
+  FILE* spill_file() const { return spill_; }
+  size_t spilled() const { return flushed_; }
+  bool failed() const { return failed_; }
+
+  // Moves what is in memory to the spill file once it is large; call between records only.
+  void Spill(size_t threshold = 1 << 20) {
+    if (!spill_ || b_.size() < threshold) return;
+    if (std::fwrite(b_.data(), 1, b_.size(), spill_) != b_.size()) failed_ = true;
+    flushed_ += b_.size();
+    b_.clear();
+  }
 
   // Starts a record; its length is filled in by End().
   void Begin(uint16_t id) {
-    rec_ = b_.size();
+    rec_ = size();
     U16(id);
     U16(0);
   }
   void End() {
-    size_t len = b_.size() - rec_ - 4;
-    b_[rec_ + 2] = static_cast<uint8_t>(len);
-    b_[rec_ + 3] = static_cast<uint8_t>(len >> 8);
+    size_t len = size() - rec_ - 4;
+    b_[rec_ - flushed_ + 2] = static_cast<uint8_t>(len);
+    b_[rec_ - flushed_ + 3] = static_cast<uint8_t>(len >> 8);
   }
-  size_t RecordDataSize() const { return b_.size() - rec_ - 4; }
-  size_t RecordStart() const { return rec_; }  // offset in this buffer
+  size_t RecordDataSize() const { return size() - rec_ - 4; }
+  size_t RecordStart() const { return rec_; }
 
   void U8(uint8_t v) { b_.push_back(v); }
   void U16(uint16_t v) {
@@ -70,12 +96,17 @@ class BiffBuffer {
     const auto* q = static_cast<const uint8_t*>(p);
     b_.insert(b_.end(), q, q + n);
   }
+  // Overwrites four bytes at an offset, in memory or in the spill file.
   void Patch32(size_t off, uint32_t v) {
-    for (int i = 0; i < 4; ++i) b_[off + i] = static_cast<uint8_t>(v >> (8 * i));
-  }
-  void Patch16(size_t off, uint16_t v) {
-    b_[off] = static_cast<uint8_t>(v);
-    b_[off + 1] = static_cast<uint8_t>(v >> 8);
+    uint8_t le[4];
+    for (int i = 0; i < 4; ++i) le[i] = static_cast<uint8_t>(v >> (8 * i));
+    if (off >= flushed_) {
+      std::memcpy(&b_[off - flushed_], le, 4);
+      return;
+    }
+    if (std::fseek(spill_, static_cast<long>(off), SEEK_SET) != 0 ||
+        std::fwrite(le, 1, 4, spill_) != 4 || std::fseek(spill_, 0, SEEK_END) != 0)
+      failed_ = true;
   }
 
   // A whole record with no data or with small fixed fields.
@@ -112,6 +143,9 @@ class BiffBuffer {
   std::vector<uint8_t> b_;
   size_t base_ = 0;
   size_t rec_ = 0;
+  FILE* spill_ = nullptr;
+  size_t flushed_ = 0;
+  bool failed_ = false;
 };
 
 }  // namespace qm::xls

@@ -241,7 +241,9 @@ class Writer {
  public:
   Writer(const Workbook& wb, std::vector<std::string>* warnings) : wb_(wb), warnings_(warnings) {}
 
-  Status Build(std::vector<uint8_t>* stream);
+  // Lays out the globals and the sheets; Save then writes them into the compound file.
+  Status Build();
+  Status Save(const std::string& path);
 
  private:
   void Warn(std::string s) {
@@ -270,6 +272,8 @@ class Writer {
   size_t xf_count_ = 0;
   Palette palette_;
   size_t cut_strings_ = 0;
+  BiffBuffer globals_;
+  std::vector<BiffBuffer> bodies_;
 };
 
 uint32_t Writer::StringIndex(const Worksheet&, std::string_view text) {
@@ -807,6 +811,7 @@ void Writer::WriteSheet(const Worksheet& ws, bool selected, BiffBuffer& s) {
     s.U32(static_cast<uint32_t>(dbcell_pos - first_row_pos));
     for (uint16_t o : offsets) s.U16(o);
     s.End();
+    s.Spill();
   }
 
   s.Begin(kWindow2);
@@ -841,7 +846,7 @@ void Writer::WriteSheet(const Worksheet& ws, bool selected, BiffBuffer& s) {
   s.Empty(kEof);
 }
 
-Status Writer::Build(std::vector<uint8_t>* stream) {
+Status Writer::Build() {
   for (int i = 1; i <= wb_.WorksheetCount(); ++i) {
     const Worksheet* ws = wb_.Worksheets(i);
     if (!ws->IsEmpty()) {
@@ -849,8 +854,7 @@ Status Writer::Build(std::vector<uint8_t>* stream) {
       if (u.r2 > kXlsRows || u.c2 > kXlsCols)
         return MakeError(ErrorCode::kInvalidArgument,
                          "sheet \"" + ws->Name() +
-                             "\" does not fit the .xls grid of 65,536 rows "
-                             "and 256 columns");
+                             "\" does not fit the .xls grid of 65,536 rows and 256 columns");
     }
     sheets_.push_back(ws);
   }
@@ -860,35 +864,28 @@ Status Writer::Build(std::vector<uint8_t>* stream) {
   }
   CollectStrings();
 
-  BiffBuffer globals;
   std::vector<size_t> pos_fields;
-  WriteGlobals(globals, &pos_fields);
-  std::vector<BiffBuffer> bodies;
-  size_t pos = globals.size();
+  WriteGlobals(globals_, &pos_fields);
+  size_t pos = globals_.size();
   for (size_t i = 0; i < sheets_.size(); ++i) {
-    bodies.emplace_back(pos);
-    WriteSheet(*sheets_[i], i == 0, bodies.back());
-    globals.Patch32(pos_fields[i], static_cast<uint32_t>(pos));
-    pos += bodies.back().size();
+    // Sheets go through an anonymous temporary file, so a big one never sits in memory whole;
+    // without one they stay in memory.
+    bodies_.emplace_back(pos, std::tmpfile());
+    WriteSheet(*sheets_[i], i == 0, bodies_.back());
+    if (bodies_.back().failed())
+      return MakeError(ErrorCode::kIo, "writing a temporary file failed");
+    globals_.Patch32(pos_fields[i], static_cast<uint32_t>(pos));
+    pos += bodies_.back().size();
     if (pos > 0x7FFFFFFF)
       return MakeError(ErrorCode::kTooLarge, "the workbook is too large for an .xls file");
   }
   if (cut_strings_)
     Warn(std::to_string(cut_strings_) +
          " text(s) longer than 32,767 characters were cut to that length");
-
-  *stream = std::move(globals.bytes());
-  stream->reserve(pos);
-  for (auto& b : bodies) {
-    stream->insert(stream->end(), b.bytes().begin(), b.bytes().end());
-    std::vector<uint8_t>().swap(b.bytes());
-  }
-  // Short streams would land in the mini-stream, which some readers handle poorly.
-  if (stream->size() < 4096) stream->resize(4096, 0);
   return Status::Ok();
 }
 
-Status WriteCompoundFile(const std::string& path, const std::vector<uint8_t>& stream) {
+Status Writer::Save(const std::string& path) {
   static std::once_flag once;
   std::call_once(once, [] { gsf_init(); });
   GError* err = nullptr;
@@ -902,13 +899,36 @@ Status WriteCompoundFile(const std::string& path, const std::vector<uint8_t>& st
   GsfOutput* child = gsf_outfile_new_child(ole, "Workbook", FALSE);
   bool ok = child != nullptr;
   std::string why;
-  for (size_t off = 0; ok && off < stream.size();) {
-    size_t n = std::min<size_t>(stream.size() - off, 1 << 20);
-    if (!gsf_output_write(child, n, stream.data() + off)) ok = false;
-    off += n;
+  size_t total = 0;
+  auto put = [&](const uint8_t* p, size_t n) {
+    if (ok && n && !gsf_output_write(child, n, p)) ok = false;
+    total += n;
+  };
+  put(globals_.bytes().data(), globals_.bytes().size());
+  std::vector<uint8_t> chunk(1 << 20);
+  for (BiffBuffer& b : bodies_) {
+    if (FILE* f = b.spill_file(); f && b.spilled()) {
+      std::rewind(f);
+      for (size_t left = b.spilled(); ok && left > 0;) {
+        size_t n = std::fread(chunk.data(), 1, std::min(left, chunk.size()), f);
+        if (n == 0) {
+          ok = false;
+          why = "reading a temporary file failed";
+          break;
+        }
+        put(chunk.data(), n);
+        left -= n;
+      }
+    }
+    put(b.bytes().data(), b.bytes().size());
+  }
+  // Short streams would land in the mini-stream, which some readers handle poorly.
+  if (total < 4096) {
+    std::vector<uint8_t> zeros(4096 - total, 0);
+    put(zeros.data(), zeros.size());
   }
   if (child) {
-    if (!ok && gsf_output_error(child)) why = gsf_output_error(child)->message;
+    if (!ok && why.empty() && gsf_output_error(child)) why = gsf_output_error(child)->message;
     if (!gsf_output_close(child)) ok = false;
     g_object_unref(child);
   }
@@ -931,13 +951,10 @@ Status WriteCompoundFile(const std::string& path, const std::vector<uint8_t>& st
 }  // namespace
 
 Status Write(const Workbook& wb, const std::string& path, std::vector<std::string>* warnings) {
-  std::vector<uint8_t> stream;
-  {
-    Writer w(wb, warnings);
-    Status st = w.Build(&stream);
-    if (!st) return st;
-  }
-  return WriteCompoundFile(path, stream);
+  Writer w(wb, warnings);
+  Status st = w.Build();
+  if (!st) return st;
+  return w.Save(path);
 }
 
 }  // namespace qm::xls

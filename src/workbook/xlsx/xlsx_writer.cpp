@@ -158,7 +158,7 @@ class Writer {
   void AppendCell(std::string& o, const Worksheet& ws, const Cell& c, const std::string& row);
   uint32_t StringIndex(std::string_view s);
   std::string Styles() const;
-  std::string SharedStrings() const;
+  Status WriteSharedStrings();
   std::string WorkbookXml() const;
 
   const Workbook& wb_;
@@ -511,7 +511,10 @@ std::string Writer::Styles() const {
   return o;
 }
 
-std::string Writer::SharedStrings() const {
+// The shared strings, fed to the zip in pieces like the sheets.
+Status Writer::WriteSharedStrings() {
+  Status st = zip_.BeginPart("xl/sharedStrings.xml");
+  if (!st) return st;
   std::string o = kHead;
   o += "<sst xmlns=\"";
   o += kMainNs;
@@ -523,9 +526,16 @@ std::string Writer::SharedStrings() const {
     o += keep_space ? "<si><t xml:space=\"preserve\">" : "<si><t>";
     AppendEscaped(o, s);
     o += "</t></si>";
+    if (o.size() >= kPieceBytes) {
+      std::string next;
+      next.reserve(kPieceBytes + 64 * 1024);
+      std::swap(o, next);
+      if (!(st = zip_.Feed(std::move(next)))) return st;
+    }
   }
   o += "</sst>";
-  return o;
+  if (!(st = zip_.Feed(std::move(o)))) return st;
+  return zip_.EndPart();
 }
 
 std::string Writer::WorkbookXml() const {
@@ -610,7 +620,7 @@ Status Writer::Run(const std::string& path) {
   if (!(st = zip_.AddPart("xl/_rels/workbook.xml.rels", wrels))) return st;
   if (!(st = zip_.AddPart("xl/workbook.xml", WorkbookXml()))) return st;
   if (!(st = zip_.AddPart("xl/styles.xml", Styles()))) return st;
-  if (!(st = zip_.AddPart("xl/sharedStrings.xml", SharedStrings()))) return st;
+  if (!(st = WriteSharedStrings())) return st;
   if (cut_ && warnings_)
     warnings_->push_back(std::to_string(cut_) +
                          " text(s) longer than 32,767 characters were cut to that length");
