@@ -36,13 +36,15 @@ bool FitsXlsGrid(const Workbook& wb) {
   return true;
 }
 
+// The temporary name keeps the target's extension before ".tmp", so the writer can tell an
+// .xlsm target (which needs the macro-enabled content type) from an .xlsx one.
 std::string TempNameBeside(const fs::path& target) {
   std::random_device rd;
   std::mt19937_64 gen((static_cast<uint64_t>(rd()) << 32) ^ rd());
   for (int attempt = 0; attempt < 100; ++attempt) {
     char buf[32];
-    std::snprintf(buf, sizeof buf, "~qm%016llx.tmp", static_cast<unsigned long long>(gen()));
-    fs::path p = target.parent_path() / buf;
+    std::snprintf(buf, sizeof buf, "~qm%016llx", static_cast<unsigned long long>(gen()));
+    fs::path p = target.parent_path() / (buf + Lower(PathToUtf8(target.extension())) + ".tmp");
     std::error_code ec;
     if (!fs::exists(p, ec)) return PathToUtf8(p);
   }
@@ -140,7 +142,7 @@ Result<SaveResult> SaveWorkbookFile(const Workbook& wb, const std::string& path)
   if (!target.parent_path().empty() && !fs::is_directory(target.parent_path(), ec))
     return MakeError(ErrorCode::kIo, out.path + ": cannot save: the folder does not exist");
   std::string tmp = TempNameBeside(target);
-  Status st = as_xls ? xls::Write(wb, tmp) : xlsx::Write(wb, tmp);
+  Status st = as_xls ? xls::Write(wb, tmp, &out.warnings) : xlsx::Write(wb, tmp, &out.warnings);
   if (!st) {
     fs::remove(PathFromUtf8(tmp), ec);
     Error e = st.error();

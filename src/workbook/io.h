@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "result.h"
 #include "workbook.h"
@@ -31,8 +32,9 @@ Result<std::unique_ptr<Workbook>> ReadWorkbookBytes(const uint8_t* data, size_t 
                                                     const ReadOptions& options = {});
 
 struct SaveResult {
-  std::string path;               // the file actually written
-  bool switched_to_xlsx = false;  // the content did not fit the .xls grid
+  std::string path;                   // the file actually written
+  bool switched_to_xlsx = false;      // the content did not fit the .xls grid
+  std::vector<std::string> warnings;  // what the writer had to change (texts cut, ...)
 };
 
 // Writes `wb` to `path`: a temporary file beside the target, renamed into place. A name ending
@@ -45,12 +47,16 @@ Result<SaveResult> SaveWorkbookFile(const Workbook& wb, const std::string& path)
 namespace xls {
 Result<std::unique_ptr<Workbook>> Read(const uint8_t* data, size_t size, const std::string& name,
                                        const ReadOptions& options);
-Status Write(const Workbook& wb, const std::string& path);
+// `warnings`, when given, receives what had to change to fit the format (texts cut, ...).
+Status Write(const Workbook& wb, const std::string& path,
+             std::vector<std::string>* warnings = nullptr);
 }  // namespace xls
 namespace xlsx {
 Result<std::unique_ptr<Workbook>> Read(const uint8_t* data, size_t size, const std::string& name,
                                        const ReadOptions& options);
-Status Write(const Workbook& wb, const std::string& path);
+// `warnings`, when given, receives what had to change to fit the format (texts cut, ...).
+Status Write(const Workbook& wb, const std::string& path,
+             std::vector<std::string>* warnings = nullptr);
 }  // namespace xlsx
 
 }  // namespace qm

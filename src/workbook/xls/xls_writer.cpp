@@ -1,9 +1,960 @@
+// BIFF8 writer: the workbook globals and one substream per worksheet, stored as the "Workbook"
+// stream of a compound file written by libgsf.
+#include <gsf/gsf-infile.h>
+#include <gsf/gsf-outfile-msole.h>
+#include <gsf/gsf-output-stdio.h>
+#include <gsf/gsf-utils.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "../formula/formula.h"
 #include "../io.h"
+#include "biff_out.h"
 
 namespace qm::xls {
 
-Status Write(const Workbook&, const std::string&) {
-  return MakeError(ErrorCode::kNotSupported, "writing .xls files is not supported yet");
+std::u16string Utf16(std::string_view s, size_t limit, bool* cut) {
+  std::u16string out;
+  out.reserve(std::min(s.size(), limit));
+  size_t i = 0, n = s.size();
+  while (i < n) {
+    auto c = static_cast<unsigned char>(s[i]);
+    uint32_t cp = 0xFFFD;
+    size_t len = 1;
+    if (c < 0x80) {
+      cp = c;
+    } else if ((c >> 5) == 6 && i + 1 < n) {
+      cp = ((c & 0x1Fu) << 6) | (s[i + 1] & 0x3Fu);
+      len = 2;
+    } else if ((c >> 4) == 14 && i + 2 < n) {
+      cp = ((c & 0x0Fu) << 12) | ((s[i + 1] & 0x3Fu) << 6) | (s[i + 2] & 0x3Fu);
+      len = 3;
+    } else if ((c >> 3) == 30 && i + 3 < n) {
+      cp = ((c & 0x07u) << 18) | ((s[i + 1] & 0x3Fu) << 12) | ((s[i + 2] & 0x3Fu) << 6) |
+           (s[i + 3] & 0x3Fu);
+      len = 4;
+    }
+    size_t need = cp >= 0x10000 ? 2 : 1;
+    if (out.size() + need > limit) {
+      if (cut) *cut = true;
+      break;
+    }
+    if (cp >= 0x10000) {
+      cp -= 0x10000;
+      out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+      out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+    } else {
+      out.push_back(static_cast<char16_t>(cp));
+    }
+    i += len;
+  }
+  return out;
+}
+
+void BiffBuffer::ContinuedChars(const std::u16string& s, size_t from, bool wide) {
+  const size_t unit = wide ? 2 : 1;
+  size_t i = from;
+  while (i < s.size()) {
+    size_t room = (kMaxRecordData - RecordDataSize()) / unit;
+    size_t k = std::min(s.size() - i, room);
+    // Keep surrogate pairs together: readers decode each record's piece on its own.
+    if (wide && k > 0 && i + k < s.size() && s[i + k - 1] >= 0xD800 && s[i + k - 1] < 0xDC00) --k;
+    Chars(s, i, k, wide);
+    i += k;
+    if (i < s.size()) {
+      End();
+      Begin(0x003C);
+      U8(wide ? 1 : 0);
+    }
+  }
+}
+
+void BiffBuffer::ContinuedString(const std::u16string& s, bool count16) {
+  bool wide = !Fits8Bit(s);
+  size_t header = (count16 ? 2 : 1) + 1;
+  if (RecordDataSize() + header + (s.empty() ? 0 : (wide ? 2 : 1)) > kMaxRecordData) {
+    End();
+    Begin(0x003C);
+  }
+  if (count16)
+    U16(static_cast<uint16_t>(s.size()));
+  else
+    U8(static_cast<uint8_t>(s.size()));
+  U8(wide ? 1 : 0);
+  ContinuedChars(s, 0, wide);
+}
+
+namespace {
+
+// Record ids used below.
+enum : uint16_t {
+  kBof = 0x0809,
+  kEof = 0x000A,
+  kContinue = 0x003C,
+  kFont = 0x0031,
+  kFormat = 0x041E,
+  kXf = 0x00E0,
+  kStyle = 0x0293,
+  kPalette = 0x0092,
+  kBoundSheet = 0x0085,
+  kSst = 0x00FC,
+  kExtSst = 0x00FF,
+  kIndex = 0x020B,
+  kDbCell = 0x00D7,
+  kDefColWidth = 0x0055,
+  kColInfo = 0x007D,
+  kDimensions = 0x0200,
+  kRow = 0x0208,
+  kNumber = 0x0203,
+  kRk = 0x027E,
+  kMulRk = 0x00BD,
+  kLabelSst = 0x00FD,
+  kBoolErr = 0x0205,
+  kBlank = 0x0201,
+  kMulBlank = 0x00BE,
+  kFormula = 0x0006,
+  kString = 0x0207,
+  kWindow2 = 0x023E,
+  kMergedCells = 0x00E5,
+};
+
+constexpr int kXlsRows = 65536;
+constexpr int kXlsCols = 256;
+constexpr size_t kMaxXfs = 4000;  // readers reject much more than this
+constexpr int kFirstCellXf = 15;  // 0-14 are style formats
+
+// The default colour palette (indexes 8-63).
+constexpr std::array<uint32_t, 56> kDefaultPalette = {
+    0x000000, 0xFFFFFF, 0xFF0000, 0x00FF00, 0x0000FF, 0xFFFF00, 0xFF00FF, 0x00FFFF,
+    0x800000, 0x008000, 0x000080, 0x808000, 0x800080, 0x008080, 0xC0C0C0, 0x808080,
+    0x9999FF, 0x993366, 0xFFFFCC, 0xCCFFFF, 0x660066, 0xFF8080, 0x0066CC, 0xCCCCFF,
+    0x000080, 0xFF00FF, 0xFFFF00, 0x00FFFF, 0x800080, 0x800000, 0x008080, 0x0000FF,
+    0x00CCFF, 0xCCFFFF, 0xCCFFCC, 0xFFFF99, 0x99CCFF, 0xFF99CC, 0xCC99FF, 0xFFCC99,
+    0x3366FF, 0x33CCCC, 0x99CC00, 0xFFCC00, 0xFF9900, 0xFF6600, 0x666699, 0x969696,
+    0x003366, 0x339966, 0x003300, 0x333300, 0x993300, 0x993366, 0x333399, 0x333333};
+
+// Maps the workbook's RGB colours to palette indexes: exact matches of the default palette are
+// kept, other colours replace unused entries from the end, and once the palette is full the
+// nearest entry is used.
+class Palette {
+ public:
+  Palette() : colors_(kDefaultPalette.begin(), kDefaultPalette.end()), used_(56, false) {}
+
+  void Want(Color c) {
+    if (c == kAutoColor) return;
+    uint32_t rgb = c & 0xFFFFFF;
+    if (map_.count(rgb)) return;
+    for (size_t i = 0; i < 56; ++i) {
+      if (colors_[i] == rgb && (used_[i] || !custom_[i])) {
+        used_[i] = true;
+        map_[rgb] = static_cast<uint16_t>(8 + i);
+        return;
+      }
+    }
+    pending_.push_back(rgb);
+  }
+
+  // Places the colours that had no exact match; call after every Want().
+  void Settle() {
+    size_t slot = 56;
+    for (uint32_t rgb : pending_) {
+      if (map_.count(rgb)) continue;
+      while (slot > 0 && used_[slot - 1]) --slot;
+      if (slot == 0) {
+        map_[rgb] = Nearest(rgb);
+        continue;
+      }
+      --slot;
+      colors_[slot] = rgb;
+      used_[slot] = true;
+      custom_[slot] = true;
+      changed_ = true;
+      map_[rgb] = static_cast<uint16_t>(8 + slot);
+    }
+  }
+
+  uint16_t Index(Color c, uint16_t automatic) const {
+    if (c == kAutoColor) return automatic;
+    auto it = map_.find(c & 0xFFFFFF);
+    return it != map_.end() ? it->second : Nearest(c & 0xFFFFFF);
+  }
+  bool changed() const { return changed_; }
+  const std::vector<uint32_t>& colors() const { return colors_; }
+
+ private:
+  uint16_t Nearest(uint32_t rgb) const {
+    long best = -1;
+    size_t bi = 0;
+    for (size_t i = 0; i < colors_.size(); ++i) {
+      long dr = long(rgb >> 16 & 255) - long(colors_[i] >> 16 & 255);
+      long dg = long(rgb >> 8 & 255) - long(colors_[i] >> 8 & 255);
+      long db = long(rgb & 255) - long(colors_[i] & 255);
+      long d = dr * dr + dg * dg + db * db;
+      if (best < 0 || d < best) best = d, bi = i;
+    }
+    return static_cast<uint16_t>(8 + bi);
+  }
+
+  std::vector<uint32_t> colors_;
+  std::vector<bool> used_;
+  std::array<bool, 56> custom_{};
+  std::vector<uint32_t> pending_;
+  std::unordered_map<uint32_t, uint16_t> map_;
+  bool changed_ = false;
+};
+
+// RK form of a number when it is exact: a 30-bit integer, the top 30 bits of the double, or
+// either of those divided by 100.
+bool EncodeRk(double d, uint32_t* rk) {
+  if (std::isnan(d) || std::isinf(d)) return false;
+  // Negative zero keeps its sign through the double form below.
+  if (d == std::floor(d) && d >= -536870912.0 && d < 536870912.0 && !(d == 0 && std::signbit(d))) {
+    *rk = (static_cast<uint32_t>(static_cast<int32_t>(d)) << 2) | 2;
+    return true;
+  }
+  uint64_t bits;
+  std::memcpy(&bits, &d, 8);
+  if ((bits & 0x3FFFFFFFFull) == 0) {
+    *rk = static_cast<uint32_t>(bits >> 32);
+    return true;
+  }
+  double m = std::round(d * 100);
+  if (m >= -536870912.0 && m < 536870912.0 && m / 100 == d) {
+    *rk = (static_cast<uint32_t>(static_cast<int32_t>(m)) << 2) | 3;
+    return true;
+  }
+  return false;
+}
+
+struct SstEntry {
+  std::u16string text;
+};
+
+class Writer {
+ public:
+  Writer(const Workbook& wb, std::vector<std::string>* warnings) : wb_(wb), warnings_(warnings) {}
+
+  // Lays out the globals and the sheets; Save then writes them into the compound file.
+  Status Build();
+  Status Save(const std::string& path);
+
+ private:
+  void Warn(std::string s) {
+    if (warnings_ && warnings_->size() < 100) warnings_->push_back(std::move(s));
+  }
+  void CollectStrings();
+  void WriteGlobals(BiffBuffer& g, std::vector<size_t>* sheet_pos_fields);
+  void WriteStyles(BiffBuffer& g);
+  void WriteSst(BiffBuffer& g);
+  void WriteSheet(const Worksheet& ws, bool selected, BiffBuffer& s);
+  void WriteRowCells(const Worksheet& ws, int r, const Row& row, BiffBuffer& s);
+  void WriteFormula(const Worksheet& ws, int r, const Cell& c, std::vector<uint8_t> rgce,
+                    BiffBuffer& s);
+  uint16_t XfIndex(uint16_t style) const {
+    return style < xf_count_ ? static_cast<uint16_t>(kFirstCellXf + style) : kFirstCellXf;
+  }
+  uint32_t StringIndex(const Worksheet& ws, std::string_view text);
+
+  const Workbook& wb_;
+  std::vector<std::string>* warnings_;
+  std::vector<const Worksheet*> sheets_;
+  std::unique_ptr<Worksheet> placeholder_;
+  std::unordered_map<std::string_view, uint32_t> sst_index_;
+  std::vector<SstEntry> sst_;
+  uint32_t sst_total_ = 0;
+  size_t xf_count_ = 0;
+  Palette palette_;
+  size_t cut_strings_ = 0;
+  BiffBuffer globals_;
+  std::vector<BiffBuffer> bodies_;
+};
+
+uint32_t Writer::StringIndex(const Worksheet&, std::string_view text) {
+  auto it = sst_index_.find(text);
+  if (it != sst_index_.end()) return it->second;
+  bool cut = false;
+  SstEntry e{Utf16(text, kMaxCellChars, &cut)};
+  if (cut) ++cut_strings_;
+  auto idx = static_cast<uint32_t>(sst_.size());
+  sst_.push_back(std::move(e));
+  sst_index_.emplace(text, idx);
+  return idx;
+}
+
+void Writer::CollectStrings() {
+  for (const Worksheet* ws : sheets_) {
+    for (int r = 1; r <= std::min(ws->RowCount(), kXlsRows); ++r) {
+      for (const Cell& c : ws->RowAt(r)->cells) {
+        if (c.col > kXlsCols) break;
+        if (c.Type() != CellType::kText) continue;
+        StringIndex(*ws, ws->TextOf(c));
+        ++sst_total_;
+      }
+    }
+  }
+}
+
+void WriteShortString(BiffBuffer& b, std::string_view utf8, size_t limit) {
+  std::u16string s = Utf16(utf8, limit);
+  bool wide = !Fits8Bit(s);
+  b.U8(static_cast<uint8_t>(s.size()));
+  b.U8(wide ? 1 : 0);
+  b.Chars(s, 0, s.size(), wide);
+}
+
+void WriteLongString(BiffBuffer& b, std::string_view utf8, size_t limit) {
+  std::u16string s = Utf16(utf8, limit);
+  bool wide = !Fits8Bit(s);
+  b.U16(static_cast<uint16_t>(s.size()));
+  b.U8(wide ? 1 : 0);
+  b.Chars(s, 0, s.size(), wide);
+}
+
+void Writer::WriteStyles(BiffBuffer& g) {
+  const StyleTable& st = wb_.styles();
+  // Colours first, so the palette is settled before any index is written.
+  for (const Font& f : st.fonts()) palette_.Want(f.color);
+  for (const Fill& f : st.fills()) palette_.Want(f.fg), palette_.Want(f.bg);
+  for (const Border& b : st.borders())
+    for (const BorderSide* s : {&b.left, &b.right, &b.top, &b.bottom, &b.diagonal})
+      palette_.Want(s->color);
+  palette_.Settle();
+
+  // Fonts: index 4 does not exist, so the default font fills 0-3 and the others follow at 5.
+  auto font = [&](const Font& f) {
+    g.Begin(kFont);
+    g.U16(static_cast<uint16_t>(std::lround(std::clamp(f.size, 1.0, 409.0) * 20)));
+    g.U16(static_cast<uint16_t>((f.bold ? 1 : 0) | (f.italic ? 2 : 0) | (f.strike ? 8 : 0)));
+    g.U16(palette_.Index(f.color, 0x7FFF));
+    g.U16(f.bold ? 700 : 400);
+    g.U16(f.script);
+    g.U8(f.underline);
+    g.U8(f.family);
+    g.U8(f.charset);
+    g.U8(0);
+    WriteShortString(g, f.name.empty() ? std::string_view("Arial") : f.name, 255);
+    g.End();
+  };
+  const auto& fonts = st.fonts();
+  for (int i = 0; i < 4; ++i) font(fonts[0]);
+  size_t nfonts = std::min<size_t>(fonts.size(), 510);
+  for (size_t i = 1; i < nfonts; ++i) font(fonts[i]);
+
+  for (const auto& [id, text] : st.num_fmts()) {
+    g.Begin(kFormat);
+    g.U16(static_cast<uint16_t>(id));
+    WriteLongString(g, text, 255);
+    g.End();
+  }
+
+  // Style formats 0-14 (the first one is Normal, the rest are the standard placeholders).
+  for (int i = 0; i < 15; ++i) {
+    g.Begin(kXf);
+    g.U16(i >= 1 && i <= 4 ? (i <= 2 ? 1 : 2) : 0);
+    g.U16(0);
+    g.U16(0xFFF5);
+    g.U8(0x20);
+    g.U8(0);
+    g.U8(0);
+    g.U8(i == 0 ? 0 : 0xF4);
+    g.U32(0);
+    g.U32(0);
+    g.U16(64 | (65 << 7));
+    g.End();
+  }
+  const auto& xfs = st.xfs();
+  xf_count_ = std::min(xfs.size(), kMaxXfs - kFirstCellXf);
+  if (xf_count_ < xfs.size())
+    Warn("too many cell formats for an .xls file; " + std::to_string(xfs.size() - xf_count_) +
+         " were replaced by the default format");
+  for (size_t i = 0; i < xf_count_; ++i) {
+    const Xf& x = xfs[i];
+    uint16_t fnt = x.font < nfonts ? x.font : 0;
+    const Fill& fill = x.fill < st.fills().size() ? st.fills()[x.fill] : st.fills()[0];
+    const Border& bd = x.border < st.borders().size() ? st.borders()[x.border] : st.borders()[0];
+    g.Begin(kXf);
+    g.U16(fnt == 0 ? 0 : static_cast<uint16_t>(fnt + 4));
+    g.U16(x.num_fmt);
+    g.U16(static_cast<uint16_t>((x.locked ? 1 : 0) | (x.hidden ? 2 : 0)));
+    g.U8(static_cast<uint8_t>((x.align.horizontal & 7) | (x.align.wrap ? 8 : 0) |
+                              ((x.align.vertical & 7) << 4)));
+    g.U8(x.align.rotation);
+    g.U8(static_cast<uint8_t>((x.align.indent & 15) | (x.align.shrink ? 16 : 0)));
+    g.U8(0xFC);
+    auto bc = [&](const BorderSide& s) -> uint32_t {
+      return s.style ? palette_.Index(s.color, 64) & 0x7F : 0;
+    };
+    uint32_t diag = (bd.diag_down ? 1u : 0u) | (bd.diag_up ? 2u : 0u);
+    g.U32((bd.left.style & 15u) | (bd.right.style & 15u) << 4 | (bd.top.style & 15u) << 8 |
+          (bd.bottom.style & 15u) << 12 | bc(bd.left) << 16 | bc(bd.right) << 23 | diag << 30);
+    uint32_t fls = fill.pattern > 18 ? 1 : fill.pattern;
+    // The grey pattern every xlsx reserves is no fill of the cell's own.
+    if (x.fill == 1 && fill.pattern == 17) fls = 0;
+    g.U32(bc(bd.top) | bc(bd.bottom) << 7 | bc(bd.diagonal) << 14 |
+          (bd.diagonal.style & 15u) << 21 | fls << 26);
+    uint16_t fore = fls ? palette_.Index(fill.fg, 64) : 64;
+    uint16_t back = fls ? palette_.Index(fill.bg, 65) : 65;
+    g.U16(static_cast<uint16_t>((fore & 0x7F) | (back & 0x7F) << 7));
+    g.End();
+  }
+
+  // The Normal style.
+  g.Begin(kStyle);
+  g.U16(0x8000);
+  g.U8(0);
+  g.U8(0xFF);
+  g.End();
+
+  if (palette_.changed()) {
+    g.Begin(kPalette);
+    g.U16(56);
+    for (uint32_t c : palette_.colors()) {
+      g.U8(static_cast<uint8_t>(c >> 16));
+      g.U8(static_cast<uint8_t>(c >> 8));
+      g.U8(static_cast<uint8_t>(c));
+      g.U8(0);
+    }
+    g.End();
+  }
+  g.Rec16(0x0160, 1);  // USESELFS
+}
+
+void Writer::WriteSst(BiffBuffer& g) {
+  size_t per_bucket = std::max<size_t>(sst_.size() / 128 + 1, 8);
+  std::vector<std::pair<uint32_t, uint16_t>> buckets;
+  g.Begin(kSst);
+  g.U32(sst_total_);
+  g.U32(static_cast<uint32_t>(sst_.size()));
+  for (size_t i = 0; i < sst_.size(); ++i) {
+    const std::u16string& s = sst_[i].text;
+    bool wide = !Fits8Bit(s);
+    if (g.RecordDataSize() + 3 + (s.empty() ? 0 : (wide ? 2 : 1)) > kMaxRecordData) {
+      g.End();
+      g.Begin(kContinue);
+    }
+    if (i % per_bucket == 0)
+      buckets.emplace_back(static_cast<uint32_t>(g.Pos()),
+                           static_cast<uint16_t>(g.size() - g.RecordStart()));
+    g.ContinuedString(s);
+  }
+  g.End();
+  g.Begin(kExtSst);
+  g.U16(static_cast<uint16_t>(per_bucket));
+  for (const auto& [pos, off] : buckets) {
+    g.U32(pos);
+    g.U16(off);
+    g.U16(0);
+  }
+  g.End();
+}
+
+void Writer::WriteGlobals(BiffBuffer& g, std::vector<size_t>* sheet_pos_fields) {
+  g.Begin(kBof);
+  g.U16(0x0600);
+  g.U16(0x0005);
+  g.U16(0x0DBB);
+  g.U16(0x07CC);
+  g.U32(0);
+  g.U32(6);
+  g.End();
+  g.Rec16(0x00E1, 0x04B0);  // INTERFACEHDR
+  g.Rec16(0x00C1, 0);       // MMS
+  g.Empty(0x00E2);          // INTERFACEEND
+  g.Begin(0x005C);          // WRITEACCESS
+  {
+    size_t start = g.size();
+    WriteLongString(g, "Quillmere", 100);
+    while (g.size() - start < 112) g.U8(' ');
+  }
+  g.End();
+  g.Rec16(0x0042, 1200);  // CODEPAGE: UTF-16
+  g.Rec16(0x0161, 0);     // DSF
+  g.Begin(0x013D);        // TABID
+  for (size_t i = 0; i < sheets_.size(); ++i) g.U16(static_cast<uint16_t>(i + 1));
+  g.End();
+  g.Rec16(0x009C, 0x000E);  // FNGROUPCOUNT
+  g.Rec16(0x0019, 0);       // WINDOWPROTECT
+  g.Rec16(0x0012, 0);       // PROTECT
+  g.Rec16(0x0013, 0);       // PASSWORD
+  g.Rec16(0x01AF, 0);       // PROT4REV
+  g.Rec16(0x01BC, 0);       // PROT4REVPASS
+  g.Begin(0x003D);          // WINDOW1
+  g.U16(0x0168);
+  g.U16(0x001E);
+  g.U16(0x3A5C);
+  g.U16(0x23BE);
+  g.U16(0x0038);
+  g.U16(0);
+  g.U16(0);
+  g.U16(1);
+  g.U16(0x0258);
+  g.End();
+  g.Rec16(0x0040, 0);                              // BACKUP
+  g.Rec16(0x008D, 0);                              // HIDEOBJ
+  g.Rec16(0x0022, wb_.styles().date1904 ? 1 : 0);  // DATEMODE
+  g.Rec16(0x000E, 1);                              // PRECISION
+  g.Rec16(0x01B7, 0);                              // REFRESHALL
+  g.Rec16(0x00DA, 0);                              // BOOKBOOL
+  WriteStyles(g);
+  for (const Worksheet* ws : sheets_) {
+    g.Begin(kBoundSheet);
+    sheet_pos_fields->push_back(g.size());
+    g.U32(0);  // patched once the sheet's place is known
+    g.U8(0);
+    g.U8(0);
+    WriteShortString(g, ws->Name().empty() ? std::string_view("Sheet") : ws->Name(), 31);
+    g.End();
+  }
+  g.Begin(0x008C);  // COUNTRY
+  g.U16(1);
+  g.U16(86);
+  g.End();
+  WriteSst(g);
+  g.Empty(kEof);
+}
+
+void Writer::WriteFormula(const Worksheet& ws, int r, const Cell& c, std::vector<uint8_t> rgce,
+                          BiffBuffer& s) {
+  s.Begin(kFormula);
+  s.U16(static_cast<uint16_t>(r - 1));
+  s.U16(static_cast<uint16_t>(c.col - 1));
+  s.U16(XfIndex(c.style));
+  std::u16string text;
+  switch (c.Type()) {
+    case CellType::kNumber:
+      if (std::isfinite(c.number))
+        s.F64(c.number);
+      else
+        s.Bytes("\x02\x00\x24\x00\x00\x00\xFF\xFF", 8);
+      break;
+    case CellType::kText: {
+      bool cut = false;
+      text = Utf16(ws.TextOf(c), kMaxCellChars, &cut);
+      if (cut) ++cut_strings_;
+      s.Bytes("\x00\x00\x00\x00\x00\x00\xFF\xFF", 8);
+      break;
+    }
+    case CellType::kBool:
+      s.Bytes("\x01\x00", 2), s.U8(c.bits ? 1 : 0), s.Bytes("\x00\x00\x00\xFF\xFF", 5);
+      break;
+    case CellType::kError:
+      s.Bytes("\x02\x00", 2), s.U8(static_cast<uint8_t>(c.bits)),
+          s.Bytes("\x00\x00\x00\xFF\xFF", 5);
+      break;
+    case CellType::kBlank:
+      s.Bytes("\x03\x00\x00\x00\x00\x00\xFF\xFF", 8);
+      break;
+  }
+  s.U16(0x0002);  // calculate on load
+  s.U32(0);
+  s.U16(static_cast<uint16_t>(rgce.size()));
+  s.Bytes(rgce.data(), rgce.size());
+  s.End();
+  if (c.Type() == CellType::kText) {
+    s.Begin(kString);
+    s.ContinuedString(text);
+    s.End();
+  }
+}
+
+void Writer::WriteRowCells(const Worksheet& ws, int r, const Row& row, BiffBuffer& s) {
+  const auto& cells = row.cells;
+  const uint16_t rw = static_cast<uint16_t>(r - 1);
+  size_t n = cells.size();
+  while (n > 0 && cells[n - 1].col > kXlsCols) --n;
+  uint32_t rk = 0;
+  for (size_t i = 0; i < n;) {
+    const Cell& c = cells[i];
+    const uint16_t col = static_cast<uint16_t>(c.col - 1);
+    if (c.formula) {
+      auto rgce = EncodeBiff8Formula(ws.FormulaOf(c), r, c.col);
+      if (rgce && rgce->size() + 22 <= kMaxRecordData) {
+        WriteFormula(ws, r, c, std::move(*rgce), s);
+        ++i;
+        continue;
+      }
+    }
+    switch (c.Type()) {
+      case CellType::kNumber: {
+        if (!std::isfinite(c.number)) {
+          // The file format has no infinities or NaN; show what a spreadsheet would compute.
+          s.Begin(kBoolErr);
+          s.U16(rw), s.U16(col), s.U16(XfIndex(c.style));
+          s.U8(0x24);
+          s.U8(1);
+          s.End();
+          ++i;
+          break;
+        }
+        if (!EncodeRk(c.number, &rk)) {
+          s.Begin(kNumber);
+          s.U16(rw), s.U16(col), s.U16(XfIndex(c.style));
+          s.F64(c.number);
+          s.End();
+          ++i;
+          break;
+        }
+        // A run of adjacent RK numbers shares one MULRK record.
+        size_t j = i + 1;
+        uint32_t tmp;
+        while (j < n && cells[j].Type() == CellType::kNumber && !cells[j].formula &&
+               cells[j].col == cells[j - 1].col + 1 && EncodeRk(cells[j].number, &tmp))
+          ++j;
+        if (j - i == 1) {
+          s.Begin(kRk);
+          s.U16(rw), s.U16(col), s.U16(XfIndex(c.style));
+          s.U32(rk);
+          s.End();
+        } else {
+          s.Begin(kMulRk);
+          s.U16(rw), s.U16(col);
+          for (size_t k = i; k < j; ++k) {
+            EncodeRk(cells[k].number, &tmp);
+            s.U16(XfIndex(cells[k].style));
+            s.U32(tmp);
+          }
+          s.U16(static_cast<uint16_t>(cells[j - 1].col - 1));
+          s.End();
+        }
+        i = j;
+        break;
+      }
+      case CellType::kText:
+        s.Begin(kLabelSst);
+        s.U16(rw), s.U16(col), s.U16(XfIndex(c.style));
+        s.U32(sst_index_.at(ws.TextOf(c)));
+        s.End();
+        ++i;
+        break;
+      case CellType::kBool:
+      case CellType::kError:
+        s.Begin(kBoolErr);
+        s.U16(rw), s.U16(col), s.U16(XfIndex(c.style));
+        // Any non-zero payload is true, whatever form a reader stored it in.
+        s.U8(c.Type() == CellType::kError ? static_cast<uint8_t>(c.bits) : (c.bits ? 1 : 0));
+        s.U8(c.Type() == CellType::kError ? 1 : 0);
+        s.End();
+        ++i;
+        break;
+      case CellType::kBlank: {
+        size_t j = i + 1;
+        while (j < n && cells[j].Type() == CellType::kBlank && !cells[j].formula &&
+               cells[j].col == cells[j - 1].col + 1)
+          ++j;
+        if (j - i == 1) {
+          s.Begin(kBlank);
+          s.U16(rw), s.U16(col), s.U16(XfIndex(c.style));
+        } else {
+          s.Begin(kMulBlank);
+          s.U16(rw), s.U16(col);
+          for (size_t k = i; k < j; ++k) s.U16(XfIndex(cells[k].style));
+          s.U16(static_cast<uint16_t>(cells[j - 1].col - 1));
+        }
+        s.End();
+        i = j;
+        break;
+      }
+    }
+  }
+}
+
+void Writer::WriteSheet(const Worksheet& ws, bool selected, BiffBuffer& s) {
+  // Rows that go into the file: those with cells inside the grid or their own height.
+  std::vector<int> rows;
+  int c1 = 0, c2 = 0;
+  const int last_row = std::min(ws.RowCount(), kXlsRows);
+  for (int r = 1; r <= last_row; ++r) {
+    const Row& row = *ws.RowAt(r);
+    bool has_cells = !row.cells.empty() && row.cells.front().col <= kXlsCols;
+    if (has_cells) {
+      int hi = 0;
+      for (auto it = row.cells.rbegin(); it != row.cells.rend(); ++it)
+        if (it->col <= kXlsCols) {
+          hi = it->col;
+          break;
+        }
+      c1 = c1 ? std::min<int>(c1, row.cells.front().col) : row.cells.front().col;
+      c2 = std::max(c2, hi);
+    }
+    if (has_cells || row.custom_height || row.hidden) rows.push_back(r);
+  }
+  const size_t nblocks = (rows.size() + 31) / 32;
+
+  s.Begin(kBof);
+  s.U16(0x0600);
+  s.U16(0x0010);
+  s.U16(0x0DBB);
+  s.U16(0x07CC);
+  s.U32(0);
+  s.U32(6);
+  s.End();
+
+  s.Begin(kIndex);
+  s.U32(0);
+  s.U32(rows.empty() ? 0 : static_cast<uint32_t>(rows.front() - 1));
+  s.U32(rows.empty() ? 0 : static_cast<uint32_t>(rows.back()));
+  const size_t index_defcol = s.size();
+  s.U32(0);
+  const size_t index_dbcells = s.size();
+  for (size_t i = 0; i < nblocks; ++i) s.U32(0);
+  s.End();
+
+  s.Rec16(0x000D, 1);    // CALCMODE: automatic
+  s.Rec16(0x000C, 100);  // CALCCOUNT
+  s.Rec16(0x000F, 1);    // REFMODE: A1
+  s.Rec16(0x0011, 0);    // ITERATION
+  s.Begin(0x0010);       // DELTA
+  s.F64(0.001);
+  s.End();
+  s.Rec16(0x005F, 1);  // SAVERECALC
+  s.Rec16(0x002A, 0);  // PRINTHEADERS
+  s.Rec16(0x002B, 0);  // PRINTGRIDLINES
+  s.Rec16(0x0082, 1);  // GRIDSET
+  s.Begin(0x0080);     // GUTS
+  s.U32(0);
+  s.U32(0);
+  s.End();
+  const uint16_t default_twips =
+      static_cast<uint16_t>(std::lround(std::clamp(ws.default_row_height, 1.0, 409.0) * 20));
+  s.Begin(0x0225);  // DEFAULTROWHEIGHT
+  s.U16(0);
+  s.U16(default_twips);
+  s.End();
+  s.Rec16(0x0081, 0x04C1);  // WSBOOL
+  s.Empty(0x0014);          // HEADER
+  s.Empty(0x0015);          // FOOTER
+  s.Rec16(0x0083, 0);       // HCENTER
+  s.Rec16(0x0084, 0);       // VCENTER
+
+  s.Patch32(index_defcol, static_cast<uint32_t>(s.Pos()));
+  s.Rec16(kDefColWidth, static_cast<uint16_t>(std::clamp(ws.default_column_width, 0.0, 255.0)));
+  // Neighbouring columns of one width share a COLINFO record.
+  const auto& widths = ws.column_widths();
+  for (auto it = widths.begin(); it != widths.end();) {
+    int first = it->first;
+    if (first > kXlsCols) break;
+    double w = it->second;
+    int last = first;
+    auto next = std::next(it);
+    while (next != widths.end() && next->first == last + 1 && next->first <= kXlsCols &&
+           next->second == w)
+      last = next->first, ++next;
+    it = next;
+    if (first < 1) continue;
+    s.Begin(kColInfo);
+    s.U16(static_cast<uint16_t>(first - 1));
+    s.U16(static_cast<uint16_t>(last - 1));
+    s.U16(static_cast<uint16_t>(std::lround(std::clamp(w, 0.0, 255.0) * 256)));
+    s.U16(kFirstCellXf);
+    s.U16(w <= 0 ? 1 : 0);  // a zero width is a hidden column
+    s.U16(0);
+    s.End();
+  }
+
+  s.Begin(kDimensions);
+  s.U32(rows.empty() ? 0 : static_cast<uint32_t>(rows.front() - 1));
+  s.U32(rows.empty() ? 0 : static_cast<uint32_t>(rows.back()));
+  s.U16(static_cast<uint16_t>(c1 ? c1 - 1 : 0));
+  s.U16(static_cast<uint16_t>(c2));
+  s.U16(0);
+  s.End();
+
+  for (size_t b = 0; b < nblocks; ++b) {
+    size_t lo = b * 32, hi = std::min(rows.size(), lo + 32);
+    const size_t first_row_pos = s.size();
+    for (size_t k = lo; k < hi; ++k) {
+      int r = rows[k];
+      const Row& row = *ws.RowAt(r);
+      uint16_t cmin = 0, cmax = 0;
+      if (!row.cells.empty() && row.cells.front().col <= kXlsCols) {
+        cmin = static_cast<uint16_t>(row.cells.front().col - 1);
+        for (auto it = row.cells.rbegin(); it != row.cells.rend(); ++it)
+          if (it->col <= kXlsCols) {
+            cmax = it->col;
+            break;
+          }
+      }
+      bool custom = row.custom_height && row.height > 0;
+      s.Begin(kRow);
+      s.U16(static_cast<uint16_t>(r - 1));
+      s.U16(cmin);
+      s.U16(cmax);
+      s.U16(custom ? static_cast<uint16_t>(std::lround(std::clamp<double>(row.height, 0, 409) * 20))
+                   : default_twips);
+      s.U16(0);
+      s.U16(0);
+      s.U32(0x100u | (custom ? 0x40u : 0u) | (row.hidden ? 0x20u : 0u) | (0x0Fu << 16));
+      s.End();
+    }
+    // DBCELL: the first offset runs from the second ROW record to the first cell, the others
+    // from one row's first cell to the next.
+    std::vector<uint16_t> offsets;
+    size_t prev = first_row_pos + 20;
+    for (size_t k = lo; k < hi; ++k) {
+      const Row& row = *ws.RowAt(rows[k]);
+      size_t start = s.size();
+      WriteRowCells(ws, rows[k], row, s);
+      if (s.size() == start) continue;
+      offsets.push_back(static_cast<uint16_t>(std::min<size_t>(start - prev, 0xFFFF)));
+      prev = start;
+    }
+    s.Patch32(index_dbcells + 4 * b, static_cast<uint32_t>(s.Pos()));
+    const size_t dbcell_pos = s.size();
+    s.Begin(kDbCell);
+    s.U32(static_cast<uint32_t>(dbcell_pos - first_row_pos));
+    for (uint16_t o : offsets) s.U16(o);
+    s.End();
+    s.Spill();
+  }
+
+  s.Begin(kWindow2);
+  s.U16(selected ? 0x06B6 : 0x00B6);
+  s.U16(0);
+  s.U16(0);
+  s.U16(64);
+  s.U16(0);
+  s.U16(0);
+  s.U16(0);
+  s.U32(0);
+  s.End();
+
+  // Merged ranges: at most 1,027 to a record, more records rather than CONTINUE.
+  std::vector<Range> merges;
+  for (const Range& m : ws.merges())
+    if (m.r1 >= 1 && m.c1 >= 1 && m.r2 <= kXlsRows && m.c2 <= kXlsCols &&
+        !(m == Range{m.r1, m.c1, m.r1, m.c1}))
+      merges.push_back(m);
+  for (size_t i = 0; i < merges.size(); i += 1027) {
+    size_t k = std::min<size_t>(merges.size() - i, 1027);
+    s.Begin(kMergedCells);
+    s.U16(static_cast<uint16_t>(k));
+    for (size_t j = i; j < i + k; ++j) {
+      s.U16(static_cast<uint16_t>(merges[j].r1 - 1));
+      s.U16(static_cast<uint16_t>(merges[j].r2 - 1));
+      s.U16(static_cast<uint16_t>(merges[j].c1 - 1));
+      s.U16(static_cast<uint16_t>(merges[j].c2 - 1));
+    }
+    s.End();
+  }
+  s.Empty(kEof);
+}
+
+Status Writer::Build() {
+  for (int i = 1; i <= wb_.WorksheetCount(); ++i) {
+    const Worksheet* ws = wb_.Worksheets(i);
+    if (!ws->IsEmpty()) {
+      Range u = ws->UsedRange();
+      if (u.r2 > kXlsRows || u.c2 > kXlsCols)
+        return MakeError(ErrorCode::kInvalidArgument,
+                         "sheet \"" + ws->Name() +
+                             "\" does not fit the .xls grid of 65,536 rows and 256 columns");
+    }
+    sheets_.push_back(ws);
+  }
+  if (sheets_.empty()) {
+    placeholder_ = std::make_unique<Worksheet>("Sheet1", wb_.shared_styles());
+    sheets_.push_back(placeholder_.get());
+  }
+  CollectStrings();
+
+  std::vector<size_t> pos_fields;
+  WriteGlobals(globals_, &pos_fields);
+  size_t pos = globals_.size();
+  for (size_t i = 0; i < sheets_.size(); ++i) {
+    // Sheets go through an anonymous temporary file, so a big one never sits in memory whole;
+    // without one they stay in memory.
+    bodies_.emplace_back(pos, std::tmpfile());
+    WriteSheet(*sheets_[i], i == 0, bodies_.back());
+    if (bodies_.back().failed())
+      return MakeError(ErrorCode::kIo, "writing a temporary file failed");
+    globals_.Patch32(pos_fields[i], static_cast<uint32_t>(pos));
+    pos += bodies_.back().size();
+    if (pos > 0x7FFFFFFF)
+      return MakeError(ErrorCode::kTooLarge, "the workbook is too large for an .xls file");
+  }
+  if (cut_strings_)
+    Warn(std::to_string(cut_strings_) +
+         " text(s) longer than 32,767 characters were cut to that length");
+  return Status::Ok();
+}
+
+Status Writer::Save(const std::string& path) {
+  static std::once_flag once;
+  std::call_once(once, [] { gsf_init(); });
+  GError* err = nullptr;
+  GsfOutput* sink = gsf_output_stdio_new(path.c_str(), &err);
+  if (!sink) {
+    std::string why = err ? err->message : "cannot create the file";
+    if (err) g_error_free(err);
+    return MakeError(ErrorCode::kIo, why);
+  }
+  GsfOutfile* ole = gsf_outfile_msole_new_full(sink, 512, 64);
+  GsfOutput* child = gsf_outfile_new_child(ole, "Workbook", FALSE);
+  bool ok = child != nullptr;
+  std::string why;
+  size_t total = 0;
+  auto put = [&](const uint8_t* p, size_t n) {
+    if (ok && n && !gsf_output_write(child, n, p)) ok = false;
+    total += n;
+  };
+  put(globals_.bytes().data(), globals_.bytes().size());
+  std::vector<uint8_t> chunk(1 << 20);
+  for (BiffBuffer& b : bodies_) {
+    if (FILE* f = b.spill_file(); f && b.spilled()) {
+      std::rewind(f);
+      for (size_t left = b.spilled(); ok && left > 0;) {
+        size_t n = std::fread(chunk.data(), 1, std::min(left, chunk.size()), f);
+        if (n == 0) {
+          ok = false;
+          why = "reading a temporary file failed";
+          break;
+        }
+        put(chunk.data(), n);
+        left -= n;
+      }
+    }
+    put(b.bytes().data(), b.bytes().size());
+  }
+  // Short streams would land in the mini-stream, which some readers handle poorly.
+  if (total < 4096) {
+    std::vector<uint8_t> zeros(4096 - total, 0);
+    put(zeros.data(), zeros.size());
+  }
+  if (child) {
+    if (!ok && why.empty() && gsf_output_error(child)) why = gsf_output_error(child)->message;
+    if (!gsf_output_close(child)) ok = false;
+    g_object_unref(child);
+  }
+  if (!gsf_output_close(GSF_OUTPUT(ole))) {
+    if (why.empty() && gsf_output_error(GSF_OUTPUT(ole)))
+      why = gsf_output_error(GSF_OUTPUT(ole))->message;
+    ok = false;
+  }
+  g_object_unref(ole);
+  // Closing the container closes the file too, unless it failed half way.
+  if (!gsf_output_is_closed(sink) && !gsf_output_close(sink)) {
+    if (why.empty() && gsf_output_error(sink)) why = gsf_output_error(sink)->message;
+    ok = false;
+  }
+  g_object_unref(sink);
+  if (!ok) return MakeError(ErrorCode::kIo, why.empty() ? "writing the file failed" : why);
+  return Status::Ok();
+}
+
+}  // namespace
+
+Status Write(const Workbook& wb, const std::string& path, std::vector<std::string>* warnings) {
+  Writer w(wb, warnings);
+  Status st = w.Build();
+  if (!st) return st;
+  return w.Save(path);
 }
 
 }  // namespace qm::xls

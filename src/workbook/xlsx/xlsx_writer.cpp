@@ -1,9 +1,637 @@
+// .xlsx writer: our own SpreadsheetML over a zip writer that deflates the sheets on worker
+// threads. libxlsxwriter was the alternative; its constant-memory mode demands rows in order,
+// writes no shared strings, has no 1904 option and deflates at the default level on one core,
+// which is where nearly all of its time goes.
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
 #include "../io.h"
+#include "zip_deflate.h"
 
 namespace qm::xlsx {
+namespace {
 
-Status Write(const Workbook&, const std::string&) {
-  return MakeError(ErrorCode::kNotSupported, "writing .xlsx files is not supported yet");
+constexpr size_t kMaxCellChars = 32767;  // UTF-16 units
+constexpr size_t kPieceBytes = 1 << 20;  // sheet XML is deflated in pieces of about this size
+
+void AppendColumnName(std::string& o, int col) {
+  char buf[4];
+  int n = 0;
+  while (col > 0) {
+    int m = (col - 1) % 26;
+    buf[n++] = static_cast<char>('A' + m);
+    col = (col - 1) / 26;
+  }
+  while (n > 0) o += buf[--n];
+}
+
+void AppendInt(std::string& o, long long v) {
+  char buf[24];
+  auto r = std::to_chars(buf, buf + sizeof buf, v);
+  o.append(buf, r.ptr);
+}
+
+void AppendDouble(std::string& o, double d) {
+  char buf[32];
+  auto r = std::to_chars(buf, buf + sizeof buf, d);
+  o.append(buf, r.ptr);
+}
+
+bool IsHex(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+// Escapes text for element content or attribute values. Control characters XML cannot carry
+// and literal "_xHHHH_" sequences use the _xHHHH_ escape spreadsheet readers decode.
+void AppendEscaped(std::string& o, std::string_view s) {
+  static const char* hex = "0123456789ABCDEF";
+  size_t start = 0;
+  for (size_t i = 0; i < s.size(); ++i) {
+    auto c = static_cast<unsigned char>(s[i]);
+    const char* rep = nullptr;
+    char ctrl[8];
+    switch (c) {
+      case '&':
+        rep = "&amp;";
+        break;
+      case '<':
+        rep = "&lt;";
+        break;
+      case '>':
+        rep = "&gt;";
+        break;
+      case '"':
+        rep = "&quot;";
+        break;
+      case '_':
+        if (i + 6 < s.size() && s[i + 1] == 'x' && IsHex(s[i + 2]) && IsHex(s[i + 3]) &&
+            IsHex(s[i + 4]) && IsHex(s[i + 5]) && s[i + 6] == '_')
+          rep = "_x005F_";
+        break;
+      default:
+        if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') {
+          std::memcpy(ctrl, "_x00", 4);
+          ctrl[4] = hex[c >> 4];
+          ctrl[5] = hex[c & 15];
+          ctrl[6] = '_';
+          ctrl[7] = 0;
+          rep = ctrl;
+        }
+    }
+    if (rep) {
+      o.append(s.data() + start, i - start);
+      o += rep;
+      start = i + 1;
+    }
+  }
+  o.append(s.data() + start, s.size() - start);
+}
+
+// The text cut to the cell limit, never inside a character; `cut` tells whether it was.
+std::string_view CutToCellLimit(std::string_view s, bool* cut) {
+  if (s.size() <= kMaxCellChars) return s;  // a UTF-16 unit takes at least one byte
+  size_t units = 0;
+  for (size_t i = 0; i < s.size();) {
+    auto c = static_cast<unsigned char>(s[i]);
+    size_t len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 1;
+    size_t need = len == 4 ? 2 : 1;
+    if (units + need > kMaxCellChars) {
+      *cut = true;
+      return s.substr(0, i);
+    }
+    units += need;
+    i += len;
+  }
+  return s;
+}
+
+void AppendColor(std::string& o, const char* tag, Color c) {
+  o += '<';
+  o += tag;
+  if (c == kAutoColor) {
+    o += " auto=\"1\"/>";
+    return;
+  }
+  static const char* hex = "0123456789ABCDEF";
+  o += " rgb=\"";
+  for (int sh = 28; sh >= 0; sh -= 4) o += hex[(c >> sh) & 15];
+  o += "\"/>";
+}
+
+const char* kHead = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n";
+const char* kMainNs = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
+const char* kRelNs = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
+
+// True for "x.xlsm" and for the temporary "x.xlsm.tmp" a save writes first.
+bool MacroEnabledName(std::string p) {
+  for (char& ch : p) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+  if (p.ends_with(".tmp")) p.resize(p.size() - 4);
+  return p.ends_with(".xlsm");
+}
+
+// A sheet name as spreadsheet programs accept it: at most 31 characters (UTF-16 units).
+std::string SheetName(const std::string& name, size_t index) {
+  if (name.empty()) return "Sheet" + std::to_string(index);
+  size_t units = 0, i = 0;
+  while (i < name.size()) {
+    auto c = static_cast<unsigned char>(name[i]);
+    size_t len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 1;
+    units += len == 4 ? 2 : 1;
+    if (units > 31) break;
+    i += len;
+  }
+  return name.substr(0, i);
+}
+
+class Writer {
+ public:
+  Writer(const Workbook& wb, std::vector<std::string>* warnings) : wb_(wb), warnings_(warnings) {}
+  Status Run(const std::string& path);
+
+ private:
+  Status WriteSheet(const Worksheet& ws, int index, bool selected);
+  void AppendCell(std::string& o, const Worksheet& ws, const Cell& c, const std::string& row);
+  uint32_t StringIndex(std::string_view s);
+  std::string Styles() const;
+  Status WriteSharedStrings();
+  std::string WorkbookXml() const;
+
+  const Workbook& wb_;
+  std::vector<std::string>* warnings_;
+  std::vector<const Worksheet*> sheets_;
+  std::unique_ptr<Worksheet> placeholder_;
+  ZipDeflateWriter zip_;
+  std::unordered_map<std::string_view, uint32_t> sst_index_;
+  std::vector<std::string_view> sst_;
+  size_t sst_total_ = 0;
+  size_t cut_ = 0;
+  bool has_formulas_ = false;
+};
+
+uint32_t Writer::StringIndex(std::string_view s) {
+  ++sst_total_;
+  auto [it, added] = sst_index_.emplace(s, static_cast<uint32_t>(sst_.size()));
+  if (added) sst_.push_back(s);
+  return it->second;
+}
+
+// Writes one <c> element.
+void Writer::AppendCell(std::string& o, const Worksheet& ws, const Cell& c,
+                        const std::string& row) {
+  o += "<c r=\"";
+  AppendColumnName(o, c.col);
+  o += row;
+  o += '"';
+  if (c.style) {
+    o += " s=\"";
+    AppendInt(o, c.style);
+    o += '"';
+  }
+  std::string_view f = ws.FormulaOf(c);
+  bool non_finite = c.Type() == CellType::kNumber && !std::isfinite(c.number);
+  switch (c.Type()) {
+    case CellType::kBlank:
+      if (f.empty()) {
+        o += "/>";
+        return;
+      }
+      o += '>';
+      break;
+    case CellType::kNumber:
+      o += non_finite ? " t=\"e\">" : ">";
+      break;
+    case CellType::kText:
+      o += f.empty() ? " t=\"s\">" : " t=\"str\">";
+      break;
+    case CellType::kBool:
+      o += " t=\"b\">";
+      break;
+    case CellType::kError:
+      o += " t=\"e\">";
+      break;
+  }
+  if (!f.empty()) {
+    has_formulas_ = true;
+    o += "<f>";
+    AppendEscaped(o, f);
+    o += "</f>";
+  }
+  switch (c.Type()) {
+    case CellType::kBlank:
+      break;
+    case CellType::kNumber:
+      o += "<v>";
+      if (non_finite)
+        o += "#NUM!";
+      else
+        AppendDouble(o, c.number);
+      o += "</v>";
+      break;
+    case CellType::kText: {
+      bool cut = false;
+      std::string_view t = CutToCellLimit(ws.TextOf(c), &cut);
+      o += "<v>";
+      if (f.empty()) {
+        if (cut) ++cut_;
+        AppendInt(o, StringIndex(t));
+      } else {
+        AppendEscaped(o, t);
+      }
+      o += "</v>";
+      break;
+    }
+    case CellType::kBool:
+      o += c.bits ? "<v>1</v>" : "<v>0</v>";
+      break;
+    case CellType::kError:
+      o += "<v>";
+      o += ErrorText(static_cast<uint8_t>(c.bits));
+      o += "</v>";
+      break;
+  }
+  o += "</c>";
+}
+
+Status Writer::WriteSheet(const Worksheet& ws, int index, bool selected) {
+  Status st = zip_.BeginPart("xl/worksheets/sheet" + std::to_string(index) + ".xml");
+  if (!st) return st;
+  std::string o;
+  o.reserve(kPieceBytes + 64 * 1024);
+  o += kHead;
+  o += "<worksheet xmlns=\"";
+  o += kMainNs;
+  o += "\" xmlns:r=\"";
+  o += kRelNs;
+  o += "\"><dimension ref=\"";
+  if (ws.IsEmpty()) {
+    o += "A1";
+  } else {
+    Range u = ws.UsedRange();
+    AppendColumnName(o, u.c1);
+    AppendInt(o, u.r1);
+    if (u.r2 != u.r1 || u.c2 != u.c1) {
+      o += ':';
+      AppendColumnName(o, u.c2);
+      AppendInt(o, u.r2);
+    }
+  }
+  o += "\"/><sheetViews><sheetView workbookViewId=\"0\"";
+  if (selected) o += " tabSelected=\"1\"";
+  o += "/></sheetViews><sheetFormatPr defaultRowHeight=\"";
+  AppendDouble(o, ws.default_row_height);
+  o += "\"/>";
+  const auto& widths = ws.column_widths();
+  if (!widths.empty()) {
+    o += "<cols>";
+    for (auto it = widths.begin(); it != widths.end();) {
+      int first = it->first, last = first;
+      double w = it->second;
+      auto next = std::next(it);
+      while (next != widths.end() && next->first == last + 1 && next->second == w)
+        last = next->first, ++next;
+      it = next;
+      if (first < 1 || first > kMaxCols) continue;
+      o += "<col min=\"";
+      AppendInt(o, first);
+      o += "\" max=\"";
+      AppendInt(o, std::min(last, kMaxCols));
+      o += "\" width=\"";
+      AppendDouble(o, w > 0 ? std::min(w, 255.0) : 0);
+      o += w > 0 ? "\" customWidth=\"1\"/>" : "\" hidden=\"1\" customWidth=\"1\"/>";
+    }
+    o += "</cols>";
+  }
+  o += "<sheetData>";
+  std::string rownum;
+  for (int r = 1; r <= ws.RowCount(); ++r) {
+    const Row& row = *ws.RowAt(r);
+    bool custom = row.custom_height && row.height > 0;
+    if (row.cells.empty() && !custom && !row.hidden) continue;
+    rownum.clear();
+    AppendInt(rownum, r);
+    o += "<row r=\"";
+    o += rownum;
+    o += '"';
+    if (custom) {
+      o += " ht=\"";
+      AppendDouble(o, row.height);
+      o += "\" customHeight=\"1\"";
+    }
+    if (row.hidden) o += " hidden=\"1\"";
+    if (row.cells.empty()) {
+      o += "/>";
+    } else {
+      o += '>';
+      for (const Cell& c : row.cells) AppendCell(o, ws, c, rownum);
+      o += "</row>";
+    }
+    if (o.size() >= kPieceBytes) {
+      std::string next;
+      next.reserve(kPieceBytes + 64 * 1024);
+      std::swap(o, next);
+      st = zip_.Feed(std::move(next));
+      if (!st) return st;
+    }
+  }
+  o += "</sheetData>";
+  if (!ws.merges().empty()) {
+    o += "<mergeCells count=\"";
+    AppendInt(o, static_cast<long long>(ws.merges().size()));
+    o += "\">";
+    for (const Range& m : ws.merges()) {
+      o += "<mergeCell ref=\"";
+      AppendColumnName(o, m.c1);
+      AppendInt(o, m.r1);
+      o += ':';
+      AppendColumnName(o, m.c2);
+      AppendInt(o, m.r2);
+      o += "\"/>";
+    }
+    o += "</mergeCells>";
+  }
+  o += "<pageMargins left=\"0.7\" right=\"0.7\" top=\"0.75\" bottom=\"0.75\" header=\"0.3\" "
+       "footer=\"0.3\"/></worksheet>";
+  st = zip_.Feed(std::move(o));
+  if (!st) return st;
+  return zip_.EndPart();
+}
+
+std::string Writer::Styles() const {
+  static const char* kPatterns[] = {
+      "none",           "solid",           "mediumGray",    "darkGray",  "lightGray",
+      "darkHorizontal", "darkVertical",    "darkDown",      "darkUp",    "darkGrid",
+      "darkTrellis",    "lightHorizontal", "lightVertical", "lightDown", "lightUp",
+      "lightGrid",      "lightTrellis",    "gray125",       "gray0625"};
+  static const char* kBorders[] = {"none",
+                                   "thin",
+                                   "medium",
+                                   "dashed",
+                                   "dotted",
+                                   "thick",
+                                   "double",
+                                   "hair",
+                                   "mediumDashed",
+                                   "dashDot",
+                                   "mediumDashDot",
+                                   "dashDotDot",
+                                   "mediumDashDotDot",
+                                   "slantDashDot"};
+  static const char* kHorizontal[] = {"general", "left",    "center",           "right",
+                                      "fill",    "justify", "centerContinuous", "distributed"};
+  static const char* kVertical[] = {"top", "center", "bottom", "justify", "distributed"};
+  const StyleTable& st = wb_.styles();
+  std::string o = kHead;
+  o += "<styleSheet xmlns=\"";
+  o += kMainNs;
+  o += "\">";
+  if (!st.num_fmts().empty()) {
+    o += "<numFmts count=\"" + std::to_string(st.num_fmts().size()) + "\">";
+    for (const auto& [id, text] : st.num_fmts()) {
+      o += "<numFmt numFmtId=\"" + std::to_string(id) + "\" formatCode=\"";
+      AppendEscaped(o, text);
+      o += "\"/>";
+    }
+    o += "</numFmts>";
+  }
+  o += "<fonts count=\"" + std::to_string(st.fonts().size()) + "\">";
+  for (const Font& f : st.fonts()) {
+    o += "<font>";
+    if (f.bold) o += "<b/>";
+    if (f.italic) o += "<i/>";
+    if (f.strike) o += "<strike/>";
+    if (f.underline) {
+      const char* u = f.underline == 2      ? "double"
+                      : f.underline == 0x21 ? "singleAccounting"
+                      : f.underline == 0x22 ? "doubleAccounting"
+                                            : "single";
+      o += std::string("<u val=\"") + u + "\"/>";
+    }
+    if (f.script)
+      o += f.script == 1 ? "<vertAlign val=\"superscript\"/>" : "<vertAlign val=\"subscript\"/>";
+    o += "<sz val=\"";
+    AppendDouble(o, f.size);
+    o += "\"/>";
+    if (f.color != kAutoColor) AppendColor(o, "color", f.color);
+    o += "<name val=\"";
+    AppendEscaped(o, f.name.empty() ? std::string_view("Arial") : f.name);
+    o += "\"/>";
+    if (f.family) o += "<family val=\"" + std::to_string(f.family) + "\"/>";
+    if (f.charset) o += "<charset val=\"" + std::to_string(f.charset) + "\"/>";
+    o += "</font>";
+  }
+  o += "</fonts><fills count=\"" + std::to_string(st.fills().size()) + "\">";
+  for (const Fill& f : st.fills()) {
+    o += "<fill><patternFill patternType=\"";
+    o += kPatterns[f.pattern < 19 ? f.pattern : 1];
+    o += '"';
+    if (f.pattern == 0) {
+      o += "/></fill>";
+      continue;
+    }
+    o += '>';
+    if (f.fg != kAutoColor) AppendColor(o, "fgColor", f.fg);
+    if (f.bg != kAutoColor) AppendColor(o, "bgColor", f.bg);
+    o += "</patternFill></fill>";
+  }
+  o += "</fills><borders count=\"" + std::to_string(st.borders().size()) + "\">";
+  for (const Border& b : st.borders()) {
+    o += "<border";
+    if (b.diag_up) o += " diagonalUp=\"1\"";
+    if (b.diag_down) o += " diagonalDown=\"1\"";
+    o += '>';
+    const std::pair<const char*, const BorderSide*> sides[] = {{"left", &b.left},
+                                                               {"right", &b.right},
+                                                               {"top", &b.top},
+                                                               {"bottom", &b.bottom},
+                                                               {"diagonal", &b.diagonal}};
+    for (const auto& [tag, side] : sides) {
+      o += '<';
+      o += tag;
+      if (!side->style) {
+        o += "/>";
+        continue;
+      }
+      o += " style=\"";
+      o += kBorders[side->style < 14 ? side->style : 1];
+      o += "\">";
+      AppendColor(o, "color", side->color);
+      o += "</";
+      o += tag;
+      o += '>';
+    }
+    o += "</border>";
+  }
+  o += "</borders><cellStyleXfs count=\"1\"><xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" "
+       "borderId=\"0\"/></cellStyleXfs>";
+  o += "<cellXfs count=\"" + std::to_string(st.xfs().size()) + "\">";
+  for (const Xf& x : st.xfs()) {
+    o += "<xf numFmtId=\"" + std::to_string(x.num_fmt) + "\" fontId=\"" +
+         std::to_string(x.font < st.fonts().size() ? x.font : 0) + "\" fillId=\"" +
+         std::to_string(x.fill < st.fills().size() ? x.fill : 0) + "\" borderId=\"" +
+         std::to_string(x.border < st.borders().size() ? x.border : 0) + "\" xfId=\"0\"";
+    if (x.num_fmt) o += " applyNumberFormat=\"1\"";
+    if (x.font) o += " applyFont=\"1\"";
+    if (x.fill) o += " applyFill=\"1\"";
+    if (x.border) o += " applyBorder=\"1\"";
+    const Alignment& a = x.align;
+    bool align = !(a == Alignment{});
+    bool prot = !x.locked || x.hidden;
+    if (align) o += " applyAlignment=\"1\"";
+    if (prot) o += " applyProtection=\"1\"";
+    if (!align && !prot) {
+      o += "/>";
+      continue;
+    }
+    o += '>';
+    if (align) {
+      o += "<alignment";
+      if (a.horizontal) o += std::string(" horizontal=\"") + kHorizontal[a.horizontal & 7] + '"';
+      if (a.vertical != 2) o += std::string(" vertical=\"") + kVertical[a.vertical % 5] + '"';
+      if (a.rotation) o += " textRotation=\"" + std::to_string(a.rotation) + '"';
+      if (a.wrap) o += " wrapText=\"1\"";
+      if (a.indent) o += " indent=\"" + std::to_string(a.indent) + '"';
+      if (a.shrink) o += " shrinkToFit=\"1\"";
+      o += "/>";
+    }
+    if (prot) {
+      o += "<protection";
+      if (!x.locked) o += " locked=\"0\"";
+      if (x.hidden) o += " hidden=\"1\"";
+      o += "/>";
+    }
+    o += "</xf>";
+  }
+  o += "</cellXfs><cellStyles count=\"1\"><cellStyle name=\"Normal\" xfId=\"0\" "
+       "builtinId=\"0\"/></cellStyles></styleSheet>";
+  return o;
+}
+
+// The shared strings, fed to the zip in pieces like the sheets.
+Status Writer::WriteSharedStrings() {
+  Status st = zip_.BeginPart("xl/sharedStrings.xml");
+  if (!st) return st;
+  std::string o = kHead;
+  o += "<sst xmlns=\"";
+  o += kMainNs;
+  o += "\" count=\"" + std::to_string(sst_total_) + "\" uniqueCount=\"" +
+       std::to_string(sst_.size()) + "\">";
+  for (std::string_view s : sst_) {
+    bool keep_space = !s.empty() && (s.front() == ' ' || s.back() == ' ' || s.front() == '\n' ||
+                                     s.back() == '\n' || s.front() == '\t' || s.back() == '\t');
+    o += keep_space ? "<si><t xml:space=\"preserve\">" : "<si><t>";
+    AppendEscaped(o, s);
+    o += "</t></si>";
+    if (o.size() >= kPieceBytes) {
+      std::string next;
+      next.reserve(kPieceBytes + 64 * 1024);
+      std::swap(o, next);
+      if (!(st = zip_.Feed(std::move(next)))) return st;
+    }
+  }
+  o += "</sst>";
+  if (!(st = zip_.Feed(std::move(o)))) return st;
+  return zip_.EndPart();
+}
+
+std::string Writer::WorkbookXml() const {
+  std::string o = kHead;
+  o += "<workbook xmlns=\"";
+  o += kMainNs;
+  o += "\" xmlns:r=\"";
+  o += kRelNs;
+  o += "\"><workbookPr";
+  if (wb_.styles().date1904) o += " date1904=\"1\"";
+  o += "/><bookViews><workbookView/></bookViews><sheets>";
+  for (size_t i = 0; i < sheets_.size(); ++i) {
+    o += "<sheet name=\"";
+    AppendEscaped(o, SheetName(sheets_[i]->Name(), i + 1));
+    o += "\" sheetId=\"" + std::to_string(i + 1) + "\" r:id=\"rId" + std::to_string(i + 1) + "\"/>";
+  }
+  o += "</sheets>";
+  // Cached results may be stale after rows moved; have the reader compute them again.
+  if (has_formulas_) o += "<calcPr calcId=\"0\" fullCalcOnLoad=\"1\"/>";
+  o += "</workbook>";
+  return o;
+}
+
+Status Writer::Run(const std::string& path) {
+  for (int i = 1; i <= wb_.WorksheetCount(); ++i) sheets_.push_back(wb_.Worksheets(i));
+  if (sheets_.empty()) {
+    placeholder_ = std::make_unique<Worksheet>("Sheet1", wb_.shared_styles());
+    sheets_.push_back(placeholder_.get());
+  }
+  Status st = zip_.Open(path);
+  if (!st) return st;
+  const size_t n = sheets_.size();
+  std::string types = kHead;
+  types +=
+      "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
+      "<Default Extension=\"rels\" "
+      "ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/>"
+      "<Default Extension=\"xml\" ContentType=\"application/xml\"/>"
+      "<Override PartName=\"/xl/workbook.xml\" "
+      "ContentType=\"";
+  types += MacroEnabledName(path)
+               ? "application/vnd.ms-excel.sheet.macroEnabled.main+xml"
+               : "application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml";
+  types +=
+      "\"/>"
+      "<Override PartName=\"/xl/styles.xml\" "
+      "ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.styles+xml\"/>"
+      "<Override PartName=\"/xl/sharedStrings.xml\" "
+      "ContentType=\"application/"
+      "vnd.openxmlformats-officedocument.spreadsheetml.sharedStrings+xml\"/>";
+  for (size_t i = 1; i <= n; ++i)
+    types += "<Override PartName=\"/xl/worksheets/sheet" + std::to_string(i) +
+             ".xml\" "
+             "ContentType=\"application/"
+             "vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml\"/>";
+  types += "</Types>";
+  if (!(st = zip_.AddPart("[Content_Types].xml", types))) return st;
+  std::string rels = kHead;
+  rels +=
+      "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+      "<Relationship Id=\"rId1\" "
+      "Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/"
+      "officeDocument\" Target=\"xl/workbook.xml\"/></Relationships>";
+  if (!(st = zip_.AddPart("_rels/.rels", rels))) return st;
+
+  for (size_t i = 0; i < n; ++i)
+    if (!(st = WriteSheet(*sheets_[i], static_cast<int>(i + 1), i == 0))) return st;
+
+  std::string wrels = kHead;
+  wrels += "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">";
+  for (size_t i = 1; i <= n; ++i)
+    wrels += "<Relationship Id=\"rId" + std::to_string(i) +
+             "\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/"
+             "worksheet\" Target=\"worksheets/sheet" +
+             std::to_string(i) + ".xml\"/>";
+  wrels += "<Relationship Id=\"rId" + std::to_string(n + 1) +
+           "\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/"
+           "styles\" Target=\"styles.xml\"/>";
+  wrels += "<Relationship Id=\"rId" + std::to_string(n + 2) +
+           "\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/"
+           "sharedStrings\" Target=\"sharedStrings.xml\"/></Relationships>";
+  if (!(st = zip_.AddPart("xl/_rels/workbook.xml.rels", wrels))) return st;
+  if (!(st = zip_.AddPart("xl/workbook.xml", WorkbookXml()))) return st;
+  if (!(st = zip_.AddPart("xl/styles.xml", Styles()))) return st;
+  if (!(st = WriteSharedStrings())) return st;
+  if (cut_ && warnings_)
+    warnings_->push_back(std::to_string(cut_) +
+                         " text(s) longer than 32,767 characters were cut to that length");
+  return zip_.Finish();
+}
+
+}  // namespace
+
+Status Write(const Workbook& wb, const std::string& path, std::vector<std::string>* warnings) {
+  Writer w(wb, warnings);
+  return w.Run(path);
 }
 
 }  // namespace qm::xlsx
