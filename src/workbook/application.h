@@ -14,6 +14,59 @@ namespace qm {
 
 class Application;
 
+// Where an application reads and writes workbook files. The default goes to disk through the
+// readers and writers; tests and benchmarks put workbooks in memory instead.
+class WorkbookStore {
+ public:
+  virtual ~WorkbookStore() = default;
+  virtual Result<std::unique_ptr<Workbook>> Read(const std::string& path,
+                                                 const ReadOptions& options) = 0;
+  virtual Result<SaveResult> Save(const Workbook& wb, const std::string& path) = 0;
+  // Creates a folder when it is missing; `created` tells whether it had to be made.
+  virtual Status MakeFolder(const std::string& path, bool& created) = 0;
+  // Removes a folder made by MakeFolder, when it is still empty.
+  virtual void RemoveEmptyFolder(const std::string& path) = 0;
+};
+
+class DiskStore : public WorkbookStore {
+ public:
+  Result<std::unique_ptr<Workbook>> Read(const std::string& path,
+                                         const ReadOptions& options) override;
+  Result<SaveResult> Save(const Workbook& wb, const std::string& path) override;
+  Status MakeFolder(const std::string& path, bool& created) override;
+  void RemoveEmptyFolder(const std::string& path) override;
+};
+
+// Workbooks held by full path. Every read hands out a deep copy, so changes to an opened
+// workbook never reach the stored one, as with files on disk. A save stores a copy; a name
+// ending in .xls whose content exceeds that grid is stored under the .xlsx name instead.
+class MemoryStore : public WorkbookStore {
+ public:
+  void Put(const std::string& path, std::unique_ptr<Workbook> wb);
+  const Workbook* Get(const std::string& path) const;
+  bool Has(const std::string& path) const { return Get(path) != nullptr; }
+  size_t FileCount() const { return files_.size(); }
+  // Makes the next saves fail with this error (an empty detail clears it).
+  Error fail_saves;
+
+  Result<std::unique_ptr<Workbook>> Read(const std::string& path,
+                                         const ReadOptions& options) override;
+  Result<SaveResult> Save(const Workbook& wb, const std::string& path) override;
+  Status MakeFolder(const std::string& path, bool& created) override;
+  void RemoveEmptyFolder(const std::string& path) override;
+  bool HasFolder(const std::string& path) const;
+
+ private:
+  std::vector<std::pair<std::string, std::shared_ptr<const Workbook>>> files_;
+  std::vector<std::string> folders_;
+};
+
+// A deep copy: cells, formats, merged ranges, column widths and row heights of every sheet.
+std::unique_ptr<Workbook> CloneWorkbook(const Workbook& wb);
+
+// True when every sheet of the workbook fits the .xls grid (65,536 rows, 256 columns).
+bool FitsXlsGrid(const Workbook& wb);
+
 // The open workbooks of an application.
 class Workbooks {
  public:
@@ -46,7 +99,11 @@ struct CopiedRange {
 
 class Application {
  public:
-  Application() : workbooks_(*this) {}
+  Application() : workbooks_(*this), store_(&disk_) {}
+  // Reads and writes through `store`, which must outlive the application.
+  explicit Application(WorkbookStore& store) : workbooks_(*this), store_(&store) {}
+
+  WorkbookStore& store() { return *store_; }
 
   Workbooks& workbooks() { return workbooks_; }
 
@@ -74,6 +131,8 @@ class Application {
 
  private:
   Workbooks workbooks_;
+  DiskStore disk_;
+  WorkbookStore* store_;
   CopiedRange clip_;
   bool quit_ = false;
 };
