@@ -26,7 +26,7 @@ Status MergeHeaders(Worksheet& result_sheet, SmartResult& res, SmartSource& src)
       if (Status st = result_sheet.SetValue(res.header_row, col, NewValue::From(v)); !st) return st;
       res.width = col;
       res.list.push_back({col, text});
-      res.list_text += " " + std::to_string(col) + ":" + text + "|";
+      res.list_text.append(" ").append(std::to_string(col)).append(":").append(text).append("|");
       first_column.emplace(text, col);
     }
   }
