@@ -51,6 +51,8 @@ Result<Workbook*> EngineRun::OpenSource(size_t k) {
   options.first_worksheet_only = true;
   auto r = app.workbooks().Open(SourcePath(k), options);
   if (r) open_sources_.push_back(*r);
+  // The next workbook is read while this one is merged.
+  if (r && k + 1 < files.size()) app.workbooks().Prefetch(SourcePath(k + 1), options);
   return r;
 }
 

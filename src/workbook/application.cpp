@@ -15,14 +15,37 @@ Workbook* Workbooks::Add() {
   return open_.back().get();
 }
 
+void Workbooks::Prefetch(const std::string& full_path, const ReadOptions& options) {
+  if (prefetch_.valid()) prefetch_.wait();
+  prefetch_path_ = full_path;
+  prefetch_first_only_ = options.first_worksheet_only;
+  WorkbookStore* store = &app_.store();
+  prefetch_ = std::async(std::launch::async,
+                         [store, full_path, options] { return store->Read(full_path, options); });
+}
+
 Result<Workbook*> Workbooks::Open(const std::string& full_path, const ReadOptions& options) {
-  auto r = app_.store().Read(full_path, options);
+  Result<std::unique_ptr<Workbook>> r = MakeError(ErrorCode::kIo, "");
+  if (prefetch_.valid() && prefetch_path_ == full_path &&
+      prefetch_first_only_ == options.first_worksheet_only) {
+    r = prefetch_.get();
+  } else {
+    if (prefetch_.valid()) prefetch_.wait();
+    prefetch_ = {};
+    r = app_.store().Read(full_path, options);
+  }
   if (!r) return r.error();
   std::unique_ptr<Workbook> wb = std::move(r.value());
   if (wb->WorksheetCount() == 0)
     return MakeError(ErrorCode::kCorrupt, full_path + ": the workbook has no worksheet");
   open_.push_back(std::move(wb));
   return open_.back().get();
+}
+
+void Workbooks::CloseAll() {
+  if (prefetch_.valid()) prefetch_.wait();
+  prefetch_ = {};
+  open_.clear();
 }
 
 Workbook* Workbooks::Item(int index) {

@@ -2,6 +2,7 @@
 // through automation, carried out in-process on the model.
 #pragma once
 
+#include <future>
 #include <memory>
 #include <string>
 #include <vector>
@@ -76,16 +77,23 @@ class Workbooks {
   Workbook* Add();
   // Opens a file read-only, without prompts; the reader is chosen by the file's content.
   Result<Workbook*> Open(const std::string& full_path, const ReadOptions& options = {});
+  // Starts reading a file in the background, so that a later Open of the same path with the same
+  // options finds it read (its outcome, error included, is handed out then). One at a time: a
+  // new prefetch or an Open of another path drops the pending one.
+  void Prefetch(const std::string& full_path, const ReadOptions& options = {});
   int Count() const { return static_cast<int>(open_.size()); }
   Workbook* Item(int index);  // 1-based
 
   // Closes without saving and without a prompt.
   void Close(Workbook* wb);
-  void CloseAll() { open_.clear(); }
+  void CloseAll();
 
  private:
   Application& app_;
   std::vector<std::unique_ptr<Workbook>> open_;
+  std::string prefetch_path_;
+  bool prefetch_first_only_ = false;
+  std::future<Result<std::unique_ptr<Workbook>>> prefetch_;
 };
 
 // A copied area: the sheet it came from (kept alive) and the rectangle, with the column widths
@@ -99,9 +107,9 @@ struct CopiedRange {
 
 class Application {
  public:
-  Application() : workbooks_(*this), store_(&disk_) {}
+  Application() : store_(&disk_), workbooks_(*this) {}
   // Reads and writes through `store`, which must outlive the application.
-  explicit Application(WorkbookStore& store) : workbooks_(*this), store_(&store) {}
+  explicit Application(WorkbookStore& store) : store_(&store), workbooks_(*this) {}
 
   WorkbookStore& store() { return *store_; }
 
@@ -130,9 +138,9 @@ class Application {
   bool HasQuit() const { return quit_; }
 
  private:
-  Workbooks workbooks_;
-  DiskStore disk_;
+  DiskStore disk_;  // before workbooks_: a background read may still use it while they go
   WorkbookStore* store_;
+  Workbooks workbooks_;
   CopiedRange clip_;
   bool quit_ = false;
 };
