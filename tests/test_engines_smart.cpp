@@ -179,3 +179,36 @@ TEST(SmartMergeTest, OnlyTheTemplateStillAsksForTheKeyAndSavesIt) {
 
 }  // namespace
 }  // namespace qm::testing
+
+namespace qm::testing {
+namespace {
+
+// The old limits: header list entries up to column 99 and source rows up to 32767.
+TEST(SmartMergeTest, HeaderColumnsPast99AndSourceRowsPast32767WorkLikeAnyOther) {
+  for (bool sorted : {false, true}) {
+    Bench b;
+    auto tpl = std::make_unique<Workbook>();
+    Worksheet& t = tpl->AddWorksheet("s");
+    for (int c = 1; c <= 100; ++c) (void)t.SetText(1, c, c == 1 ? "k" : "h" + std::to_string(c));
+    auto src = std::make_unique<Workbook>();
+    Worksheet& s = src->AddWorksheet("s");
+    (void)s.SetText(1, 1, "k");
+    (void)s.SetText(1, 2, "new");
+    const int n = 33000;
+    for (int r = 2; r <= n + 1; ++r) {
+      t.AppendNumber(r, 1, r, 0);
+      s.AppendNumber(r, 1, r, 0);
+      s.AppendNumber(r, 2, -r, 0);
+    }
+    b.Add("a.xls", std::move(tpl));
+    b.Add("b.xls", std::move(src));
+    ASSERT_EQ((sorted ? Sorted(b) : Smart(b, 0)).outcome, Outcome::kDone);
+    const Worksheet& out = *b.store.Get("/src/合并结果/智能合并结果.xls")->Worksheets(1);
+    EXPECT_EQ(Show(out.Cells(1, 101)), "t:new");
+    EXPECT_EQ(Show(out.Cells(n + 1, 101)), "n:" + std::to_string(-(n + 1)));
+    EXPECT_EQ(b.port.dialogs.back().text.substr(0, 6), " 1:k| ");
+  }
+}
+
+}  // namespace
+}  // namespace qm::testing
