@@ -36,4 +36,10 @@ RunResult SafeMerge(int mode, MergeContext& ctx);
 RunResult SmartMerge(int mode, MergeContext& ctx);
 RunResult SortedSmartMerge(MergeContext& ctx);
 
+// Collapses records with equal usable keys in `key_column` below header.HeaderRow: the first
+// keeps its position and takes the whole content of the last; the others are deleted. Logs one
+// line naming the key.
+void OverwriteDuplicates(Worksheet& sheet, int key_column, const std::string& key_name,
+                         const HeaderState& header, InteractionPort& port);
+
 }  // namespace qm

@@ -1,6 +1,10 @@
 #include "application.h"
 
 #include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+#include "paths.h"
 
 namespace qm {
 
@@ -11,14 +15,37 @@ Workbook* Workbooks::Add() {
   return open_.back().get();
 }
 
+void Workbooks::Prefetch(const std::string& full_path, const ReadOptions& options) {
+  if (prefetch_.valid()) prefetch_.wait();
+  prefetch_path_ = full_path;
+  prefetch_first_only_ = options.first_worksheet_only;
+  WorkbookStore* store = &app_.store();
+  prefetch_ = std::async(std::launch::async,
+                         [store, full_path, options] { return store->Read(full_path, options); });
+}
+
 Result<Workbook*> Workbooks::Open(const std::string& full_path, const ReadOptions& options) {
-  auto r = ReadWorkbookFile(full_path, options);
+  Result<std::unique_ptr<Workbook>> r = MakeError(ErrorCode::kIo, "");
+  if (prefetch_.valid() && prefetch_path_ == full_path &&
+      prefetch_first_only_ == options.first_worksheet_only) {
+    r = prefetch_.get();
+  } else {
+    if (prefetch_.valid()) prefetch_.wait();
+    prefetch_ = {};
+    r = app_.store().Read(full_path, options);
+  }
   if (!r) return r.error();
   std::unique_ptr<Workbook> wb = std::move(r.value());
   if (wb->WorksheetCount() == 0)
     return MakeError(ErrorCode::kCorrupt, full_path + ": the workbook has no worksheet");
   open_.push_back(std::move(wb));
   return open_.back().get();
+}
+
+void Workbooks::CloseAll() {
+  if (prefetch_.valid()) prefetch_.wait();
+  prefetch_ = {};
+  open_.clear();
 }
 
 Workbook* Workbooks::Item(int index) {
@@ -50,13 +77,137 @@ Status Application::PasteSpecial(Worksheet& target, int r, int c) {
 }
 
 Result<SaveResult> Application::SaveAs(const Workbook& wb, const std::string& full_path) {
-  return SaveWorkbookFile(wb, full_path);
+  return store_->Save(wb, full_path);
 }
 
 void Application::Quit() {
   workbooks_.CloseAll();
   ClearClipboard();
   quit_ = true;
+}
+
+// --- Stores ------------------------------------------------------------------------------------
+
+namespace fs = std::filesystem;
+
+Result<std::unique_ptr<Workbook>> DiskStore::Read(const std::string& path,
+                                                  const ReadOptions& options) {
+  return ReadWorkbookFile(path, options);
+}
+
+Result<SaveResult> DiskStore::Save(const Workbook& wb, const std::string& path) {
+  return SaveWorkbookFile(wb, path);
+}
+
+Status DiskStore::MakeFolder(const std::string& path, bool& created) {
+  created = false;
+  std::error_code ec;
+  fs::path p = PathFromUtf8(path);
+  if (fs::is_directory(p, ec)) return Status::Ok();
+  created = fs::create_directory(p, ec);
+  if (ec || !fs::is_directory(p))
+    return MakeError(ErrorCode::kIo, path + ": cannot create the folder (" +
+                                         (ec ? ec.message() : std::string("not a folder")) + ")");
+  return Status::Ok();
+}
+
+void DiskStore::RemoveEmptyFolder(const std::string& path) {
+  std::error_code ec;
+  fs::path p = PathFromUtf8(path);
+  if (fs::is_directory(p, ec) && fs::is_empty(p, ec)) fs::remove(p, ec);
+}
+
+bool FitsXlsGrid(const Workbook& wb) {
+  for (int i = 1; i <= wb.WorksheetCount(); ++i) {
+    const Worksheet* ws = wb.Worksheets(i);
+    if (ws->IsEmpty()) continue;
+    Range u = ws->UsedRange();
+    if (u.r2 > 65536 || u.c2 > 256) return false;
+  }
+  return true;
+}
+
+std::unique_ptr<Workbook> CloneWorkbook(const Workbook& wb) {
+  auto out = std::make_unique<Workbook>();
+  out->styles() = wb.styles();
+  out->SetFullName(wb.FullName());
+  out->SetFormat(wb.format());
+  for (int i = 1; i <= wb.WorksheetCount(); ++i) {
+    const Worksheet& src = *wb.Worksheets(i);
+    Worksheet& dst = out->AddWorksheet(src.Name());
+    dst.default_column_width = src.default_column_width;
+    dst.default_row_height = src.default_row_height;
+    for (const auto& [c, w] : src.column_widths()) dst.SetColumnWidth(c, w);
+    // A whole-row paste carries cells, formats, merged ranges and row heights.
+    if (src.RowCount() > 0) (void)dst.PasteFrom(src, Range{1, 1, src.RowCount(), kMaxCols}, 1, 1);
+  }
+  return out;
+}
+
+static std::string WithExtension(const std::string& path, const char* ext) {
+  fs::path p = PathFromUtf8(path);
+  p.replace_extension(ext);
+  return PathToUtf8(p);
+}
+
+void MemoryStore::Put(const std::string& path, std::unique_ptr<Workbook> wb) {
+  for (auto& f : files_)
+    if (f.first == path) {
+      f.second = std::move(wb);
+      return;
+    }
+  files_.emplace_back(path, std::move(wb));
+}
+
+const Workbook* MemoryStore::Get(const std::string& path) const {
+  for (const auto& f : files_)
+    if (f.first == path) return f.second.get();
+  return nullptr;
+}
+
+Result<std::unique_ptr<Workbook>> MemoryStore::Read(const std::string& path, const ReadOptions&) {
+  const Workbook* wb = Get(path);
+  if (!wb) return MakeError(ErrorCode::kIo, path + ": cannot open the file (no such file)");
+  auto copy = CloneWorkbook(*wb);
+  copy->SetFullName(path);
+  return copy;
+}
+
+Result<SaveResult> MemoryStore::Save(const Workbook& wb, const std::string& path) {
+  if (!fail_saves.detail.empty()) return fail_saves;
+  SaveResult out{path, false};
+  std::string ext = PathToUtf8(PathFromUtf8(path).extension());
+  if ((ext == ".xls" || ext == ".XLS") && !FitsXlsGrid(wb)) {
+    out.path = WithExtension(path, ".xlsx");
+    out.switched_to_xlsx = true;
+  }
+  std::string folder = PathToUtf8(PathFromUtf8(out.path).parent_path());
+  if (!folder.empty() && !HasFolder(folder))
+    return MakeError(ErrorCode::kIo, out.path + ": cannot save: the folder does not exist");
+  Put(out.path, CloneWorkbook(wb));
+  return out;
+}
+
+bool MemoryStore::HasFolder(const std::string& path) const {
+  std::string p = path;
+  while (p.size() > 1 && (p.back() == '/' || p.back() == '\\')) p.pop_back();
+  return std::find(folders_.begin(), folders_.end(), p) != folders_.end();
+}
+
+Status MemoryStore::MakeFolder(const std::string& path, bool& created) {
+  std::string p = path;
+  while (p.size() > 1 && (p.back() == '/' || p.back() == '\\')) p.pop_back();
+  created = !HasFolder(p);
+  if (created) folders_.push_back(p);
+  return Status::Ok();
+}
+
+void MemoryStore::RemoveEmptyFolder(const std::string& path) {
+  std::string p = path;
+  while (p.size() > 1 && (p.back() == '/' || p.back() == '\\')) p.pop_back();
+  for (const auto& f : files_)
+    if (PathToUtf8(PathFromUtf8(f.first).parent_path()) == p) return;
+  folders_.erase(std::remove(folders_.begin(), folders_.end(), p), folders_.end());
 }
 
 }  // namespace qm

@@ -2,6 +2,7 @@
 // through automation, carried out in-process on the model.
 #pragma once
 
+#include <future>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,6 +15,59 @@ namespace qm {
 
 class Application;
 
+// Where an application reads and writes workbook files. The default goes to disk through the
+// readers and writers; tests and benchmarks put workbooks in memory instead.
+class WorkbookStore {
+ public:
+  virtual ~WorkbookStore() = default;
+  virtual Result<std::unique_ptr<Workbook>> Read(const std::string& path,
+                                                 const ReadOptions& options) = 0;
+  virtual Result<SaveResult> Save(const Workbook& wb, const std::string& path) = 0;
+  // Creates a folder when it is missing; `created` tells whether it had to be made.
+  virtual Status MakeFolder(const std::string& path, bool& created) = 0;
+  // Removes a folder made by MakeFolder, when it is still empty.
+  virtual void RemoveEmptyFolder(const std::string& path) = 0;
+};
+
+class DiskStore : public WorkbookStore {
+ public:
+  Result<std::unique_ptr<Workbook>> Read(const std::string& path,
+                                         const ReadOptions& options) override;
+  Result<SaveResult> Save(const Workbook& wb, const std::string& path) override;
+  Status MakeFolder(const std::string& path, bool& created) override;
+  void RemoveEmptyFolder(const std::string& path) override;
+};
+
+// Workbooks held by full path. Every read hands out a deep copy, so changes to an opened
+// workbook never reach the stored one, as with files on disk. A save stores a copy; a name
+// ending in .xls whose content exceeds that grid is stored under the .xlsx name instead.
+class MemoryStore : public WorkbookStore {
+ public:
+  void Put(const std::string& path, std::unique_ptr<Workbook> wb);
+  const Workbook* Get(const std::string& path) const;
+  bool Has(const std::string& path) const { return Get(path) != nullptr; }
+  size_t FileCount() const { return files_.size(); }
+  // Makes the next saves fail with this error (an empty detail clears it).
+  Error fail_saves;
+
+  Result<std::unique_ptr<Workbook>> Read(const std::string& path,
+                                         const ReadOptions& options) override;
+  Result<SaveResult> Save(const Workbook& wb, const std::string& path) override;
+  Status MakeFolder(const std::string& path, bool& created) override;
+  void RemoveEmptyFolder(const std::string& path) override;
+  bool HasFolder(const std::string& path) const;
+
+ private:
+  std::vector<std::pair<std::string, std::shared_ptr<const Workbook>>> files_;
+  std::vector<std::string> folders_;
+};
+
+// A deep copy: cells, formats, merged ranges, column widths and row heights of every sheet.
+std::unique_ptr<Workbook> CloneWorkbook(const Workbook& wb);
+
+// True when every sheet of the workbook fits the .xls grid (65,536 rows, 256 columns).
+bool FitsXlsGrid(const Workbook& wb);
+
 // The open workbooks of an application.
 class Workbooks {
  public:
@@ -23,16 +77,23 @@ class Workbooks {
   Workbook* Add();
   // Opens a file read-only, without prompts; the reader is chosen by the file's content.
   Result<Workbook*> Open(const std::string& full_path, const ReadOptions& options = {});
+  // Starts reading a file in the background, so that a later Open of the same path with the same
+  // options finds it read (its outcome, error included, is handed out then). One at a time: a
+  // new prefetch or an Open of another path drops the pending one.
+  void Prefetch(const std::string& full_path, const ReadOptions& options = {});
   int Count() const { return static_cast<int>(open_.size()); }
   Workbook* Item(int index);  // 1-based
 
   // Closes without saving and without a prompt.
   void Close(Workbook* wb);
-  void CloseAll() { open_.clear(); }
+  void CloseAll();
 
  private:
   Application& app_;
   std::vector<std::unique_ptr<Workbook>> open_;
+  std::string prefetch_path_;
+  bool prefetch_first_only_ = false;
+  std::future<Result<std::unique_ptr<Workbook>>> prefetch_;
 };
 
 // A copied area: the sheet it came from (kept alive) and the rectangle, with the column widths
@@ -46,7 +107,11 @@ struct CopiedRange {
 
 class Application {
  public:
-  Application() : workbooks_(*this) {}
+  Application() : store_(&disk_), workbooks_(*this) {}
+  // Reads and writes through `store`, which must outlive the application.
+  explicit Application(WorkbookStore& store) : store_(&store), workbooks_(*this) {}
+
+  WorkbookStore& store() { return *store_; }
 
   Workbooks& workbooks() { return workbooks_; }
 
@@ -73,6 +138,8 @@ class Application {
   bool HasQuit() const { return quit_; }
 
  private:
+  DiskStore disk_;  // before workbooks_: a background read may still use it while they go
+  WorkbookStore* store_;
   Workbooks workbooks_;
   CopiedRange clip_;
   bool quit_ = false;

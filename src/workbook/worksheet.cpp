@@ -313,6 +313,17 @@ void Worksheet::DeleteRowSet(std::vector<int> rows) {
   InvalidateUsed();
 }
 
+void Worksheet::CopyRowWithin(int from, int to) {
+  if (from == to || to < 1 || to > kMaxRows || from < 1) return;
+  if (from > RowCount()) {
+    if (to <= RowCount()) rows_[static_cast<size_t>(to - 1)] = Row{};
+  } else {
+    Row copy = rows_[static_cast<size_t>(from - 1)];
+    RowFor(to) = std::move(copy);
+  }
+  InvalidateUsed();
+}
+
 Status Worksheet::PasteFrom(const Worksheet& src, const Range& area, int r, int c) {
   const int h = area.RowsCount(), w = area.ColumnsCount();
   if (h < 1 || w < 1 || area.r1 < 1 || area.c1 < 1)

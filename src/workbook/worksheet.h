@@ -98,6 +98,9 @@ class Worksheet {
   void DeleteRows(int r, int count = 1);
   // Deletes the given rows (any order, duplicates ignored) in one pass.
   void DeleteRowSet(std::vector<int> rows);
+  // Replaces row `to` with a copy of row `from` of this sheet: cells, formats and height, as a
+  // whole-row copy and paste does. Merged ranges are left as they are.
+  void CopyRowWithin(int from, int to);
 
   // Copies the cells, formats and merged ranges of `area` of `src` so that its top-left lands
   // at (r, c), replacing what was there (blanks in the source clear the target). Row heights

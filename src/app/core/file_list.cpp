@@ -107,4 +107,12 @@ std::vector<std::string> ListWorkbooks(const std::string& folder) {
   return out;
 }
 
+FolderListing LoadFolderListing(const std::string& folder, const std::string& program_folder) {
+  FolderListing out;
+  out.folder = WithTrailingSeparator(folder.empty() ? program_folder : folder);
+  out.names = ListWorkbooks(out.folder);
+  out.found = !out.names.empty();
+  return out;
+}
+
 }  // namespace qm

@@ -16,6 +16,17 @@ bool GetFileList(const std::string& path, std::vector<std::string>& names,
 // without "~$" lock files, in Windows order. Empty when there are none.
 std::vector<std::string> ListWorkbooks(const std::string& folder);
 
+// What loading a folder into the file list comes to: the folder to show (with a separator) and
+// the workbooks to list in order. `found` is false when the folder holds none; the window then
+// shows kNoWorkbooksMessage, leaves the list empty and keeps the folder it showed before. An
+// empty `folder` means the program's own folder.
+struct FolderListing {
+  std::string folder;
+  std::vector<std::string> names;
+  bool found = false;
+};
+FolderListing LoadFolderListing(const std::string& folder, const std::string& program_folder);
+
 // "folder" with the platform's separator appended when missing.
 std::string WithTrailingSeparator(const std::string& folder);
 

@@ -1,0 +1,162 @@
+// Throughput of the merge engines on the workloads the comparison with pandas uses
+// (bench/compare_merge.py runs the whole programs on files). Here the workbooks sit in memory,
+// so the figures show the engines alone, without reading and writing files.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <numeric>
+#include <random>
+
+#include "merge/engines.h"
+#include "workbook/application.h"
+
+namespace {
+
+using namespace qm;
+
+// A port that answers OK / the given key / the header-row count and records nothing.
+class QuietPort : public InteractionPort {
+ public:
+  std::string folder = "/src";
+  std::vector<std::string> files;
+  std::string key = "1", header_rows = "1";
+  bool sorted = false;
+  std::string log;
+
+  Answer Message(const std::string&, const std::string&, Buttons b) override {
+    if (b == Buttons::kYesNo) return sorted ? Answer::kYes : Answer::kNo;
+    return Answer::kOk;
+  }
+  std::optional<std::string> Input(const std::string&, const std::string& title,
+                                   const std::string&) override {
+    return title == "输入提示" ? key : header_rows;
+  }
+  std::string LogText() override { return log; }
+  void SetLogText(const std::string& t) override { log = t; }
+  void ScrollLogToEnd() override {}
+  void SetProgressMax(double) override {}
+  void SetProgressValue(double) override {}
+  void ClearStatus() override {}
+  void PrintStatus(const std::string&) override {}
+  std::string SourceFolder() override { return folder; }
+  std::vector<std::string> FileList() override { return files; }
+  void ShowResult(const std::string&) override {}
+};
+
+// prefix + number + suffix, built by appending (keeps GCC's -Wrestrict false alarm quiet).
+std::string Named(std::string prefix, long n, const char* suffix = "") {
+  return prefix.append(std::to_string(n)).append(suffix);
+}
+
+// A table with a header row, `rows` data rows and `cols` columns: a key in column 1 and a mix
+// of numbers and texts.
+std::unique_ptr<Workbook> MakeTable(int rows, int cols, const std::vector<int>& keys,
+                                    const std::vector<std::string>& header, unsigned seed) {
+  std::mt19937 rng(seed);
+  auto wb = std::make_unique<Workbook>();
+  Worksheet& ws = wb->AddWorksheet("Sheet1");
+  for (int c = 1; c <= cols; ++c) (void)ws.SetText(1, c, header[static_cast<size_t>(c - 1)]);
+  for (int r = 0; r < rows; ++r) {
+    ws.AppendNumber(r + 2, 1, keys[static_cast<size_t>(r)], 0);
+    for (int c = 2; c <= cols; ++c) {
+      if (c % 3 == 0)
+        ws.AppendText(r + 2, c, Named("t", rng() % 1000), 0);
+      else
+        ws.AppendNumber(r + 2, c, static_cast<double>(rng() % 100000) / 100, 0);
+    }
+  }
+  return wb;
+}
+
+std::vector<std::string> Header(int cols, const std::string& prefix) {
+  std::vector<std::string> h{"编号"};
+  for (int c = 2; c <= cols; ++c) h.push_back(Named(prefix, c));
+  return h;
+}
+
+struct Setup {
+  MemoryStore store;
+  QuietPort port;
+  void Add(const std::string& name, std::unique_ptr<Workbook> wb) {
+    store.Put(port.folder + "/" + name, std::move(wb));
+    port.files.push_back(name);
+  }
+};
+
+void RunEngine(benchmark::State& state, Setup& s, RunResult (*engine)(int, MergeContext&), int mode,
+               int64_t rows) {
+  for (auto _ : state) {
+    Application app(s.store);
+    HeaderState header;
+    MergeContext ctx{app, s.port, header};
+    RunResult r = engine(mode, ctx);
+    if (r.outcome != Outcome::kDone) state.SkipWithError("the merge did not finish");
+    benchmark::DoNotOptimize(r);
+  }
+  state.counters["rows/s"] =
+      benchmark::Counter(static_cast<double>(rows), benchmark::Counter::kIsIterationInvariantRate);
+}
+
+// 60 tables x 1,000 rows x 10 columns, stacked.
+void BM_FastVertical(benchmark::State& state) {
+  Setup s;
+  std::vector<int> keys(1000);
+  std::iota(keys.begin(), keys.end(), 1);
+  for (int i = 0; i < 60; ++i)
+    s.Add(Named("t", i, ".xls"), MakeTable(1000, 10, keys, Header(10, "c"), i));
+  RunEngine(state, s, FastMerge, 0, 60000);
+}
+BENCHMARK(BM_FastVertical)->Unit(benchmark::kMillisecond);
+
+// 10 tables x 20,000 rows with shuffled keys; every table brings new columns.
+void SmartSetup(Setup& s) {
+  for (int i = 0; i < 10; ++i) {
+    std::vector<int> keys(20000);
+    std::iota(keys.begin(), keys.end(), 1 + i * 1000);  // overlapping key ranges
+    std::shuffle(keys.begin(), keys.end(), std::mt19937(100 + i));
+    s.Add(Named("t", i, ".xls"), MakeTable(20000, 6, keys, Header(6, Named("表", i, "列")), i));
+  }
+}
+void BM_SmartHorizontal(benchmark::State& state) {
+  Setup s;
+  SmartSetup(s);
+  RunEngine(state, s, SmartMerge, 0, 200000);
+}
+BENCHMARK(BM_SmartHorizontal)->Unit(benchmark::kMillisecond);
+
+void BM_SmartBoth(benchmark::State& state) {
+  Setup s;
+  SmartSetup(s);
+  RunEngine(state, s, SmartMerge, 1, 200000);
+}
+BENCHMARK(BM_SmartBoth)->Unit(benchmark::kMillisecond);
+
+void BM_SortedSmart(benchmark::State& state) {
+  Setup s;
+  for (int i = 0; i < 10; ++i) {
+    std::vector<int> keys(20000);
+    std::iota(keys.begin(), keys.end(), 1 + i * 1000);
+    s.Add(Named("t", i, ".xls"), MakeTable(20000, 6, keys, Header(6, Named("表", i, "列")), i));
+  }
+  s.port.sorted = true;
+  RunEngine(state, s, SmartMerge, 0, 200000);
+}
+BENCHMARK(BM_SortedSmart)->Unit(benchmark::kMillisecond);
+
+// 200 tables x 2,000 rows, overwrite by key: 400,000 rows, the result goes to .xlsx.
+void BM_SafeOverwrite(benchmark::State& state) {
+  Setup s;
+  for (int i = 0; i < 200; ++i) {
+    std::vector<int> keys(2000);
+    std::mt19937 rng(500 + i);
+    for (int& k : keys) k = static_cast<int>(rng() % 100000);
+    s.Add(Named("t", i, ".xls"), MakeTable(2000, 10, keys, Header(10, "c"), i));
+  }
+  RunEngine(state, s, SafeMerge, 1, 400000);
+}
+BENCHMARK(BM_SafeOverwrite)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

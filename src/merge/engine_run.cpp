@@ -1,0 +1,129 @@
+#include "merge/engine_run.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace qm::engine {
+
+std::string WithSeparator(const std::string& folder) {
+  if (folder.empty() || folder.back() == '/' || folder.back() == '\\') return folder;
+#ifdef _WIN32
+  return folder + "\\";
+#else
+  return folder + "/";
+#endif
+}
+
+int AcceptedKeyColumn(const std::optional<std::string>& answer, int header_width) {
+  double k = RoundHalfEven(ReadTypedNumber(answer));
+  if (!std::isfinite(k) || k < 1 || k > header_width) return 0;
+  return static_cast<int>(k);
+}
+
+std::string SwitchedToXlsxLine(const std::string& path) {
+  return "结果超出.xls格式的行列上限，已保存为" + path;
+}
+
+EngineRun::~EngineRun() {
+  for (Workbook* wb : open_sources_) app.workbooks().Close(wb);
+}
+
+void EngineRun::AppendLog(const std::string& line) {
+  port.SetLogText(port.LogText() + "\r\n" + line);
+}
+
+void EngineRun::ScrollLog() {
+  port.ScrollLogToEnd();
+}
+
+void EngineRun::TakeFolder() {
+  folder = WithSeparator(port.SourceFolder());
+}
+
+void EngineRun::CreateResult() {
+  result = app.workbooks().Add();
+  sheet = result->Worksheets(1);
+  app.DisplayAlerts = false;
+}
+
+Result<Workbook*> EngineRun::OpenSource(size_t k) {
+  ReadOptions options;
+  options.first_worksheet_only = true;
+  auto r = app.workbooks().Open(SourcePath(k), options);
+  if (r) open_sources_.push_back(*r);
+  // The next workbook is read while this one is merged.
+  if (r && k + 1 < files.size()) app.workbooks().Prefetch(SourcePath(k + 1), options);
+  return r;
+}
+
+void EngineRun::CloseSource(Workbook* wb) {
+  open_sources_.erase(std::remove(open_sources_.begin(), open_sources_.end(), wb),
+                      open_sources_.end());
+  app.workbooks().Close(wb);
+}
+
+Status EngineRun::PasteUsedRange(const Workbook& src, int row) {
+  std::shared_ptr<const Worksheet> ws = src.SharedWorksheet(1);
+  app.Copy(ws, ws->UsedRange());
+  Status st = app.PasteSpecial(*sheet, row, 1);
+  if (!st) return MakeError(st.error().code, src.FullName() + ": " + st.error().detail);
+  return st;
+}
+
+Status EngineRun::PasteTemplate(const Workbook& src) {
+  if (Status st = PasteUsedRange(src, 1); !st) return st;
+  const CopiedRange* clip = app.Clipboard();
+  const Worksheet& ws = *src.Worksheets(1);
+  sheet->default_column_width = ws.default_column_width;
+  sheet->default_row_height = ws.default_row_height;
+  for (size_t i = 0; i < clip->column_widths.size(); ++i)
+    if (clip->column_widths[i] > 0)
+      sheet->SetColumnWidth(static_cast<int>(i) + 1, clip->column_widths[i]);
+  for (size_t i = 0; i < clip->row_heights.size(); ++i)
+    if (clip->row_heights[i] > 0)
+      sheet->SetRowHeight(static_cast<int>(i) + 1, clip->row_heights[i]);
+  return Status::Ok();
+}
+
+namespace {
+void Discard(EngineRun& run) {
+  for (int i = run.app.workbooks().Count(); i >= 1; --i)
+    run.app.workbooks().Close(run.app.workbooks().Item(i));
+  run.result = nullptr;
+  run.sheet = nullptr;
+  run.app.Quit();
+}
+}  // namespace
+
+RunResult EngineRun::Stop() {
+  Discard(*this);
+  return {Outcome::kStopped, std::nullopt};
+}
+
+RunResult EngineRun::Fail(const Error& error) {
+  port.Message("合并失败：" + error.detail, kAppTitle, Buttons::kOk);
+  Discard(*this);
+  return {Outcome::kFailed, std::nullopt};
+}
+
+Result<SaveResult> EngineRun::Save(const std::string& name, std::string& switched_line) {
+  bool created = false;
+  std::string out_folder = ResultFolder();
+  if (Status st = app.store().MakeFolder(out_folder, created); !st) return st.error();
+  auto saved = app.SaveAs(*result, WithSeparator(out_folder) + name);
+  if (!saved) {
+    if (created) app.store().RemoveEmptyFolder(out_folder);
+    return saved;
+  }
+  if (saved->switched_to_xlsx) switched_line = SwitchedToXlsxLine(saved->path);
+  result->SetFullName(saved->path);
+  return saved;
+}
+
+RunResult EngineRun::Finish(const std::string& path) {
+  app.Visible = true;
+  port.ShowResult(path);
+  return {Outcome::kDone, path};
+}
+
+}  // namespace qm::engine

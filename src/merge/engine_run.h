@@ -1,0 +1,82 @@
+// The pieces every engine run shares: the log, the source folder, the result workbook, the key
+// answer, the stop path, the failure path and the save.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "merge/engines.h"
+
+namespace qm::engine {
+
+// Texts the user sees, shared by several engines.
+inline constexpr const char* kAppTitle = "合并";
+inline constexpr const char* kStartLine = "开始合并...";
+inline constexpr const char* kEndLine = "合并操作结束！";
+inline constexpr const char* kStoppedLine = "已退出合并操作！";
+inline constexpr const char* kStopMessage = "输入为0或输入错误，退出合并操作！";
+inline constexpr const char* kResultFolder = "合并结果";
+inline constexpr const char* kMergeResultName = "合并结果.xls";
+inline constexpr const char* kSmartResultName = "智能合并结果.xls";
+
+// "folder" with a separator appended when it does not end in one.
+std::string WithSeparator(const std::string& folder);
+
+// The key answer counts only when it rounds (half to even) to a column from 1 to the header
+// width; returns that column, or 0 when the run has to stop.
+int AcceptedKeyColumn(const std::optional<std::string>& answer, int header_width);
+
+class EngineRun {
+ public:
+  explicit EngineRun(MergeContext& ctx) : ctx_(ctx), port(ctx.port), app(ctx.app) {}
+  ~EngineRun();
+
+  // Log: append a line (text + CRLF + line) and move the caret to the end.
+  void AppendLog(const std::string& line);
+  void ScrollLog();
+
+  // The source folder as the user left it, with a separator.
+  void TakeFolder();
+  std::string SourcePath(size_t k) const { return folder + files[k]; }
+  std::string ResultFolder() const { return folder + kResultFolder; }
+
+  // A new result workbook, alerts off.
+  void CreateResult();
+  // Opens entry k of the list; the workbook stays open until CloseSource.
+  Result<Workbook*> OpenSource(size_t k);
+  void CloseSource(Workbook* wb);
+
+  // Pastes the used range of `src` with its top-left at (row, 1) of the result sheet.
+  Status PasteUsedRange(const Workbook& src, int row);
+  // The template goes to (1, 1) and lends the result its column widths and its block's row
+  // heights.
+  Status PasteTemplate(const Workbook& src);
+
+  // The stop path after a key answer that does not count: the result is discarded and the
+  // application quit.
+  RunResult Stop();
+  // A failure after the run started: one message naming the file and the reason, the result
+  // discarded, the application quit.
+  RunResult Fail(const Error& error);
+  // Saves the result under the result folder (created when missing). When the content did not
+  // fit the .xls grid, `switched_line` receives the line telling where it went.
+  Result<SaveResult> Save(const std::string& name, std::string& switched_line);
+  // The normal end: the application shown with the result open.
+  RunResult Finish(const std::string& path);
+
+  MergeContext& ctx_;
+  InteractionPort& port;
+  Application& app;
+  std::vector<std::string> files;
+  std::string folder;
+  Workbook* result = nullptr;
+  Worksheet* sheet = nullptr;
+
+ private:
+  std::vector<Workbook*> open_sources_;
+};
+
+// The line that tells the user the result went to .xlsx.
+std::string SwitchedToXlsxLine(const std::string& path);
+
+}  // namespace qm::engine

@@ -1,0 +1,88 @@
+// The fast variant of the vertical merges: every table's used range is moved as one block and
+// the same user-given number of header rows is cut from every appended block.
+#include <algorithm>
+#include <cmath>
+
+#include "merge/engine_run.h"
+
+namespace qm {
+
+RunResult FastMerge(int mode, MergeContext& ctx) {
+  engine::EngineRun run(ctx);
+  InteractionPort& port = ctx.port;
+  run.files = port.FileList();
+  const int n = static_cast<int>(run.files.size());
+  if (n < 1) return {Outcome::kEmpty, std::nullopt};
+
+  const std::string word = mode == 1 ? "覆盖" : "";
+  if (port.Message("执行此操作，合并前不检查表头是否规范。你确定要纵向" + word + "合并这" +
+                       std::to_string(n) + "个工作表吗？",
+                   "合并提示", Buttons::kOkCancel) != Answer::kOk)
+    return {Outcome::kCancelled, std::nullopt};
+
+  port.SetLogText(engine::kStartLine);
+  port.SetProgressMax(n + mode);
+  port.SetProgressValue(0);
+  run.AppendLog("检测表1:" + run.files[0]);
+  run.TakeFolder();
+  run.CreateResult();
+
+  {
+    auto tpl = run.OpenSource(0);
+    if (!tpl) return run.Fail(tpl.error());
+    if (Status st = run.PasteTemplate(**tpl); !st) return run.Fail(st.error());
+    run.CloseSource(*tpl);
+  }
+
+  auto rows_answer =
+      port.Input("快速合并要求表头必须从第一行开始，请问表头占几行？", engine::kAppTitle, "1");
+  // Whole rows to cut from every appended block; more than the grid holds cuts them all.
+  const double h = RoundHalfEven(ReadTypedNumber(rows_answer));
+  const int cut = h >= 1 ? static_cast<int>(std::min<double>(h, kMaxRows)) : 0;
+
+  int key = 0;
+  HeaderList list;
+  if (mode > 0) {
+    DetectHeader(*run.sheet, ctx.header);
+    list = BuildHeaderList(*run.sheet, ctx.header);
+    InputPrompt prompt = KeyPrompt(list);
+    key = engine::AcceptedKeyColumn(port.Input(prompt.prompt, prompt.title, prompt.default_answer),
+                                    ctx.header.HeaderWidth);
+    if (key == 0) {
+      port.SetLogText(engine::kStoppedLine);
+      port.Message(engine::kStopMessage, engine::kAppTitle, Buttons::kOk);
+      return run.Stop();
+    }
+  }
+
+  port.SetProgressValue(1);
+  run.AppendLog(mode > 0 ? HeaderListText(list) : run.files[0]);
+
+  for (int k = 1; k < n; ++k) {
+    run.AppendLog("检测表" + std::to_string(k + 1) + ":" + run.files[static_cast<size_t>(k)]);
+    run.ScrollLog();
+    const int next = run.sheet->UsedRange().RowsCount() + 1;
+    auto src = run.OpenSource(static_cast<size_t>(k));
+    if (!src) return run.Fail(src.error());
+    if (Status st = run.PasteUsedRange(**src, next); !st) return run.Fail(st.error());
+    run.CloseSource(*src);
+    if (cut > 0) run.sheet->DeleteRows(next, cut);
+    port.SetProgressValue(k + 1);
+  }
+
+  if (key > 0) {
+    OverwriteDuplicates(*run.sheet, key, list[static_cast<size_t>(key - 1)].text, ctx.header, port);
+    port.SetProgressValue(n + mode);
+  }
+
+  std::string switched;
+  auto saved = run.Save(engine::kMergeResultName, switched);
+  if (!saved) return run.Fail(saved.error());
+  ctx.app.DisplayAlerts = true;
+  if (!switched.empty()) run.AppendLog(switched);
+  run.AppendLog(engine::kEndLine);
+  run.ScrollLog();
+  return run.Finish(saved->path);
+}
+
+}  // namespace qm

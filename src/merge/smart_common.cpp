@@ -1,0 +1,87 @@
+#include "merge/smart_common.h"
+
+#include <unordered_map>
+
+namespace qm::engine {
+
+Status MergeHeaders(Worksheet& result_sheet, SmartResult& res, SmartSource& src) {
+  const Worksheet& ws = *src.sheet;
+  std::vector<std::string> texts(static_cast<size_t>(src.width) + 1);
+  HeaderList src_list;
+  for (int k = 1; k <= src.width; ++k) {
+    texts[static_cast<size_t>(k)] = ValueText(ws.Cells(src.header_row, k));
+    src_list.push_back({k, texts[static_cast<size_t>(k)]});
+  }
+  // The first entry of each text, as the column lookup finds it.
+  std::unordered_map<std::string, int> first_column;
+  for (const auto& e : res.list) first_column.try_emplace(e.text, e.column);
+
+  if (HeaderListText(src_list) != res.list_text) {
+    for (int k = 1; k <= src.width; ++k) {
+      const std::string& text = texts[static_cast<size_t>(k)];
+      if (first_column.count(text)) continue;
+      const int col = res.width + 1;
+      // The header keeps the value the source has (a number stays a number).
+      CellValue v = ws.Cells(src.header_row, k);
+      if (Status st = result_sheet.SetValue(res.header_row, col, NewValue::From(v)); !st) return st;
+      res.width = col;
+      res.list.push_back({col, text});
+      res.list_text.append(" ").append(std::to_string(col)).append(":").append(text).append("|");
+      first_column.emplace(text, col);
+    }
+  }
+  src.target.assign(static_cast<size_t>(src.width) + 1, 0);
+  for (int k = 1; k <= src.width; ++k) {
+    auto it = first_column.find(texts[static_cast<size_t>(k)]);
+    src.target[static_cast<size_t>(k)] = it == first_column.end() ? 0 : it->second;
+  }
+  return Status::Ok();
+}
+
+int Filler::DateStyle(uint16_t target_style, const CellValue& v, const StyleTable& src_styles) {
+  std::string fmt = src_styles.NumFmtString(src_styles.xf(v.style).num_fmt);
+  auto key = std::make_pair(target_style, fmt);
+  auto it = date_styles_.find(key);
+  if (it != date_styles_.end()) return it->second;
+  StyleTable& styles = sheet_.styles();
+  Xf x = styles.xf(target_style);
+  x.num_fmt = styles.AddNumFmt(fmt);
+  uint16_t s = styles.AddXf(x);
+  date_styles_.emplace(std::move(key), s);
+  return s;
+}
+
+Status Filler::Fill(const SmartSource& src, int r, int first, int row, int watch_column,
+                    bool& wrote_column) {
+  const Worksheet& ws = *src.sheet;
+  for (int k = std::max(first, 1); k <= src.width; ++k) {
+    const Cell* cell = ws.FindCell(r, k);
+    if (!cell) continue;
+    CellValue v = ws.ValueOf(*cell);
+    if (IsEmptyValue(v)) continue;
+    const int c = src.target[static_cast<size_t>(k)];
+    const Cell* dst = sheet_.FindCell(row, c);
+    if (dst && !IsEmptyValue(sheet_.ValueOf(*dst))) continue;
+    int style = -1;
+    if (v.is_date) {
+      uint16_t ts = dst ? dst->style : 0;
+      if (!sheet_.styles().IsDateXf(ts)) style = DateStyle(ts, v, ws.styles());
+    }
+    if (Status st = sheet_.SetValue(row, c, NewValue::From(v), style); !st) return st;
+    if (c == watch_column) wrote_column = true;
+  }
+  return Status::Ok();
+}
+
+int AskKey(EngineRun& run, HeaderState& header, SmartResult& res) {
+  DetectHeader(*run.sheet, header);
+  res.header_row = header.HeaderRow;
+  res.width = header.HeaderWidth;
+  res.list = BuildHeaderList(*run.sheet, header);
+  res.list_text = HeaderListText(res.list);
+  InputPrompt prompt = KeyPrompt(res.list);
+  return AcceptedKeyColumn(run.port.Input(prompt.prompt, prompt.title, prompt.default_answer),
+                           header.HeaderWidth);
+}
+
+}  // namespace qm::engine

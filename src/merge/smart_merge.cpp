@@ -1,0 +1,123 @@
+// The smart merge for unsorted tables: every source row is looked up among all result data rows
+// by its key; matched rows are completed, and in mode 1 unmatched rows are appended. The lookup
+// goes through a key index that finds exactly the rows a top-to-bottom scan would.
+#include "merge/key_index.h"
+#include "merge/smart_common.h"
+
+namespace qm {
+
+namespace {
+
+// Merges one source table into the result. `index` covers the result data rows.
+Status MergeTable(engine::EngineRun& run, int mode, int key, engine::SmartResult& res,
+                  engine::SmartSource& src, engine::Filler& filler, int& row_count) {
+  Worksheet& sheet = *run.sheet;
+  if (Status st = engine::MergeHeaders(sheet, res, src); !st) return st;
+
+  engine::KeyIndex index;
+  index.Build(sheet, key, res.header_row + 1, row_count);
+  // A fill that writes into the key column changes which rows later source rows find.
+  bool fills_key = false;
+  for (int k = key; k <= src.width; ++k)
+    if (src.target[static_cast<size_t>(k)] == key) fills_key = true;
+
+  std::vector<int> matches;
+  for (int r = src.header_row + 1; r <= kMaxRows; ++r) {
+    CellValue kv = src.sheet->Cells(r, key);
+    if (IsEmptyValue(kv)) break;
+    auto k = engine::KeyOf(kv);
+    bool found = false;
+    if (k) {
+      if (const auto* rows = index.Find(*k))
+        matches = *rows;
+      else
+        matches.clear();
+      for (int j : matches) {
+        std::optional<engine::Key> before;
+        if (fills_key) before = engine::KeyOf(sheet.Cells(j, key));
+        bool wrote = false;
+        if (Status st = filler.Fill(src, r, key + 1, j, key, wrote); !st) return st;
+        if (wrote) {
+          if (before) index.Erase(*before, j);
+          if (auto after = engine::KeyOf(sheet.Cells(j, key))) index.Insert(*after, j);
+        }
+        found = true;
+      }
+    }
+    if (mode == 1 && !found) {
+      const int j = ++row_count;
+      bool wrote = false;
+      if (Status st = filler.Fill(src, r, key, j, key, wrote); !st) return st;
+      if (auto after = engine::KeyOf(sheet.Cells(j, key))) index.Insert(*after, j);
+    }
+  }
+  return Status::Ok();
+}
+
+}  // namespace
+
+RunResult SmartMerge(int mode, MergeContext& ctx) {
+  InteractionPort& port = ctx.port;
+  std::vector<std::string> files = port.FileList();
+  const int n = static_cast<int>(files.size());
+  if (n < 1) return {Outcome::kEmpty, std::nullopt};
+
+  if (mode == 0 && port.Message("如果所有表格均已按关键字列升序排序，选择“是”，否则点“否”。",
+                                engine::kAppTitle, Buttons::kYesNo) == Answer::kYes)
+    return SortedSmartMerge(ctx);
+
+  engine::EngineRun run(ctx);
+  run.files = std::move(files);
+  port.SetProgressMax(n);
+  port.SetProgressValue(0);
+  run.TakeFolder();
+  port.ClearStatus();
+  port.SetLogText(engine::kStartLine);
+  run.AppendLog("检测表1:" + run.files[0]);
+  run.CreateResult();
+
+  {
+    auto tpl = run.OpenSource(0);
+    if (!tpl) return run.Fail(tpl.error());
+    if (Status st = run.PasteTemplate(**tpl); !st) return run.Fail(st.error());
+    run.CloseSource(*tpl);
+  }
+
+  engine::SmartResult res;
+  const int key = engine::AskKey(run, ctx.header, res);
+  if (key == 0) {
+    port.PrintStatus(engine::kStoppedLine);
+    port.Message(engine::kStopMessage, engine::kAppTitle, Buttons::kOk);
+    return run.Stop();
+  }
+  port.SetProgressValue(1);
+
+  engine::Filler filler(*run.sheet);
+  for (int t = 1; t < n; ++t) {
+    run.AppendLog("检测表" + std::to_string(t + 1) + ":" + run.files[static_cast<size_t>(t)]);
+    run.ScrollLog();
+    int row_count = run.sheet->UsedRange().RowsCount();
+    auto src_wb = run.OpenSource(static_cast<size_t>(t));
+    if (!src_wb) return run.Fail(src_wb.error());
+    engine::SmartSource src;
+    src.sheet = (*src_wb)->Worksheets(1);
+    DetectHeader(*src.sheet, ctx.header);
+    src.header_row = ctx.header.HeaderRow;
+    src.width = ctx.header.HeaderWidth;
+    if (Status st = MergeTable(run, mode, key, res, src, filler, row_count); !st)
+      return run.Fail(MakeError(st.error().code, (*src_wb)->FullName() + ": " + st.error().detail));
+    run.CloseSource(*src_wb);
+    port.SetProgressValue(t + 1);
+  }
+
+  // Saved before the closing line, so that a failed save is never announced as the end.
+  std::string switched;
+  auto saved = run.Save(engine::kSmartResultName, switched);
+  if (!saved) return run.Fail(saved.error());
+  if (!switched.empty()) run.AppendLog(switched);
+  run.AppendLog(engine::kEndLine);
+  run.ScrollLog();
+  return run.Finish(saved->path);
+}
+
+}  // namespace qm

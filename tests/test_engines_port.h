@@ -1,0 +1,202 @@
+// A scripted interaction port that answers dialogs from a script and records everything an
+// engine says, plus helpers that build small workbooks in memory.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <memory>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "merge/engines.h"
+#include "workbook/application.h"
+#include "workbook/header.h"
+
+namespace qm::testing {
+
+struct Dialog {
+  std::string kind;  // "message", "question", "input"
+  std::string title, text, default_answer, answer;
+};
+
+class ScriptedPort : public InteractionPort {
+ public:
+  // Answers in order of asking. Unscripted: OK for OK/Cancel boxes, No for Yes/No questions,
+  // Cancel for input boxes.
+  std::deque<Answer> buttons;
+  std::deque<std::optional<std::string>> inputs;
+
+  std::string folder = "/src";
+  std::vector<std::string> files;
+
+  std::string log = "instructions";
+  std::vector<std::string> status;
+  std::vector<Dialog> dialogs;
+  std::vector<std::string> events;  // every call, in order
+  double max = -1, value = -1;
+  int scrolls = 0;
+  std::optional<std::string> shown;
+
+  Answer Message(const std::string& text, const std::string& title, Buttons b) override {
+    Answer a = Answer::kOk;
+    if (b == Buttons::kYesNo) a = Answer::kNo;
+    if (b != Buttons::kOk && !buttons.empty()) {
+      a = buttons.front();
+      buttons.pop_front();
+    }
+    const char* names[] = {"OK", "Cancel", "Yes", "No"};
+    dialogs.push_back(
+        {b == Buttons::kOk ? "message" : "question", title, text, "", names[static_cast<int>(a)]});
+    events.push_back("dialog " + title);
+    return a;
+  }
+  std::optional<std::string> Input(const std::string& prompt, const std::string& title,
+                                   const std::string& def) override {
+    std::optional<std::string> a;
+    if (!inputs.empty()) {
+      a = inputs.front();
+      inputs.pop_front();
+    }
+    dialogs.push_back({"input", title, prompt, def, a ? *a : "<cancel>"});
+    events.push_back("input " + title);
+    return a;
+  }
+  std::string LogText() override { return log; }
+  void SetLogText(const std::string& t) override {
+    log = t;
+    events.push_back("log");
+  }
+  void ScrollLogToEnd() override {
+    ++scrolls;
+    events.push_back("scroll");
+  }
+  void SetProgressMax(double m) override {
+    max = m;
+    events.push_back("max " + std::to_string(static_cast<int>(m)));
+  }
+  void SetProgressValue(double v) override {
+    value = v;
+    events.push_back("value " + std::to_string(static_cast<int>(v)));
+  }
+  void ClearStatus() override {
+    status.clear();
+    events.push_back("clear status");
+  }
+  void PrintStatus(const std::string& line) override {
+    status.push_back(line);
+    events.push_back("status " + line);
+  }
+  std::string SourceFolder() override { return folder; }
+  std::vector<std::string> FileList() override { return files; }
+  void ShowResult(const std::string& path) override { shown = path; }
+
+  // The log split at CR LF.
+  std::vector<std::string> LogLines() const {
+    std::vector<std::string> out;
+    size_t p = 0;
+    for (;;) {
+      size_t q = log.find("\r\n", p);
+      out.push_back(log.substr(p, q == std::string::npos ? q : q - p));
+      if (q == std::string::npos) return out;
+      p = q + 2;
+    }
+  }
+  // Events of one kind only, e.g. the progress values.
+  std::vector<std::string> EventsStartingWith(const std::string& prefix) const {
+    std::vector<std::string> out;
+    for (const auto& e : events)
+      if (e.rfind(prefix, 0) == 0) out.push_back(e);
+    return out;
+  }
+};
+
+// A cell for building sheets: blank, number, text or boolean.
+struct V {
+  enum Kind { kBlank, kNum, kText, kBool } kind = kBlank;
+  double num = 0;
+  std::string text;
+  V() = default;
+  V(int n) : kind(kNum), num(n) {}                       // NOLINT
+  V(double n) : kind(kNum), num(n) {}                    // NOLINT
+  V(const char* s) : kind(kText), text(s) {}             // NOLINT
+  V(std::string s) : kind(kText), text(std::move(s)) {}  // NOLINT
+  static V Bool(bool b) {
+    V v;
+    v.kind = kBool;
+    v.num = b;
+    return v;
+  }
+};
+using Rows = std::vector<std::vector<V>>;
+
+inline void Fill(Worksheet& ws, const Rows& rows, int first_row = 1) {
+  for (size_t i = 0; i < rows.size(); ++i)
+    for (size_t j = 0; j < rows[i].size(); ++j) {
+      const V& v = rows[i][j];
+      int r = first_row + static_cast<int>(i), c = static_cast<int>(j) + 1;
+      if (v.kind == V::kNum) (void)ws.SetNumber(r, c, v.num);
+      if (v.kind == V::kText) (void)ws.SetText(r, c, v.text);
+      if (v.kind == V::kBool) (void)ws.SetBool(r, c, v.num != 0);
+    }
+}
+
+inline std::unique_ptr<Workbook> Book(const Rows& rows, int first_row = 1) {
+  auto wb = std::make_unique<Workbook>();
+  Fill(wb->AddWorksheet("Sheet1"), rows, first_row);
+  return wb;
+}
+
+// A cell as text with its kind: "n:5", "t:5", "b:True", "" for blank.
+inline std::string Show(const CellValue& v) {
+  switch (v.type) {
+    case CellType::kBlank:
+      return "";
+    case CellType::kNumber:
+      return "n:" + ValueText(v);
+    case CellType::kText:
+      return "t:" + std::string(v.text);
+    case CellType::kBool:
+      return "b:" + ValueText(v);
+    case CellType::kError:
+      return "e:" + ValueText(v);
+  }
+  return "?";
+}
+
+// The whole used range of a sheet, row by row, each row cut after its last non-blank cell.
+inline std::vector<std::vector<std::string>> Grid(const Worksheet& ws) {
+  std::vector<std::vector<std::string>> out;
+  if (ws.IsEmpty()) return out;
+  Range u = ws.UsedRange();
+  for (int r = 1; r <= u.r2; ++r) {
+    std::vector<std::string> row;
+    for (int c = 1; c <= u.c2; ++c) row.push_back(Show(ws.Cells(r, c)));
+    while (!row.empty() && row.back().empty()) row.pop_back();
+    out.push_back(row);
+  }
+  return out;
+}
+
+// Everything one engine run needs, with the workbooks of /src in memory.
+struct Bench {
+  MemoryStore store;
+  Application app{store};
+  ScriptedPort port;
+  HeaderState header;
+  MergeContext ctx{app, port, header};
+
+  void Add(const std::string& name, std::unique_ptr<Workbook> wb) {
+    store.Put(port.folder + "/" + name, std::move(wb));
+    port.files.push_back(name);
+  }
+  void Add(const std::string& name, const Rows& rows) { Add(name, Book(rows)); }
+  const Worksheet* Saved(const std::string& name = "合并结果.xls") const {
+    const Workbook* wb = store.Get(port.folder + "/合并结果/" + name);
+    return wb ? wb->Worksheets(1) : nullptr;
+  }
+};
+
+}  // namespace qm::testing

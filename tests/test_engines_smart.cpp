@@ -1,0 +1,214 @@
+// The smart merges: the unsorted path (horizontal, and horizontal and vertical) and the sorted
+// path with its forward-only match cursor.
+#include "test_engines_port.h"
+
+namespace qm::testing {
+namespace {
+
+using Lines = std::vector<std::string>;
+using G = std::vector<std::vector<std::string>>;
+
+RunResult Smart(Bench& b, int mode, const char* key = "1") {
+  b.port.inputs = {key};
+  return SmartMerge(mode, b.ctx);
+}
+RunResult Sorted(Bench& b, const char* key = "1") {
+  b.port.inputs = {key};
+  b.port.buttons = {Answer::kYes};
+  return SmartMerge(0, b.ctx);
+}
+
+TEST(SmartMergeTest, HorizontalRoadAddsHeadersFillsEmptyCellsAndLogsEveryTable) {
+  Bench b;
+  b.Add("a.xls", Rows{{"编号", "姓名"}, {1, "甲"}, {2, V()}, {1, V()}});
+  b.Add("b.xls", Rows{{"编号", "金额", "姓名"}, {1, 100, "乙"}, {2, 200, "丙"}, {9, 900, "x"}});
+  b.Add("c.xlsx", Rows{{"编号", "金额", "部门"}, {1, 555, "财务"}, {2, 0, 0}});
+  ASSERT_EQ(Smart(b, 0).outcome, Outcome::kDone);
+
+  ASSERT_EQ(b.port.dialogs.size(), 2u);
+  EXPECT_EQ(b.port.dialogs[0].kind, "question");
+  EXPECT_EQ(b.port.dialogs[0].title, "合并");
+  EXPECT_EQ(b.port.dialogs[0].text, "如果所有表格均已按关键字列升序排序，选择“是”，否则点“否”。");
+  EXPECT_EQ(b.port.dialogs[0].answer, "No");
+  EXPECT_EQ(b.port.dialogs[1].text, " 1:编号| 2:姓名|\r请输入关键字列列号！");
+  EXPECT_EQ(b.port.LogLines(), (Lines{"开始合并...", "检测表1:a.xls", "检测表2:b.xls",
+                                      "检测表3:c.xlsx", "合并操作结束！"}));
+  EXPECT_EQ(b.port.EventsStartingWith("value"),
+            (Lines{"value 0", "value 1", "value 2", "value 3"}));
+  EXPECT_EQ(b.port.max, 3);
+  EXPECT_EQ(b.port.scrolls, 3);
+  EXPECT_EQ(b.Saved("智能合并结果.xls") != nullptr, true);
+  // Both result rows of key 1 are filled; the template's 甲 stays; the first table in list
+  // order that supplies a cell wins; a source 0 is copied; key 9 is dropped in mode 0.
+  EXPECT_EQ(Grid(*b.Saved("智能合并结果.xls")), (G{{"t:编号", "t:姓名", "t:金额", "t:部门"},
+                                                   {"n:1", "t:甲", "n:100", "t:财务"},
+                                                   {"n:2", "t:丙", "n:200", "n:0"},
+                                                   {"n:1", "t:乙", "n:100", "t:财务"}}));
+  EXPECT_EQ(b.header.HeaderRow, 1);
+  EXPECT_EQ(b.header.HeaderWidth, 3);  // the last source sheet's
+  EXPECT_FALSE(b.app.DisplayAlerts);
+  EXPECT_TRUE(b.app.Visible);
+}
+
+TEST(SmartMergeTest, BothModeAppendsUnseenKeysWhichLaterRowsThenFind) {
+  Bench b;
+  b.Add("a.xls", Rows{{"编号", "姓名", "金额"}, {1, "甲"}});
+  b.Add("b.xls", Rows{{"编号", "姓名"}, {5, "戊"}, {5, "重复"}});
+  b.Add("c.xls", Rows{{"编号", "金额"}, {5, 50}});
+  ASSERT_EQ(Smart(b, 1).outcome, Outcome::kDone);
+  // No sorted-input question in mode 1.
+  EXPECT_EQ(b.port.dialogs.size(), 1u);
+  EXPECT_EQ(Grid(*b.Saved("智能合并结果.xls")),
+            (G{{"t:编号", "t:姓名", "t:金额"}, {"n:1", "t:甲"}, {"n:5", "t:戊", "n:50"}}));
+}
+
+TEST(SmartMergeTest, AKeyHeaderTheResultLacksTakesAddedKeysIntoItsNewColumn) {
+  Bench b;
+  b.Add("a.xls", Rows{{"编号", "姓名"}, {1, "甲"}});
+  b.Add("b.xls", Rows{{"代码", "姓名"}, {7, "庚"}, {7, "辛"}});
+  ASSERT_EQ(Smart(b, 1).outcome, Outcome::kDone);
+  // The added rows carry their key under 代码, so the second 7 does not find the first.
+  EXPECT_EQ(Grid(*b.Saved("智能合并结果.xls")), (G{{"t:编号", "t:姓名", "t:代码"},
+                                                   {"n:1", "t:甲"},
+                                                   {"", "t:庚", "n:7"},
+                                                   {"", "t:辛", "n:7"}}));
+}
+
+TEST(SmartMergeTest, BlankResultKeysMeetOnlyANumericZeroAndNumbersNeverMeetText) {
+  Bench b;
+  b.Add("a.xls", Rows{{"编号", "值"}, {V(), V()}, {1001, V()}, {"5", V()}});
+  b.Add("b.xls", Rows{{"编号", "值"}, {"1001", "文本"}, {5, "数"}, {0, "零"}});
+  ASSERT_EQ(Smart(b, 0).outcome, Outcome::kDone);
+  EXPECT_EQ(Grid(*b.Saved("智能合并结果.xls")),
+            (G{{"t:编号", "t:值"}, {"", "t:零"}, {"n:1001"}, {"t:5"}}));
+
+  Bench f;
+  f.Add("a.xls", Rows{{"编号", "值"}, {V(), V()}, {3, "x"}});
+  f.Add("b.xls", Rows{{"编号", "值"}, {V::Bool(false), "假"}});
+  ASSERT_EQ(Smart(f, 0).outcome, Outcome::kDone);
+  EXPECT_EQ(Show(f.Saved("智能合并结果.xls")->Cells(2, 2)), "t:假");
+}
+
+TEST(SmartMergeTest, NewHeadersGoToResultWidthPlusOneEvenOverTemplateHeaders) {
+  for (bool sorted : {false, true}) {
+    Bench b;
+    b.Add("a.xls", Rows{{"编号", "姓名", "部门", V(), "甲列", "乙列"}, {1, "甲"}});
+    b.Add("b.xls", Rows{{"编号", "新一", "新二"}, {1, "x", "y"}});
+    ASSERT_EQ((sorted ? Sorted(b) : Smart(b, 0)).outcome, Outcome::kDone);
+    EXPECT_EQ(Grid(*b.Saved("智能合并结果.xls")),
+              (G{{"t:编号", "t:姓名", "t:部门", "t:新一", "t:新二", "t:乙列"},
+                 {"n:1", "t:甲", "", "t:x", "t:y"}}))
+        << sorted;
+  }
+}
+
+TEST(SmartMergeTest, SourceWithoutHeaderOrWithAnEmptyFirstKeyAddsNoValues) {
+  Bench b;
+  b.Add("a.xls", Rows{{"编号", "姓名"}, {1, "甲"}});
+  b.Add("b.xls", Rows{{"编号", "年龄"}, {V(), 30}, {1, 40}});
+  b.Add("c.xls", Rows{{V(), "z"}, {V(), "y"}});
+  ASSERT_EQ(Smart(b, 1).outcome, Outcome::kDone);
+  EXPECT_EQ(Grid(*b.Saved("智能合并结果.xls")),
+            (G{{"t:编号", "t:姓名", "t:年龄"}, {"n:1", "t:甲"}}));
+}
+
+TEST(SmartMergeTest, DatesKeepADateFormatAndFormulasTravelAsValues) {
+  Bench b;
+  b.Add("a.xls", Rows{{"编号", "日期"}, {1, V()}});
+  auto src = Book(Rows{{"编号", "日期"}, {1, 45000}});
+  Worksheet& ws = *src->Worksheets(1);
+  Xf x;
+  x.num_fmt = 14;
+  (void)ws.SetNumber(2, 2, 45000, src->styles().AddXf(x));
+  (void)ws.SetFormula(2, 2, "44999+1");
+  b.Add("b.xls", std::move(src));
+  ASSERT_EQ(Smart(b, 0).outcome, Outcome::kDone);
+  CellValue v = b.Saved("智能合并结果.xls")->Cells(2, 2);
+  EXPECT_TRUE(v.is_date);
+  EXPECT_EQ(v.number, 45000);
+  EXPECT_TRUE(v.formula.empty());
+}
+
+TEST(SortedSmartMergeTest, ReportsOnTheStatusLinesOnlyAndLeavesTheLogAlone) {
+  Bench b;
+  b.Add("a.xls", Rows{{"编号", "姓名"}, {1, "甲"}});
+  b.Add("b.xls", Rows{{"编号", "金额"}, {1, 10}});
+  RunResult r = Sorted(b);
+  ASSERT_EQ(r.outcome, Outcome::kDone);
+  EXPECT_EQ(r.result_path, "/src/合并结果/智能合并结果.xls");
+  EXPECT_EQ(b.port.log, "instructions");
+  EXPECT_EQ(b.port.status, (Lines{"开始智能合并...", "智能合并操作完成！"}));
+  EXPECT_EQ(b.port.EventsStartingWith("value"), (Lines{"value 0", "value 1", "value 2"}));
+  EXPECT_EQ(b.port.max, 2);
+  EXPECT_EQ(Grid(*b.Saved("智能合并结果.xls")),
+            (G{{"t:编号", "t:姓名", "t:金额"}, {"n:1", "t:甲", "n:10"}}));
+}
+
+TEST(SortedSmartMergeTest, CursorOnlyMovesForwardSoDuplicatesPairUpAndUnsortedRowsDrop) {
+  Bench b;
+  b.Add("a.xls", Rows{{"k", "v"}, {1, V()}, {1, V()}, {2, V()}, {3, V()}});
+  b.Add("b.xls", Rows{{"k", "w"}, {1, "一"}, {1, "二"}, {1, "三"}, {3, "c"}, {2, "b"}});
+  ASSERT_EQ(Sorted(b).outcome, Outcome::kDone);
+  // The third 1 finds no third result row of key 1; after 3 matched, 2 lies above the cursor.
+  EXPECT_EQ(Grid(*b.Saved("智能合并结果.xls")), (G{{"t:k", "t:v", "t:w"},
+                                                   {"n:1", "", "t:一"},
+                                                   {"n:1", "", "t:二"},
+                                                   {"n:2"},
+                                                   {"n:3", "", "t:c"}}));
+
+  // The unsorted path finds every row of a key instead.
+  Bench u;
+  u.Add("a.xls", Rows{{"k", "v"}, {1, V()}, {1, V()}, {2, V()}});
+  u.Add("b.xls", Rows{{"k", "w"}, {2, "b"}, {1, "一"}, {1, "二"}});
+  ASSERT_EQ(Smart(u, 0).outcome, Outcome::kDone);
+  EXPECT_EQ(
+      Grid(*u.Saved("智能合并结果.xls")),
+      (G{{"t:k", "t:v", "t:w"}, {"n:1", "", "t:一"}, {"n:1", "", "t:一"}, {"n:2", "", "t:b"}}));
+}
+
+TEST(SmartMergeTest, OnlyTheTemplateStillAsksForTheKeyAndSavesIt) {
+  for (bool sorted : {false, true}) {
+    Bench b;
+    b.Add("a.xls", Rows{{"编号", "姓名"}, {1, "甲"}});
+    ASSERT_EQ((sorted ? Sorted(b) : Smart(b, 1)).outcome, Outcome::kDone);
+    EXPECT_EQ(b.port.max, 1);
+    EXPECT_EQ(b.port.value, 1);
+    EXPECT_EQ(Grid(*b.Saved("智能合并结果.xls")), (G{{"t:编号", "t:姓名"}, {"n:1", "t:甲"}}));
+  }
+}
+
+}  // namespace
+}  // namespace qm::testing
+
+namespace qm::testing {
+namespace {
+
+// The old limits: header list entries up to column 99 and source rows up to 32767.
+TEST(SmartMergeTest, HeaderColumnsPast99AndSourceRowsPast32767WorkLikeAnyOther) {
+  for (bool sorted : {false, true}) {
+    Bench b;
+    auto tpl = std::make_unique<Workbook>();
+    Worksheet& t = tpl->AddWorksheet("s");
+    for (int c = 1; c <= 100; ++c) (void)t.SetText(1, c, c == 1 ? "k" : "h" + std::to_string(c));
+    auto src = std::make_unique<Workbook>();
+    Worksheet& s = src->AddWorksheet("s");
+    (void)s.SetText(1, 1, "k");
+    (void)s.SetText(1, 2, "new");
+    const int n = 33000;
+    for (int r = 2; r <= n + 1; ++r) {
+      t.AppendNumber(r, 1, r, 0);
+      s.AppendNumber(r, 1, r, 0);
+      s.AppendNumber(r, 2, -r, 0);
+    }
+    b.Add("a.xls", std::move(tpl));
+    b.Add("b.xls", std::move(src));
+    ASSERT_EQ((sorted ? Sorted(b) : Smart(b, 0)).outcome, Outcome::kDone);
+    const Worksheet& out = *b.store.Get("/src/合并结果/智能合并结果.xls")->Worksheets(1);
+    EXPECT_EQ(Show(out.Cells(1, 101)), "t:new");
+    EXPECT_EQ(Show(out.Cells(n + 1, 101)), "n:" + std::to_string(-(n + 1)));
+    EXPECT_EQ(b.port.dialogs.back().text.substr(0, 6), " 1:k| ");
+  }
+}
+
+}  // namespace
+}  // namespace qm::testing

@@ -1,0 +1,397 @@
+// The vertical merges (fast and safe), the overwrite pass and the ways a run can end.
+#include "test_engines_port.h"
+
+namespace qm::testing {
+namespace {
+
+using Lines = std::vector<std::string>;
+using G = std::vector<std::vector<std::string>>;
+
+Rows Table(const char* tag, int n, int first_id = 1) {
+  Rows rows{{"编号", "姓名", "金额"}};
+  for (int i = 0; i < n; ++i)
+    rows.push_back({first_id + i, std::string(tag) + std::to_string(i + 1), (i + 1) * 10});
+  return rows;
+}
+
+TEST(FastMergeTest, StacksBlocksUnderOneHeaderWithTheLogProgressAndDialogsOfTheRoad) {
+  Bench b;
+  b.Add("a.xls", Table("a", 2));
+  b.Add("b.xls", Table("b", 1, 3));
+  b.Add("c.xlsx", Table("c", 1, 4));
+  b.port.inputs = {"1"};
+  RunResult r = FastMerge(0, b.ctx);
+
+  EXPECT_EQ(r.outcome, Outcome::kDone);
+  EXPECT_EQ(r.result_path, "/src/合并结果/合并结果.xls");
+  EXPECT_EQ(b.port.shown, r.result_path);
+  EXPECT_EQ(b.port.LogLines(), (Lines{"开始合并...", "检测表1:a.xls", "a.xls", "检测表2:b.xls",
+                                      "检测表3:c.xlsx", "合并操作结束！"}));
+  ASSERT_EQ(b.port.dialogs.size(), 2u);
+  EXPECT_EQ(b.port.dialogs[0].text,
+            "执行此操作，合并前不检查表头是否规范。你确定要纵向合并这3个工作表吗？");
+  EXPECT_EQ(b.port.dialogs[0].title, "合并提示");
+  EXPECT_EQ(b.port.dialogs[0].kind, "question");
+  EXPECT_EQ(b.port.dialogs[1].text, "快速合并要求表头必须从第一行开始，请问表头占几行？");
+  EXPECT_EQ(b.port.dialogs[1].title, "合并");
+  EXPECT_EQ(b.port.dialogs[1].default_answer, "1");
+  EXPECT_EQ(b.port.EventsStartingWith("max"), (Lines{"max 3"}));
+  EXPECT_EQ(b.port.EventsStartingWith("value"),
+            (Lines{"value 0", "value 1", "value 2", "value 3"}));
+  // The log scrolls on every appended table and at the end, not for the template lines.
+  EXPECT_EQ(b.port.scrolls, 3);
+  ASSERT_NE(b.Saved(), nullptr);
+  EXPECT_EQ(Grid(*b.Saved()), (G{{"t:编号", "t:姓名", "t:金额"},
+                                 {"n:1", "t:a1", "n:10"},
+                                 {"n:2", "t:a2", "n:20"},
+                                 {"n:3", "t:b1", "n:10"},
+                                 {"n:4", "t:c1", "n:10"}}));
+  EXPECT_TRUE(b.app.Visible);
+  EXPECT_TRUE(b.app.DisplayAlerts);
+  // Fast mode 0 never detects a header.
+  EXPECT_EQ(b.header.HeaderRow, 0);
+}
+
+TEST(FastMergeTest, HeaderRowCountCutsTheSameRowsFromEveryAppendedBlockOnly) {
+  struct Case {
+    std::optional<std::string> answer;
+    G expected;
+  };
+  Rows titled{{"月报"}, {"编号", "金额"}, {1, 10}};
+  Rows second{{"月报"}, {"编号", "金额"}, {2, 20}, {3, 30}};
+  const Case cases[] = {
+      // Cancel reads as 0: every block keeps all its rows.
+      {std::nullopt,
+       {{"t:月报"},
+        {"t:编号", "t:金额"},
+        {"n:1", "n:10"},
+        {"t:月报"},
+        {"t:编号", "t:金额"},
+        {"n:2", "n:20"},
+        {"n:3", "n:30"}}},
+      {"2", {{"t:月报"}, {"t:编号", "t:金额"}, {"n:1", "n:10"}, {"n:2", "n:20"}, {"n:3", "n:30"}}},
+      // One row too many loses the first data row of the appended block, not of the template.
+      {"3", {{"t:月报"}, {"t:编号", "t:金额"}, {"n:1", "n:10"}, {"n:3", "n:30"}}},
+      // More rows than the block has (beyond the old 16-bit range too) cut the whole block.
+      {"70000", {{"t:月报"}, {"t:编号", "t:金额"}, {"n:1", "n:10"}}},
+      {"2.5",
+       {{"t:月报"}, {"t:编号", "t:金额"}, {"n:1", "n:10"}, {"n:2", "n:20"}, {"n:3", "n:30"}}},
+  };
+  for (const Case& c : cases) {
+    Bench b;
+    b.Add("a.xls", titled);
+    b.Add("b.xls", second);
+    b.port.inputs = {c.answer};
+    ASSERT_EQ(FastMerge(0, b.ctx).outcome, Outcome::kDone);
+    EXPECT_EQ(Grid(*b.Saved()), c.expected) << c.answer.value_or("<cancel>");
+  }
+}
+
+TEST(FastMergeTest, OverwriteModeLogsTheHeaderListAndTheOverwriteLineAndEndsAtFullProgress) {
+  Bench b;
+  b.Add("a.xls", Rows{{"编号", "姓名"}, {1, "旧"}, {2, "乙"}});
+  b.Add("b.xls", Rows{{"编号", "姓名"}, {1, "新"}});
+  b.port.inputs = {"1", "1"};
+  ASSERT_EQ(FastMerge(1, b.ctx).outcome, Outcome::kDone);
+  EXPECT_EQ(b.port.dialogs[0].text,
+            "执行此操作，合并前不检查表头是否规范。你确定要纵向覆盖合并这2个工作表吗？");
+  EXPECT_EQ(b.port.dialogs[2].text, " 1:编号| 2:姓名|\r请输入关键字列列号！");
+  EXPECT_EQ(b.port.dialogs[2].title, "输入提示");
+  EXPECT_EQ(b.port.LogLines(),
+            (Lines{"开始合并...", "检测表1:a.xls", " 1:编号| 2:姓名|", "检测表2:b.xls",
+                   "正在将关键字(编号)相同的新记录覆盖旧记录...", "合并操作结束！"}));
+  EXPECT_EQ(b.port.max, 3);
+  EXPECT_EQ(b.port.value, 3);
+  EXPECT_EQ(Grid(*b.Saved()), (G{{"t:编号", "t:姓名"}, {"n:1", "t:新"}, {"n:2", "t:乙"}}));
+  EXPECT_EQ(b.header.HeaderRow, 1);
+  EXPECT_EQ(b.header.HeaderWidth, 2);
+}
+
+// Any key answer that does not round to a column of the template's header stops the run; the
+// old rules took negative answers and silently skipped the overwrite the user asked for.
+TEST(KeyAnswerTest, NegativeZeroTextCancelAndBeyondTheHeaderAllTakeTheStopPath) {
+  const std::optional<std::string> stops[] = {"0",  "abc", "",      std::nullopt,
+                                              "-1", "3",   "2.5e1", "0.5"};
+  for (const auto& answer : stops) {
+    SCOPED_TRACE(answer.value_or("<cancel>"));
+    for (int engine = 0; engine < 4; ++engine) {
+      Bench b;
+      b.Add("a.xls", Rows{{"编号", "姓名"}, {1, "甲"}});
+      b.Add("b.xls", Rows{{"编号", "姓名"}, {1, "乙"}});
+      RunResult r;
+      if (engine == 0) {
+        b.port.inputs = {"1", answer};
+        r = FastMerge(1, b.ctx);
+        EXPECT_EQ(b.port.LogLines(), (Lines{"已退出合并操作！"}));
+        EXPECT_TRUE(b.port.status.empty());
+      } else {
+        b.port.inputs = {answer};
+        if (engine == 1) r = SafeMerge(1, b.ctx);
+        if (engine == 2) r = SmartMerge(1, b.ctx);
+        if (engine == 3) {
+          b.port.buttons = {Answer::kYes};
+          r = SmartMerge(0, b.ctx);
+        }
+        EXPECT_EQ(b.port.status.back(), "已退出合并操作！");
+        Lines expected_log{"instructions"};
+        if (engine != 3) expected_log = {"开始合并...", "检测表1:a.xls"};
+        EXPECT_EQ(b.port.LogLines(), expected_log);
+      }
+      EXPECT_EQ(r.outcome, Outcome::kStopped) << engine;
+      EXPECT_EQ(b.port.dialogs.back().text, "输入为0或输入错误，退出合并操作！");
+      EXPECT_EQ(b.port.dialogs.back().title, "合并");
+      EXPECT_EQ(b.port.dialogs.back().kind, "message");
+      EXPECT_EQ(b.port.value, 0);
+      EXPECT_EQ(b.store.FileCount(), 2u);  // nothing written
+      EXPECT_TRUE(b.app.HasQuit());
+      EXPECT_EQ(b.app.workbooks().Count(), 0);
+    }
+  }
+}
+
+TEST(KeyAnswerTest, AnswersRoundingHalfToEvenOntoAHeaderColumnAreAccepted) {
+  struct Case {
+    const char* answer;
+    const char* key_name;
+  };
+  for (const Case& c : {Case{"2.5", "姓名"}, Case{" 2 ", "姓名"}, Case{"1.5", "姓名"},
+                        Case{"0.51", "编号"}, Case{"2abc", "姓名"}, Case{"&H2", "姓名"}}) {
+    Bench b;
+    b.Add("a.xls", Rows{{"编号", "姓名", "金额"}, {1, "甲"}});
+    b.port.inputs = {"1", c.answer};
+    ASSERT_EQ(FastMerge(1, b.ctx).outcome, Outcome::kDone) << c.answer;
+    EXPECT_EQ(b.port.LogLines()[3],
+              std::string("正在将关键字(") + c.key_name + ")相同的新记录覆盖旧记录...")
+        << c.answer;
+  }
+}
+
+TEST(MergeStartTest, EmptyListReturnsSilentlyAndCancelAtTheConfirmationChangesNothing) {
+  for (int mode = 0; mode < 2; ++mode) {
+    Bench b;
+    EXPECT_EQ(FastMerge(mode, b.ctx).outcome, Outcome::kEmpty);
+    EXPECT_EQ(SafeMerge(mode, b.ctx).outcome, Outcome::kEmpty);
+    EXPECT_EQ(SmartMerge(mode, b.ctx).outcome, Outcome::kEmpty);
+    EXPECT_TRUE(b.port.events.empty());
+  }
+  for (int engine = 0; engine < 2; ++engine) {
+    Bench b;
+    b.Add("a.xls", Table("a", 1));
+    b.port.buttons = {Answer::kCancel};
+    RunResult r = engine == 0 ? FastMerge(0, b.ctx) : SafeMerge(0, b.ctx);
+    EXPECT_EQ(r.outcome, Outcome::kCancelled);
+    EXPECT_EQ(b.port.events, (Lines{"dialog 合并提示"}));
+    EXPECT_EQ(b.port.log, "instructions");
+    EXPECT_EQ(b.app.workbooks().Count(), 0);
+  }
+}
+
+TEST(SafeMergeTest, SkipsTablesWhoseHeaderDiffersAndCutsEachTablesOwnTitleRows) {
+  Bench b;
+  b.Add("a.xls", Rows{{"一月报表"}, {"编号", "姓名"}, {1, "甲"}});
+  b.Add("b.xls", Rows{{"编号", "姓名"}, {2, "乙"}});
+  b.Add("c.xls", Rows{{"编号", "名字"}, {3, "丙"}});
+  b.Add("d.xls", Rows{{"标题"}, {"说明"}, {"编号", "姓名", V(), "备注"}, {4, "丁", V(), "x"}});
+  ASSERT_EQ(SafeMerge(0, b.ctx).outcome, Outcome::kDone);
+  EXPECT_EQ(b.port.dialogs[0].text,
+            "执行此操作，合并每一个工作表前均会检查表头是否规范，速度稍慢。你确定要纵向合并这4个"
+            "工作表吗？");
+  EXPECT_EQ(b.port.LogLines(),
+            (Lines{"开始合并...", "检测表1:a.xls", " 1:编号| 2:姓名|", "检测表2:b.xls",
+                   " 1:编号| 2:姓名|", "检测表3:c.xls", "未合并，表格不规范！", " 1:编号| 2:名字|",
+                   "检测表4:d.xls", " 1:编号| 2:姓名|", "合并操作结束！"}));
+  EXPECT_EQ(Grid(*b.Saved()), (G{{"t:一月报表"},
+                                 {"t:编号", "t:姓名"},
+                                 {"n:1", "t:甲"},
+                                 {"n:2", "t:乙"},
+                                 {"n:4", "t:丁", "", "t:x"}}));
+  EXPECT_EQ(b.port.EventsStartingWith("value"),
+            (Lines{"value 0", "value 1", "value 2", "value 3", "value 4"}));
+  // The status area is cleared at the start; the last detection was d's.
+  EXPECT_EQ(b.port.events[1], "clear status");
+  EXPECT_EQ(b.header.HeaderRow, 3);
+  EXPECT_EQ(b.header.HeaderWidth, 2);
+  // Sources are read into copies: the stored d.xls still has its title rows.
+  EXPECT_EQ(Show(b.store.Get("/src/d.xls")->Worksheets(1)->Cells(1, 1)), "t:标题");
+}
+
+TEST(SafeMergeTest, OverwriteModeRedetectsOverTheStackedResultAndNamesTheTemplateKey) {
+  Bench b;
+  b.Add("a.xls", Rows{{"编号", "姓名"}, {1001, "甲"}, {1002, "乙"}});
+  b.Add("b.xls", Rows{{"x"}, {"编号", "姓名"}, {1001, "甲新"}});
+  b.port.inputs = {"1"};
+  ASSERT_EQ(SafeMerge(1, b.ctx).outcome, Outcome::kDone);
+  EXPECT_EQ(b.port.LogLines()[5], "正在将关键字(编号)相同的新记录覆盖旧记录...");
+  EXPECT_EQ(b.port.max, 3);
+  EXPECT_EQ(b.port.value, 3);
+  EXPECT_EQ(Grid(*b.Saved()), (G{{"t:编号", "t:姓名"}, {"n:1001", "t:甲新"}, {"n:1002", "t:乙"}}));
+}
+
+TEST(SafeMergeTest, TemplateWithoutHeaderAppendsHeaderlessTablesWhole) {
+  Bench b;
+  b.header.HeaderRow = 4;  // left by an earlier run; must not decide what is cut
+  Rows a(5, std::vector<V>{V(), "x"}), c(5, std::vector<V>{V(), "z"});
+  a.push_back({1, "y"});
+  c.push_back({2, "w"});
+  b.Add("a.xls", a);
+  b.Add("b.xls", c);
+  ASSERT_EQ(SafeMerge(0, b.ctx).outcome, Outcome::kDone);
+  G expected(5, {"", "t:x"});
+  expected.push_back({"n:1", "t:y"});
+  for (int i = 0; i < 5; ++i) expected.push_back({"", "t:z"});
+  expected.push_back({"n:2", "t:w"});
+  EXPECT_EQ(Grid(*b.Saved()), expected);
+  EXPECT_EQ(b.port.LogLines()[2], "");
+}
+
+TEST(OverwriteTest, FirstPositionTakesTheLastContentAndOnlyEqualUsableKeysMeet) {
+  Worksheet ws("s", nullptr);
+  Fill(ws, Rows{{"编号", "名"},
+                {1001, "r2"},
+                {"A", "r3"},
+                {"a", "r4"},
+                {1001, "r5"},
+                {"1001", "r6"},
+                {0, "r7"},
+                {V(), "r8"},
+                {V(), "r9"},
+                {0, "r10"},
+                {1001, "r11"},
+                {"", "r12"},
+                {V::Bool(false), "r13"}});
+  ws.SetRowHeight(11, 30);
+  HeaderState h{1, 2};
+  ScriptedPort port;
+  OverwriteDuplicates(ws, 1, "编号", h, port);
+  EXPECT_EQ(Grid(ws), (G{{"t:编号", "t:名"},
+                         {"n:1001", "t:r11"},
+                         {"t:A", "t:r3"},
+                         {"t:a", "t:r4"},
+                         {"t:1001", "t:r6"},
+                         {"b:False", "t:r13"},
+                         {"", "t:r8"},
+                         {"", "t:r9"},
+                         {"t:", "t:r12"}}));
+  // The whole row travels, its height included.
+  EXPECT_EQ(ws.RowHeight(2), 30);
+  EXPECT_EQ(port.LogLines().back(), "正在将关键字(编号)相同的新记录覆盖旧记录...");
+  EXPECT_EQ(port.scrolls, 1);
+}
+
+TEST(OverwriteTest, RowsPastTheOld16BitLimitAreCollapsedLikeAnyOther) {
+  Worksheet ws("s", nullptr);
+  (void)ws.SetText(1, 1, "k");
+  const int n = 40000;
+  for (int r = 2; r <= n + 1; ++r) {
+    (void)ws.SetNumber(r, 1, r % 20000);
+    (void)ws.SetNumber(r, 2, r);
+  }
+  HeaderState h{1, 1};
+  ScriptedPort port;
+  OverwriteDuplicates(ws, 1, "k", h, port);
+  EXPECT_EQ(ws.UsedRange().r2, 20001);
+  EXPECT_EQ(Show(ws.Cells(2, 1)), "n:2");
+  EXPECT_EQ(Show(ws.Cells(2, 2)), "n:20002");
+  EXPECT_EQ(Show(ws.Cells(20001, 2)), "n:40001");
+}
+
+TEST(MergeFailureTest, AnUnreadableWorkbookEndsTheRunWithOneMessageAndNothingWritten) {
+  for (int engine = 0; engine < 4; ++engine) {
+    Bench b;
+    b.Add("a.xls", Table("a", 1));
+    b.port.files.push_back("missing.xls");
+    b.port.inputs = {"1", "1"};
+    if (engine == 3) b.port.buttons = {Answer::kYes};
+    RunResult r = engine == 0   ? FastMerge(0, b.ctx)
+                  : engine == 1 ? SafeMerge(0, b.ctx)
+                                : SmartMerge(engine == 2 ? 1 : 0, b.ctx);
+    EXPECT_EQ(r.outcome, Outcome::kFailed) << engine;
+    EXPECT_EQ(b.port.dialogs.back().title, "合并");
+    EXPECT_EQ(b.port.dialogs.back().kind, "message");
+    EXPECT_NE(b.port.dialogs.back().text.find("/src/missing.xls"), std::string::npos);
+    EXPECT_EQ(b.store.FileCount(), 1u);
+    EXPECT_FALSE(b.store.HasFolder("/src/合并结果"));
+    EXPECT_EQ(b.app.workbooks().Count(), 0);
+    EXPECT_FALSE(b.port.shown);
+  }
+}
+
+TEST(MergeFailureTest, AFailedSaveIsReportedAndTheFolderItCreatedIsRemoved) {
+  Bench b;
+  b.Add("a.xls", Table("a", 1));
+  b.store.fail_saves = MakeError(ErrorCode::kIo, "/src/合并结果/合并结果.xls: disk full");
+  b.port.inputs = {"1"};
+  RunResult r = FastMerge(0, b.ctx);
+  EXPECT_EQ(r.outcome, Outcome::kFailed);
+  EXPECT_EQ(b.port.dialogs.back().text, "合并失败：/src/合并结果/合并结果.xls: disk full");
+  EXPECT_NE(b.port.LogLines().back(), "合并操作结束！");
+  EXPECT_FALSE(b.store.HasFolder("/src/合并结果"));
+}
+
+TEST(MergeFailureTest, ABlockPastTheLastRowOfTheGridFailsInsteadOfBeingCut) {
+  Bench b;
+  auto big = std::make_unique<Workbook>();
+  Worksheet& ws = big->AddWorksheet("s");
+  (void)ws.SetText(1, 1, "k");
+  (void)ws.SetNumber(kMaxRows - 10, 1, 1);
+  b.Add("a.xls", std::move(big));
+  b.Add("b.xls", Rows{{"k"}, {1}, {2}, {3}, {4}, {5}, {6}, {7}, {8}, {9}, {10}, {11}, {12}});
+  b.port.inputs = {"0"};
+  EXPECT_EQ(FastMerge(0, b.ctx).outcome, Outcome::kFailed);
+  EXPECT_NE(b.port.dialogs.back().text.find("/src/b.xls"), std::string::npos);
+}
+
+TEST(MergeResultTest, ResultTooLargeForXlsIsSavedAsXlsxWithOneLogLine) {
+  Bench b;
+  for (const char* name : {"a.xls", "b.xls"}) {
+    auto wb = std::make_unique<Workbook>();
+    Worksheet& ws = wb->AddWorksheet("s");
+    (void)ws.SetText(1, 1, "k");
+    for (int r = 2; r <= 40000; ++r) (void)ws.SetNumber(r, 1, r);
+    b.Add(name, std::move(wb));
+  }
+  b.port.inputs = {"1"};
+  RunResult r = FastMerge(0, b.ctx);
+  ASSERT_EQ(r.outcome, Outcome::kDone);
+  EXPECT_EQ(r.result_path, "/src/合并结果/合并结果.xlsx");
+  EXPECT_TRUE(b.store.Has("/src/合并结果/合并结果.xlsx"));
+  EXPECT_FALSE(b.store.Has("/src/合并结果/合并结果.xls"));
+  Lines log = b.port.LogLines();
+  EXPECT_EQ(log[log.size() - 2], "结果超出.xls格式的行列上限，已保存为/src/合并结果/合并结果.xlsx");
+  EXPECT_EQ(log.back(), "合并操作结束！");
+}
+
+TEST(MergeResultTest, ResultTakesTheTemplatesColumnWidthsAndBlockRowHeights) {
+  Bench b;
+  auto tpl = Book(Rows{{"编号", "姓名"}, {1, "甲"}});
+  tpl->Worksheets(1)->SetColumnWidth(2, 25);
+  tpl->Worksheets(1)->SetRowHeight(1, 28);
+  b.Add("a.xls", std::move(tpl));
+  auto other = Book(Rows{{"编号", "姓名"}, {2, "乙"}});
+  other->Worksheets(1)->SetColumnWidth(1, 40);
+  b.Add("b.xls", std::move(other));
+  b.port.inputs = {"1"};
+  ASSERT_EQ(FastMerge(0, b.ctx).outcome, Outcome::kDone);
+  EXPECT_EQ(b.Saved()->ColumnWidth(2), 25);
+  EXPECT_EQ(b.Saved()->ColumnWidth(1), 0);
+  EXPECT_EQ(b.Saved()->RowHeight(1), 28);
+}
+
+TEST(MergeResultTest, AnExistingResultIsReplacedAndTheResultFolderIsCreated) {
+  Bench b;
+  b.Add("a.xls", Table("a", 1));
+  bool created = false;
+  (void)b.store.MakeFolder("/src/合并结果", created);
+  b.store.Put("/src/合并结果/合并结果.xls", Book(Rows{{"old"}}));
+  b.port.inputs = {"1"};
+  ASSERT_EQ(SafeMerge(0, b.ctx).outcome, Outcome::kDone);
+  EXPECT_EQ(Show(b.Saved()->Cells(1, 1)), "t:编号");
+
+  Bench fresh;
+  fresh.Add("a.xls", Table("a", 1));
+  ASSERT_EQ(SafeMerge(0, fresh.ctx).outcome, Outcome::kDone);
+  EXPECT_TRUE(fresh.store.HasFolder("/src/合并结果"));
+}
+
+}  // namespace
+}  // namespace qm::testing
