@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "formula/formula_lexer.h"
+
 namespace qm {
 namespace {
 
@@ -284,6 +286,7 @@ void Worksheet::DeleteRows(int r, int count) {
   for (Range m : merges_)
     if (ShiftMergeForDeletion(m, deleted_upto)) kept.push_back(m);
   merges_.swap(kept);
+  RewriteFormulasAfterDeletion(formula::RowDeletion(r, count));
   if (used_valid_ && used_.r1 != 0 && r > used_.r2) return;
   InvalidateUsed();
 }
@@ -310,7 +313,38 @@ void Worksheet::DeleteRowSet(std::vector<int> rows) {
   for (Range m : merges_)
     if (ShiftMergeForDeletion(m, deleted_upto)) kept.push_back(m);
   merges_.swap(kept);
+  RewriteFormulasAfterDeletion(formula::RowDeletion(rows));
   InvalidateUsed();
+}
+
+void Worksheet::RewriteFormulasAfterDeletion(const formula::RowDeletion& deletion) {
+  if (formulas_.empty()) return;
+  // References in A1 text name absolute positions, so the rewrite does not depend on where the
+  // formula's cell sits; a pool entry shared by several cells is rewritten once.
+  enum : uint8_t { kTodo, kDone, kDropped };
+  std::vector<uint8_t> state(formulas_.size(), kTodo);
+  std::string scratch;
+  for (auto& row : rows_)
+    for (auto& cell : row.cells) {
+      if (!cell.formula) continue;
+      uint8_t& s = state[cell.formula - 1];
+      if (s == kTodo) {
+        std::string& text = formulas_[cell.formula - 1];
+        switch (formula::DeleteRowsInto(text, deletion, scratch)) {
+          case formula::Rewrite::kChanged:
+            text.swap(scratch);
+            s = kDone;
+            break;
+          case formula::Rewrite::kUnchanged:
+            s = kDone;
+            break;
+          case formula::Rewrite::kUnsupported:
+            s = kDropped;
+            break;
+        }
+      }
+      if (s == kDropped) cell.formula = 0;  // the cached value stays
+    }
 }
 
 Status Worksheet::PasteFrom(const Worksheet& src, const Range& area, int r, int c) {
@@ -328,6 +362,8 @@ Status Worksheet::PasteFrom(const Worksheet& src, const Range& area, int r, int 
   std::vector<int32_t> style_map;
   if (!same_styles) style_map.assign(src.styles_->xfs().size(), -1);
   const int dc = c - area.c1;
+  const int dr = r - area.r1;
+  std::string shifted;
   const bool whole_rows = area.c1 == 1 && area.c2 == kMaxCols;
 
   // Gather the block first, so that a paste onto an overlapping area of the same sheet reads
@@ -349,13 +385,9 @@ Status Worksheet::PasteFrom(const Worksheet& src, const Range& area, int r, int 
         if (m < 0) m = styles_->Import(*src.styles_, cell.style);
         cell.style = static_cast<uint16_t>(m);
       }
-      if (!same) {
-        if (cell.Type() == CellType::kText) cell.bits = AddString(src.strings_[cell.bits]);
-        if (cell.formula) {
-          formulas_.push_back(src.formulas_[cell.formula - 1]);
-          cell.formula = static_cast<uint32_t>(formulas_.size());
-        }
-      }
+      if (!same && cell.Type() == CellType::kText) cell.bits = AddString(src.strings_[cell.bits]);
+      if (cell.formula)
+        cell.formula = PastedFormula(src.formulas_[cell.formula - 1], same, dr, dc, shifted);
       out.push_back(cell);
     }
     if (!out.empty()) {
@@ -419,6 +451,25 @@ Status Worksheet::PasteFrom(const Worksheet& src, const Range& area, int r, int 
     Touch(ext_r2, ext_c2);
   }
   return Status::Ok();
+}
+
+uint32_t Worksheet::PastedFormula(const std::string& text, bool same_sheet, int dr, int dc,
+                                  std::string& scratch) {
+  switch (formula::ShiftInto(text, dr, dc, scratch)) {
+    case formula::Rewrite::kUnsupported:
+      return 0;  // not carried faithfully: the cell keeps its cached value
+    case formula::Rewrite::kUnchanged:
+      if (same_sheet) return static_cast<uint32_t>(&text - formulas_.data()) + 1;
+      // `text` lives in another sheet's pool, so it stays valid while this pool grows.
+      if (formulas_.size() >= kMaxFormulas) return 0;
+      formulas_.emplace_back(text);
+      break;
+    case formula::Rewrite::kChanged:
+      if (formulas_.size() >= kMaxFormulas) return 0;
+      formulas_.push_back(scratch);
+      break;
+  }
+  return static_cast<uint32_t>(formulas_.size());
 }
 
 // --- Layout --------------------------------------------------------------------------------

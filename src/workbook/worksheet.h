@@ -15,6 +15,10 @@
 
 namespace qm {
 
+namespace formula {
+class RowDeletion;
+}
+
 constexpr int kMaxRows = 1048576;
 constexpr int kMaxCols = 16384;
 
@@ -129,6 +133,10 @@ class Worksheet {
   Range UsedRangeOrEmpty() const;  // r1 == 0 when nothing is used
   void Touch(int r, int c) const;
   void InvalidateUsed() const { used_valid_ = false; }
+  // Formula pool index (1-based, 0 = none) for a formula pasted from `text` moved by (dr, dc).
+  uint32_t PastedFormula(const std::string& text, bool same_sheet, int dr, int dc,
+                         std::string& scratch);
+  void RewriteFormulasAfterDeletion(const formula::RowDeletion& deletion);
 
   std::string name_;
   std::shared_ptr<StyleTable> styles_;
