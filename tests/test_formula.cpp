@@ -56,9 +56,15 @@ TEST(ShiftFormula, EverythingButReferencesKeepsItsSpelling) {
 
 TEST(ShiftFormula, TextThatCannotTravelIsUnsupported) {
   for (const char* f : {"Sheet2!A1", "'My Sheet'!A1+1", "[1]Sheet1!A1", "Total*2", "Table1[Col]",
-                        "#REF!A1", "\"unterminated", "SUM(A1", "A1)", "XFE1+1", "A1048577", "@A1"})
+                        "#REF!A1", "\"unterminated", "XFE1+1", "A1048577", "@A1"})
     EXPECT_FALSE(ShiftFormula(f, 1, 0).has_value()) << f;
   EXPECT_FALSE(FormulaAfterRowDeletion("Sheet2!A1", 1, 1).has_value());
+}
+
+// Unbalanced text was once re-emitted as if it were a formula.
+TEST(ShiftFormula, UnbalancedParenthesesAreUnsupported) {
+  for (const char* f : {"SUM(A1", "A1)", "(A1))+(B1"})
+    EXPECT_FALSE(ShiftFormula(f, 1, 0).has_value()) << f;
 }
 
 TEST(FormulaAfterRowDeletion, ReferencesMoveUpBreakOrShrink) {
@@ -303,6 +309,25 @@ TEST(WorksheetFormulas, PoolEntrySharedAfterSameSheetPasteIsRewrittenOnce) {
   ws->DeleteRows(5);
   EXPECT_EQ(ws->Cells(1, 1).formula, "$C$9");
   EXPECT_EQ(ws->Cells(2, 1).formula, "$C$9");
+}
+
+TEST(WorksheetFormulas, FormulasAreRewrittenAfterRepeatedDeletionsAboveAndBelowThem) {
+  auto src = Priced(3);
+  auto ws = std::make_shared<Worksheet>("D", std::make_shared<StyleTable>());
+  ASSERT_TRUE(ws->PasteFrom(*src, Range{1, 1, 4, 3}, 11, 1));  // total: SUM(C11:C13) in row 14
+  ws->SetFormula(1, 1, "A1+A30");
+  ws->DeleteRows(40);  // below every reference: nothing changes
+  EXPECT_EQ(ws->Cells(14, 3).formula, "SUM(C11:C13)");
+  EXPECT_EQ(ws->Cells(1, 1).formula, "A1+A30");
+  ws->DeleteRows(13);
+  EXPECT_EQ(ws->Cells(13, 3).formula, "SUM(C11:C12)");
+  EXPECT_EQ(ws->Cells(1, 1).formula, "A1+A29");
+  ws->DeleteRows(2, 3);
+  EXPECT_EQ(ws->Cells(10, 3).formula, "SUM(C8:C9)");
+  EXPECT_EQ(ws->Cells(8, 3).formula, "A8*B8");
+  EXPECT_EQ(ws->Cells(1, 1).formula, "A1+A26");
+  ws->DeleteRows(9);
+  EXPECT_EQ(ws->Cells(9, 3).formula, "SUM(C8:C8)");
 }
 
 TEST(WorksheetFormulas, UnsupportedFormulaIsDroppedOnDeletionKeepingTheValue) {

@@ -224,12 +224,7 @@ Status Worksheet::SetFormula(int r, int c, std::string_view formula) {
   if (formulas_.size() >= kMaxFormulas)
     return MakeError(ErrorCode::kTooLarge, "too many formulas in sheet \"" + name_ + "\"");
   Cell* cell = FindOrInsert(r, c);
-  if (formula.empty()) {
-    cell->formula = 0;
-  } else {
-    formulas_.emplace_back(formula);
-    cell->formula = static_cast<uint32_t>(formulas_.size());
-  }
+  cell->formula = formula.empty() ? 0 : AddFormula(formula, kFormulaRowsUnknown);
   Touch(r, c);
   return Status::Ok();
 }
@@ -318,33 +313,36 @@ void Worksheet::DeleteRowSet(std::vector<int> rows) {
 }
 
 void Worksheet::RewriteFormulasAfterDeletion(const formula::RowDeletion& deletion) {
-  if (formulas_.empty()) return;
+  if (formulas_.empty() || deletion.empty()) return;
   // References in A1 text name absolute positions, so the rewrite does not depend on where the
-  // formula's cell sits; a pool entry shared by several cells is rewritten once.
-  enum : uint8_t { kTodo, kDone, kDropped };
-  std::vector<uint8_t> state(formulas_.size(), kTodo);
+  // formula's cell sits and each pool entry is rewritten once, however many cells share it.
+  // Entries whose references all lie above the first deleted row are left alone unread.
+  const int first = deletion.first_row();
   std::string scratch;
-  for (auto& row : rows_)
-    for (auto& cell : row.cells) {
-      if (!cell.formula) continue;
-      uint8_t& s = state[cell.formula - 1];
-      if (s == kTodo) {
-        std::string& text = formulas_[cell.formula - 1];
-        switch (formula::DeleteRowsInto(text, deletion, scratch)) {
-          case formula::Rewrite::kChanged:
-            text.swap(scratch);
-            s = kDone;
-            break;
-          case formula::Rewrite::kUnchanged:
-            s = kDone;
-            break;
-          case formula::Rewrite::kUnsupported:
-            s = kDropped;
-            break;
-        }
-      }
-      if (s == kDropped) cell.formula = 0;  // the cached value stays
+  bool dropped = false;
+  for (size_t i = 0; i < formulas_.size(); ++i) {
+    int32_t& top = formula_rows_[i];
+    if (top == kFormulaDead || (top >= 0 && top < first)) continue;
+    int new_top = 0;
+    switch (formula::DeleteRowsInto(formulas_[i], deletion, scratch, &new_top)) {
+      case formula::Rewrite::kChanged:
+        formulas_[i].swap(scratch);
+        top = new_top;
+        break;
+      case formula::Rewrite::kUnchanged:
+        top = new_top;
+        break;
+      case formula::Rewrite::kUnsupported:
+        top = kFormulaDead;
+        dropped = true;
+        break;
     }
+  }
+  if (!dropped) return;
+  // A formula that cannot be rewritten is no longer right: its cells keep the cached value.
+  for (auto& row : rows_)
+    for (auto& cell : row.cells)
+      if (cell.formula && formula_rows_[cell.formula - 1] == kFormulaDead) cell.formula = 0;
 }
 
 Status Worksheet::PasteFrom(const Worksheet& src, const Range& area, int r, int c) {
@@ -453,23 +451,28 @@ Status Worksheet::PasteFrom(const Worksheet& src, const Range& area, int r, int 
   return Status::Ok();
 }
 
+uint32_t Worksheet::AddFormula(std::string_view text, int32_t max_row) {
+  formulas_.emplace_back(text);
+  formula_rows_.push_back(max_row);
+  return static_cast<uint32_t>(formulas_.size());
+}
+
 uint32_t Worksheet::PastedFormula(const std::string& text, bool same_sheet, int dr, int dc,
                                   std::string& scratch) {
-  switch (formula::ShiftInto(text, dr, dc, scratch)) {
+  int top = 0;
+  switch (formula::ShiftInto(text, dr, dc, scratch, &top)) {
     case formula::Rewrite::kUnsupported:
       return 0;  // not carried faithfully: the cell keeps its cached value
     case formula::Rewrite::kUnchanged:
       if (same_sheet) return static_cast<uint32_t>(&text - formulas_.data()) + 1;
+      if (formulas_.size() >= kMaxFormulas) return 0;
       // `text` lives in another sheet's pool, so it stays valid while this pool grows.
-      if (formulas_.size() >= kMaxFormulas) return 0;
-      formulas_.emplace_back(text);
-      break;
+      return AddFormula(text, top);
     case formula::Rewrite::kChanged:
-      if (formulas_.size() >= kMaxFormulas) return 0;
-      formulas_.push_back(scratch);
       break;
   }
-  return static_cast<uint32_t>(formulas_.size());
+  if (formulas_.size() >= kMaxFormulas) return 0;
+  return AddFormula(scratch, top);
 }
 
 // --- Layout --------------------------------------------------------------------------------
@@ -518,7 +521,7 @@ size_t Worksheet::MemoryBytes() const {
   n += strings_.capacity() * sizeof(std::string);
   for (const auto& s : strings_)
     if (s.capacity() > 15) n += s.capacity() + 1;
-  n += formulas_.capacity() * sizeof(std::string);
+  n += formulas_.capacity() * sizeof(std::string) + formula_rows_.capacity() * sizeof(int32_t);
   for (const auto& s : formulas_) n += s.capacity();
   return n;
 }

@@ -137,12 +137,17 @@ class Worksheet {
   uint32_t PastedFormula(const std::string& text, bool same_sheet, int dr, int dc,
                          std::string& scratch);
   void RewriteFormulasAfterDeletion(const formula::RowDeletion& deletion);
+  uint32_t AddFormula(std::string_view text, int32_t max_row);
 
   std::string name_;
   std::shared_ptr<StyleTable> styles_;
   std::vector<Row> rows_;
   std::vector<std::string> strings_;
   std::vector<std::string> formulas_;
+  // Per formula: the largest row its references name (deletions below it change nothing),
+  // unknown until first needed, or dead once it could not be rewritten.
+  static constexpr int32_t kFormulaRowsUnknown = -1, kFormulaDead = -2;
+  std::vector<int32_t> formula_rows_;
   std::map<int, double> col_widths_;
   std::vector<Range> merges_;
 

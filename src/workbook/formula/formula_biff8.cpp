@@ -154,9 +154,17 @@ std::string AreaText(const RefPart& a, const RefPart& b) {
   return s;
 }
 
+// Built by appending: GCC 12 warns falsely about `"(" + std::string&&`.
+std::string Join(std::string_view a, std::string_view b, std::string_view c = {}) {
+  std::string s;
+  s.reserve(a.size() + b.size() + c.size());
+  s.append(a).append(b).append(c);
+  return s;
+}
+
 std::string Wrap(const Operand& o, int min_prec) {
   if (o.prec >= min_prec) return o.text;
-  return "(" + o.text + ")";
+  return Join("(", o.text, ")");
 }
 
 const char* BinaryOperator(uint8_t ptg) {
@@ -221,18 +229,18 @@ std::optional<std::string> DecodeBiff8Formula(std::span<const uint8_t> rgce, int
       {
         if (st.empty()) return std::nullopt;
         Operand a = pop();
-        st.push_back({(ptg == 0x12 ? "+" : "-") + Wrap(a, kPrecUnary), kPrecUnary});
+        st.push_back({Join(ptg == 0x12 ? "+" : "-", Wrap(a, kPrecUnary)), kPrecUnary});
         continue;
       }
       case 0x14: {  // percent
         if (st.empty()) return std::nullopt;
         Operand a = pop();
-        st.push_back({Wrap(a, kPrecPercent) + "%", kPrecPercent});
+        st.push_back({Join(Wrap(a, kPrecPercent), "%"), kPrecPercent});
         continue;
       }
       case 0x15:  // parentheses
         if (st.empty()) return std::nullopt;
-        st.back().text = "(" + st.back().text + ")";
+        st.back().text = Join("(", st.back().text, ")");
         st.back().prec = kPrecPrimary;
         continue;
       case 0x16:  // missing argument

@@ -46,9 +46,14 @@ struct Token {
 class Lexer {
  public:
   explicit Lexer(std::string_view text) : s_(text) {}
-  Token Next();
+  Token Next() {
+    Token t;
+    Scan(t);
+    return t;
+  }
 
  private:
+  void Scan(Token& t);
   std::string_view s_;
   size_t pos_ = 0;
 };
@@ -66,6 +71,7 @@ class RowDeletion {
   explicit RowDeletion(std::span<const int> sorted_rows);
 
   bool empty() const { return runs_.empty(); }
+  int first_row() const { return runs_.empty() ? 0 : runs_.front().first; }
   // The row's new number, or 0 when it was deleted.
   int Map(int row) const;
   // The new numbers of the first and last surviving rows of [lo, hi]; false when none survives.
@@ -80,8 +86,12 @@ class RowDeletion {
   std::vector<Run> runs_;
 };
 
-// The rewritten text goes to `out` (cleared first) only when the result is kChanged.
-Rewrite ShiftInto(std::string_view a1, int drow, int dcol, std::string& out);
-Rewrite DeleteRowsInto(std::string_view a1, const RowDeletion& deletion, std::string& out);
+// The rewritten text goes to `out` (cleared first) only when the result is kChanged. Unless
+// unsupported, `max_row` (when given) receives the largest row any reference of the result
+// names, 0 when none does: a later deletion of rows below it leaves the text as it is.
+Rewrite ShiftInto(std::string_view a1, int drow, int dcol, std::string& out,
+                  int* max_row = nullptr);
+Rewrite DeleteRowsInto(std::string_view a1, const RowDeletion& deletion, std::string& out,
+                       int* max_row = nullptr);
 
 }  // namespace qm::formula

@@ -86,14 +86,13 @@ constexpr std::string_view kErrorLiterals[] = {"#NULL!", "#DIV/0!", "#VALUE!",  
 
 }  // namespace
 
-Token Lexer::Next() {
-  Token t;
+void Lexer::Scan(Token& t) {
   const size_t n = s_.size();
   t.begin = pos_;
+  // Fills the token in place: returning it by value from here costs more than the scan.
   auto done = [&](Tok kind, size_t end) {
     t.kind = kind;
     t.end = pos_ = end;
-    return t;
   };
   if (pos_ >= n) return done(Tok::kEnd, n);
   const char c = s_[pos_];
@@ -232,27 +231,23 @@ Token Lexer::Next() {
 }
 
 void AppendPart(std::string& out, const RefPart& p, bool with_col, bool with_row) {
-  if (with_col) {
-    if (p.col_abs) out.push_back('$');
-    char buf[4];
-    int n = 0, c = p.col;
-    while (c > 0) {
-      int m = (c - 1) % 26;
-      buf[n++] = static_cast<char>('A' + m);
-      c = (c - 1) / 26;
-    }
-    while (n > 0) out.push_back(buf[--n]);
-  }
+  // Built backwards in a local buffer and appended once: this runs for every moved reference.
+  char buf[16];
+  char* e = buf + sizeof buf;
+  char* b = e;
   if (with_row) {
-    if (p.row_abs) out.push_back('$');
-    char buf[8];
-    int n = 0, r = p.row;
+    int r = p.row;
     do {
-      buf[n++] = static_cast<char>('0' + r % 10);
+      *--b = static_cast<char>('0' + r % 10);
       r /= 10;
     } while (r > 0);
-    while (n > 0) out.push_back(buf[--n]);
+    if (p.row_abs) *--b = '$';
   }
+  if (with_col) {
+    for (int c = p.col; c > 0; c = (c - 1) / 26) *--b = static_cast<char>('A' + (c - 1) % 26);
+    if (p.col_abs) *--b = '$';
+  }
+  out.append(b, static_cast<size_t>(e - b));
 }
 
 namespace {
@@ -261,11 +256,11 @@ enum class Edit { kKeep, kChanged, kRefError };
 
 // Runs `edit` over every reference token and re-spells those it changed.
 template <class EditFn>
-Rewrite RewriteRefs(std::string_view a1, std::string& out, EditFn edit) {
+Rewrite RewriteRefs(std::string_view a1, std::string& out, int* max_row, EditFn edit) {
   Lexer lex(a1);
   size_t copied = 0;
   bool changed = false;
-  int depth = 0;
+  int depth = 0, top = 0;
   for (;;) {
     Token t = lex.Next();
     if (t.kind == Tok::kEnd) break;
@@ -277,6 +272,7 @@ Rewrite RewriteRefs(std::string_view a1, std::string& out, EditFn edit) {
         t.kind != Tok::kRows)
       continue;
     Edit e = edit(t);
+    if (e != Edit::kRefError) top = std::max({top, t.a.row, t.b.row});
     if (e == Edit::kKeep) continue;
     if (!changed) {
       out.clear();
@@ -297,6 +293,7 @@ Rewrite RewriteRefs(std::string_view a1, std::string& out, EditFn edit) {
     }
   }
   if (depth != 0) return Rewrite::kUnsupported;
+  if (max_row) *max_row = top;
   if (!changed) return Rewrite::kUnchanged;
   out.append(a1.substr(copied));
   return Rewrite::kChanged;
@@ -304,8 +301,8 @@ Rewrite RewriteRefs(std::string_view a1, std::string& out, EditFn edit) {
 
 }  // namespace
 
-Rewrite ShiftInto(std::string_view a1, int drow, int dcol, std::string& out) {
-  return RewriteRefs(a1, out, [&](Token& t) {
+Rewrite ShiftInto(std::string_view a1, int drow, int dcol, std::string& out, int* max_row) {
+  return RewriteRefs(a1, out, max_row, [&](Token& t) {
     const bool cols = t.kind != Tok::kRows, rows = t.kind != Tok::kCols;
     const int parts = t.kind == Tok::kCell ? 1 : 2;
     bool moved = false;
@@ -326,9 +323,10 @@ Rewrite ShiftInto(std::string_view a1, int drow, int dcol, std::string& out) {
   });
 }
 
-Rewrite DeleteRowsInto(std::string_view a1, const RowDeletion& deletion, std::string& out) {
-  if (deletion.empty()) return RewriteRefs(a1, out, [](Token&) { return Edit::kKeep; });
-  return RewriteRefs(a1, out, [&](Token& t) {
+Rewrite DeleteRowsInto(std::string_view a1, const RowDeletion& deletion, std::string& out,
+                       int* max_row) {
+  if (deletion.empty()) return RewriteRefs(a1, out, max_row, [](Token&) { return Edit::kKeep; });
+  return RewriteRefs(a1, out, max_row, [&](Token& t) {
     if (t.kind == Tok::kCols) return Edit::kKeep;
     if (t.kind == Tok::kCell) {
       int row = deletion.Map(t.a.row);
