@@ -2,6 +2,7 @@
 // sheet model carrying formulas through paste and deletion.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <vector>
 
 #include "workbook/formula/formula.h"
@@ -162,6 +163,15 @@ TEST(DecodeBiff8Formula, FunctionsAndAttributes) {
   EXPECT_EQ(Decode(choose), "CHOOSE(1,5)");
 }
 
+// Found on real files: small constants came out as "4E-04" and reversed areas as stored.
+TEST(DecodeBiff8Formula, SmallNumbersReadPlainAndAreasReadTopLeftFirst) {
+  Bytes small = {0x1F, 0, 0, 0, 0, 0, 0, 0, 0};
+  const double v = 0.0004;
+  std::memcpy(small.data() + 1, &v, 8);
+  EXPECT_EQ(Decode(small), "0.0004");
+  EXPECT_EQ(Decode({0x25, 5, 0, 0, 0, 2, 0xC0, 0, 0x80}), "$A1:C6");
+}
+
 TEST(DecodeBiff8Formula, OffsetFormsAreRelativeToTheCell) {
   // A shared formula on C5: one row up, same column; and one column left (both spellings of -1).
   EXPECT_EQ(Decode({0x2C, 0xFF, 0xFF, 0, 0xC0}, 5, 3), "C4");
@@ -236,6 +246,18 @@ TEST(EncodeBiff8Formula, RoundTripsThroughDecoding) {
     ASSERT_TRUE(bytes) << f;
     EXPECT_EQ(Decode(*bytes, 5, 5), f);
   }
+}
+
+// Text ending in the middle of an expression once made the compiler read past its tokens.
+TEST(EncodeBiff8Formula, TextEndingMidExpressionIsRefused) {
+  for (const char* f : {"1+", "SUM(", "-", "(", "A1:", "IF(A1,"})
+    EXPECT_FALSE(EncodeBiff8Formula(f, 1, 1).has_value()) << f;
+}
+
+// -A1% was compiled as -(A1%), which decodes to different text than it was written with.
+TEST(EncodeBiff8Formula, NegationBindsTighterThanPercent) {
+  EXPECT_EQ(EncodeBiff8Formula("-A1%", 1, 2), (Bytes{0x44, 0, 0, 0, 0xC0, 0x13, 0x14}));
+  EXPECT_EQ(EncodeBiff8Formula("-2^2", 1, 2), (Bytes{0x1E, 2, 0, 0x13, 0x1E, 2, 0, 0x07}));
 }
 
 TEST(EncodeBiff8Formula, OutsideTheSetIsUnsupported) {

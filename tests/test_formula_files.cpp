@@ -1,9 +1,14 @@
 // Formulas written by both writers and read back: a per-row amount and a total row keep their
 // text and their cached values. Skipped while a reader or writer of the format is missing.
+#include <gsf/gsf.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
 
+#include "corpus_util.h"
+#include "workbook/formula/formula.h"
 #include "workbook/io.h"
 #include "workbook/workbook.h"
 
@@ -73,6 +78,99 @@ TEST(FormulaFiles, PerRowFormulasAndTotalSurviveXlsx) {
 
 TEST(FormulaFiles, PerRowFormulasAndTotalSurviveXls) {
   RoundTrip(".xls", &xls::Write);
+}
+
+// The token arrays of real files: FORMULA records and the shared formulas (SHRFMLA) of the BIFF8
+// corpus files' workbook streams.
+struct RealFormula {
+  std::string file;
+  int row, col;
+  std::vector<uint8_t> rgce;
+};
+
+std::vector<uint8_t> WorkbookStream(const std::string& path) {
+  std::vector<uint8_t> out;
+  GError* err = nullptr;
+  GsfInput* in = gsf_input_stdio_new(path.c_str(), &err);
+  if (!in) {
+    if (err) g_error_free(err);
+    return out;
+  }
+  GsfInfile* ole = gsf_infile_msole_new(in, &err);
+  if (ole) {
+    GsfInput* s = gsf_infile_child_by_name(ole, "Workbook");
+    if (s) {
+      out.resize(static_cast<size_t>(gsf_input_size(s)));
+      if (!out.empty() && !gsf_input_read(s, out.size(), out.data())) out.clear();
+      g_object_unref(s);
+    }
+    g_object_unref(ole);
+  }
+  if (err) g_error_free(err);
+  g_object_unref(in);
+  return out;
+}
+
+std::vector<RealFormula> CorpusFormulas() {
+  std::vector<RealFormula> all;
+  for (const auto& f : testing::CorpusFiles([](const nlohmann::json& j) {
+         return j.value("format", "") == "biff8" && j.value("ok", false);
+       })) {
+    std::vector<uint8_t> w = WorkbookStream(f.path);
+    for (size_t i = 0; i + 4 <= w.size();) {
+      uint16_t type = static_cast<uint16_t>(w[i] | (w[i + 1] << 8));
+      size_t len = static_cast<size_t>(w[i + 2] | (w[i + 3] << 8));
+      const uint8_t* d = w.data() + i + 4;
+      i += 4 + len;
+      if (i > w.size()) break;
+      if (type == 0x002F) break;  // encrypted from here on
+      if (type == 0x0006 && len >= 20) {
+        size_t cce = static_cast<size_t>(d[18] | (d[19] << 8));
+        if (20 + cce <= len)
+          all.push_back({f.rel, (d[0] | (d[1] << 8)) + 1, (d[2] | (d[3] << 8)) + 1,
+                         std::vector<uint8_t>(d + 20, d + 20 + cce)});
+      } else if (type == 0x04BC && len >= 10) {
+        size_t cce = static_cast<size_t>(d[8] | (d[9] << 8));
+        if (10 + cce <= len)
+          all.push_back({f.rel, (d[0] | (d[1] << 8)) + 1, d[4] + 1,
+                         std::vector<uint8_t>(d + 10, d + 10 + cce)});
+      }
+    }
+  }
+  return all;
+}
+
+std::string Hex(const std::vector<uint8_t>& b) {
+  std::string s = "<refused";
+  char buf[4];
+  for (uint8_t x : b) snprintf(buf, sizeof buf, " %02x", x), s += buf;
+  return s + ">";
+}
+
+TEST(CorpusFormulas, RealTokenArraysDecodeOrAreRefusedAndCompileBackToTheSameText) {
+  std::vector<RealFormula> all = CorpusFormulas();
+  if (all.empty()) GTEST_SKIP() << "no BIFF8 formulas in " << QM_CORPUS_DIR;
+  size_t decoded = 0, encoded = 0, nonempty = 0;
+  for (const auto& f : all) {
+    nonempty += !f.rgce.empty();
+    auto text = DecodeBiff8Formula(f.rgce, f.row, f.col);
+    if (getenv("QM_DUMP_FORMULAS"))
+      std::cout << f.file << " " << f.row << "," << f.col << " " << (text ? *text : Hex(f.rgce))
+                << "\n";
+    if (!text) continue;
+    ++decoded;
+    const std::string where =
+        f.file + " (" + std::to_string(f.row) + "," + std::to_string(f.col) + "): " + *text;
+    // Our own text must be text our shifting understands.
+    EXPECT_TRUE(ShiftFormula(*text, 0, 0).has_value()) << where;
+    auto bytes = EncodeBiff8Formula(*text, f.row, f.col);
+    if (!bytes) continue;
+    ++encoded;
+    EXPECT_EQ(DecodeBiff8Formula(*bytes, f.row, f.col), text) << where;
+  }
+  std::cout << all.size() << " token arrays, " << decoded << " decoded, " << encoded
+            << " compiled back\n";
+  EXPECT_GT(decoded, nonempty / 2);  // the rest name defined names or other sheets
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // BIFF8 parsed formulas (reverse-Polish token arrays) to and from A1 text, for the tokens a
 // formula needs to travel into another workbook: constants, operators, parentheses, cell and
 // area references of the formula's own sheet and built-in functions.
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -114,8 +115,12 @@ bool IsErrorCode(uint8_t code) {
 
 std::optional<std::string> NumberText(double d) {
   if (!std::isfinite(d)) return std::nullopt;
-  char buf[40];
-  auto res = std::to_chars(buf, buf + sizeof buf, d);
+  char buf[400];
+  // Plain notation for the magnitudes people type, as spreadsheet programs show them.
+  const double a = std::fabs(d);
+  auto res = a == 0 || (a >= 1e-9 && a < 1e15)
+                 ? std::to_chars(buf, buf + sizeof buf, d, std::chars_format::fixed)
+                 : std::to_chars(buf, buf + sizeof buf, d, std::chars_format::scientific);
   std::string s(buf, res.ptr);
   for (char& c : s)
     if (c == 'e') c = 'E';
@@ -136,7 +141,10 @@ RefPart DecodePart(uint16_t rw, uint16_t colword, bool offset_form, int row0, in
   return p;
 }
 
-std::string AreaText(const RefPart& a, const RefPart& b) {
+std::string AreaText(RefPart a, RefPart b) {
+  // Spelled top-left to bottom-right, as the text form always reads.
+  if (a.row > b.row) std::swap(a.row, b.row), std::swap(a.row_abs, b.row_abs);
+  if (a.col > b.col) std::swap(a.col, b.col), std::swap(a.col_abs, b.col_abs);
   std::string s;
   if (a.row == 1 && b.row == kBiffRows) {  // whole columns
     formula::AppendPart(s, a, true, false);
@@ -435,7 +443,8 @@ class Parser {
   }
 
  private:
-  const formula::Token& Peek() const { return toks_[pos_]; }
+  // Past the end it keeps answering the final token (the end, or the unsupported text).
+  const formula::Token& Peek() const { return toks_[std::min(pos_, toks_.size() - 1)]; }
   std::string_view Text(const formula::Token& t) const {
     return text_.substr(t.begin, t.end - t.begin);
   }
@@ -492,24 +501,16 @@ class Parser {
     return l;
   }
   NodePtr Power() {
-    NodePtr l = Unary();
+    NodePtr l = Postfix();
     while (l && PeekOp("^")) {
       ++pos_;
-      l = Binary(0x07, std::move(l), Unary());
+      l = Binary(0x07, std::move(l), Postfix());
     }
     return l;
   }
-  NodePtr Unary() {
-    if (PeekOp("-") || PeekOp("+")) {
-      auto n = MakeNode(NodeKind::kUnary);
-      n->op = PeekOp("-") ? 0x13 : 0x12;
-      ++pos_;
-      NodePtr k = Unary();
-      if (!k) return nullptr;
-      n->kids.push_back(std::move(k));
-      return n;
-    }
-    NodePtr n = RangeExpr();
+  // Negation binds tighter than the percent sign: -A1% is (-A1)%.
+  NodePtr Postfix() {
+    NodePtr n = Prefix();
     while (n && PeekOp("%")) {
       ++pos_;
       auto p = MakeNode(NodeKind::kPercent);
@@ -518,13 +519,42 @@ class Parser {
     }
     return n;
   }
+  NodePtr Prefix() {
+    if (PeekOp("-") || PeekOp("+")) {
+      auto n = MakeNode(NodeKind::kUnary);
+      n->op = PeekOp("-") ? 0x13 : 0x12;
+      ++pos_;
+      NodePtr k = Prefix();
+      if (!k) return nullptr;
+      n->kids.push_back(std::move(k));
+      return n;
+    }
+    return RangeExpr();
+  }
   NodePtr RangeExpr() {  // the ":" operator between references that are not one plain area
     NodePtr l = Primary();
     while (l && PeekOp(":")) {
       ++pos_;
       l = Binary(0x11, std::move(l), Primary());
+      if (l && (!IsReference(*l->kids[0]) || !IsReference(*l->kids[1]))) return nullptr;
     }
     return l;
+  }
+  static bool IsReference(const Node& n) {
+    switch (n.kind) {
+      case NodeKind::kCell:
+      case NodeKind::kArea:
+      case NodeKind::kUnion:
+        return true;
+      case NodeKind::kParen:
+        return IsReference(*n.kids[0]);
+      case NodeKind::kBinary:
+        return n.op == 0x11;
+      case NodeKind::kFunction:
+        return n.fn->result == 'R';
+      default:
+        return false;
+    }
   }
 
   NodePtr Primary() {
