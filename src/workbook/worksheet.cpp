@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "formula/formula_lexer.h"
+
 namespace qm {
 namespace {
 
@@ -222,12 +224,7 @@ Status Worksheet::SetFormula(int r, int c, std::string_view formula) {
   if (formulas_.size() >= kMaxFormulas)
     return MakeError(ErrorCode::kTooLarge, "too many formulas in sheet \"" + name_ + "\"");
   Cell* cell = FindOrInsert(r, c);
-  if (formula.empty()) {
-    cell->formula = 0;
-  } else {
-    formulas_.emplace_back(formula);
-    cell->formula = static_cast<uint32_t>(formulas_.size());
-  }
+  cell->formula = formula.empty() ? 0 : AddFormula(formula, kFormulaRowsUnknown);
   Touch(r, c);
   return Status::Ok();
 }
@@ -284,6 +281,7 @@ void Worksheet::DeleteRows(int r, int count) {
   for (Range m : merges_)
     if (ShiftMergeForDeletion(m, deleted_upto)) kept.push_back(m);
   merges_.swap(kept);
+  RewriteFormulasAfterDeletion(formula::RowDeletion(r, count));
   if (used_valid_ && used_.r1 != 0 && r > used_.r2) return;
   InvalidateUsed();
 }
@@ -310,6 +308,7 @@ void Worksheet::DeleteRowSet(std::vector<int> rows) {
   for (Range m : merges_)
     if (ShiftMergeForDeletion(m, deleted_upto)) kept.push_back(m);
   merges_.swap(kept);
+  RewriteFormulasAfterDeletion(formula::RowDeletion(rows));
   InvalidateUsed();
 }
 
@@ -319,9 +318,47 @@ void Worksheet::CopyRowWithin(int from, int to) {
     if (to <= RowCount()) rows_[static_cast<size_t>(to - 1)] = Row{};
   } else {
     Row copy = rows_[static_cast<size_t>(from - 1)];
+    // The copy's formulas must name its new row, as a pasted row's would.
+    std::string scratch;
+    for (auto& cell : copy.cells)
+      if (cell.formula)
+        cell.formula = PastedFormula(formulas_[cell.formula - 1], true, to - from, 0, scratch);
     RowFor(to) = std::move(copy);
   }
   InvalidateUsed();
+}
+
+void Worksheet::RewriteFormulasAfterDeletion(const formula::RowDeletion& deletion) {
+  if (formulas_.empty() || deletion.empty()) return;
+  // References in A1 text name absolute positions, so the rewrite does not depend on where the
+  // formula's cell sits and each pool entry is rewritten once, however many cells share it.
+  // Entries whose references all lie above the first deleted row are left alone unread.
+  const int first = deletion.first_row();
+  std::string scratch;
+  bool dropped = false;
+  for (size_t i = 0; i < formulas_.size(); ++i) {
+    int32_t& top = formula_rows_[i];
+    if (top == kFormulaDead || (top >= 0 && top < first)) continue;
+    int new_top = 0;
+    switch (formula::DeleteRowsInto(formulas_[i], deletion, scratch, &new_top)) {
+      case formula::Rewrite::kChanged:
+        formulas_[i].swap(scratch);
+        top = new_top;
+        break;
+      case formula::Rewrite::kUnchanged:
+        top = new_top;
+        break;
+      case formula::Rewrite::kUnsupported:
+        top = kFormulaDead;
+        dropped = true;
+        break;
+    }
+  }
+  if (!dropped) return;
+  // A formula that cannot be rewritten is no longer right: its cells keep the cached value.
+  for (auto& row : rows_)
+    for (auto& cell : row.cells)
+      if (cell.formula && formula_rows_[cell.formula - 1] == kFormulaDead) cell.formula = 0;
 }
 
 Status Worksheet::PasteFrom(const Worksheet& src, const Range& area, int r, int c) {
@@ -339,6 +376,8 @@ Status Worksheet::PasteFrom(const Worksheet& src, const Range& area, int r, int 
   std::vector<int32_t> style_map;
   if (!same_styles) style_map.assign(src.styles_->xfs().size(), -1);
   const int dc = c - area.c1;
+  const int dr = r - area.r1;
+  std::string shifted;
   const bool whole_rows = area.c1 == 1 && area.c2 == kMaxCols;
 
   // Gather the block first, so that a paste onto an overlapping area of the same sheet reads
@@ -360,13 +399,9 @@ Status Worksheet::PasteFrom(const Worksheet& src, const Range& area, int r, int 
         if (m < 0) m = styles_->Import(*src.styles_, cell.style);
         cell.style = static_cast<uint16_t>(m);
       }
-      if (!same) {
-        if (cell.Type() == CellType::kText) cell.bits = AddString(src.strings_[cell.bits]);
-        if (cell.formula) {
-          formulas_.push_back(src.formulas_[cell.formula - 1]);
-          cell.formula = static_cast<uint32_t>(formulas_.size());
-        }
-      }
+      if (!same && cell.Type() == CellType::kText) cell.bits = AddString(src.strings_[cell.bits]);
+      if (cell.formula)
+        cell.formula = PastedFormula(src.formulas_[cell.formula - 1], same, dr, dc, shifted);
       out.push_back(cell);
     }
     if (!out.empty()) {
@@ -432,6 +467,30 @@ Status Worksheet::PasteFrom(const Worksheet& src, const Range& area, int r, int 
   return Status::Ok();
 }
 
+uint32_t Worksheet::AddFormula(std::string_view text, int32_t max_row) {
+  formulas_.emplace_back(text);
+  formula_rows_.push_back(max_row);
+  return static_cast<uint32_t>(formulas_.size());
+}
+
+uint32_t Worksheet::PastedFormula(const std::string& text, bool same_sheet, int dr, int dc,
+                                  std::string& scratch) {
+  int top = 0;
+  switch (formula::ShiftInto(text, dr, dc, scratch, &top)) {
+    case formula::Rewrite::kUnsupported:
+      return 0;  // not carried faithfully: the cell keeps its cached value
+    case formula::Rewrite::kUnchanged:
+      if (same_sheet) return static_cast<uint32_t>(&text - formulas_.data()) + 1;
+      if (formulas_.size() >= kMaxFormulas) return 0;
+      // `text` lives in another sheet's pool, so it stays valid while this pool grows.
+      return AddFormula(text, top);
+    case formula::Rewrite::kChanged:
+      break;
+  }
+  if (formulas_.size() >= kMaxFormulas) return 0;
+  return AddFormula(scratch, top);
+}
+
 // --- Layout --------------------------------------------------------------------------------
 
 void Worksheet::SetColumnWidth(int c, double width) {
@@ -478,7 +537,7 @@ size_t Worksheet::MemoryBytes() const {
   n += strings_.capacity() * sizeof(std::string);
   for (const auto& s : strings_)
     if (s.capacity() > 15) n += s.capacity() + 1;
-  n += formulas_.capacity() * sizeof(std::string);
+  n += formulas_.capacity() * sizeof(std::string) + formula_rows_.capacity() * sizeof(int32_t);
   for (const auto& s : formulas_) n += s.capacity();
   return n;
 }

@@ -15,6 +15,10 @@
 
 namespace qm {
 
+namespace formula {
+class RowDeletion;
+}
+
 constexpr int kMaxRows = 1048576;
 constexpr int kMaxCols = 16384;
 
@@ -132,12 +136,21 @@ class Worksheet {
   Range UsedRangeOrEmpty() const;  // r1 == 0 when nothing is used
   void Touch(int r, int c) const;
   void InvalidateUsed() const { used_valid_ = false; }
+  // Formula pool index (1-based, 0 = none) for a formula pasted from `text` moved by (dr, dc).
+  uint32_t PastedFormula(const std::string& text, bool same_sheet, int dr, int dc,
+                         std::string& scratch);
+  void RewriteFormulasAfterDeletion(const formula::RowDeletion& deletion);
+  uint32_t AddFormula(std::string_view text, int32_t max_row);
 
   std::string name_;
   std::shared_ptr<StyleTable> styles_;
   std::vector<Row> rows_;
   std::vector<std::string> strings_;
   std::vector<std::string> formulas_;
+  // Per formula: the largest row its references name (deletions below it change nothing),
+  // unknown until first needed, or dead once it could not be rewritten.
+  static constexpr int32_t kFormulaRowsUnknown = -1, kFormulaDead = -2;
+  std::vector<int32_t> formula_rows_;
   std::map<int, double> col_widths_;
   std::vector<Range> merges_;
 

@@ -1,0 +1,177 @@
+// Formulas written by both writers and read back: a per-row amount and a total row keep their
+// text and their cached values. Skipped while a reader or writer of the format is missing.
+#include <gsf/gsf.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+
+#include "corpus_util.h"
+#include "workbook/formula/formula.h"
+#include "workbook/io.h"
+#include "workbook/workbook.h"
+
+namespace qm {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kRows = 20;
+
+std::unique_ptr<Workbook> PricedWorkbook() {
+  auto wb = std::make_unique<Workbook>();
+  Worksheet& ws = wb->AddWorksheet("Sheet1");
+  ws.SetText(1, 1, "数量");
+  ws.SetText(1, 2, "单价");
+  ws.SetText(1, 3, "金额");
+  double total = 0;
+  for (int r = 2; r <= kRows + 1; ++r) {
+    const std::string n = std::to_string(r);
+    ws.SetNumber(r, 1, r);
+    ws.SetNumber(r, 2, 2.5);
+    ws.SetNumber(r, 3, r * 2.5);
+    ws.SetFormula(r, 3, "A" + n + "*B" + n);
+    total += r * 2.5;
+  }
+  ws.SetText(kRows + 2, 1, "合计");
+  ws.SetNumber(kRows + 2, 3, total);
+  ws.SetFormula(kRows + 2, 3, "SUM(C2:C" + std::to_string(kRows + 1) + ")");
+  ws.SetText(kRows + 3, 3, "ok");
+  ws.SetFormula(kRows + 3, 3, "IF(C" + std::to_string(kRows + 2) + ">0,\"ok\",\"empty\")");
+  return wb;
+}
+
+void RoundTrip(const char* ext, Status (*write)(const Workbook&, const std::string&)) {
+  auto wb = PricedWorkbook();
+  const fs::path path =
+      fs::temp_directory_path() / ("qm_formula_roundtrip_" + std::to_string(::getpid()) + ext);
+  Status st = write(*wb, path.string());
+  if (!st && st.error().code == ErrorCode::kNotSupported)
+    GTEST_SKIP() << "writer not available: " << st.error().detail;
+  ASSERT_TRUE(st) << st.error().detail;
+  auto back = ReadWorkbookFile(path.string());
+  fs::remove(path);
+  if (!back && back.error().code == ErrorCode::kNotSupported)
+    GTEST_SKIP() << "reader not available: " << back.error().detail;
+  ASSERT_TRUE(back) << back.error().detail;
+  const Worksheet* ws = (*back)->Worksheets(1);
+  ASSERT_NE(ws, nullptr);
+  for (int r = 2; r <= kRows + 1; ++r) {
+    const std::string n = std::to_string(r);
+    CellValue v = ws->Cells(r, 3);
+    EXPECT_EQ(v.formula, "A" + n + "*B" + n) << "row " << r;
+    EXPECT_DOUBLE_EQ(v.number, r * 2.5) << "row " << r;
+  }
+  CellValue total = wb->Worksheets(1)->Cells(kRows + 2, 3);
+  CellValue read_total = ws->Cells(kRows + 2, 3);
+  EXPECT_EQ(read_total.formula, total.formula);
+  EXPECT_DOUBLE_EQ(read_total.number, total.number);
+  CellValue text = ws->Cells(kRows + 3, 3);
+  EXPECT_EQ(text.formula, "IF(C22>0,\"ok\",\"empty\")");
+  EXPECT_EQ(text.text, "ok");
+}
+
+TEST(FormulaFiles, PerRowFormulasAndTotalSurviveXlsx) {
+  RoundTrip(".xlsx", &xlsx::Write);
+}
+
+TEST(FormulaFiles, PerRowFormulasAndTotalSurviveXls) {
+  RoundTrip(".xls", &xls::Write);
+}
+
+// The token arrays of real files: FORMULA records and the shared formulas (SHRFMLA) of the BIFF8
+// corpus files' workbook streams.
+struct RealFormula {
+  std::string file;
+  int row, col;
+  std::vector<uint8_t> rgce;
+};
+
+std::vector<uint8_t> WorkbookStream(const std::string& path) {
+  std::vector<uint8_t> out;
+  GError* err = nullptr;
+  GsfInput* in = gsf_input_stdio_new(path.c_str(), &err);
+  if (!in) {
+    if (err) g_error_free(err);
+    return out;
+  }
+  GsfInfile* ole = gsf_infile_msole_new(in, &err);
+  if (ole) {
+    GsfInput* s = gsf_infile_child_by_name(ole, "Workbook");
+    if (s) {
+      out.resize(static_cast<size_t>(gsf_input_size(s)));
+      if (!out.empty() && !gsf_input_read(s, out.size(), out.data())) out.clear();
+      g_object_unref(s);
+    }
+    g_object_unref(ole);
+  }
+  if (err) g_error_free(err);
+  g_object_unref(in);
+  return out;
+}
+
+std::vector<RealFormula> CorpusFormulas() {
+  std::vector<RealFormula> all;
+  for (const auto& f : testing::CorpusFiles([](const nlohmann::json& j) {
+         return j.value("format", "") == "biff8" && j.value("ok", false);
+       })) {
+    std::vector<uint8_t> w = WorkbookStream(f.path);
+    for (size_t i = 0; i + 4 <= w.size();) {
+      uint16_t type = static_cast<uint16_t>(w[i] | (w[i + 1] << 8));
+      size_t len = static_cast<size_t>(w[i + 2] | (w[i + 3] << 8));
+      const uint8_t* d = w.data() + i + 4;
+      i += 4 + len;
+      if (i > w.size()) break;
+      if (type == 0x002F) break;  // encrypted from here on
+      if (type == 0x0006 && len >= 20) {
+        size_t cce = static_cast<size_t>(d[18] | (d[19] << 8));
+        if (20 + cce <= len)
+          all.push_back({f.rel, (d[0] | (d[1] << 8)) + 1, (d[2] | (d[3] << 8)) + 1,
+                         std::vector<uint8_t>(d + 20, d + 20 + cce)});
+      } else if (type == 0x04BC && len >= 10) {
+        size_t cce = static_cast<size_t>(d[8] | (d[9] << 8));
+        if (10 + cce <= len)
+          all.push_back({f.rel, (d[0] | (d[1] << 8)) + 1, d[4] + 1,
+                         std::vector<uint8_t>(d + 10, d + 10 + cce)});
+      }
+    }
+  }
+  return all;
+}
+
+std::string Hex(const std::vector<uint8_t>& b) {
+  std::string s = "<refused";
+  char buf[4];
+  for (uint8_t x : b) snprintf(buf, sizeof buf, " %02x", x), s += buf;
+  return s + ">";
+}
+
+TEST(CorpusFormulas, RealTokenArraysDecodeOrAreRefusedAndCompileBackToTheSameText) {
+  std::vector<RealFormula> all = CorpusFormulas();
+  if (all.empty()) GTEST_SKIP() << "no BIFF8 formulas in " << QM_CORPUS_DIR;
+  size_t decoded = 0, encoded = 0, nonempty = 0;
+  for (const auto& f : all) {
+    nonempty += !f.rgce.empty();
+    auto text = DecodeBiff8Formula(f.rgce, f.row, f.col);
+    if (getenv("QM_DUMP_FORMULAS"))
+      std::cout << f.file << " " << f.row << "," << f.col << " " << (text ? *text : Hex(f.rgce))
+                << "\n";
+    if (!text) continue;
+    ++decoded;
+    const std::string where =
+        f.file + " (" + std::to_string(f.row) + "," + std::to_string(f.col) + "): " + *text;
+    // Our own text must be text our shifting understands.
+    EXPECT_TRUE(ShiftFormula(*text, 0, 0).has_value()) << where;
+    auto bytes = EncodeBiff8Formula(*text, f.row, f.col);
+    if (!bytes) continue;
+    ++encoded;
+    EXPECT_EQ(DecodeBiff8Formula(*bytes, f.row, f.col), text) << where;
+  }
+  std::cout << all.size() << " token arrays, " << decoded << " decoded, " << encoded
+            << " compiled back\n";
+  EXPECT_GT(decoded, nonempty / 2);  // the rest name defined names or other sheets
+}
+
+}  // namespace
+}  // namespace qm
