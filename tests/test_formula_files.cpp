@@ -42,11 +42,12 @@ std::unique_ptr<Workbook> PricedWorkbook() {
   return wb;
 }
 
-void RoundTrip(const char* ext, Status (*write)(const Workbook&, const std::string&)) {
+void RoundTrip(const char* ext,
+               Status (*write)(const Workbook&, const std::string&, std::vector<std::string>*)) {
   auto wb = PricedWorkbook();
   const fs::path path =
       fs::temp_directory_path() / ("qm_formula_roundtrip_" + std::to_string(::getpid()) + ext);
-  Status st = write(*wb, path.string());
+  Status st = write(*wb, path.string(), nullptr);
   if (!st && st.error().code == ErrorCode::kNotSupported)
     GTEST_SKIP() << "writer not available: " << st.error().detail;
   ASSERT_TRUE(st) << st.error().detail;

@@ -175,7 +175,7 @@ Result<std::unique_ptr<Workbook>> MemoryStore::Read(const std::string& path, con
 
 Result<SaveResult> MemoryStore::Save(const Workbook& wb, const std::string& path) {
   if (!fail_saves.detail.empty()) return fail_saves;
-  SaveResult out{path, false};
+  SaveResult out{path, false, {}};
   std::string ext = PathToUtf8(PathFromUtf8(path).extension());
   if ((ext == ".xls" || ext == ".XLS") && !FitsXlsGrid(wb)) {
     out.path = WithExtension(path, ".xlsx");
