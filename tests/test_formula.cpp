@@ -157,6 +157,9 @@ TEST(DecodeBiff8Formula, FunctionsAndAttributes) {
   EXPECT_EQ(Decode({0x44, 0, 0, 0, 0xC0, 0x1E, 2, 0, 0x41, 27, 0}), "ROUND(A1,2)");
   EXPECT_EQ(Decode({0x41, 221, 0}), "TODAY()");
   EXPECT_EQ(Decode({0x44, 0, 0, 0, 0xC0, 0x16, 0x1E, 1, 0, 0x42, 3, 1, 0}), "IF(A1,,1)");
+  // The memory tokens only announce the sub-expression that follows them.
+  EXPECT_EQ(Decode({0x29, 9, 0, 0x25, 0, 0, 1, 0, 0, 0xC0, 0, 0xC0, 0x22, 1, 4, 0}), "SUM(A1:A2)");
+  EXPECT_EQ(Decode({0x26, 0, 0, 0, 0, 9, 0, 0x25, 0, 0, 1, 0, 0, 0xC0, 0, 0xC0}), "A1:A2");
   // CHOOSE's jump table is skipped.
   Bytes choose = {0x1E, 1, 0, 0x19, 0x04, 1, 0, 8,    0, 12,  0,
                   0x1E, 5, 0, 0x19, 0x08, 3, 0, 0x42, 2, 100, 0};
