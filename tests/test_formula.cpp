@@ -77,6 +77,8 @@ TEST(FormulaAfterRowDeletion, ReferencesMoveUpBreakOrShrink) {
   EXPECT_EQ(Delete("SUM(A2:A4)+1", 2, 3), "SUM(#REF!)+1");
   EXPECT_EQ(Delete("SUM(B:B)+SUM(5:6)", 2, 1), "SUM(B:B)+SUM(4:5)");
   EXPECT_EQ(Delete("SUM(A1:A2)", 5, 1), "SUM(A1:A2)");
+  EXPECT_EQ(Delete("A1+A5", 3, 2147483647), "A1+#REF!");  // a count running past the grid
+  EXPECT_EQ(Delete("A5", 0, 3), "A5");                    // nothing valid to delete
 }
 
 TEST(FormulaAfterRowDeletion, ScatteredRowsAreDeletedInOnePass) {
