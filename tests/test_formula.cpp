@@ -77,6 +77,8 @@ TEST(FormulaAfterRowDeletion, ReferencesMoveUpBreakOrShrink) {
   EXPECT_EQ(Delete("SUM(A2:A4)+1", 2, 3), "SUM(#REF!)+1");
   EXPECT_EQ(Delete("SUM(B:B)+SUM(5:6)", 2, 1), "SUM(B:B)+SUM(4:5)");
   EXPECT_EQ(Delete("SUM(A1:A2)", 5, 1), "SUM(A1:A2)");
+  EXPECT_EQ(Delete("A1+A5", 3, 2147483647), "A1+#REF!");  // a count running past the grid
+  EXPECT_EQ(Delete("A5", 0, 3), "A5");                    // nothing valid to delete
 }
 
 TEST(FormulaAfterRowDeletion, ScatteredRowsAreDeletedInOnePass) {
@@ -157,6 +159,9 @@ TEST(DecodeBiff8Formula, FunctionsAndAttributes) {
   EXPECT_EQ(Decode({0x44, 0, 0, 0, 0xC0, 0x1E, 2, 0, 0x41, 27, 0}), "ROUND(A1,2)");
   EXPECT_EQ(Decode({0x41, 221, 0}), "TODAY()");
   EXPECT_EQ(Decode({0x44, 0, 0, 0, 0xC0, 0x16, 0x1E, 1, 0, 0x42, 3, 1, 0}), "IF(A1,,1)");
+  // The memory tokens only announce the sub-expression that follows them.
+  EXPECT_EQ(Decode({0x29, 9, 0, 0x25, 0, 0, 1, 0, 0, 0xC0, 0, 0xC0, 0x22, 1, 4, 0}), "SUM(A1:A2)");
+  EXPECT_EQ(Decode({0x26, 0, 0, 0, 0, 9, 0, 0x25, 0, 0, 1, 0, 0, 0xC0, 0, 0xC0}), "A1:A2");
   // CHOOSE's jump table is skipped.
   Bytes choose = {0x1E, 1, 0, 0x19, 0x04, 1, 0, 8,    0, 12,  0,
                   0x1E, 5, 0, 0x19, 0x08, 3, 0, 0x42, 2, 100, 0};

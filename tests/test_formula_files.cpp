@@ -6,8 +6,8 @@
 
 #include <cstring>
 #include <filesystem>
+#include <iostream>
 
-#include "corpus_util.h"
 #include "workbook/formula/formula.h"
 #include "workbook/io.h"
 #include "workbook/workbook.h"
@@ -113,11 +113,15 @@ std::vector<uint8_t> WorkbookStream(const std::string& path) {
 }
 
 std::vector<RealFormula> CorpusFormulas() {
+  namespace fs = std::filesystem;
   std::vector<RealFormula> all;
-  for (const auto& f : testing::CorpusFiles([](const nlohmann::json& j) {
-         return j.value("format", "") == "biff8" && j.value("ok", false);
-       })) {
-    std::vector<uint8_t> w = WorkbookStream(f.path);
+  if (!fs::is_directory(QM_CORPUS_DIR)) return all;
+  for (const auto& e : fs::recursive_directory_iterator(QM_CORPUS_DIR)) {
+    if (!e.is_regular_file() || e.path().extension() != ".xls") continue;
+    std::vector<uint8_t> w = WorkbookStream(e.path().string());
+    // BIFF8 only: a BOF record of version 0x0600 first.
+    if (w.size() < 8 || w[0] != 0x09 || w[1] != 0x08 || w[4] != 0x00 || w[5] != 0x06) continue;
+    const std::string rel = fs::relative(e.path(), QM_CORPUS_DIR).string();
     for (size_t i = 0; i + 4 <= w.size();) {
       uint16_t type = static_cast<uint16_t>(w[i] | (w[i + 1] << 8));
       size_t len = static_cast<size_t>(w[i + 2] | (w[i + 3] << 8));
@@ -128,12 +132,12 @@ std::vector<RealFormula> CorpusFormulas() {
       if (type == 0x0006 && len >= 20) {
         size_t cce = static_cast<size_t>(d[18] | (d[19] << 8));
         if (20 + cce <= len)
-          all.push_back({f.rel, (d[0] | (d[1] << 8)) + 1, (d[2] | (d[3] << 8)) + 1,
+          all.push_back({rel, (d[0] | (d[1] << 8)) + 1, (d[2] | (d[3] << 8)) + 1,
                          std::vector<uint8_t>(d + 20, d + 20 + cce)});
       } else if (type == 0x04BC && len >= 10) {
         size_t cce = static_cast<size_t>(d[8] | (d[9] << 8));
         if (10 + cce <= len)
-          all.push_back({f.rel, (d[0] | (d[1] << 8)) + 1, d[4] + 1,
+          all.push_back({rel, (d[0] | (d[1] << 8)) + 1, d[4] + 1,
                          std::vector<uint8_t>(d + 10, d + 10 + cce)});
       }
     }

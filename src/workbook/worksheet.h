@@ -98,9 +98,10 @@ class Worksheet {
   void AppendPooled(int r, int c, uint32_t string_index, uint16_t style);
   void AppendCell(int r, Cell cell);
 
-  // Deletes `count` rows starting at r; the rows below move up.
+  // Deletes `count` rows starting at r; the rows below move up. Formulas of the remaining cells
+  // follow: references below move up, references to deleted rows become #REF!, areas shrink.
   void DeleteRows(int r, int count = 1);
-  // Deletes the given rows (any order, duplicates ignored) in one pass.
+  // Deletes the given rows (any order, duplicates ignored) in one pass, formulas rewritten once.
   void DeleteRowSet(std::vector<int> rows);
   // Replaces row `to` with a copy of row `from` of this sheet: cells, formats and height, as a
   // whole-row copy and paste does. Merged ranges are left as they are.
@@ -108,7 +109,9 @@ class Worksheet {
 
   // Copies the cells, formats and merged ranges of `area` of `src` so that its top-left lands
   // at (r, c), replacing what was there (blanks in the source clear the target). Row heights
-  // travel when whole rows are copied. `src` may be this sheet.
+  // travel when whole rows are copied. `src` may be this sheet. Formulas move by the paste
+  // distance; one that cannot be carried (another sheet, a defined name ...) leaves its cached
+  // value alone.
   Status PasteFrom(const Worksheet& src, const Range& area, int r, int c);
 
   // --- Layout --------------------------------------------------------------------------------

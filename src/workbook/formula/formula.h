@@ -1,6 +1,15 @@
 // Formulas travel as A1 text (without the leading "="), the form .xlsx stores. These functions
 // move them as a spreadsheet program does when cells are pasted elsewhere or rows are deleted,
 // and translate the binary format's token arrays to and from that text.
+//
+// What travels: numbers, strings, booleans, error literals, array constants (text only), the
+// operators + - * / ^ & % = <> < > <= >= and the range ":", parentheses, references to cells,
+// areas, whole columns and whole rows of the formula's own sheet with their $ markers, and
+// function calls. What does not: references to other sheets or workbooks, defined names,
+// structured table references, and malformed text. The binary translation further needs every
+// function to be a built-in one of the binary format's function table (IFERROR and other later
+// additions are not) and every reference to fit its 65,536 × 256 grid; array constants, the
+// intersection operator (a space between references) and array or data-table formulas stay out.
 #pragma once
 
 #include <cstdint>

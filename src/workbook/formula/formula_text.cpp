@@ -347,7 +347,9 @@ Rewrite DeleteRowsInto(std::string_view a1, const RowDeletion& deletion, std::st
 }
 
 RowDeletion::RowDeletion(int first, int count) {
-  if (count > 0 && first >= 1) runs_.push_back({first, first + count - 1, 0});
+  if (count < 1 || first < 1 || first > kGridRows) return;
+  const int last = static_cast<int>(std::min<int64_t>(int64_t{first} + count - 1, kGridRows));
+  runs_.push_back({first, last, 0});
 }
 
 RowDeletion::RowDeletion(std::span<const int> sorted_rows) {
