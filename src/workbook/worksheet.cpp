@@ -338,6 +338,7 @@ Status Worksheet::PasteFrom(const Worksheet& src, const Range& area, int r, int 
   const bool same_styles = src.styles_ == styles_;
   std::vector<int32_t> style_map;
   if (!same_styles) style_map.assign(src.styles_->xfs().size(), -1);
+  std::vector<uint32_t> string_map;
   const int dc = c - area.c1;
   const bool whole_rows = area.c1 == 1 && area.c2 == kMaxCols;
 
@@ -361,7 +362,13 @@ Status Worksheet::PasteFrom(const Worksheet& src, const Range& area, int r, int 
         cell.style = static_cast<uint16_t>(m);
       }
       if (!same) {
-        if (cell.Type() == CellType::kText) cell.bits = AddString(src.strings_[cell.bits]);
+        if (cell.Type() == CellType::kText) {
+          // A text shared by many source cells is added to this sheet's pool once per paste.
+          if (string_map.empty()) string_map.assign(src.strings_.size(), UINT32_MAX);
+          uint32_t& m = string_map[cell.bits];
+          if (m == UINT32_MAX) m = AddString(src.strings_[cell.bits]);
+          cell.bits = m;
+        }
         if (cell.formula) {
           formulas_.push_back(src.formulas_[cell.formula - 1]);
           cell.formula = static_cast<uint32_t>(formulas_.size());
