@@ -473,6 +473,13 @@ void Worksheet::AddMerge(const Range& area) {
   merges_.push_back(area);
 }
 
+void Worksheet::ShrinkToFit() {
+  for (auto& row : rows_) row.cells.shrink_to_fit();
+  rows_.shrink_to_fit();
+  strings_.shrink_to_fit();
+  formulas_.shrink_to_fit();
+}
+
 size_t Worksheet::CellCount() const {
   size_t n = 0;
   for (const auto& row : rows_) n += row.cells.size();
