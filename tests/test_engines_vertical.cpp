@@ -395,3 +395,34 @@ TEST(MergeResultTest, AnExistingResultIsReplacedAndTheResultFolderIsCreated) {
 
 }  // namespace
 }  // namespace qm::testing
+
+namespace qm::testing {
+namespace {
+
+TEST(ApplicationTest, PrefetchedReadIsHandedOutByOpenAndAnotherPathIsReadDirectly) {
+  MemoryStore store;
+  store.Put("/a.xls", Book(Rows{{"a"}}));
+  store.Put("/b.xls", Book(Rows{{"b"}}));
+  Application app(store);
+  app.workbooks().Prefetch("/missing.xls");
+  auto missing = app.workbooks().Open("/missing.xls");
+  ASSERT_FALSE(missing);
+  EXPECT_NE(missing.error().detail.find("/missing.xls"), std::string::npos);
+
+  app.workbooks().Prefetch("/a.xls");
+  auto b = app.workbooks().Open("/b.xls");  // not the prefetched one
+  ASSERT_TRUE(b);
+  EXPECT_EQ(Show((*b)->Worksheets(1)->Cells(1, 1)), "t:b");
+  auto a = app.workbooks().Open("/a.xls");
+  ASSERT_TRUE(a);
+  EXPECT_EQ(Show((*a)->Worksheets(1)->Cells(1, 1)), "t:a");
+  // Opened workbooks are copies: changing one leaves the stored file alone.
+  (void)(*a)->Worksheets(1)->SetText(1, 1, "changed");
+  EXPECT_EQ(Show(store.Get("/a.xls")->Worksheets(1)->Cells(1, 1)), "t:a");
+  app.workbooks().Prefetch("/b.xls");
+  app.Quit();  // waits for the background read
+  EXPECT_EQ(app.workbooks().Count(), 0);
+}
+
+}  // namespace
+}  // namespace qm::testing

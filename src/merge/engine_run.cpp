@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <cmath>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 namespace qm::engine {
 
 std::string WithSeparator(const std::string& folder) {
@@ -59,7 +63,15 @@ Result<Workbook*> EngineRun::OpenSource(size_t k) {
 void EngineRun::CloseSource(Workbook* wb) {
   open_sources_.erase(std::remove(open_sources_.begin(), open_sources_.end(), wb),
                       open_sources_.end());
+#ifdef __GLIBC__
+  const bool large = wb->Worksheets(1)->CellCount() >= 50000;
+#endif
   app.workbooks().Close(wb);
+#ifdef __GLIBC__
+  // A large closed source leaves many small freed blocks; hand them back so that the memory in
+  // use stays near what the result needs instead of growing with every table read.
+  if (large) malloc_trim(0);
+#endif
 }
 
 Status EngineRun::PasteUsedRange(const Workbook& src, int row) {
@@ -110,6 +122,11 @@ Result<SaveResult> EngineRun::Save(const std::string& name, std::string& switche
   bool created = false;
   std::string out_folder = ResultFolder();
   if (Status st = app.store().MakeFolder(out_folder, created); !st) return st.error();
+  // The writer needs room of its own; give back what building the result left spare.
+  sheet->ShrinkToFit();
+#ifdef __GLIBC__
+  malloc_trim(0);
+#endif
   auto saved = app.SaveAs(*result, WithSeparator(out_folder) + name);
   if (!saved) {
     if (created) app.store().RemoveEmptyFolder(out_folder);

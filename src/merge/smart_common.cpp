@@ -67,7 +67,19 @@ Status Filler::Fill(const SmartSource& src, int r, int first, int row, int watch
       uint16_t ts = dst ? dst->style : 0;
       if (!sheet_.styles().IsDateXf(ts)) style = DateStyle(ts, v, ws.styles());
     }
-    if (Status st = sheet_.SetValue(row, c, NewValue::From(v), style); !st) return st;
+    if (v.type == CellType::kText && row <= kMaxRows && c <= kMaxCols) {
+      auto [it, fresh] = texts_.try_emplace(std::string(v.text), 0);
+      if (fresh) it->second = sheet_.AddString(v.text);
+      Cell cell;
+      cell.bits = it->second;
+      cell.col = static_cast<uint16_t>(c);
+      cell.style = dst ? dst->style : 0;
+      cell.type = static_cast<uint32_t>(CellType::kText);
+      cell.formula = 0;
+      sheet_.AppendCell(row, cell);
+    } else if (Status st = sheet_.SetValue(row, c, NewValue::From(v), style); !st) {
+      return st;
+    }
     if (c == watch_column) wrote_column = true;
   }
   return Status::Ok();

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <map>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -44,6 +45,9 @@ class Filler {
 
   Worksheet& sheet_;
   std::map<std::pair<uint16_t, std::string>, uint16_t> date_styles_;
+  // Texts written so far, by their index in the result sheet's pool: a text that many rows
+  // receive is stored once.
+  std::unordered_map<std::string, uint32_t> texts_;
 };
 
 // The part of a smart run up to the key prompt: the template pasted, its header read, the key

@@ -375,6 +375,7 @@ Status Worksheet::PasteFrom(const Worksheet& src, const Range& area, int r, int 
   const bool same_styles = src.styles_ == styles_;
   std::vector<int32_t> style_map;
   if (!same_styles) style_map.assign(src.styles_->xfs().size(), -1);
+  std::vector<uint32_t> string_map;
   const int dc = c - area.c1;
   const int dr = r - area.r1;
   std::string shifted;
@@ -399,7 +400,13 @@ Status Worksheet::PasteFrom(const Worksheet& src, const Range& area, int r, int 
         if (m < 0) m = styles_->Import(*src.styles_, cell.style);
         cell.style = static_cast<uint16_t>(m);
       }
-      if (!same && cell.Type() == CellType::kText) cell.bits = AddString(src.strings_[cell.bits]);
+      if (!same && cell.Type() == CellType::kText) {
+        // A text shared by many source cells is added to this sheet's pool once per paste.
+        if (string_map.empty()) string_map.assign(src.strings_.size(), UINT32_MAX);
+        uint32_t& m = string_map[cell.bits];
+        if (m == UINT32_MAX) m = AddString(src.strings_[cell.bits]);
+        cell.bits = m;
+      }
       if (cell.formula)
         cell.formula = PastedFormula(src.formulas_[cell.formula - 1], same, dr, dc, shifted);
       out.push_back(cell);
@@ -523,6 +530,13 @@ void Worksheet::AddMerge(const Range& area) {
   if (area.r1 < 1 || area.c1 < 1 || area.r2 < area.r1 || area.c2 < area.c1) return;
   if (area.r1 == area.r2 && area.c1 == area.c2) return;
   merges_.push_back(area);
+}
+
+void Worksheet::ShrinkToFit() {
+  for (auto& row : rows_) row.cells.shrink_to_fit();
+  rows_.shrink_to_fit();
+  strings_.shrink_to_fit();
+  formulas_.shrink_to_fit();
 }
 
 size_t Worksheet::CellCount() const {

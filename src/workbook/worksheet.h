@@ -128,6 +128,10 @@ class Worksheet {
   void AddMerge(const Range& area);
   const std::vector<Range>& merges() const { return merges_; }
 
+  // Releases the spare capacity of the rows and pools, once a sheet has been built up in many
+  // small steps and is about to be written.
+  void ShrinkToFit();
+
   size_t CellCount() const;
   size_t MemoryBytes() const;
 
