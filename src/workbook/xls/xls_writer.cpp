@@ -210,8 +210,8 @@ class Palette {
   bool changed_ = false;
 };
 
-// RK form of a number when it is exact: a 30-bit integer, the top 30 bits of the double, or
-// either of those divided by 100.
+// RK form of a number when it is exact: a 30-bit integer, the top 30 bits of the double, or a
+// 30-bit integer divided by 100.
 bool EncodeRk(double d, uint32_t* rk) {
   if (std::isnan(d) || std::isinf(d)) return false;
   // Negative zero keeps its sign through the double form below.

@@ -282,7 +282,13 @@ Status Writer::WriteSheet(const Worksheet& ws, int index, bool selected) {
   }
   o += "\"/><sheetViews><sheetView workbookViewId=\"0\"";
   if (selected) o += " tabSelected=\"1\"";
-  o += "/></sheetViews><sheetFormatPr defaultRowHeight=\"";
+  o += "/></sheetViews><sheetFormatPr";
+  if (ws.default_column_width != 8.43) {
+    o += " defaultColWidth=\"";
+    AppendDouble(o, ws.default_column_width);
+    o += '"';
+  }
+  o += " defaultRowHeight=\"";
   AppendDouble(o, ws.default_row_height);
   o += "\"/>";
   const auto& widths = ws.column_widths();
