@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -787,43 +788,70 @@ bool ReaderAvailable(const char* ext) {
   return r.ok() || r.error().code != ErrorCode::kNotSupported;
 }
 
+// Mismatches between the values of the first sheet as read from a source and as read back
+// after we wrote it: the writer's faults, apart from the readers' own.
+std::vector<std::string> ValueDifferences(const Worksheet& a, const Worksheet& b) {
+  std::vector<std::string> bad;
+  auto where = [](int r, int c) { return std::to_string(r) + "," + std::to_string(c) + ": "; };
+  for (int r = 1; r <= std::max(a.RowCount(), b.RowCount()) && bad.size() < 10; ++r) {
+    auto compare = [&](const Worksheet& x, const Worksheet& y, bool extra_only) {
+      const Row* row = x.RowAt(r);
+      if (!row) return;
+      for (const Cell& c : row->cells) {
+        CellValue u = x.ValueOf(c), v = y.Cells(r, c.col);
+        if (extra_only) {
+          if (!u.IsBlank() && a.Cells(r, c.col).IsBlank())
+            bad.push_back(where(r, c.col) + "a value appeared");
+          continue;
+        }
+        bool same = u.type == v.type;
+        if (u.IsNumber() && !std::isfinite(u.number))  // written as #NUM!
+          same = v.IsError() && v.error == 0x24;
+        else if (same && u.IsNumber())
+          same = u.number == v.number && u.is_date == v.is_date;
+        else if (same && u.IsText())
+          same = u.text == v.text ||
+                 (testing::Utf8Length(std::string(u.text)) > 32767 && u.text.starts_with(v.text));
+        else if (same && u.IsBool())
+          same = u.number == v.number;
+        else if (same && u.IsError())
+          same = u.error == v.error;
+        if (!same) bad.push_back(where(r, c.col) + "changed");
+      }
+    };
+    compare(a, b, false);
+    compare(b, a, true);
+  }
+  return bad;
+}
+
 TEST(RoundTrip, CorpusFirstSheetsSurviveWritingInBothFormats) {
   if (!ReaderAvailable(".xls") && !ReaderAvailable(".xlsx"))
     GTEST_SKIP() << "the readers are not available yet";
-  auto files = testing::CorpusFiles([](const nlohmann::json& j) {
-    return j.value("ok", false) && j.value("nrows", 0) <= 65536 && j.value("ncols", 0) <= 256;
-  });
+  auto files = testing::CorpusFiles([](const nlohmann::json& j) { return j.value("ok", false); });
   if (files.empty()) GTEST_SKIP() << "no corpus";
   TempDir dir;
-  int written = 0, skipped_reader = 0;
+  int written = 0;
   for (const auto& f : files) {
     ReadOptions opt;
     opt.first_worksheet_only = true;
     auto src = ReadWorkbookFile(f.path, opt);
-    if (!src.ok()) {
-      if (src.error().code == ErrorCode::kNotSupported) ++skipped_reader;
-      continue;
-    }
-    // Only the first sheet is compared; keep it alone.
-    Workbook& wb = **src;
+    if (!src.ok() || (*src)->WorksheetCount() == 0) continue;
     for (const char* ext : {".xls", ".xlsx"}) {
       SCOPED_TRACE(f.rel + " as " + ext);
-      std::string out = dir / ("c" + std::string(ext));
-      auto saved = SaveWorkbookFile(wb, out);
+      auto saved = SaveWorkbookFile(**src, dir / ("c" + std::string(ext)));
       ASSERT_TRUE(saved.ok()) << saved.error().detail;
       bool skip = false;
       auto back = ReadBackOrSkip(saved->path, &skip);
       if (skip) continue;
       ASSERT_TRUE(back);
       ++written;
-      std::vector<std::string> bad = testing::CompareFirstSheet(*back, f);
-      // Text longer than a cell may hold comes back cut, as reported when saving.
-      std::erase_if(bad, [&](const std::string&) { return !saved->warnings.empty(); });
-      EXPECT_TRUE(bad.empty()) << bad.front();
+      EXPECT_EQ(back->styles().date1904, (*src)->styles().date1904);
+      std::vector<std::string> bad = ValueDifferences(*(*src)->Worksheets(1), *back->Worksheets(1));
+      EXPECT_TRUE(bad.empty()) << bad.size() << " differences, first " << bad.front();
     }
   }
-  if (written == 0)
-    GTEST_SKIP() << "readers not available yet (" << skipped_reader << " files skipped)";
+  if (written == 0) GTEST_SKIP() << "the readers are not available yet";
 }
 
 }  // namespace
