@@ -47,7 +47,8 @@ bool IsHex(char c) {
 }
 
 // Escapes text for element content or attribute values. Control characters XML cannot carry
-// and literal "_xHHHH_" sequences use the _xHHHH_ escape spreadsheet readers decode.
+// (and CR, which it would not keep) and literal "_xHHHH_" sequences use the _xHHHH_ escape
+// spreadsheet readers decode.
 void AppendEscaped(std::string& o, std::string_view s) {
   static const char* hex = "0123456789ABCDEF";
   size_t start = 0;
@@ -74,7 +75,8 @@ void AppendEscaped(std::string& o, std::string_view s) {
           rep = "_x005F_";
         break;
       default:
-        if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') {
+        // XML parsers turn a raw CR into LF, so it travels escaped like the other controls.
+        if (c < 0x20 && c != '\t' && c != '\n') {
           std::memcpy(ctrl, "_x00", 4);
           ctrl[4] = hex[c >> 4];
           ctrl[5] = hex[c & 15];
