@@ -395,8 +395,6 @@ void Writer::WriteStyles(BiffBuffer& g) {
     g.U32((bd.left.style & 15u) | (bd.right.style & 15u) << 4 | (bd.top.style & 15u) << 8 |
           (bd.bottom.style & 15u) << 12 | bc(bd.left) << 16 | bc(bd.right) << 23 | diag << 30);
     uint32_t fls = fill.pattern > 18 ? 1 : fill.pattern;
-    // The grey pattern every xlsx reserves is no fill of the cell's own.
-    if (x.fill == 1 && fill.pattern == 17) fls = 0;
     g.U32(bc(bd.top) | bc(bd.bottom) << 7 | bc(bd.diagonal) << 14 |
           (bd.diagonal.style & 15u) << 21 | fls << 26);
     uint16_t fore = fls ? palette_.Index(fill.fg, 64) : 64;
