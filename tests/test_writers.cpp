@@ -584,6 +584,30 @@ TEST(Interop, BoolWithANumberPayloadStaysTrueAndNonFiniteNumbersBecomeNumErrors)
   }
 }
 
+TEST(Interop, OverlappingMergedRangesAreLeftOutAndReported) {
+  Workbook wb;
+  Worksheet& ws = wb.AddWorksheet("S");
+  ws.SetText(1, 1, "a");
+  ws.AddMerge({1, 1, 2, 2});
+  ws.AddMerge({2, 2, 3, 3});  // overlaps the first
+  ws.AddMerge({5, 1, 6, 1});
+  ws.AddMerge({1, 3, 9000, 3});  // large, overlaps nothing
+  ws.AddMerge({8, 1, 8, 5});     // crosses the large one
+  TempDir dir;
+  for (const char* name : {"m.xls", "m.xlsx"}) {
+    SCOPED_TRACE(name);
+    auto saved = SaveWorkbookFile(wb, dir / name);
+    ASSERT_TRUE(saved.ok());
+    ASSERT_EQ(saved->warnings.size(), 1u);
+    EXPECT_EQ(saved->warnings[0].rfind("2 merged range(s)", 0), 0u) << saved->warnings[0];
+    if (!HavePythonModule("xlrd") || !HavePythonModule("openpyxl")) continue;
+    nlohmann::json j = XlrdDump(dir / name);
+    ASSERT_TRUE(j.is_object());
+    EXPECT_EQ(j["sheets"][0]["merged"],
+              nlohmann::json::parse("[[1,1,2,2],[5,1,6,1],[1,3,9000,3]]"));
+  }
+}
+
 bool HaveSoffice() {
   int st = 0;
   Run("command -v soffice >/dev/null 2>&1", &st);

@@ -16,6 +16,7 @@
 
 #include "../formula/formula.h"
 #include "../io.h"
+#include "../xlsx/write_common.h"
 #include "biff_out.h"
 
 namespace qm::xls {
@@ -272,6 +273,7 @@ class Writer {
   size_t xf_count_ = 0;
   Palette palette_;
   size_t cut_strings_ = 0;
+  size_t dropped_merges_ = 0;
   BiffBuffer globals_;
   std::vector<BiffBuffer> bodies_;
 };
@@ -824,11 +826,7 @@ void Writer::WriteSheet(const Worksheet& ws, bool selected, BiffBuffer& s) {
   s.End();
 
   // Merged ranges: at most 1,027 to a record, more records rather than CONTINUE.
-  std::vector<Range> merges;
-  for (const Range& m : ws.merges())
-    if (m.r1 >= 1 && m.c1 >= 1 && m.r2 <= kXlsRows && m.c2 <= kXlsCols &&
-        !(m == Range{m.r1, m.c1, m.r1, m.c1}))
-      merges.push_back(m);
+  std::vector<Range> merges = WritableMerges(ws.merges(), kXlsRows, kXlsCols, &dropped_merges_);
   for (size_t i = 0; i < merges.size(); i += 1027) {
     size_t k = std::min<size_t>(merges.size() - i, 1027);
     s.Begin(kMergedCells);
@@ -877,6 +875,9 @@ Status Writer::Build() {
     if (pos > 0x7FFFFFFF)
       return MakeError(ErrorCode::kTooLarge, "the workbook is too large for an .xls file");
   }
+  if (dropped_merges_)
+    Warn(std::to_string(dropped_merges_) +
+         " merged range(s) overlapping another one or outside the grid were left out");
   if (cut_strings_)
     Warn(std::to_string(cut_strings_) +
          " text(s) longer than 32,767 characters were cut to that length");

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "../io.h"
+#include "write_common.h"
 #include "zip_deflate.h"
 
 namespace qm::xlsx {
@@ -172,6 +173,7 @@ class Writer {
   std::vector<std::string_view> sst_;
   size_t sst_total_ = 0;
   size_t cut_ = 0;
+  size_t dropped_merges_ = 0;
   bool has_formulas_ = false;
 };
 
@@ -347,11 +349,12 @@ Status Writer::WriteSheet(const Worksheet& ws, int index, bool selected) {
     }
   }
   o += "</sheetData>";
-  if (!ws.merges().empty()) {
+  std::vector<Range> merges = WritableMerges(ws.merges(), kMaxRows, kMaxCols, &dropped_merges_);
+  if (!merges.empty()) {
     o += "<mergeCells count=\"";
-    AppendInt(o, static_cast<long long>(ws.merges().size()));
+    AppendInt(o, static_cast<long long>(merges.size()));
     o += "\">";
-    for (const Range& m : ws.merges()) {
+    for (const Range& m : merges) {
       o += "<mergeCell ref=\"";
       AppendColumnName(o, m.c1);
       AppendInt(o, m.r1);
@@ -629,6 +632,9 @@ Status Writer::Run(const std::string& path) {
   if (!(st = zip_.AddPart("xl/workbook.xml", WorkbookXml()))) return st;
   if (!(st = zip_.AddPart("xl/styles.xml", Styles()))) return st;
   if (!(st = WriteSharedStrings())) return st;
+  if (dropped_merges_ && warnings_)
+    warnings_->push_back(std::to_string(dropped_merges_) +
+                         " merged range(s) overlapping another one were left out");
   if (cut_ && warnings_)
     warnings_->push_back(std::to_string(cut_) +
                          " text(s) longer than 32,767 characters were cut to that length");
