@@ -608,6 +608,27 @@ TEST(Interop, OverlappingMergedRangesAreLeftOutAndReported) {
   }
 }
 
+TEST(Interop, SheetNamesAreMadeValidAndUnique) {
+  if (!HavePythonModule("xlrd") || !HavePythonModule("openpyxl")) GTEST_SKIP();
+  Workbook wb;
+  const std::string long_name = Repeat("长", 40);
+  for (const std::string& n : {std::string("a/b"), std::string("A_b"), std::string("'quoted'"),
+                               std::string(""), long_name, long_name})
+    wb.AddWorksheet(n).SetNumber(1, 1, 1);
+  const std::vector<std::string> want = {"a_b",    "A_b (2)",        "quoted",
+                                         "Sheet4", Repeat("长", 31), Repeat("长", 27) + " (2)"};
+  TempDir dir;
+  for (const char* name : {"n.xls", "n.xlsx"}) {
+    SCOPED_TRACE(name);
+    ASSERT_TRUE(SaveWorkbookFile(wb, dir / name).ok());
+    nlohmann::json j = XlrdDump(dir / name);
+    ASSERT_TRUE(j.is_object());
+    std::vector<std::string> got;
+    for (const auto& sh : j["sheets"]) got.push_back(sh["name"]);
+    EXPECT_EQ(got, want);
+  }
+}
+
 bool HaveSoffice() {
   int st = 0;
   Run("command -v soffice >/dev/null 2>&1", &st);

@@ -503,13 +503,16 @@ void Writer::WriteGlobals(BiffBuffer& g, std::vector<size_t>* sheet_pos_fields) 
   g.Rec16(0x01B7, 0);                              // REFRESHALL
   g.Rec16(0x00DA, 0);                              // BOOKBOOL
   WriteStyles(g);
-  for (const Worksheet* ws : sheets_) {
+  std::vector<std::string> names;
+  for (const Worksheet* ws : sheets_) names.push_back(ws->Name());
+  names = WritableSheetNames(names);
+  for (const std::string& name : names) {
     g.Begin(kBoundSheet);
     sheet_pos_fields->push_back(g.size());
     g.U32(0);  // patched once the sheet's place is known
     g.U8(0);
     g.U8(0);
-    WriteShortString(g, ws->Name().empty() ? std::string_view("Sheet") : ws->Name(), 31);
+    WriteShortString(g, name, 31);
     g.End();
   }
   g.Begin(0x008C);  // COUNTRY

@@ -1,7 +1,11 @@
 // What both writers do alike before content goes into a file.
 #pragma once
 
+#include <algorithm>
+#include <cctype>
 #include <cstdint>
+#include <string>
+#include <string_view>
 #include <unordered_set>
 #include <vector>
 
@@ -40,6 +44,47 @@ inline std::vector<Range> WritableMerges(const std::vector<Range>& in, int max_r
     } else {
       big.push_back(m);
     }
+  }
+  return out;
+}
+
+// The first `units` UTF-16 units of a UTF-8 text, never splitting a character.
+inline std::string CutUtf16(const std::string& s, size_t units) {
+  size_t used = 0, i = 0;
+  while (i < s.size()) {
+    auto c = static_cast<unsigned char>(s[i]);
+    size_t len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 1;
+    used += len == 4 ? 2 : 1;
+    if (used > units) break;
+    i += len;
+  }
+  return s.substr(0, std::min(i, s.size()));
+}
+
+// Sheet names as spreadsheet programs accept them: none of []:*?/\, no apostrophe at either
+// end, 1 to 31 characters, and no two alike (letter case aside). A clash gets " (2)", " (3)"...
+inline std::vector<std::string> WritableSheetNames(const std::vector<std::string>& names) {
+  std::vector<std::string> out;
+  auto lower = [](std::string t) {
+    for (char& ch : t) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    return t;
+  };
+  std::unordered_set<std::string> seen;
+  for (size_t i = 0; i < names.size(); ++i) {
+    std::string n = names[i];
+    for (char& ch : n)
+      if (std::string_view("[]:*?/\\").find(ch) != std::string_view::npos) ch = '_';
+    while (!n.empty() && n.front() == '\'') n.erase(0, 1);
+    while (!n.empty() && n.back() == '\'') n.pop_back();
+    if (n.empty()) n = "Sheet" + std::to_string(i + 1);
+    std::string base = CutUtf16(n, 31);
+    n = base;
+    for (int k = 2; seen.count(lower(n)); ++k) {
+      std::string suffix = " (" + std::to_string(k) + ")";
+      n = CutUtf16(base, 31 - suffix.size()) + suffix;
+    }
+    seen.insert(lower(n));
+    out.push_back(n);
   }
   return out;
 }

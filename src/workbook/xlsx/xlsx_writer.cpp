@@ -137,20 +137,6 @@ bool MacroEnabledName(std::string p) {
   return p.ends_with(".xlsm");
 }
 
-// A sheet name as spreadsheet programs accept it: at most 31 characters (UTF-16 units).
-std::string SheetName(const std::string& name, size_t index) {
-  if (name.empty()) return "Sheet" + std::to_string(index);
-  size_t units = 0, i = 0;
-  while (i < name.size()) {
-    auto c = static_cast<unsigned char>(name[i]);
-    size_t len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 1;
-    units += len == 4 ? 2 : 1;
-    if (units > 31) break;
-    i += len;
-  }
-  return name.substr(0, i);
-}
-
 class Writer {
  public:
   Writer(const Workbook& wb, std::vector<std::string>* warnings) : wb_(wb), warnings_(warnings) {}
@@ -558,9 +544,12 @@ std::string Writer::WorkbookXml() const {
   o += "\"><workbookPr";
   if (wb_.styles().date1904) o += " date1904=\"1\"";
   o += "/><bookViews><workbookView/></bookViews><sheets>";
+  std::vector<std::string> names;
+  for (const Worksheet* ws : sheets_) names.push_back(ws->Name());
+  names = WritableSheetNames(names);
   for (size_t i = 0; i < sheets_.size(); ++i) {
     o += "<sheet name=\"";
-    AppendEscaped(o, SheetName(sheets_[i]->Name(), i + 1));
+    AppendEscaped(o, names[i]);
     o += "\" sheetId=\"" + std::to_string(i + 1) + "\" r:id=\"rId" + std::to_string(i + 1) + "\"/>";
   }
   o += "</sheets>";
