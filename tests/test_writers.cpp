@@ -629,6 +629,28 @@ TEST(Interop, SheetNamesAreMadeValidAndUnique) {
   }
 }
 
+TEST(Interop, InvalidUtf8BecomesReplacementCharactersInsteadOfABrokenFile) {
+  if (!HavePythonModule("xlrd") || !HavePythonModule("openpyxl")) GTEST_SKIP();
+  Workbook wb;
+  Worksheet& ws = wb.AddWorksheet("S");
+  ws.SetText(1, 1,
+             "a\xFF"
+             "b\xED\xA0\x80"
+             "c\xE6\xB1");  // stray byte, surrogate, cut short
+  ws.SetText(2, 1, "fine 汉字");
+  TempDir dir;
+  for (const char* name : {"u.xls", "u.xlsx"}) {
+    SCOPED_TRACE(name);
+    ASSERT_TRUE(SaveWorkbookFile(wb, dir / name).ok());
+    nlohmann::json j = XlrdDump(dir / name);
+    ASSERT_TRUE(j.is_object());
+    const auto& cells = j["sheets"][0]["cells"];
+    ASSERT_EQ(cells.size(), 2u);
+    EXPECT_EQ(cells[0][3], "a\uFFFDb\uFFFD\uFFFD\uFFFDc\uFFFD\uFFFD");
+    EXPECT_EQ(cells[1][3], "fine 汉字");
+  }
+}
+
 bool HaveSoffice() {
   int st = 0;
   Run("command -v soffice >/dev/null 2>&1", &st);

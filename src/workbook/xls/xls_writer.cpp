@@ -27,20 +27,19 @@ std::u16string Utf16(std::string_view s, size_t limit, bool* cut) {
   size_t i = 0, n = s.size();
   while (i < n) {
     auto c = static_cast<unsigned char>(s[i]);
-    uint32_t cp = 0xFFFD;
-    size_t len = 1;
-    if (c < 0x80) {
+    uint32_t cp = 0xFFFD;  // for bytes that are not UTF-8, one each
+    size_t len = Utf8SeqLen(s, i);
+    if (len == 1) {
       cp = c;
-    } else if ((c >> 5) == 6 && i + 1 < n) {
+    } else if (len == 2) {
       cp = ((c & 0x1Fu) << 6) | (s[i + 1] & 0x3Fu);
-      len = 2;
-    } else if ((c >> 4) == 14 && i + 2 < n) {
+    } else if (len == 3) {
       cp = ((c & 0x0Fu) << 12) | ((s[i + 1] & 0x3Fu) << 6) | (s[i + 2] & 0x3Fu);
-      len = 3;
-    } else if ((c >> 3) == 30 && i + 3 < n) {
+    } else if (len == 4) {
       cp = ((c & 0x07u) << 18) | ((s[i + 1] & 0x3Fu) << 12) | ((s[i + 2] & 0x3Fu) << 6) |
            (s[i + 3] & 0x3Fu);
-      len = 4;
+    } else {
+      len = 1;
     }
     size_t need = cp >= 0x10000 ? 2 : 1;
     if (out.size() + need > limit) {

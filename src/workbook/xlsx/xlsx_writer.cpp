@@ -76,6 +76,15 @@ void AppendEscaped(std::string& o, std::string_view s) {
           rep = "_x005F_";
         break;
       default:
+        if (c >= 0x80) {
+          // Bytes that are not UTF-8 would make the whole part unreadable.
+          size_t n = Utf8SeqLen(s, i);
+          if (n == 0)
+            rep = "\xEF\xBF\xBD";
+          else
+            i += n - 1;
+          break;
+        }
         // XML parsers turn a raw CR into LF, so it travels escaped like the other controls.
         if (c < 0x20 && c != '\t' && c != '\n') {
           std::memcpy(ctrl, "_x00", 4);
