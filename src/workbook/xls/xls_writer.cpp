@@ -345,7 +345,8 @@ void Writer::WriteStyles(BiffBuffer& g) {
   };
   const auto& fonts = st.fonts();
   for (int i = 0; i < 4; ++i) font(fonts[0]);
-  size_t nfonts = std::min<size_t>(fonts.size(), 510);
+  // At most 510 FONT records: the default four plus 506 more.
+  size_t nfonts = std::min<size_t>(fonts.size(), 507);
   for (size_t i = 1; i < nfonts; ++i) font(fonts[i]);
 
   for (const auto& [id, text] : st.num_fmts()) {
