@@ -348,6 +348,9 @@ void Writer::WriteStyles(BiffBuffer& g) {
   // At most 510 FONT records: the default four plus 506 more.
   size_t nfonts = std::min<size_t>(fonts.size(), 507);
   for (size_t i = 1; i < nfonts; ++i) font(fonts[i]);
+  if (nfonts < fonts.size())
+    Warn("too many fonts for an .xls file; " + std::to_string(fonts.size() - nfonts) +
+         " were replaced by the default font");
 
   for (const auto& [id, text] : st.num_fmts()) {
     g.Begin(kFormat);
