@@ -608,7 +608,7 @@ TEST(Interop, OverlappingMergedRangesAreLeftOutAndReported) {
   }
 }
 
-TEST(Interop, SheetNamesAreMadeValidAndUnique) {
+TEST(Interop, SheetNamesAreMadeValidAndUniqueAndAnEmptyWorkbookGetsOneSheet) {
   if (!HavePythonModule("xlrd") || !HavePythonModule("openpyxl")) GTEST_SKIP();
   Workbook wb;
   const std::string long_name = Repeat("长", 40);
@@ -626,6 +626,13 @@ TEST(Interop, SheetNamesAreMadeValidAndUnique) {
     std::vector<std::string> got;
     for (const auto& sh : j["sheets"]) got.push_back(sh["name"]);
     EXPECT_EQ(got, want);
+    // A workbook without sheets still makes a file the programs open: one empty sheet.
+    Workbook empty;
+    ASSERT_TRUE(SaveWorkbookFile(empty, dir / ("e" + std::string(name))).ok());
+    nlohmann::json e = XlrdDump(dir / ("e" + std::string(name)));
+    ASSERT_TRUE(e.is_object());
+    ASSERT_EQ(e["sheets"].size(), 1u);
+    EXPECT_EQ(e["sheets"][0]["name"], "Sheet1");
   }
 }
 
