@@ -233,10 +233,6 @@ bool EncodeRk(double d, uint32_t* rk) {
   return false;
 }
 
-struct SstEntry {
-  std::u16string text;
-};
-
 class Writer {
  public:
   Writer(const Workbook& wb, std::vector<std::string>* warnings) : wb_(wb), warnings_(warnings) {}
@@ -267,7 +263,7 @@ class Writer {
   std::vector<const Worksheet*> sheets_;
   std::unique_ptr<Worksheet> placeholder_;
   std::unordered_map<std::string_view, uint32_t> sst_index_;
-  std::vector<SstEntry> sst_;
+  std::vector<std::string_view> sst_;  // texts stay in the sheets' pools until written
   uint32_t sst_total_ = 0;
   size_t xf_count_ = 0;
   Palette palette_;
@@ -278,15 +274,9 @@ class Writer {
 };
 
 uint32_t Writer::StringIndex(const Worksheet&, std::string_view text) {
-  auto it = sst_index_.find(text);
-  if (it != sst_index_.end()) return it->second;
-  bool cut = false;
-  SstEntry e{Utf16(text, kMaxCellChars, &cut)};
-  if (cut) ++cut_strings_;
-  auto idx = static_cast<uint32_t>(sst_.size());
-  sst_.push_back(std::move(e));
-  sst_index_.emplace(text, idx);
-  return idx;
+  auto [it, added] = sst_index_.emplace(text, static_cast<uint32_t>(sst_.size()));
+  if (added) sst_.push_back(text);
+  return it->second;
 }
 
 void Writer::CollectStrings() {
@@ -436,7 +426,9 @@ void Writer::WriteSst(BiffBuffer& g) {
   g.U32(sst_total_);
   g.U32(static_cast<uint32_t>(sst_.size()));
   for (size_t i = 0; i < sst_.size(); ++i) {
-    const std::u16string& s = sst_[i].text;
+    bool cut = false;
+    const std::u16string s = Utf16(sst_[i], kMaxCellChars, &cut);
+    if (cut) ++cut_strings_;
     bool wide = !Fits8Bit(s);
     if (g.RecordDataSize() + 3 + (s.empty() ? 0 : (wide ? 2 : 1)) > kMaxRecordData) {
       g.End();
