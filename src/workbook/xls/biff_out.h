@@ -79,18 +79,20 @@ class BiffBuffer {
 
   void U8(uint8_t v) { b_.push_back(v); }
   void U16(uint16_t v) {
-    b_.push_back(static_cast<uint8_t>(v));
-    b_.push_back(static_cast<uint8_t>(v >> 8));
+    uint8_t le[2] = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8)};
+    b_.insert(b_.end(), le, le + 2);
   }
   void U32(uint32_t v) {
-    U16(static_cast<uint16_t>(v));
-    U16(static_cast<uint16_t>(v >> 16));
+    uint8_t le[4];
+    for (int i = 0; i < 4; ++i) le[i] = static_cast<uint8_t>(v >> (8 * i));
+    b_.insert(b_.end(), le, le + 4);
   }
   void F64(double d) {
     uint64_t x;
     std::memcpy(&x, &d, 8);
-    U32(static_cast<uint32_t>(x));
-    U32(static_cast<uint32_t>(x >> 32));
+    uint8_t le[8];
+    for (int i = 0; i < 8; ++i) le[i] = static_cast<uint8_t>(x >> (8 * i));
+    b_.insert(b_.end(), le, le + 8);
   }
   void Bytes(const void* p, size_t n) {
     const auto* q = static_cast<const uint8_t*>(p);

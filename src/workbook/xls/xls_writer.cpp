@@ -7,7 +7,10 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
+#include <deque>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -16,6 +19,7 @@
 
 #include "../formula/formula.h"
 #include "../io.h"
+#include "../paths.h"
 #include "../xlsx/write_common.h"
 #include "biff_out.h"
 
@@ -249,7 +253,9 @@ class Writer {
   void WriteGlobals(BiffBuffer& g, std::vector<size_t>* sheet_pos_fields);
   void WriteStyles(BiffBuffer& g);
   void WriteSst(BiffBuffer& g);
-  void WriteSheet(const Worksheet& ws, bool selected, BiffBuffer& s);
+  // Writes BOF and INDEX into `head` (kept in memory, where INDEX is patched) and the rest
+  // into a new buffer at the end of bodies_.
+  void WriteSheet(const Worksheet& ws, bool selected, BiffBuffer& head);
   void WriteRowCells(const Worksheet& ws, int r, const Row& row, BiffBuffer& s);
   void WriteFormula(const Worksheet& ws, int r, const Cell& c, std::vector<uint8_t> rgce,
                     BiffBuffer& s);
@@ -263,14 +269,17 @@ class Writer {
   std::vector<const Worksheet*> sheets_;
   std::unique_ptr<Worksheet> placeholder_;
   std::unordered_map<std::string_view, uint32_t> sst_index_;
-  std::vector<std::string_view> sst_;  // texts stay in the sheets' pools until written
+  static constexpr uint32_t kNone = 0xFFFFFFFF;
+  std::vector<std::vector<uint32_t>> pool_to_sst_;  // per sheet: pool index -> table entry
+  size_t sheet_ = 0;                                // the sheet being written
+  std::vector<std::string_view> sst_;               // texts stay in the sheets' pools until written
   uint32_t sst_total_ = 0;
   size_t xf_count_ = 0;
   Palette palette_;
   size_t cut_strings_ = 0;
   size_t dropped_merges_ = 0;
   BiffBuffer globals_;
-  std::vector<BiffBuffer> bodies_;
+  std::deque<BiffBuffer> bodies_;  // per sheet: head, then the rest
 };
 
 uint32_t Writer::StringIndex(const Worksheet&, std::string_view text) {
@@ -280,12 +289,17 @@ uint32_t Writer::StringIndex(const Worksheet&, std::string_view text) {
 }
 
 void Writer::CollectStrings() {
-  for (const Worksheet* ws : sheets_) {
+  // Each sheet's pool index maps to its table entry, so cells need no second text lookup.
+  pool_to_sst_.resize(sheets_.size());
+  for (size_t k = 0; k < sheets_.size(); ++k) {
+    const Worksheet* ws = sheets_[k];
+    std::vector<uint32_t>& map = pool_to_sst_[k];
     for (int r = 1; r <= std::min(ws->RowCount(), kXlsRows); ++r) {
       for (const Cell& c : ws->RowAt(r)->cells) {
         if (c.col > kXlsCols) break;
         if (c.Type() != CellType::kText) continue;
-        StringIndex(*ws, ws->TextOf(c));
+        if (c.bits >= map.size()) map.resize(std::max<size_t>(c.bits + 1, map.size() * 2), kNone);
+        if (map[c.bits] == kNone) map[c.bits] = StringIndex(*ws, ws->TextOf(c));
         ++sst_total_;
       }
     }
@@ -627,7 +641,7 @@ void Writer::WriteRowCells(const Worksheet& ws, int r, const Row& row, BiffBuffe
       case CellType::kText:
         s.Begin(kLabelSst);
         s.U16(rw), s.U16(col), s.U16(XfIndex(c.style));
-        s.U32(sst_index_.at(ws.TextOf(c)));
+        s.U32(pool_to_sst_[sheet_][c.bits]);
         s.End();
         ++i;
         break;
@@ -663,7 +677,7 @@ void Writer::WriteRowCells(const Worksheet& ws, int r, const Row& row, BiffBuffe
   }
 }
 
-void Writer::WriteSheet(const Worksheet& ws, bool selected, BiffBuffer& s) {
+void Writer::WriteSheet(const Worksheet& ws, bool selected, BiffBuffer& head) {
   // Rows that go into the file: those with cells inside the grid or their own height.
   std::vector<int> rows;
   int c1 = 0, c2 = 0;
@@ -685,24 +699,28 @@ void Writer::WriteSheet(const Worksheet& ws, bool selected, BiffBuffer& s) {
   }
   const size_t nblocks = (rows.size() + 31) / 32;
 
-  s.Begin(kBof);
-  s.U16(0x0600);
-  s.U16(0x0010);
-  s.U16(0x0DBB);
-  s.U16(0x07CC);
-  s.U32(0);
-  s.U32(6);
-  s.End();
+  head.Begin(kBof);
+  head.U16(0x0600);
+  head.U16(0x0010);
+  head.U16(0x0DBB);
+  head.U16(0x07CC);
+  head.U32(0);
+  head.U32(6);
+  head.End();
 
-  s.Begin(kIndex);
-  s.U32(0);
-  s.U32(rows.empty() ? 0 : static_cast<uint32_t>(rows.front() - 1));
-  s.U32(rows.empty() ? 0 : static_cast<uint32_t>(rows.back()));
-  const size_t index_defcol = s.size();
-  s.U32(0);
-  const size_t index_dbcells = s.size();
-  for (size_t i = 0; i < nblocks; ++i) s.U32(0);
-  s.End();
+  head.Begin(kIndex);
+  head.U32(0);
+  head.U32(rows.empty() ? 0 : static_cast<uint32_t>(rows.front() - 1));
+  head.U32(rows.empty() ? 0 : static_cast<uint32_t>(rows.back()));
+  const size_t index_defcol = head.size();
+  head.U32(0);
+  const size_t index_dbcells = head.size();
+  for (size_t i = 0; i < nblocks; ++i) head.U32(0);
+  head.End();
+
+  // The rest goes through an anonymous temporary file, so a big sheet never sits in memory
+  // whole; without one it stays in memory.
+  BiffBuffer& s = bodies_.emplace_back(head.Pos(), std::tmpfile());
 
   s.Rec16(0x000D, 1);    // CALCMODE: automatic
   s.Rec16(0x000C, 100);  // CALCCOUNT
@@ -731,7 +749,7 @@ void Writer::WriteSheet(const Worksheet& ws, bool selected, BiffBuffer& s) {
   s.Rec16(0x0083, 0);       // HCENTER
   s.Rec16(0x0084, 0);       // VCENTER
 
-  s.Patch32(index_defcol, static_cast<uint32_t>(s.Pos()));
+  head.Patch32(index_defcol, static_cast<uint32_t>(s.Pos()));
   s.Rec16(kDefColWidth, static_cast<uint16_t>(std::clamp(ws.default_column_width, 0.0, 255.0)));
   // Neighbouring columns of one width share a COLINFO record.
   const auto& widths = ws.column_widths();
@@ -803,7 +821,7 @@ void Writer::WriteSheet(const Worksheet& ws, bool selected, BiffBuffer& s) {
       offsets.push_back(static_cast<uint16_t>(std::min<size_t>(start - prev, 0xFFFF)));
       prev = start;
     }
-    s.Patch32(index_dbcells + 4 * b, static_cast<uint32_t>(s.Pos()));
+    head.Patch32(index_dbcells + 4 * b, static_cast<uint32_t>(s.Pos()));
     const size_t dbcell_pos = s.size();
     s.Begin(kDbCell);
     s.U32(static_cast<uint32_t>(dbcell_pos - first_row_pos));
@@ -862,14 +880,13 @@ Status Writer::Build() {
   WriteGlobals(globals_, &pos_fields);
   size_t pos = globals_.size();
   for (size_t i = 0; i < sheets_.size(); ++i) {
-    // Sheets go through an anonymous temporary file, so a big one never sits in memory whole;
-    // without one they stay in memory.
-    bodies_.emplace_back(pos, std::tmpfile());
-    WriteSheet(*sheets_[i], i == 0, bodies_.back());
-    if (bodies_.back().failed())
-      return MakeError(ErrorCode::kIo, "writing a temporary file failed");
+    BiffBuffer& head = bodies_.emplace_back(pos);
+    sheet_ = i;
+    WriteSheet(*sheets_[i], i == 0, head);
+    const BiffBuffer& body = bodies_.back();
+    if (body.failed()) return MakeError(ErrorCode::kIo, "writing a temporary file failed");
     globals_.Patch32(pos_fields[i], static_cast<uint32_t>(pos));
-    pos += bodies_.back().size();
+    pos += head.size() + body.size();
     if (pos > 0x7FFFFFFF)
       return MakeError(ErrorCode::kTooLarge, "the workbook is too large for an .xls file");
   }
@@ -885,12 +902,20 @@ Status Writer::Build() {
 Status Writer::Save(const std::string& path) {
   static std::once_flag once;
   std::call_once(once, [] { gsf_init(); });
-  GError* err = nullptr;
-  GsfOutput* sink = gsf_output_stdio_new(path.c_str(), &err);
+  // Our caller already writes to a temporary name and renames it, so the file is written in
+  // place (libgsf's own file output would add a second temporary file and rename).
+#ifdef _WIN32
+  FILE* f = _wfopen(PathFromUtf8(path).c_str(), L"wb");
+#else
+  FILE* f = std::fopen(path.c_str(), "wb");
+#endif
+  if (!f)
+    return MakeError(ErrorCode::kIo,
+                     std::string("cannot create the file (") + std::strerror(errno) + ")");
+  GsfOutput* sink = gsf_output_stdio_new_FILE(path.c_str(), f, FALSE);
   if (!sink) {
-    std::string why = err ? err->message : "cannot create the file";
-    if (err) g_error_free(err);
-    return MakeError(ErrorCode::kIo, why);
+    std::fclose(f);
+    return MakeError(ErrorCode::kIo, "cannot create the file");
   }
   GsfOutfile* ole = gsf_outfile_msole_new_full(sink, 512, 64);
   GsfOutput* child = gsf_outfile_new_child(ole, "Workbook", FALSE);
