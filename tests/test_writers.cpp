@@ -26,6 +26,7 @@
 #include "corpus_util.h"
 #include "workbook/io.h"
 #include "workbook/workbook.h"
+#include "workbook/xls/biff_out.h"
 
 namespace qm {
 namespace {
@@ -350,8 +351,13 @@ TEST(XlsWriter, RecordStructureSstIndexDbcellMergesAndSizeLimits) {
 }
 
 TEST(XlsWriter, SheetLargerThanTheSpillThresholdKeepsIndexAndDbcellPointers) {
-  // About 1.8 MB of number records: most of the sheet passes through the temporary file and
-  // the INDEX at its start is patched there.
+  // About 1.8 MB of number records against a 256 KB threshold: most of the sheet passes
+  // through the temporary file.
+  struct Threshold {
+    size_t saved = xls::spill_threshold;
+    Threshold() { xls::spill_threshold = 256 * 1024; }
+    ~Threshold() { xls::spill_threshold = saved; }
+  } lowered;
   TempDir dir;
   Workbook wb;
   Worksheet& ws = wb.AddWorksheet("S");
