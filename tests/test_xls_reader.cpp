@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "workbook/io.h"
+#include "workbook/xls/cfb_reader.h"
+#include "workbook/xls/xls_decrypt.h"
 
 namespace qm {
 namespace {
@@ -256,10 +258,10 @@ TEST(XlsFixtures, SharedStringsSplitOverManyContinueRecords) {
   }
 }
 
-TEST(XlsFixtures, DefaultPasswordIsDecryptedWithRc4AndCryptoApi) {
+TEST(XlsFixtures, DefaultPasswordIsDecryptedWithXorRc4AndCryptoApi) {
   auto plain = ReadWorkbookFile(Fixture("styled.xls"));
   ASSERT_TRUE(plain);
-  for (const char* f : {"velvet_rc4.xls", "velvet_cryptoapi.xls"}) {
+  for (const char* f : {"velvet_xor.xls", "velvet_rc4.xls", "velvet_cryptoapi.xls"}) {
     auto r = ReadWorkbookFile(Fixture(f));
     ASSERT_TRUE(r) << r.error().detail;
     const Worksheet& a = *(*plain)->Worksheets(1);
@@ -276,6 +278,38 @@ TEST(XlsFixtures, DefaultPasswordIsDecryptedWithRc4AndCryptoApi) {
       }
     }
   }
+}
+
+TEST(XlsFixtures, XorObfuscationOfARealFileOpensWithItsPasswordOnly) {
+  // A file Excel obfuscated with the password "abc": the key and verifier in its FILEPASS must
+  // match what we derive, and the records after it must decode to its three numbers.
+  std::string path = std::string(QM_CORPUS_DIR) + "/poi/xor-encryption-abc.xls";
+  std::ifstream in(path, std::ios::binary);
+  if (!in) GTEST_SKIP() << "no corpus";
+  std::vector<uint8_t> file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  cfb::Reader cfb;
+  ASSERT_EQ(cfb.Open(file.data(), file.size()), "");
+  std::vector<uint8_t> s = cfb.ReadStream(cfb.Find(u"Workbook"));
+  size_t filepass = 0;
+  for (size_t pos = 0; pos + 4 <= s.size(); pos += 4 + (s[pos + 2] | s[pos + 3] << 8))
+    if ((s[pos] | s[pos + 1] << 8) == 0x002F) filepass = pos;
+  ASSERT_GT(filepass, 0u);
+  std::vector<uint8_t> copy = s;
+  EXPECT_EQ(xls::DecryptWithDefaultPassword(copy, filepass), xls::DecryptOutcome::kWrongPassword);
+  ASSERT_EQ(xls::DecryptWithPassword(s, filepass, "abc"), xls::DecryptOutcome::kDecrypted);
+  std::vector<double> numbers;
+  int codepage = 0;
+  for (size_t pos = 0; pos + 4 <= s.size(); pos += 4 + (s[pos + 2] | s[pos + 3] << 8)) {
+    int id = s[pos] | s[pos + 1] << 8;
+    if (id == 0x0042) codepage = s[pos + 4] | s[pos + 5] << 8;
+    if (id == 0x0203) {
+      double d;
+      std::memcpy(&d, &s[pos + 4 + 6], 8);
+      numbers.push_back(d);
+    }
+  }
+  EXPECT_EQ(codepage, 1200);
+  EXPECT_EQ(numbers, (std::vector<double>{1, 2, 3}));
 }
 
 // --- BIFF8 records built by hand ----------------------------------------------------------------
