@@ -616,6 +616,16 @@ TEST(XlsContainer, EncryptedPackagesAndRealPasswordsAreRefusedAsPasswordProtecte
   }
 }
 
+TEST(XlsContainer, Biff5FilePassIsRefusedAsPasswordProtected) {
+  Stream st;
+  st.Rec(0x0809, Bytes().u16(0x0500).u16(5).u16(0).u16(0));
+  st.Rec(0x002F, Bytes().u16(0x1234).u16(0x5678));
+  st.Rec(0x000A, Bytes());
+  auto r = ReadBytes(st.v, "old.xls");
+  ASSERT_FALSE(r);
+  EXPECT_EQ(r.error().code, ErrorCode::kEncrypted);
+}
+
 TEST(XlsContainer, TruncatedOrLoopingInputGivesAClearErrorOrThePartRead) {
   std::vector<uint8_t> book = SimpleBook();
   // Cut inside the last cell record: the sheet keeps the first cell and the workbook says so.

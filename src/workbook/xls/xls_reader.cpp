@@ -1074,6 +1074,8 @@ Result<std::unique_ptr<Workbook>> BiffReader::Run() {
   }
 
   if (auto e = ReadGlobals(rr)) return *e;
+  if (pending_filepass_ && biff_ < 8)
+    return Fail(ErrorCode::kEncrypted, "the workbook is password protected");
   if (pending_filepass_) {
     decrypted.assign(data_, data_ + size_);
     switch (DecryptWithDefaultPassword(decrypted, filepass_at_)) {
