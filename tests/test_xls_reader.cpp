@@ -312,6 +312,27 @@ TEST(XlsFixtures, XorObfuscationOfARealFileOpensWithItsPasswordOnly) {
   EXPECT_EQ(numbers, (std::vector<double>{1, 2, 3}));
 }
 
+TEST(XlsFixtures, XorArrayOfAnEvenLengthPasswordStaysInBounds) {
+  // Filling the array's tail for a password of even length once counted past pad byte 0 and
+  // wrote outside the array. "pass" has four characters.
+  std::ifstream in(Fixture("xor_password_pass.xls"), std::ios::binary);
+  std::vector<uint8_t> file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  auto refused = ReadBytes(file, "pass.xls");
+  ASSERT_FALSE(refused);
+  EXPECT_EQ(refused.error().code, ErrorCode::kEncrypted);
+  cfb::Reader cfb;
+  ASSERT_EQ(cfb.Open(file.data(), file.size()), "");
+  std::vector<uint8_t> s = cfb.ReadStream(cfb.Find(u"Workbook"));
+  size_t filepass = 4 + (s[2] | s[3] << 8);  // right after the first BOF
+  ASSERT_EQ(s[filepass], 0x2F);
+  ASSERT_EQ(xls::DecryptWithPassword(s, filepass, "pass"), xls::DecryptOutcome::kDecrypted);
+  s[filepass] = 0;  // the record is no longer a FILEPASS: read the plain stream as raw BIFF
+  auto r = ReadBytes(s, "plain.xls");
+  ASSERT_TRUE(r) << r.error().detail;
+  EXPECT_EQ((*r)->Worksheets(1)->Cells(2, 1).text, "苹果 apple");
+  EXPECT_EQ((*r)->Worksheets(1)->Cells(3, 2).number, -1234.5678);
+}
+
 // --- BIFF8 records built by hand ----------------------------------------------------------------
 
 TEST(XlsRecords, SharedStringsSwitchEncodingAndCarryRunsAndPhoneticAcrossContinue) {

@@ -117,9 +117,8 @@ XOR_MATRIX = [
 XOR_PAD = [0xBB, 0xFF, 0xFF, 0xBA, 0xFF, 0xFF, 0xB9, 0x80, 0x00, 0xBE, 0x0F, 0x00, 0xBF, 0x0F, 0x00]
 
 
-def xor_params():
-    """The key, verifier and 16-byte array of XOR obfuscation for the default password."""
-    pw = b'VelvetSweatshop'
+def xor_params(pw=b'VelvetSweatshop'):
+    """The key, verifier and 16-byte array of XOR obfuscation for a password."""
     key = INITIAL_CODE[len(pw) - 1]
     element = 104
     for ch in reversed(pw):
@@ -157,9 +156,9 @@ def xor_params():
     return key, ver, arr
 
 
-def filepass(kind, salt, key):
+def filepass(kind, salt, key, password):
     if kind == 'xor':
-        k, ver, _ = xor_params()
+        k, ver, _ = xor_params(password)
         return struct.pack('<HHH', 0, k, ver)
     verifier = bytes(range(16, 32))
     if kind == 'rc4':
@@ -182,14 +181,14 @@ def records(stream):
             break
 
 
-def encrypt(src, dst, kind):
+def encrypt(src, dst, kind, password=b'VelvetSweatshop'):
     ole = olefile.OleFileIO(src)
     stream = ole.openstream('Workbook').read()
     ole.close()
     salt = bytes(range(0xA0, 0xB0))
     key = std_rc4_key(salt) if kind == 'rc4' else cryptoapi_key(salt)
-    xor_array = xor_params()[2]
-    fp = filepass(kind, salt, key)
+    xor_array = xor_params(password)[2]
+    fp = filepass(kind, salt, key, password)
     # FILEPASS goes right after the first BOF; WRITEACCESS shrinks by as much so that no sheet
     # offset moves.
     recs = list(records(stream))
@@ -250,6 +249,7 @@ def main():
     encrypt(styled, os.path.join(OUT, 'velvet_rc4.xls'), 'rc4')
     encrypt(styled, os.path.join(OUT, 'velvet_cryptoapi.xls'), 'cryptoapi')
     encrypt(styled, os.path.join(OUT, 'velvet_xor.xls'), 'xor')
+    encrypt(styled, os.path.join(OUT, 'xor_password_pass.xls'), 'xor', b'pass')
 
 
 if __name__ == '__main__':

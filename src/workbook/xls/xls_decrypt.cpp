@@ -75,12 +75,14 @@ uint8_t XorRor(uint8_t a, uint8_t b) {
 
 std::array<uint8_t, 16> XorArray(std::string_view pw, uint16_t key) {
   std::array<uint8_t, 16> a{};
-  uint8_t hi = key >> 8, lo = key & 0xFF;
-  size_t i = pw.size();
+  if (pw.empty() || pw.size() > 15) return a;
+  const uint8_t hi = key >> 8, lo = key & 0xFF;
+  int len = static_cast<int>(pw.size());
+  int i = len;
   if (i % 2 == 1) {
     a[i] = XorRor(kPad[0], hi);
     --i;
-    a[i] = XorRor(static_cast<uint8_t>(pw[pw.size() - 1]), lo);
+    a[i] = XorRor(static_cast<uint8_t>(pw[len - 1]), lo);
   }
   while (i > 0) {
     --i;
@@ -88,9 +90,10 @@ std::array<uint8_t, 16> XorArray(std::string_view pw, uint16_t key) {
     --i;
     a[i] = XorRor(static_cast<uint8_t>(pw[i]), lo);
   }
-  size_t at = 15;
-  size_t pad = 15 - pw.size();
-  while (pad > 0) {
+  // The rest is filled from the pad array downwards; with an even password length the last step
+  // uses pad byte 0 and the count goes negative, which ends the loop.
+  int at = 15;
+  for (int pad = 15 - len; pad > 0;) {
     a[at--] = XorRor(kPad[pad--], hi);
     a[at--] = XorRor(kPad[pad--], lo);
   }
