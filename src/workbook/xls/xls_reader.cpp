@@ -1133,7 +1133,8 @@ Result<std::unique_ptr<Workbook>> BiffReader::Run() {
     if (sdt == 0x20 || sdt == 0x40 || sdt == 0x06) continue;  // a chart or macro sheet after all
     Worksheet& ws = wb_->AddWorksheet(s.name);
     if (auto e = ReadSheet(sr, ws, false)) return *e;
-    if (sr.truncated() && ws.CellCount() == 0)
+    // Only the first worksheet decides; a damaged later one is kept as far as it goes.
+    if (sr.truncated() && ws.CellCount() == 0 && worksheets == 0)
       return Fail(ErrorCode::kCorrupt, "the worksheet \"" + s.name + "\" is truncated");
     if (sr.truncated())
       wb_->warnings.push_back(name_ + ": the worksheet \"" + s.name +
