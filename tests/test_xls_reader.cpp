@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "workbook/io.h"
+#include "workbook/xls/cfb_reader.h"
+#include "workbook/xls/xls_decrypt.h"
 
 namespace qm {
 namespace {
@@ -256,10 +258,10 @@ TEST(XlsFixtures, SharedStringsSplitOverManyContinueRecords) {
   }
 }
 
-TEST(XlsFixtures, DefaultPasswordIsDecryptedWithRc4AndCryptoApi) {
+TEST(XlsFixtures, DefaultPasswordIsDecryptedWithXorRc4AndCryptoApi) {
   auto plain = ReadWorkbookFile(Fixture("styled.xls"));
   ASSERT_TRUE(plain);
-  for (const char* f : {"velvet_rc4.xls", "velvet_cryptoapi.xls"}) {
+  for (const char* f : {"velvet_xor.xls", "velvet_rc4.xls", "velvet_cryptoapi.xls"}) {
     auto r = ReadWorkbookFile(Fixture(f));
     ASSERT_TRUE(r) << r.error().detail;
     const Worksheet& a = *(*plain)->Worksheets(1);
@@ -276,6 +278,59 @@ TEST(XlsFixtures, DefaultPasswordIsDecryptedWithRc4AndCryptoApi) {
       }
     }
   }
+}
+
+TEST(XlsFixtures, XorObfuscationOfARealFileOpensWithItsPasswordOnly) {
+  // A file Excel obfuscated with the password "abc": the key and verifier in its FILEPASS must
+  // match what we derive, and the records after it must decode to its three numbers.
+  std::string path = std::string(QM_CORPUS_DIR) + "/poi/xor-encryption-abc.xls";
+  std::ifstream in(path, std::ios::binary);
+  if (!in) GTEST_SKIP() << "no corpus";
+  std::vector<uint8_t> file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  cfb::Reader cfb;
+  ASSERT_EQ(cfb.Open(file.data(), file.size()), "");
+  std::vector<uint8_t> s = cfb.ReadStream(cfb.Find(u"Workbook"));
+  size_t filepass = 0;
+  for (size_t pos = 0; pos + 4 <= s.size(); pos += 4 + (s[pos + 2] | s[pos + 3] << 8))
+    if ((s[pos] | s[pos + 1] << 8) == 0x002F) filepass = pos;
+  ASSERT_GT(filepass, 0u);
+  std::vector<uint8_t> copy = s;
+  EXPECT_EQ(xls::DecryptWithDefaultPassword(copy, filepass), xls::DecryptOutcome::kWrongPassword);
+  ASSERT_EQ(xls::DecryptWithPassword(s, filepass, "abc"), xls::DecryptOutcome::kDecrypted);
+  std::vector<double> numbers;
+  int codepage = 0;
+  for (size_t pos = 0; pos + 4 <= s.size(); pos += 4 + (s[pos + 2] | s[pos + 3] << 8)) {
+    int id = s[pos] | s[pos + 1] << 8;
+    if (id == 0x0042) codepage = s[pos + 4] | s[pos + 5] << 8;
+    if (id == 0x0203) {
+      double d;
+      std::memcpy(&d, &s[pos + 4 + 6], 8);
+      numbers.push_back(d);
+    }
+  }
+  EXPECT_EQ(codepage, 1200);
+  EXPECT_EQ(numbers, (std::vector<double>{1, 2, 3}));
+}
+
+TEST(XlsFixtures, XorArrayOfAnEvenLengthPasswordStaysInBounds) {
+  // Filling the array's tail for a password of even length once counted past pad byte 0 and
+  // wrote outside the array. "pass" has four characters.
+  std::ifstream in(Fixture("xor_password_pass.xls"), std::ios::binary);
+  std::vector<uint8_t> file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  auto refused = ReadBytes(file, "pass.xls");
+  ASSERT_FALSE(refused);
+  EXPECT_EQ(refused.error().code, ErrorCode::kEncrypted);
+  cfb::Reader cfb;
+  ASSERT_EQ(cfb.Open(file.data(), file.size()), "");
+  std::vector<uint8_t> s = cfb.ReadStream(cfb.Find(u"Workbook"));
+  size_t filepass = 4 + (s[2] | s[3] << 8);  // right after the first BOF
+  ASSERT_EQ(s[filepass], 0x2F);
+  ASSERT_EQ(xls::DecryptWithPassword(s, filepass, "pass"), xls::DecryptOutcome::kDecrypted);
+  s[filepass] = 0;  // the record is no longer a FILEPASS: read the plain stream as raw BIFF
+  auto r = ReadBytes(s, "plain.xls");
+  ASSERT_TRUE(r) << r.error().detail;
+  EXPECT_EQ((*r)->Worksheets(1)->Cells(2, 1).text, "苹果 apple");
+  EXPECT_EQ((*r)->Worksheets(1)->Cells(3, 2).number, -1234.5678);
 }
 
 // --- BIFF8 records built by hand ----------------------------------------------------------------
@@ -580,6 +635,16 @@ TEST(XlsContainer, EncryptedPackagesAndRealPasswordsAreRefusedAsPasswordProtecte
     EXPECT_EQ(e.error().code, ErrorCode::kEncrypted);
     EXPECT_NE(e.error().detail.find("locked.xls: "), std::string::npos);
   }
+}
+
+TEST(XlsContainer, Biff5FilePassIsRefusedAsPasswordProtected) {
+  Stream st;
+  st.Rec(0x0809, Bytes().u16(0x0500).u16(5).u16(0).u16(0));
+  st.Rec(0x002F, Bytes().u16(0x1234).u16(0x5678));
+  st.Rec(0x000A, Bytes());
+  auto r = ReadBytes(st.v, "old.xls");
+  ASSERT_FALSE(r);
+  EXPECT_EQ(r.error().code, ErrorCode::kEncrypted);
 }
 
 TEST(XlsContainer, TruncatedOrLoopingInputGivesAClearErrorOrThePartRead) {

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Runs every libFuzzer target for N minutes each (default 10), seeded with the shared corpus.
+# Runs every libFuzzer target for N minutes each (default 10), seeded with the shared corpus and
+# the project's own fixtures.
 # Inputs that crash, hang or blow up memory are kept in tests/data/fuzz-regressions/, where the
 # test suite replays them.
 # Usage: tools/fuzz.sh [MINUTES] [TARGET...]   (targets default to every fuzz_* built)
@@ -30,9 +31,10 @@ for t in "${targets[@]}"; do
   work="$build/fuzz-corpus/$t"
   mkdir -p "$work"
   # Seed with the small real-world files of the matching kind (copies stay in the build folder).
-  if [ -d "$corpus_src" ]; then
-    find "$corpus_src" -type f -iname "*.$ext" -size -200k -exec cp -n {} "$work/" \; 2>/dev/null || true
-  fi
+  for src in "$corpus_src" "$root/tests/data/$ext"; do
+    [ -d "$src" ] || continue
+    find "$src" -type f -iname "*.$ext" -size -200k -exec cp -n {} "$work/" \; 2>/dev/null || true
+  done
   echo "== $t for $minutes minute(s)"
   if ! "$build/fuzz/$t" "$work" -max_total_time=$((minutes * 60)) -timeout=10 -rss_limit_mb=2048 \
       -max_len=262144 -print_final_stats=1 -artifact_prefix="$keep/$t-" 2>"$build/$t.log"; then

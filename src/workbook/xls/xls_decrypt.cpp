@@ -23,11 +23,81 @@ uint32_t U32(const uint8_t* p) {
   return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24;
 }
 
-std::string DefaultPasswordUtf16() {
-  static const char kPw[] = "VelvetSweatshop";
+std::string Utf16(std::string_view pw) {
   std::string out;
-  for (const char* c = kPw; *c; ++c) out += *c, out += '\0';
+  for (char c : pw) out += c, out += '\0';
   return out;
+}
+
+// XOR obfuscation ([MS-OFFCRYPTO] 2.3.7): a 16-byte array derived from the password.
+const uint16_t kInitialCode[15] = {0xE1F0, 0x1D0F, 0xCC9C, 0x84C0, 0x110C, 0x0E10, 0xF1CE, 0x313E,
+                                   0x1872, 0xE139, 0xD40F, 0x84F9, 0x280C, 0xA96A, 0x4EC3};
+const uint16_t kXorMatrix[105] = {
+    0xAEFC, 0x4DD9, 0x9BB2, 0x2745, 0x4E8A, 0x9D14, 0x2A09, 0x7B61, 0xF6C2, 0xFDA5, 0xEB6B, 0xC6F7,
+    0x9DCF, 0x2BBF, 0x4563, 0x8AC6, 0x05AD, 0x0B5A, 0x16B4, 0x2D68, 0x5AD0, 0x0375, 0x06EA, 0x0DD4,
+    0x1BA8, 0x3750, 0x6EA0, 0xDD40, 0xD849, 0xA0B3, 0x5147, 0xA28E, 0x553D, 0xAA7A, 0x44D5, 0x6F45,
+    0xDE8A, 0xAD35, 0x4A4B, 0x9496, 0x390D, 0x721A, 0xEB23, 0xC667, 0x9CEF, 0x29FF, 0x53FE, 0xA7FC,
+    0x5FD9, 0x47D3, 0x8FA6, 0x0F6D, 0x1EDA, 0x3DB4, 0x7B68, 0xF6D0, 0xB861, 0x60E3, 0xC1C6, 0x93AD,
+    0x377B, 0x6EF6, 0xDDEC, 0x45A0, 0x8B40, 0x06A1, 0x0D42, 0x1A84, 0x3508, 0x6A10, 0xAA51, 0x4483,
+    0x8906, 0x022D, 0x045A, 0x08B4, 0x1168, 0x76B4, 0xED68, 0xCAF1, 0x85C3, 0x1BA7, 0x374E, 0x6E9C,
+    0x3730, 0x6E60, 0xDCC0, 0xA9A1, 0x4363, 0x86C6, 0x1DAD, 0x3331, 0x6662, 0xCCC4, 0x89A9, 0x0373,
+    0x06E6, 0x0DCC, 0x1021, 0x2042, 0x4084, 0x8108, 0x1231, 0x2462, 0x48C4};
+const uint8_t kPad[15] = {0xBB, 0xFF, 0xFF, 0xBA, 0xFF, 0xFF, 0xB9, 0x80,
+                          0x00, 0xBE, 0x0F, 0x00, 0xBF, 0x0F, 0x00};
+
+uint16_t XorKey(std::string_view pw) {
+  uint16_t key = kInitialCode[pw.size() - 1];
+  int element = 104;
+  for (size_t i = pw.size(); i-- > 0;) {
+    uint8_t c = static_cast<uint8_t>(pw[i]);
+    for (int bit = 0; bit < 7; ++bit, --element) {
+      if (c & 0x40) key ^= kXorMatrix[element];
+      c = static_cast<uint8_t>(c << 1);
+    }
+  }
+  return key;
+}
+
+uint16_t XorVerifier(std::string_view pw) {
+  uint16_t v = 0;
+  auto mix = [&](uint8_t b) {
+    v = static_cast<uint16_t>((((v & 0x4000) ? 1 : 0) | ((v << 1) & 0x7FFF)) ^ b);
+  };
+  for (size_t i = pw.size(); i-- > 0;) mix(static_cast<uint8_t>(pw[i]));
+  mix(static_cast<uint8_t>(pw.size()));
+  return v ^ 0xCE4B;
+}
+
+uint8_t XorRor(uint8_t a, uint8_t b) {
+  uint8_t x = a ^ b;
+  return static_cast<uint8_t>(x >> 1 | x << 7);
+}
+
+std::array<uint8_t, 16> XorArray(std::string_view pw, uint16_t key) {
+  std::array<uint8_t, 16> a{};
+  if (pw.empty() || pw.size() > 15) return a;
+  const uint8_t hi = key >> 8, lo = key & 0xFF;
+  int len = static_cast<int>(pw.size());
+  int i = len;
+  if (i % 2 == 1) {
+    a[i] = XorRor(kPad[0], hi);
+    --i;
+    a[i] = XorRor(static_cast<uint8_t>(pw[len - 1]), lo);
+  }
+  while (i > 0) {
+    --i;
+    a[i] = XorRor(static_cast<uint8_t>(pw[i]), hi);
+    --i;
+    a[i] = XorRor(static_cast<uint8_t>(pw[i]), lo);
+  }
+  // The rest is filled from the pad array downwards; with an even password length the last step
+  // uses pad byte 0 and the count goes negative, which ends the loop.
+  int at = 15;
+  for (int pad = 15 - len; pad > 0;) {
+    a[at--] = XorRor(kPad[pad--], hi);
+    a[at--] = XorRor(kPad[pad--], lo);
+  }
+  return a;
 }
 
 void PutU32(uint8_t* p, uint32_t v) {
@@ -108,18 +178,53 @@ void DecryptRecords(std::vector<uint8_t>& s, size_t from, const KeyFn& key) {
   }
 }
 
+// Record bodies are XORed byte by byte with the array, starting at an index given by where the
+// body ends, then rotated right by five bits.
+void XorRecords(std::vector<uint8_t>& s, size_t from, const std::array<uint8_t, 16>& a) {
+  size_t pos = from;
+  while (pos + 4 <= s.size()) {
+    uint16_t id = U16(&s[pos]);
+    size_t len = U16(&s[pos + 2]);
+    size_t body = pos + 4;
+    size_t end = std::min(body + len, s.size());
+    if (!PlainRecord(id)) {
+      size_t first = id == 0x0085 ? body + 4 : body;
+      size_t index = (body + len) % 16;
+      if (id == 0x0085) index = (index + 4) % 16;
+      for (size_t i = first; i < end; ++i) {
+        uint8_t b = s[i] ^ a[index];
+        s[i] = static_cast<uint8_t>(b >> 5 | b << 3);
+        index = (index + 1) % 16;
+      }
+    }
+    pos = body + len;
+  }
+}
+
 }  // namespace
 
 DecryptOutcome DecryptWithDefaultPassword(std::vector<uint8_t>& s, size_t at) {
+  return DecryptWithPassword(s, at, "VelvetSweatshop");
+}
+
+DecryptOutcome DecryptWithPassword(std::vector<uint8_t>& s, size_t at, std::string_view password) {
   if (at + 4 > s.size()) return DecryptOutcome::kUnsupported;
   size_t len = U16(&s[at + 2]);
   size_t body = at + 4;
   if (body + len > s.size() || len < 6) return DecryptOutcome::kUnsupported;
   const uint8_t* p = &s[body];
   uint16_t type = U16(p);
-  if (type != 1) return DecryptOutcome::kUnsupported;  // XOR obfuscation
+  if (type == 0) {
+    if (password.empty() || password.size() > 15) return DecryptOutcome::kWrongPassword;
+    uint16_t key = XorKey(password);
+    if (key != U16(p + 2) || XorVerifier(password) != U16(p + 4))
+      return DecryptOutcome::kWrongPassword;
+    XorRecords(s, body + len, XorArray(password, key));
+    return DecryptOutcome::kDecrypted;
+  }
+  if (type != 1) return DecryptOutcome::kUnsupported;
   uint16_t major = U16(p + 2), minor = U16(p + 4);
-  const std::string pw = DefaultPasswordUtf16();
+  const std::string pw = Utf16(password);
   const size_t next = body + len;
 
   if (major == 1 && minor == 1) {

@@ -463,7 +463,7 @@ class BiffReader {
   std::vector<uint16_t> xf_map_;
   uint32_t palette_[56];
   int next_format_index_ = 0;  // BIFF3/4 number their formats by order
-  bool styles_built_ = false;
+  std::vector<uint16_t> font_map_;
   bool pending_filepass_ = false;
   size_t filepass_at_ = 0;
 };
@@ -620,12 +620,12 @@ void BiffReader::ReadXf(const Record& r) {
   if (xfs_.size() < 65000) xfs_.push_back(x);
 }
 
+// Maps the fonts and formats read so far into the style table. Older files may interleave them
+// with cells, so only what is new since the last call is mapped.
 void BiffReader::BuildStyles() {
-  if (styles_built_) return;
-  styles_built_ = true;
   StyleTable& st = wb_->styles();
-  std::vector<uint16_t> font_map;
-  for (size_t i = 0; i < fonts_.size(); ++i) {
+  std::vector<uint16_t>& font_map = font_map_;
+  for (size_t i = font_map.size(); i < fonts_.size(); ++i) {
     Font f = fonts_[i].font;
     f.color = fonts_[i].color == 0x7FFF ? kAutoColor : PaletteColor(fonts_[i].color);
     if (i == 0) {
@@ -635,8 +635,9 @@ void BiffReader::BuildStyles() {
       font_map.push_back(st.AddFont(f));
     }
   }
-  xf_map_.assign(xfs_.size(), 0);
-  for (size_t i = 0; i < xfs_.size(); ++i) {
+  size_t done = xf_map_.size();
+  xf_map_.resize(xfs_.size(), 0);
+  for (size_t i = done; i < xfs_.size(); ++i) {
     const RawXf& r = xfs_[i];
     Xf xf = r.xf;
     // Font index 4 does not exist in the file; the fifth record is number 5.
@@ -768,7 +769,9 @@ std::optional<Error> BiffReader::ReadSheet(RecordReader& rr, Worksheet& ws, bool
     return ixfe < xf_map_.size() ? xf_map_[ixfe] : 0;
   };
   auto in_grid = [](int row, int col) {
-    return row >= 0 && row < kMaxRows && col >= 0 && col < kMaxCols;
+    // The .xls grid has 256 columns; a cell past it is damage, and keeping rows that narrow keeps
+    // out-of-order inserts cheap.
+    return row >= 0 && row < kMaxRows && col >= 0 && col < 256;
   };
   auto put = [&](int row, int col, CellType type, uint64_t bits, uint16_t style) {
     if (!in_grid(row, col)) return;
@@ -832,12 +835,11 @@ std::optional<Error> BiffReader::ReadSheet(RecordReader& rr, Worksheet& ws, bool
         case 0x0043:
         case kPalette:
           GlobalRecord(r, rr);
-          styles_built_ = false;
           continue;
         case kFilePass:
           return Fail(ErrorCode::kEncrypted, "the workbook is password protected");
         default:
-          if (!styles_built_ && (r.id & 0xFF) >= 0x01 && (r.id & 0xFF) <= 0x07) BuildStyles();
+          if (xf_map_.size() < xfs_.size() || font_map_.size() < fonts_.size()) BuildStyles();
           break;
       }
     }
@@ -1072,6 +1074,8 @@ Result<std::unique_ptr<Workbook>> BiffReader::Run() {
   }
 
   if (auto e = ReadGlobals(rr)) return *e;
+  if (pending_filepass_ && biff_ < 8)
+    return Fail(ErrorCode::kEncrypted, "the workbook is password protected");
   if (pending_filepass_) {
     decrypted.assign(data_, data_ + size_);
     switch (DecryptWithDefaultPassword(decrypted, filepass_at_)) {
@@ -1129,7 +1133,8 @@ Result<std::unique_ptr<Workbook>> BiffReader::Run() {
     if (sdt == 0x20 || sdt == 0x40 || sdt == 0x06) continue;  // a chart or macro sheet after all
     Worksheet& ws = wb_->AddWorksheet(s.name);
     if (auto e = ReadSheet(sr, ws, false)) return *e;
-    if (sr.truncated() && ws.CellCount() == 0)
+    // Only the first worksheet decides; a damaged later one is kept as far as it goes.
+    if (sr.truncated() && ws.CellCount() == 0 && worksheets == 0)
       return Fail(ErrorCode::kCorrupt, "the worksheet \"" + s.name + "\" is truncated");
     if (sr.truncated())
       wb_->warnings.push_back(name_ + ": the worksheet \"" + s.name +
