@@ -1,5 +1,6 @@
 // Reads .xlsx/.xlsm packages: relationships, workbook, styles, shared strings and worksheets,
 // each part streamed through expat so memory follows the cells, not the size of the XML.
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -539,6 +540,7 @@ class StylesHandler : public XmlHandler {
   void FillChild(std::string_view n, const XML_Char** a) {
     if (n == "fill") {
       fills.emplace_back();
+      gradient_ = false;
       return;
     }
     if (fills.empty()) return;
@@ -695,7 +697,9 @@ class SheetHandler : public XmlHandler {
       if (n == "v" || n == "t" || n == "f") collect_ = nullptr;
       return;
     }
-    if (n == "is")
+    if (n == "row" || n == "sheetData")
+      Flush();
+    else if (n == "is")
       in_is_ = false;
     else if (n == "rPh" && in_rph_)
       --in_rph_;
@@ -873,13 +877,31 @@ class SheetHandler : public XmlHandler {
       }
     }
     std::string formula = FormulaText();
-    if (cell.Type() != CellType::kBlank || style_ != 0) ws_.AppendCell(cell_row_, cell);
-    if (!formula.empty()) {
-      if (auto st = ws_.SetFormula(cell_row_, cell_col_, formula); !st) Fail(st.error());
+    if (cell_row_ != pending_row_) Flush();
+    pending_row_ = cell_row_;
+    if (cell.Type() != CellType::kBlank || style_ != 0 || !formula.empty()) {
+      if (!pending_.empty() && pending_.back().col >= cell.col) pending_sorted_ = false;
+      pending_.push_back(cell);
+      if (!formula.empty()) pending_formulas_.emplace_back(cell.col, std::move(formula));
     }
     if (++cells_ > kMaxCellsPerSheet)
       Fail(MakeError(ErrorCode::kTooLarge,
                      "more than " + std::to_string(kMaxCellsPerSheet) + " cells in one sheet"));
+  }
+
+  // Hands the cells of the row just read to the sheet. Cells arrive in column order from every
+  // sane writer; when they do not, one sort per row keeps a hostile file from costing a sorted
+  // insert per cell. For a column given twice the later cell wins.
+  void Flush() {
+    if (!pending_sorted_)
+      std::stable_sort(pending_.begin(), pending_.end(),
+                       [](const Cell& a, const Cell& b) { return a.col < b.col; });
+    for (const Cell& c : pending_) ws_.AppendCell(pending_row_, c);
+    for (const auto& [col, text] : pending_formulas_)
+      if (auto st = ws_.SetFormula(pending_row_, col, text); !st) Fail(st.error());
+    pending_.clear();
+    pending_formulas_.clear();
+    pending_sorted_ = true;
   }
 
   void SetNumber(Cell& cell) {
@@ -949,6 +971,14 @@ class SheetHandler : public XmlHandler {
   size_t cells_ = 0, merges_ = 0;
   std::string value_, formula_;
   std::string* collect_ = nullptr;
+  // The cells of the current row, handed over at its end.
+  std::vector<Cell> pending_;
+  std::vector<std::pair<int, std::string>> pending_formulas_;
+  int pending_row_ = 0;
+  bool pending_sorted_ = true;
+
+ public:
+  void Finish() { Flush(); }
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -1018,6 +1048,7 @@ class PackageReader {
       Worksheet& ws = wb->AddWorksheet(s.name);
       SheetHandler h(ws, sst_, xf_map_, book.date1904);
       if (auto st = ParseXmlPart(zip_, *e, h, name_); !st) return st.error();
+      h.Finish();
       if (options.first_worksheet_only) break;
     }
     return wb;
