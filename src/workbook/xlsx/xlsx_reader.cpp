@@ -984,6 +984,8 @@ class SheetHandler : public XmlHandler {
 // ---------------------------------------------------------------------------------------------
 // The package
 
+constexpr size_t kMaxSheets = 65535;
+
 class PackageReader {
  public:
   PackageReader(zip::Archive& zip, const std::string& name) : zip_(zip), name_(name) {}
@@ -1014,6 +1016,10 @@ class PackageReader {
     WorkbookHandler book;
     if (auto st = ParseXmlPart(zip_, *main, book, name_); !st) return st.error();
     wb->styles().date1904 = book.date1904;
+    if (book.sheets.size() > kMaxSheets)
+      return MakeError(ErrorCode::kTooLarge, name_ + ": the workbook lists " +
+                                                 std::to_string(book.sheets.size()) +
+                                                 " sheets, an absurd number");
 
     auto rels = ReadRels(dir + "_rels/" + main->name.substr(dir.size()) + ".rels");
     if (!rels.ok()) return rels.error();
