@@ -444,6 +444,17 @@ TEST(XlsxRead, EntityDeclarationsAndAbsurdDimensionsAreRefused) {
   Package row;
   row.sheet = Sheet("<sheetData><row r=\"2000000\"/></sheetData>");
   EXPECT_FALSE(ReadBytes(MakeXlsx(row)).ok());
+
+  // Fonts are matched one by one when they join the style table; tens of thousands of them
+  // would take minutes, so such a table is refused.
+  Package fonts;
+  fonts.styles = std::string("<styleSheet xmlns=\"") + kMain + "\"><fonts>";
+  for (int i = 0; i < 9000; ++i)
+    fonts.styles += "<font><sz val=\"" + std::to_string(i % 400 + 1) + "\"/></font>";
+  fonts.styles += "</fonts></styleSheet>";
+  r = ReadBytes(MakeXlsx(fonts));
+  ASSERT_FALSE(r.ok());
+  EXPECT_EQ(r.error().code, ErrorCode::kTooLarge);
 }
 
 TEST(XlsxRead, FirstWorksheetInTabOrderSkipsChartAndMacroSheets) {

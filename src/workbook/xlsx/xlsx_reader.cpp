@@ -456,6 +456,7 @@ uint8_t VerticalNumber(std::string_view p) {
 }
 
 constexpr size_t kMaxStyleRecords = 65000;
+constexpr size_t kMaxFontsFillsBorders = 8192;
 
 class StylesHandler : public XmlHandler {
  public:
@@ -485,7 +486,10 @@ class StylesHandler : public XmlHandler {
       if (const char* v = Attr(a, "rgb"))
         palette.push_back(static_cast<uint32_t>(std::strtoul(v, nullptr, 16)) & 0xFFFFFF);
     }
-    if (fonts.size() + fills.size() + borders.size() + xfs.size() > 4 * kMaxStyleRecords)
+    // The style table looks fonts, fills and borders up one by one, so their number is capped
+    // far above what spreadsheet programs write.
+    if (fonts.size() > kMaxFontsFillsBorders || fills.size() > kMaxFontsFillsBorders ||
+        borders.size() > kMaxFontsFillsBorders || xfs.size() > kMaxStyleRecords)
       Fail(MakeError(ErrorCode::kTooLarge, "absurdly many style records"));
   }
   void End(std::string_view n) {
@@ -493,8 +497,6 @@ class StylesHandler : public XmlHandler {
     if (n == "left" || n == "right" || n == "top" || n == "bottom" || n == "diagonal" ||
         n == "start" || n == "end")
       side_ = -1;
-    if (n == "fgColor" || n == "bgColor") {
-    }
   }
   void Text(const char*, int) {}
 
