@@ -11,11 +11,12 @@ namespace {
 using testing::Allowance;
 using testing::CorpusFile;
 
-std::vector<CorpusFile> XlsxFiles() {
-  return testing::CorpusFiles(
-      [](const nlohmann::json& j) { return j.value("format", "") == "xlsx"; });
+// Parsed once for both tests: the reference dumps are most of the suite's time.
+const std::vector<CorpusFile>& XlsxFiles() {
+  static const std::vector<CorpusFile> files =
+      testing::CorpusFiles([](const nlohmann::json& j) { return j.value("format", "") == "xlsx"; });
+  return files;
 }
-
 // Differences between the reference reader and us, each a deliberate decision.
 std::vector<Allowance> XlsxAllowances() {
   return {
@@ -44,7 +45,7 @@ std::vector<Allowance> XlsxAllowances() {
 }
 
 TEST(CorpusXlsx, FirstSheetMatchesReference) {
-  auto files = XlsxFiles();
+  const auto& files = XlsxFiles();
   if (files.empty()) GTEST_SKIP() << "corpus not found at " << QM_CORPUS_DIR;
   int compared = 0;
   for (const auto& f : files) {

@@ -304,6 +304,23 @@ TEST(XlsxRead, EveryCellTypeAndImplicitPositions) {
   EXPECT_EQ(ws.Cells(3, 1).number, 7);  // a row without r follows the previous one
 }
 
+TEST(XlsxRead, CellsOutOfColumnOrderAreSortedAndTheLaterDuplicateWins) {
+  Package p;
+  p.sheet = Sheet(
+      "<sheetData><row r=\"1\"><c r=\"C1\"><v>3</v></c><c r=\"A1\"><f>1+0</f><v>1</v></c>"
+      "<c r=\"B1\"><v>2</v></c><c r=\"A1\"><v>9</v></c></row>"
+      "<row r=\"2\"><c r=\"A2\"><v>4</v></c></row></sheetData>");
+  auto wb = MustRead(p);
+  const Worksheet& ws = *wb->Worksheets(1);
+  const Row* row = ws.RowAt(1);
+  ASSERT_EQ(row->cells.size(), 3u);
+  EXPECT_EQ(row->cells[0].col, 1);
+  EXPECT_EQ(row->cells[2].col, 3);
+  EXPECT_EQ(ws.Cells(1, 1).number, 9);
+  EXPECT_EQ(ws.Cells(1, 2).number, 2);
+  EXPECT_EQ(ws.Cells(2, 1).number, 4);
+}
+
 TEST(XlsxRead, SharedFormulasKeepTheMasterAndCachedValues) {
   Package p;
   p.sheet = Sheet(
@@ -427,6 +444,17 @@ TEST(XlsxRead, EntityDeclarationsAndAbsurdDimensionsAreRefused) {
   Package row;
   row.sheet = Sheet("<sheetData><row r=\"2000000\"/></sheetData>");
   EXPECT_FALSE(ReadBytes(MakeXlsx(row)).ok());
+
+  // Fonts are matched one by one when they join the style table; tens of thousands of them
+  // would take minutes, so such a table is refused.
+  Package fonts;
+  fonts.styles = std::string("<styleSheet xmlns=\"") + kMain + "\"><fonts>";
+  for (int i = 0; i < 9000; ++i)
+    fonts.styles += "<font><sz val=\"" + std::to_string(i % 400 + 1) + "\"/></font>";
+  fonts.styles += "</fonts></styleSheet>";
+  r = ReadBytes(MakeXlsx(fonts));
+  ASSERT_FALSE(r.ok());
+  EXPECT_EQ(r.error().code, ErrorCode::kTooLarge);
 }
 
 TEST(XlsxRead, FirstWorksheetInTabOrderSkipsChartAndMacroSheets) {

@@ -1,5 +1,6 @@
 // Reads .xlsx/.xlsm packages: relationships, workbook, styles, shared strings and worksheets,
 // each part streamed through expat so memory follows the cells, not the size of the XML.
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -455,6 +456,7 @@ uint8_t VerticalNumber(std::string_view p) {
 }
 
 constexpr size_t kMaxStyleRecords = 65000;
+constexpr size_t kMaxFontsFillsBorders = 8192;
 
 class StylesHandler : public XmlHandler {
  public:
@@ -484,7 +486,10 @@ class StylesHandler : public XmlHandler {
       if (const char* v = Attr(a, "rgb"))
         palette.push_back(static_cast<uint32_t>(std::strtoul(v, nullptr, 16)) & 0xFFFFFF);
     }
-    if (fonts.size() + fills.size() + borders.size() + xfs.size() > 4 * kMaxStyleRecords)
+    // The style table looks fonts, fills and borders up one by one, so their number is capped
+    // far above what spreadsheet programs write.
+    if (fonts.size() > kMaxFontsFillsBorders || fills.size() > kMaxFontsFillsBorders ||
+        borders.size() > kMaxFontsFillsBorders || xfs.size() > kMaxStyleRecords)
       Fail(MakeError(ErrorCode::kTooLarge, "absurdly many style records"));
   }
   void End(std::string_view n) {
@@ -492,8 +497,6 @@ class StylesHandler : public XmlHandler {
     if (n == "left" || n == "right" || n == "top" || n == "bottom" || n == "diagonal" ||
         n == "start" || n == "end")
       side_ = -1;
-    if (n == "fgColor" || n == "bgColor") {
-    }
   }
   void Text(const char*, int) {}
 
@@ -539,6 +542,7 @@ class StylesHandler : public XmlHandler {
   void FillChild(std::string_view n, const XML_Char** a) {
     if (n == "fill") {
       fills.emplace_back();
+      gradient_ = false;
       return;
     }
     if (fills.empty()) return;
@@ -695,7 +699,9 @@ class SheetHandler : public XmlHandler {
       if (n == "v" || n == "t" || n == "f") collect_ = nullptr;
       return;
     }
-    if (n == "is")
+    if (n == "row" || n == "sheetData")
+      Flush();
+    else if (n == "is")
       in_is_ = false;
     else if (n == "rPh" && in_rph_)
       --in_rph_;
@@ -873,13 +879,31 @@ class SheetHandler : public XmlHandler {
       }
     }
     std::string formula = FormulaText();
-    if (cell.Type() != CellType::kBlank || style_ != 0) ws_.AppendCell(cell_row_, cell);
-    if (!formula.empty()) {
-      if (auto st = ws_.SetFormula(cell_row_, cell_col_, formula); !st) Fail(st.error());
+    if (cell_row_ != pending_row_) Flush();
+    pending_row_ = cell_row_;
+    if (cell.Type() != CellType::kBlank || style_ != 0 || !formula.empty()) {
+      if (!pending_.empty() && pending_.back().col >= cell.col) pending_sorted_ = false;
+      pending_.push_back(cell);
+      if (!formula.empty()) pending_formulas_.emplace_back(cell.col, std::move(formula));
     }
     if (++cells_ > kMaxCellsPerSheet)
       Fail(MakeError(ErrorCode::kTooLarge,
                      "more than " + std::to_string(kMaxCellsPerSheet) + " cells in one sheet"));
+  }
+
+  // Hands the cells of the row just read to the sheet. Cells arrive in column order from every
+  // sane writer; when they do not, one sort per row keeps a hostile file from costing a sorted
+  // insert per cell. For a column given twice the later cell wins.
+  void Flush() {
+    if (!pending_sorted_)
+      std::stable_sort(pending_.begin(), pending_.end(),
+                       [](const Cell& a, const Cell& b) { return a.col < b.col; });
+    for (const Cell& c : pending_) ws_.AppendCell(pending_row_, c);
+    for (const auto& [col, text] : pending_formulas_)
+      if (auto st = ws_.SetFormula(pending_row_, col, text); !st) Fail(st.error());
+    pending_.clear();
+    pending_formulas_.clear();
+    pending_sorted_ = true;
   }
 
   void SetNumber(Cell& cell) {
@@ -949,10 +973,20 @@ class SheetHandler : public XmlHandler {
   size_t cells_ = 0, merges_ = 0;
   std::string value_, formula_;
   std::string* collect_ = nullptr;
+  // The cells of the current row, handed over at its end.
+  std::vector<Cell> pending_;
+  std::vector<std::pair<int, std::string>> pending_formulas_;
+  int pending_row_ = 0;
+  bool pending_sorted_ = true;
+
+ public:
+  void Finish() { Flush(); }
 };
 
 // ---------------------------------------------------------------------------------------------
 // The package
+
+constexpr size_t kMaxSheets = 65535;
 
 class PackageReader {
  public:
@@ -984,6 +1018,10 @@ class PackageReader {
     WorkbookHandler book;
     if (auto st = ParseXmlPart(zip_, *main, book, name_); !st) return st.error();
     wb->styles().date1904 = book.date1904;
+    if (book.sheets.size() > kMaxSheets)
+      return MakeError(ErrorCode::kTooLarge, name_ + ": the workbook lists " +
+                                                 std::to_string(book.sheets.size()) +
+                                                 " sheets, an absurd number");
 
     auto rels = ReadRels(dir + "_rels/" + main->name.substr(dir.size()) + ".rels");
     if (!rels.ok()) return rels.error();
@@ -1018,6 +1056,7 @@ class PackageReader {
       Worksheet& ws = wb->AddWorksheet(s.name);
       SheetHandler h(ws, sst_, xf_map_, book.date1904);
       if (auto st = ParseXmlPart(zip_, *e, h, name_); !st) return st.error();
+      h.Finish();
       if (options.first_worksheet_only) break;
     }
     return wb;

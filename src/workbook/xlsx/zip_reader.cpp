@@ -27,15 +27,11 @@ uint64_t U64(const uint8_t* p) {
   return static_cast<uint64_t>(U32(p)) | static_cast<uint64_t>(U32(p + 4)) << 32;
 }
 
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    unsigned char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x += 32;
-    if (y >= 'A' && y <= 'Z') y += 32;
-    if (x != y) return false;
-  }
-  return true;
+std::string LowerAscii(std::string_view s) {
+  std::string out(s);
+  for (char& c : out)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+  return out;
 }
 
 std::string NormalizeName(std::string_view raw) {
@@ -130,6 +126,7 @@ Result<Archive> Archive::Open(const uint8_t* data, size_t size, std::string file
       x += 4 + len;
     }
     p += 46 + name_len + extra_len + comment_len;
+    a.by_name_[LowerAscii(e.name)] = a.entries_.size();
     a.entries_.push_back(std::move(e));
   }
   return a;
@@ -137,9 +134,8 @@ Result<Archive> Archive::Open(const uint8_t* data, size_t size, std::string file
 
 const Entry* Archive::Find(std::string_view name) const {
   while (!name.empty() && name.front() == '/') name.remove_prefix(1);
-  for (auto it = entries_.rbegin(); it != entries_.rend(); ++it)
-    if (EqualNoCase(it->name, name)) return &*it;
-  return nullptr;
+  auto it = by_name_.find(LowerAscii(name));
+  return it == by_name_.end() ? nullptr : &entries_[it->second];
 }
 
 Status Archive::Extract(const Entry& e, const Sink& sink) {
@@ -224,7 +220,10 @@ Status Archive::Extract(const Entry& e, const Sink& sink) {
     return Fail(ErrorCode::kCorrupt, e.name,
                 "expands to " + std::to_string(produced) + " bytes, not the declared " +
                     std::to_string(e.size));
+#ifndef FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION
+  // Fuzz builds skip this one check so mutated inputs reach the parts behind the first entry.
   if (crc != e.crc) return Fail(ErrorCode::kCorrupt, e.name, "bad CRC-32 (corrupt package)");
+#endif
   return Status::Ok();
 }
 

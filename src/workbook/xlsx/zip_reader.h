@@ -8,6 +8,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "../result.h"
@@ -64,6 +65,7 @@ class Archive {
   std::string file_;
   Limits limits_;
   std::vector<Entry> entries_;
+  std::unordered_map<std::string, size_t> by_name_;  // lower-case name -> last entry
   uint64_t total_ = 0;
 };
 
