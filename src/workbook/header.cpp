@@ -226,7 +226,11 @@ std::string HeaderListText(const HeaderList& list) {
   std::string s;
   for (const auto& e : list) {
     // The leading blank is where a non-negative number keeps its sign.
-    s += (e.column < 0 ? "" : " ") + std::to_string(e.column) + ":" + e.text + "|";
+    if (e.column >= 0) s += ' ';
+    s += std::to_string(e.column);
+    s += ':';
+    s += e.text;
+    s += '|';
   }
   return s;
 }
