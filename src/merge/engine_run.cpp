@@ -143,4 +143,15 @@ RunResult EngineRun::Finish(const std::string& path) {
   return {Outcome::kDone, path};
 }
 
+RunResult EngineRun::SaveAndFinish(const std::string& name) {
+  std::string switched;
+  auto saved = Save(name, switched);
+  if (!saved) return Fail(saved.error());
+  app.DisplayAlerts = true;
+  if (!switched.empty()) AppendLog(switched);
+  AppendLog(kEndLine);
+  ScrollLog();
+  return Finish(saved->path);
+}
+
 }  // namespace qm::engine

@@ -63,6 +63,8 @@ class EngineRun {
   Result<SaveResult> Save(const std::string& name, std::string& switched_line);
   // The normal end: the application shown with the result open.
   RunResult Finish(const std::string& path);
+  // The vertical merges' normal end: save, tell of a switch to .xlsx, the closing log line.
+  RunResult SaveAndFinish(const std::string& name);
 
   MergeContext& ctx_;
   InteractionPort& port;

@@ -75,14 +75,7 @@ RunResult FastMerge(int mode, MergeContext& ctx) {
     port.SetProgressValue(n + mode);
   }
 
-  std::string switched;
-  auto saved = run.Save(engine::kMergeResultName, switched);
-  if (!saved) return run.Fail(saved.error());
-  ctx.app.DisplayAlerts = true;
-  if (!switched.empty()) run.AppendLog(switched);
-  run.AppendLog(engine::kEndLine);
-  run.ScrollLog();
-  return run.Finish(saved->path);
+  return run.SaveAndFinish(engine::kMergeResultName);
 }
 
 }  // namespace qm

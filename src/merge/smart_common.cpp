@@ -96,4 +96,28 @@ int AskKey(EngineRun& run, HeaderState& header, SmartResult& res) {
                            header.HeaderWidth);
 }
 
+int StartSmartResult(EngineRun& run, HeaderState& header, SmartResult& res, RunResult* ended) {
+  {
+    auto tpl = run.OpenSource(0);
+    if (!tpl) {
+      *ended = run.Fail(tpl.error());
+      return 0;
+    }
+    if (Status st = run.PasteTemplate(**tpl); !st) {
+      *ended = run.Fail(st.error());
+      return 0;
+    }
+    run.CloseSource(*tpl);
+  }
+  const int key = AskKey(run, header, res);
+  if (key == 0) {
+    run.port.PrintStatus(kStoppedLine);
+    run.port.Message(kStopMessage, kAppTitle, Buttons::kOk);
+    *ended = run.Stop();
+    return 0;
+  }
+  run.port.SetProgressValue(1);
+  return key;
+}
+
 }  // namespace qm::engine

@@ -54,4 +54,8 @@ class Filler {
 // asked for. Returns the key column, or 0 when the answer did not count.
 int AskKey(EngineRun& run, HeaderState& header, SmartResult& res);
 
+// Pastes the template into the new result and asks for the key column, taking the stop path when
+// the answer does not count. Returns the key column, or 0 with the run's end in `*ended`.
+int StartSmartResult(EngineRun& run, HeaderState& header, SmartResult& res, RunResult* ended);
+
 }  // namespace qm::engine

@@ -76,21 +76,10 @@ RunResult SmartMerge(int mode, MergeContext& ctx) {
   run.AppendLog("检测表1:" + run.files[0]);
   run.CreateResult();
 
-  {
-    auto tpl = run.OpenSource(0);
-    if (!tpl) return run.Fail(tpl.error());
-    if (Status st = run.PasteTemplate(**tpl); !st) return run.Fail(st.error());
-    run.CloseSource(*tpl);
-  }
-
   engine::SmartResult res;
-  const int key = engine::AskKey(run, ctx.header, res);
-  if (key == 0) {
-    port.PrintStatus(engine::kStoppedLine);
-    port.Message(engine::kStopMessage, engine::kAppTitle, Buttons::kOk);
-    return run.Stop();
-  }
-  port.SetProgressValue(1);
+  RunResult ended;
+  const int key = engine::StartSmartResult(run, ctx.header, res, &ended);
+  if (key == 0) return ended;
 
   engine::Filler filler(*run.sheet);
   for (int t = 1; t < n; ++t) {

@@ -20,21 +20,10 @@ RunResult SortedSmartMerge(MergeContext& ctx) {
   port.PrintStatus("开始智能合并...");
   run.CreateResult();
 
-  {
-    auto tpl = run.OpenSource(0);
-    if (!tpl) return run.Fail(tpl.error());
-    if (Status st = run.PasteTemplate(**tpl); !st) return run.Fail(st.error());
-    run.CloseSource(*tpl);
-  }
-
   engine::SmartResult res;
-  const int key = engine::AskKey(run, ctx.header, res);
-  if (key == 0) {
-    port.PrintStatus(engine::kStoppedLine);
-    port.Message(engine::kStopMessage, engine::kAppTitle, Buttons::kOk);
-    return run.Stop();
-  }
-  port.SetProgressValue(1);
+  RunResult ended;
+  const int key = engine::StartSmartResult(run, ctx.header, res, &ended);
+  if (key == 0) return ended;
 
   engine::Filler filler(*run.sheet);
   Worksheet& sheet = *run.sheet;
