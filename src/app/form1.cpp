@@ -340,6 +340,8 @@ void Form1::Command1_Click() {
   dialog.setObjectName(QStringLiteral("CommonDialog1"));
   dialog.setFileMode(QFileDialog::ExistingFile);
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  // The file type reads "Excel文件" alone, without the patterns behind it.
+  dialog.setOption(QFileDialog::HideNameFilterDetails);
   if (dialog.exec() != QDialog::Accepted) return;
   const QStringList chosen = dialog.selectedFiles();
   if (chosen.isEmpty() || chosen.front().isEmpty()) return;
@@ -401,6 +403,12 @@ void Form1::Command7_Click() {
     MergeContext ctx{app, *this, header_};
     last_run_ = hooks_.run_engine(*choice, ctx);
   }
+  // The smart merges take entry 0 of the list as the current entry once they have begun (they
+  // do so before the key prompt, whatever the run's end). Only the caret moves: the entries
+  // the user selected stay selected.
+  if (choice->engine == Engine::kSmartMerge && last_run_->outcome != Outcome::kEmpty &&
+      List1->count() > 0)
+    List1->setCurrentRow(0, QItemSelectionModel::NoUpdate);
   // Shown only once the engine has returned, and only when the file is really there.
   if (result_to_show_ && QFileInfo::exists(Q(*result_to_show_)))
     hooks_.open_result(*result_to_show_);

@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QComboBox>
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QMessageBox>
@@ -21,8 +22,11 @@ SeenDialog Describe(QWidget* w) {
     d.kind = "input";
     d.text = in->labelText();
     d.default_text = in->textValue();
-  } else if (qobject_cast<QFileDialog*>(w)) {
+  } else if (auto* fd = qobject_cast<QFileDialog*>(w)) {
     d.kind = "file";
+    if (auto* types = fd->findChild<QComboBox*>(QStringLiteral("fileTypeCombo")))
+      d.text = types->currentText();
+    d.default_text = fd->directory().absolutePath();
   }
   return d;
 }

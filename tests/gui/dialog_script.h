@@ -14,8 +14,8 @@
 struct SeenDialog {
   QString kind;  // "message", "input" or "file"
   QString title;
-  QString text;
-  QString default_text;  // input boxes only
+  QString text;          // file dialogs: the file type shown
+  QString default_text;  // input boxes: the answer offered; file dialogs: the folder shown
   QStringList buttons;   // message boxes only
 };
 

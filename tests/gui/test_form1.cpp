@@ -75,12 +75,14 @@ class Form1Test : public QObject {
   void startUpListsTheFolderAndWritesInstructions();
   void startUpWithoutWorkbooksSaysSoOnce();
   void addListsTheWholeFolderOfTheChosenFile();
+  void addDialogNamesTheFileTypeWithoutItsPatterns();
   void deleteRemovesTheSelectedEntries();
   void deleteWithTheCaretOffTheOnlySelectedEntryRemovesTheSelectedOne();
   void deleteDoesNothingWithoutACurrentEntry();
   void doubleClickMovesAnEntryToTheTop();
   void optionCaptionsFollowTheKind();
   void everyRowOfTheTableStartsItsEngine();
+  void smartMergeLeavesTheTemplateAsTheCurrentEntry();
   void portDialogsShowExactTextsAndButtons();
   void runRepaintsButIgnoresInputAndReentry();
   void logKeepsLineBreaksAndUserEdits();
@@ -221,6 +223,21 @@ void Form1Test::addListsTheWholeFolderOfTheChosenFile() {
   QCOMPARE(w->Text1->text(), chosen.path() + "/");
 }
 
+void Form1Test::addDialogNamesTheFileTypeWithoutItsPatterns() {
+  QTemporaryDir program;
+  Touch(program.path(), {"p.xls"});
+  Recorded rec;
+  auto w = MakeWindow(rec, program.path());
+  w->Load();
+  DialogScript dialogs;
+  dialogs.Press("确定").Pick(QString());
+  QTest::mouseClick(w->Command1, Qt::LeftButton);
+  QCOMPARE(dialogs.seen.size(), size_t(2));
+  QCOMPARE(dialogs.seen[1].kind, QString("file"));
+  QCOMPARE(dialogs.seen[1].text, QString("Excel文件"));
+  QCOMPARE(dialogs.seen[1].default_text, QDir(program.path()).absolutePath());
+}
+
 void Form1Test::deleteRemovesTheSelectedEntries() {
   QTemporaryDir dir;
   Touch(dir.path(), {"1.xls", "2.xls", "3.xls", "4.xls", "5.xls"});
@@ -343,6 +360,33 @@ void Form1Test::everyRowOfTheTableStartsItsEngine() {
   QCOMPARE(S(rec.folders_seen.back()), dir.path() + "/");
   QCOMPARE(rec.lists_seen.back(), (std::vector<std::string>{"a.xls", "b.xls"}));
   QVERIFY(w->LastRun().has_value());
+}
+
+void Form1Test::smartMergeLeavesTheTemplateAsTheCurrentEntry() {
+  QTemporaryDir dir;
+  Touch(dir.path(), {"1.xls", "2.xls", "3.xls"});
+  Recorded rec;
+  auto w = MakeWindow(rec, dir.path(), [](MergeContext&) {
+    return RunResult{Outcome::kStopped, std::nullopt};
+  });
+  w->Load();
+  QListWidget* list = w->List1;
+  list->setCurrentRow(2);
+
+  // The vertical merges leave the caret where the user put it.
+  QTest::mouseClick(w->Command7, Qt::LeftButton);
+  QCOMPARE(list->currentRow(), 2);
+
+  // A smart merge, even one stopped at the key prompt, ends with entry 0 current; the
+  // selection stays the user's, so 删除 still removes what the user chose.
+  w->Option1[2]->click();
+  QTest::mouseClick(w->Command7, Qt::LeftButton);
+  QVERIFY(rec.runs.back().engine == Engine::kSmartMerge);
+  QCOMPARE(list->currentRow(), 0);
+  QCOMPARE(list->selectedItems().size(), qsizetype(1));
+  QCOMPARE(list->selectedItems().front()->text(), QString("3.xls"));
+  QTest::mouseClick(w->Command2, Qt::LeftButton);
+  QCOMPARE(Entries(list), QStringList({"1.xls", "2.xls"}));
 }
 
 void Form1Test::portDialogsShowExactTextsAndButtons() {
