@@ -129,6 +129,23 @@ TEST(SmartMergeTest, DatesKeepADateFormatAndFormulasTravelAsValues) {
   EXPECT_TRUE(v.formula.empty());
 }
 
+TEST(SmartMergeTest, ADateHeaderAddedToTheResultIsShownAsADateNotASerialNumber) {
+  for (bool sorted : {false, true}) {
+    Bench b;
+    b.Add("a.xls", Rows{{"编号", "姓名"}, {1, "甲"}});
+    auto src = Book(Rows{{"编号"}, {1, 5}});
+    Xf x;
+    x.num_fmt = 14;
+    (void)src->Worksheets(1)->SetNumber(1, 2, 45000, src->styles().AddXf(x));
+    b.Add("b.xls", std::move(src));
+    ASSERT_EQ((sorted ? Sorted(b) : Smart(b, 0)).outcome, Outcome::kDone);
+    CellValue v = b.Saved("智能合并结果.xls")->Cells(1, 3);
+    EXPECT_TRUE(v.is_date) << sorted;
+    EXPECT_EQ(ValueText(v), "2023/3/15") << sorted;
+    EXPECT_EQ(Show(b.Saved("智能合并结果.xls")->Cells(2, 3)), "n:5") << sorted;
+  }
+}
+
 TEST(SortedSmartMergeTest, ReportsOnTheStatusLinesOnlyAndLeavesTheLogAlone) {
   Bench b;
   b.Add("a.xls", Rows{{"编号", "姓名"}, {1, "甲"}});
