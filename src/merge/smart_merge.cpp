@@ -75,6 +75,7 @@ RunResult SmartMerge(int mode, MergeContext& ctx) {
   port.SetLogText(engine::kStartLine);
   run.AppendLog("检测表1:" + run.files[0]);
   run.CreateResult();
+  port.SetCurrentEntry(0);
 
   engine::SmartResult res;
   RunResult ended;

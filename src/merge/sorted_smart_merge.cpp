@@ -19,6 +19,7 @@ RunResult SortedSmartMerge(MergeContext& ctx) {
   port.ClearStatus();
   port.PrintStatus("开始智能合并...");
   run.CreateResult();
+  port.SetCurrentEntry(0);
 
   engine::SmartResult res;
   RunResult ended;
