@@ -89,6 +89,9 @@ class ScriptedPort : public InteractionPort {
     status.push_back(line);
     events.push_back("status " + line);
   }
+  void SetCurrentEntry(size_t index) override {
+    events.push_back("current " + std::to_string(index));
+  }
   std::string SourceFolder() override { return folder; }
   std::vector<std::string> FileList() override { return files; }
   void ShowResult(const std::string& path) override { shown = path; }

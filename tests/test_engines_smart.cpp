@@ -1,5 +1,7 @@
 // The smart merges: the unsorted path (horizontal, and horizontal and vertical) and the sorted
 // path with its forward-only match cursor.
+#include <algorithm>
+
 #include "test_engines_port.h"
 
 namespace qm::testing {
@@ -127,6 +129,46 @@ TEST(SmartMergeTest, DatesKeepADateFormatAndFormulasTravelAsValues) {
   EXPECT_TRUE(v.is_date);
   EXPECT_EQ(v.number, 45000);
   EXPECT_TRUE(v.formula.empty());
+}
+
+TEST(SmartMergeTest, ADateHeaderAddedToTheResultIsShownAsADateNotASerialNumber) {
+  for (bool sorted : {false, true}) {
+    Bench b;
+    b.Add("a.xls", Rows{{"编号", "姓名"}, {1, "甲"}});
+    auto src = Book(Rows{{"编号"}, {1, 5}});
+    Xf x;
+    x.num_fmt = 14;
+    (void)src->Worksheets(1)->SetNumber(1, 2, 45000, src->styles().AddXf(x));
+    b.Add("b.xls", std::move(src));
+    ASSERT_EQ((sorted ? Sorted(b) : Smart(b, 0)).outcome, Outcome::kDone);
+    CellValue v = b.Saved("智能合并结果.xls")->Cells(1, 3);
+    EXPECT_TRUE(v.is_date) << sorted;
+    EXPECT_EQ(ValueText(v), "2023/3/15") << sorted;
+    EXPECT_EQ(Show(b.Saved("智能合并结果.xls")->Cells(2, 3)), "n:5") << sorted;
+  }
+}
+
+TEST(SmartMergeTest, BothSmartPathsMakeTheTemplateTheCurrentEntryBeforeTheKeyPrompt) {
+  for (bool sorted : {false, true}) {
+    Bench b;
+    b.Add("a.xls", Rows{{"编号"}, {1}});
+    b.Add("b.xls", Rows{{"编号"}, {1}});
+    // The stop path too: the entry is made current before the key is asked for.
+    b.port.inputs = {"0"};
+    if (sorted) b.port.buttons = {Answer::kYes};
+    ASSERT_EQ(SmartMerge(0, b.ctx).outcome, Outcome::kStopped);
+    const auto& ev = b.port.events;
+    auto current = std::find(ev.begin(), ev.end(), "current 0");
+    auto input = std::find(ev.begin(), ev.end(), "input 输入提示");
+    EXPECT_NE(current, ev.end()) << sorted;
+    EXPECT_LT(current, input) << sorted;
+    EXPECT_EQ(std::count(ev.begin(), ev.end(), "current 0"), 1) << sorted;
+  }
+  // The vertical merges leave the list alone.
+  Bench v;
+  v.Add("a.xls", Rows{{"编号"}, {1}});
+  ASSERT_EQ(SafeMerge(0, v.ctx).outcome, Outcome::kDone);
+  EXPECT_TRUE(v.port.EventsStartingWith("current").empty());
 }
 
 TEST(SortedSmartMergeTest, ReportsOnTheStatusLinesOnlyAndLeavesTheLogAlone) {

@@ -31,7 +31,8 @@ class EngineRun {
   explicit EngineRun(MergeContext& ctx) : ctx_(ctx), port(ctx.port), app(ctx.app) {}
   ~EngineRun();
 
-  // Log: append a line (text + CRLF + line) and move the caret to the end.
+  // Log: append a line (text + CRLF + line); scrolling, moving the caret to the end, is a step
+  // of its own, since not every appended line is scrolled into view.
   void AppendLog(const std::string& line);
   void ScrollLog();
 

@@ -2,6 +2,7 @@
 // it with real dialogs, the command line with flags and the terminal, tests with a script.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <vector>
@@ -36,6 +37,10 @@ class InteractionPort {
   // The source folder and the file list, as the user left them.
   virtual std::string SourceFolder() = 0;
   virtual std::vector<std::string> FileList() = 0;
+
+  // Makes entry `index` of the file list its current entry: the smart merges put the caret on
+  // the template while they work. A front end without a list has nothing to do.
+  virtual void SetCurrentEntry(size_t index) { (void)index; }
 
   // The run ended normally with the result open: show it to the user.
   virtual void ShowResult(const std::string& path) = 0;

@@ -4,7 +4,7 @@
 
 namespace qm::engine {
 
-Status MergeHeaders(Worksheet& result_sheet, SmartResult& res, SmartSource& src) {
+Status MergeHeaders(Worksheet& result_sheet, SmartResult& res, SmartSource& src, Filler& filler) {
   const Worksheet& ws = *src.sheet;
   std::vector<std::string> texts(static_cast<size_t>(src.width) + 1);
   HeaderList src_list;
@@ -21,9 +21,12 @@ Status MergeHeaders(Worksheet& result_sheet, SmartResult& res, SmartSource& src)
       const std::string& text = texts[static_cast<size_t>(k)];
       if (first_column.count(text)) continue;
       const int col = res.width + 1;
-      // The header keeps the value the source has (a number stays a number).
+      // The header keeps the value the source has (a number stays a number, a date stays a
+      // date and is shown as one, just as its text reads in the header list).
       CellValue v = ws.Cells(src.header_row, k);
-      if (Status st = result_sheet.SetValue(res.header_row, col, NewValue::From(v)); !st) return st;
+      const int style = filler.StyleFor(res.header_row, col, v, ws.styles());
+      if (Status st = result_sheet.SetValue(res.header_row, col, NewValue::From(v), style); !st)
+        return st;
       res.width = col;
       res.list.push_back({col, text});
       res.list_text.append(" ").append(std::to_string(col)).append(":").append(text).append("|");
@@ -51,6 +54,13 @@ int Filler::DateStyle(uint16_t target_style, const CellValue& v, const StyleTabl
   return s;
 }
 
+int Filler::StyleFor(int row, int col, const CellValue& v, const StyleTable& src_styles) {
+  if (!v.is_date) return -1;
+  const Cell* dst = sheet_.FindCell(row, col);
+  const uint16_t ts = dst ? dst->style : 0;
+  return sheet_.styles().IsDateXf(ts) ? -1 : DateStyle(ts, v, src_styles);
+}
+
 Status Filler::Fill(const SmartSource& src, int r, int first, int row, int watch_column,
                     bool& wrote_column) {
   const Worksheet& ws = *src.sheet;
@@ -62,11 +72,7 @@ Status Filler::Fill(const SmartSource& src, int r, int first, int row, int watch
     const int c = src.target[static_cast<size_t>(k)];
     const Cell* dst = sheet_.FindCell(row, c);
     if (dst && !IsEmptyValue(sheet_.ValueOf(*dst))) continue;
-    int style = -1;
-    if (v.is_date) {
-      uint16_t ts = dst ? dst->style : 0;
-      if (!sheet_.styles().IsDateXf(ts)) style = DateStyle(ts, v, ws.styles());
-    }
+    const int style = StyleFor(row, c, v, ws.styles());
     if (v.type == CellType::kText && row <= kMaxRows && c <= kMaxCols) {
       auto [it, fresh] = texts_.try_emplace(std::string(v.text), 0);
       if (fresh) it->second = sheet_.AddString(v.text);

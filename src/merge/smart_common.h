@@ -26,11 +26,6 @@ struct SmartSource {
   std::vector<int> target;  // target[k] for source columns 1..width (index 0 unused)
 };
 
-// Adds the source headers the result lacks at width + 1, + 2 ... and maps every source column
-// to the first result column with its header text. Fails when a new header would lie beyond the
-// grid.
-Status MergeHeaders(Worksheet& result_sheet, SmartResult& res, SmartSource& src);
-
 // Fills result row `row` from source row `r` over source columns first..src.width: a non-empty
 // source value goes into its target cell when that cell is empty. Only the value travels (a date
 // keeps a date format). Sets `wrote_column` when a value went into that column.
@@ -39,6 +34,9 @@ class Filler {
   explicit Filler(Worksheet& result_sheet) : sheet_(result_sheet) {}
   Status Fill(const SmartSource& src, int r, int first, int row, int watch_column,
               bool& wrote_column);
+  // The style a value written into (row, col) needs: -1 to keep the cell's own, or, for a date
+  // going into a cell without a date format, that cell's style with the source's date format.
+  int StyleFor(int row, int col, const CellValue& v, const StyleTable& src_styles);
 
  private:
   int DateStyle(uint16_t target_style, const CellValue& v, const StyleTable& src_styles);
@@ -49,6 +47,11 @@ class Filler {
   // receive is stored once.
   std::unordered_map<std::string, uint32_t> texts_;
 };
+
+// Adds the source headers the result lacks at width + 1, + 2 ... and maps every source column
+// to the first result column with its header text. Fails when a new header would lie beyond the
+// grid.
+Status MergeHeaders(Worksheet& result_sheet, SmartResult& res, SmartSource& src, Filler& filler);
 
 // The part of a smart run up to the key prompt: the template pasted, its header read, the key
 // asked for. Returns the key column, or 0 when the answer did not count.

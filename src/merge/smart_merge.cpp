@@ -12,7 +12,7 @@ namespace {
 Status MergeTable(engine::EngineRun& run, int mode, int key, engine::SmartResult& res,
                   engine::SmartSource& src, engine::Filler& filler, int& row_count) {
   Worksheet& sheet = *run.sheet;
-  if (Status st = engine::MergeHeaders(sheet, res, src); !st) return st;
+  if (Status st = engine::MergeHeaders(sheet, res, src, filler); !st) return st;
 
   engine::KeyIndex index;
   index.Build(sheet, key, res.header_row + 1, row_count);
@@ -75,6 +75,7 @@ RunResult SmartMerge(int mode, MergeContext& ctx) {
   port.SetLogText(engine::kStartLine);
   run.AppendLog("检测表1:" + run.files[0]);
   run.CreateResult();
+  port.SetCurrentEntry(0);
 
   engine::SmartResult res;
   RunResult ended;

@@ -19,6 +19,7 @@ RunResult SortedSmartMerge(MergeContext& ctx) {
   port.ClearStatus();
   port.PrintStatus("开始智能合并...");
   run.CreateResult();
+  port.SetCurrentEntry(0);
 
   engine::SmartResult res;
   RunResult ended;
@@ -36,7 +37,7 @@ RunResult SortedSmartMerge(MergeContext& ctx) {
     DetectHeader(*src.sheet, ctx.header);
     src.header_row = ctx.header.HeaderRow;
     src.width = ctx.header.HeaderWidth;
-    Status st = engine::MergeHeaders(sheet, res, src);
+    Status st = engine::MergeHeaders(sheet, res, src, filler);
 
     engine::KeyIndex index;
     index.Build(sheet, key, res.header_row + 1, row_count);
