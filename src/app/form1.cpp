@@ -403,12 +403,6 @@ void Form1::Command7_Click() {
     MergeContext ctx{app, *this, header_};
     last_run_ = hooks_.run_engine(*choice, ctx);
   }
-  // The smart merges take entry 0 of the list as the current entry once they have begun (they
-  // do so before the key prompt, whatever the run's end). Only the caret moves: the entries
-  // the user selected stay selected.
-  if (choice->engine == Engine::kSmartMerge && last_run_->outcome != Outcome::kEmpty &&
-      List1->count() > 0)
-    List1->setCurrentRow(0, QItemSelectionModel::NoUpdate);
   // Shown only once the engine has returned, and only when the file is really there.
   if (result_to_show_ && QFileInfo::exists(Q(*result_to_show_)))
     hooks_.open_result(*result_to_show_);
@@ -564,6 +558,13 @@ std::vector<std::string> Form1::FileList() {
   out.reserve(static_cast<size_t>(List1->count()));
   for (int i = 0; i < List1->count(); ++i) out.push_back(List1->item(i)->text().toStdString());
   return out;
+}
+
+void Form1::SetCurrentEntry(size_t index) {
+  // Only the caret moves: the entries the user selected stay selected, so "删　除" afterwards
+  // still removes what the user chose.
+  if (index < static_cast<size_t>(List1->count()))
+    List1->setCurrentRow(static_cast<int>(index), QItemSelectionModel::NoUpdate);
 }
 
 void Form1::ShowResult(const std::string& path) {

@@ -66,6 +66,7 @@ class Form1 : public QWidget, public InteractionPort {
   void PrintStatus(const std::string& line) override;
   std::string SourceFolder() override;
   std::vector<std::string> FileList() override;
+  void SetCurrentEntry(size_t index) override;
   void ShowResult(const std::string& path) override;
 
   double ProgressMax() const { return progress_max_; }
