@@ -395,9 +395,10 @@ std::string Writer::Styles() const {
   o += "<styleSheet xmlns=\"";
   o += kMainNs;
   o += "\">";
-  if (!st.num_fmts().empty()) {
-    o += "<numFmts count=\"" + std::to_string(st.num_fmts().size()) + "\">";
-    for (const auto& [id, text] : st.num_fmts()) {
+  const WrittenNumFmts num_fmts(st, st.xfs().size());
+  if (!num_fmts.formats().empty()) {
+    o += "<numFmts count=\"" + std::to_string(num_fmts.formats().size()) + "\">";
+    for (const auto& [id, text] : num_fmts.formats()) {
       o += "<numFmt numFmtId=\"" + std::to_string(id) + "\" formatCode=\"";
       AppendEscaped(o, text);
       o += "\"/>";
@@ -476,11 +477,12 @@ std::string Writer::Styles() const {
        "borderId=\"0\"/></cellStyleXfs>";
   o += "<cellXfs count=\"" + std::to_string(st.xfs().size()) + "\">";
   for (const Xf& x : st.xfs()) {
-    o += "<xf numFmtId=\"" + std::to_string(x.num_fmt) + "\" fontId=\"" +
+    const uint16_t num_fmt = num_fmts.Id(x.num_fmt);
+    o += "<xf numFmtId=\"" + std::to_string(num_fmt) + "\" fontId=\"" +
          std::to_string(x.font < st.fonts().size() ? x.font : 0) + "\" fillId=\"" +
          std::to_string(x.fill < st.fills().size() ? x.fill : 0) + "\" borderId=\"" +
          std::to_string(x.border < st.borders().size() ? x.border : 0) + "\" xfId=\"0\"";
-    if (x.num_fmt) o += " applyNumberFormat=\"1\"";
+    if (num_fmt) o += " applyNumberFormat=\"1\"";
     if (x.font) o += " applyFont=\"1\"";
     if (x.fill) o += " applyFill=\"1\"";
     if (x.border) o += " applyBorder=\"1\"";
