@@ -626,6 +626,24 @@ TEST(Interop, EastAsianBuiltinDateFormatsAreWrittenOutSoEveryReaderSeesDates) {
   }
 }
 
+// .xls fonts may carry any byte as their family; written as is, openpyxl refused the package
+// ("Max value is 14") and the schema forbids it.
+TEST(Interop, FontFamilyOutsideTheXlsxRangeIsLeftOut) {
+  if (!HavePythonModule("openpyxl")) GTEST_SKIP();
+  Workbook wb;
+  StyleTable& st = wb.styles();
+  Worksheet& ws = wb.AddWorksheet("S");
+  ws.SetText(1, 1, "odd", st.AddXf(Xf{.font = st.AddFont(Font{.name = "Arial", .family = 107})}));
+  ws.SetText(1, 2, "swiss", st.AddXf(Xf{.font = st.AddFont(Font{.name = "Arial", .family = 2})}));
+  TempDir dir;
+  ASSERT_TRUE(SaveWorkbookFile(wb, dir / "family.xlsx").ok());
+  nlohmann::json j = XlrdDump(dir / "family.xlsx");
+  ASSERT_TRUE(j.is_object());
+  EXPECT_EQ(j["sheets"][0]["cells"].size(), 2u);
+  EXPECT_NE(PackageParts(dir / "family.xlsx")["xl/styles.xml"].find("<family val=\"2\"/>"),
+            std::string::npos);
+}
+
 TEST(Interop, OverlappingMergedRangesAreLeftOutAndReported) {
   Workbook wb;
   Worksheet& ws = wb.AddWorksheet("S");

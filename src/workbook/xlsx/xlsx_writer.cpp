@@ -427,7 +427,8 @@ std::string Writer::Styles() const {
     o += "<name val=\"";
     AppendEscaped(o, f.name.empty() ? std::string_view("Arial") : f.name);
     o += "\"/>";
-    if (f.family) o += "<family val=\"" + std::to_string(f.family) + "\"/>";
+    // The schema allows families 0-14; .xls files carry whatever byte their writer left there.
+    if (f.family && f.family <= 14) o += "<family val=\"" + std::to_string(f.family) + "\"/>";
     if (f.charset) o += "<charset val=\"" + std::to_string(f.charset) + "\"/>";
     o += "</font>";
   }
