@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "corpus_util.h"
+#include "workbook/header.h"
 #include "workbook/io.h"
 #include "workbook/workbook.h"
 #include "workbook/xls/biff_out.h"
@@ -899,6 +900,32 @@ void ExpectSameSheet(const Worksheet& a, const Worksheet& b) {
     if (a.RowAt(r)->custom_height) {
       EXPECT_EQ(a.RowHeight(r), b.RowHeight(r));
     }
+}
+
+// A 1904 source pasted into a new (1900) result kept its serial numbers, so every date moved
+// back four years and a day on the way to the saved file.
+TEST(RoundTrip, DatesOfA1904SourceKeepTheirDayThroughPasteAndSave) {
+  Workbook src;
+  src.styles().date1904 = true;
+  const uint16_t date = src.styles().AddXf(Xf{.num_fmt = 14});
+  Worksheet& s = src.AddWorksheet("S");
+  s.SetNumber(1, 1, 43538, date);  // 2023-03-15 counted from 1904
+  s.SetNumber(1, 2, 43538);        // a plain number stays as it is
+  for (bool result1904 : {false, true}) {
+    Workbook result;
+    result.styles().date1904 = result1904;
+    Worksheet& ws = result.AddWorksheet("R");
+    ASSERT_TRUE(ws.PasteFrom(s, s.UsedRange(), 1, 1).ok());
+    TempDir dir;
+    auto saved = SaveWorkbookFile(result, dir / "r.xls");
+    ASSERT_TRUE(saved.ok());
+    auto back = ReadWorkbookFile(saved->path);
+    ASSERT_TRUE(back.ok());
+    CellValue v = (*back)->Worksheets(1)->Cells(1, 1);
+    EXPECT_TRUE(v.is_date);
+    EXPECT_EQ(DateText(v.number, v.date1904), "2023/3/15");
+    EXPECT_EQ((*back)->Worksheets(1)->Cells(1, 2).number, 43538);
+  }
 }
 
 TEST(RoundTrip, GeneratedSheetsThroughBothFormats) {
