@@ -928,6 +928,53 @@ TEST(RoundTrip, DatesOfA1904SourceKeepTheirDayThroughPasteAndSave) {
   }
 }
 
+// A source cell format naming a number format its file never defined came out, when the result
+// had its own format under that id, as a new custom format with an empty format string instead
+// of General.
+TEST(RoundTrip, DanglingNumberFormatOfASourceDoesNotPickUpTheResultsFormat) {
+  Workbook src;
+  Worksheet& s = src.AddWorksheet("S");
+  s.SetNumber(1, 1, 42, src.styles().AddXf(Xf{.num_fmt = 170}));
+  Workbook result;
+  StyleTable& st = result.styles();
+  st.SetNumFmt(170, "yyyy-mm-dd");
+  Worksheet& ws = result.AddWorksheet("R");
+  ws.SetNumber(2, 1, 45000, st.AddXf(Xf{.num_fmt = 170}));
+  ASSERT_TRUE(ws.PasteFrom(s, s.UsedRange(), 1, 1).ok());
+  EXPECT_FALSE(ws.Cells(1, 1).is_date);
+  EXPECT_EQ(st.NumFmtString(st.xf(ws.Cells(1, 1).style).num_fmt), "General");
+  EXPECT_EQ(st.num_fmts().size(), 1u);
+  TempDir dir;
+  auto saved = SaveWorkbookFile(result, dir / "r.xls");
+  ASSERT_TRUE(saved.ok());
+  auto back = ReadWorkbookFile(saved->path);
+  ASSERT_TRUE(back.ok());
+  EXPECT_FALSE((*back)->Worksheets(1)->Cells(1, 1).is_date);
+  EXPECT_TRUE((*back)->Worksheets(1)->Cells(2, 1).is_date);
+}
+
+// Font names longer than 31 characters make the FONT record invalid.
+TEST(XlsWriter, FontNamesAreCutTo31Characters) {
+  Workbook wb;
+  StyleTable& st = wb.styles();
+  std::string name(40, 'F');
+  wb.AddWorksheet("S").SetText(1, 1, "x", st.AddXf(Xf{.font = st.AddFont(Font{.name = name})}));
+  TempDir dir;
+  ASSERT_TRUE(xls::Write(wb, dir / "f.xls").ok());
+  int fonts = 0;
+  for (const Rec& r : Records(WorkbookStream(dir / "f.xls")))
+    if (r.id == 0x0031) {
+      ++fonts;
+      ASSERT_GE(r.data.size(), 15u);
+      EXPECT_LE(r.data[14], 31);
+      EXPECT_EQ(r.data.size(), 16u + r.data[14] * (r.data[15] & 1 ? 2u : 1u));
+    }
+  EXPECT_EQ(fonts, 5);
+  auto back = ReadWorkbookFile(dir / "f.xls");
+  ASSERT_TRUE(back.ok());
+  EXPECT_EQ((*back)->styles().fonts().back().name, name.substr(0, 31));
+}
+
 TEST(RoundTrip, GeneratedSheetsThroughBothFormats) {
   for (const char* name : {"rt.xls", "rt.xlsx"}) {
     for (bool d1904 : {false, true}) {

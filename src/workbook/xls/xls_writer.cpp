@@ -334,7 +334,8 @@ void Writer::WriteStyles(BiffBuffer& g) {
     g.U8(f.family);
     g.U8(f.charset);
     g.U8(0);
-    WriteShortString(g, f.name.empty() ? std::string_view("Arial") : f.name, 255);
+    // Font names hold at most 31 characters in this format.
+    WriteShortString(g, f.name.empty() ? std::string_view("Arial") : f.name, 31);
     g.End();
   };
   const auto& fonts = st.fonts();
