@@ -2,6 +2,7 @@
 // built byte by byte here for what no writer at hand produces (older BIFF versions, CONTINUE
 // breaks in awkward places, shared formulas, hostile containers).
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstring>
@@ -611,6 +612,22 @@ TEST(XlsContainer, RefusesWhatIsNotAWorkbookNamingTheFile) {
   auto r = ReadBytes(Compound({{u"WordDocument", std::vector<uint8_t>(5000, 1)}}), "doc.xls");
   ASSERT_FALSE(r);
   EXPECT_EQ(r.error().code, ErrorCode::kNotAWorkbook);
+}
+
+// A folder named like a workbook made the file reading throw out of the library (an abort).
+TEST(XlsContainer, FolderNamedLikeAWorkbookIsRefusedWithTheReasonInsteadOfACrash) {
+  std::filesystem::path dir =
+      std::filesystem::temp_directory_path() / ("qm-folder-" + std::to_string(::getpid()) + ".xls");
+  std::filesystem::create_directories(dir);
+  auto r = ReadWorkbookFile(dir.string());
+  std::filesystem::remove(dir);
+  ASSERT_FALSE(r);
+  EXPECT_EQ(r.error().code, ErrorCode::kIo);
+  EXPECT_NE(r.error().detail.find(dir.string()), std::string::npos);
+  EXPECT_NE(r.error().detail.find("folder"), std::string::npos);
+  auto missing = ReadWorkbookFile((dir / "none.xls").string());
+  ASSERT_FALSE(missing);
+  EXPECT_NE(missing.error().detail.find("No such file"), std::string::npos);
 }
 
 TEST(XlsContainer, EncryptedPackagesAndRealPasswordsAreRefusedAsPasswordProtected) {

@@ -112,13 +112,26 @@ Result<std::unique_ptr<Workbook>> ReadWorkbookBytes(const uint8_t* data, size_t 
 
 Result<std::unique_ptr<Workbook>> ReadWorkbookFile(const std::string& path,
                                                    const ReadOptions& options) {
-  std::ifstream in(PathFromUtf8(path), std::ios::binary);
+  const fs::path p = PathFromUtf8(path);
+  std::error_code ec;
+  // A folder opens like a file here but fails on the first read.
+  if (fs::is_directory(p, ec))
+    return MakeError(ErrorCode::kIo, path + ": cannot open the file (it is a folder)");
+  std::ifstream in(p, std::ios::binary);
   if (!in)
     return MakeError(ErrorCode::kIo,
                      path + ": cannot open the file (" + std::strerror(errno) + ")");
-  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
-                             std::istreambuf_iterator<char>());
-  if (in.bad()) return MakeError(ErrorCode::kIo, path + ": reading the file failed");
+  // read() turns a failing read into the bad bit; reading through stream iterators would let
+  // the library's exception escape instead.
+  std::vector<uint8_t> bytes;
+  if (uintmax_t size = fs::file_size(p, ec); !ec && size < (uintmax_t{1} << 32))
+    bytes.reserve(static_cast<size_t>(size));
+  std::vector<char> chunk(1 << 20);
+  while (in.read(chunk.data(), static_cast<std::streamsize>(chunk.size())) || in.gcount() > 0)
+    bytes.insert(bytes.end(), chunk.data(), chunk.data() + in.gcount());
+  if (in.bad())
+    return MakeError(ErrorCode::kIo,
+                     path + ": reading the file failed (" + std::strerror(errno) + ")");
   return ReadWorkbookBytes(bytes.data(), bytes.size(), path, options);
 }
 
