@@ -51,8 +51,9 @@ inline std::vector<Range> WritableMerges(const std::vector<Range>& in, int max_r
 
 // The number formats a file gets. East Asian built-in dates (ids 27-36 and 50-58) are known
 // only to spreadsheet programs of those locales; elsewhere a cell in such a format shows a bare
-// serial number. The currency and accounting ids (5-8, 41-44) show the reader's own currency.
-// So each of them in use is written out with the text it has here, as Excel does. A cell
+// serial number, so each one in use is written out with its text like a custom format. (The
+// currency ids 5-8 and 41-44 are left to the reader: a file that names them without defining
+// them means the reader's own currency.) A cell
 // format naming an id that is neither defined nor built in falls back to General rather than
 // leave a dangling reference that makes readers repair the file.
 class WrittenNumFmts {
@@ -61,9 +62,8 @@ class WrittenNumFmts {
     for (size_t i = 0; i < xf_count && i < st.xfs().size(); ++i) {
       int id = st.xfs()[i].num_fmt;
       if (formats_.count(id)) continue;
-      bool locale_dependent = (id >= 5 && id <= 8) || (id >= 27 && id <= 36) ||
-                              (id >= 41 && id <= 44) || (id >= 50 && id <= 58);
-      if (locale_dependent) formats_.emplace(id, BuiltinFormatString(id));
+      bool east_asian = (id >= 27 && id <= 36) || (id >= 50 && id <= 58);
+      if (east_asian) formats_.emplace(id, BuiltinFormatString(id));
     }
   }
   // Every format to write, by id.
