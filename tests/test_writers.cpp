@@ -971,6 +971,20 @@ TEST(XlsWriter, FontNamesAreCutTo31Characters) {
   EXPECT_EQ((*back)->styles().fonts().back().name, name.substr(0, 31));
 }
 
+// The .xlsx writer escapes a CR (and a literal "_x0041_") in a formula's text result, and the
+// reader kept those escapes as text.
+TEST(RoundTrip, EscapesInAFormulasTextResultComeBackDecoded) {
+  Workbook wb;
+  Worksheet& ws = wb.AddWorksheet("S");
+  ws.SetText(1, 1, "a\rb _x0041_");
+  ws.SetFormula(1, 1, "\"a\"&CHAR(13)&\"b _x0041_\"");
+  TempDir dir;
+  ASSERT_TRUE(SaveWorkbookFile(wb, dir / "esc.xlsx").ok());
+  auto back = ReadWorkbookFile(dir / "esc.xlsx");
+  ASSERT_TRUE(back.ok());
+  EXPECT_EQ((*back)->Worksheets(1)->Cells(1, 1).text, "a\rb _x0041_");
+}
+
 TEST(RoundTrip, GeneratedSheetsThroughBothFormats) {
   for (const char* name : {"rt.xls", "rt.xlsx"}) {
     for (bool d1904 : {false, true}) {

@@ -846,7 +846,8 @@ class SheetHandler : public XmlHandler {
         case 'i':
         case 'f':
           cell.type = static_cast<uint32_t>(CellType::kText);
-          cell.bits = ws_.AddString(type_ == 'i' ? DecodeEscapes(value_) : value_);
+          // Formula results carry the same _xHHHH_ escapes as other strings (a CR, say).
+          cell.bits = ws_.AddString(DecodeEscapes(value_));
           break;
         case 'b':
           cell.type = static_cast<uint32_t>(CellType::kBool);
