@@ -1006,6 +1006,10 @@ class PackageReader {
       return MakeError(ErrorCode::kNotAWorkbook,
                        name_ + ": not a workbook (a zip package without a workbook part)");
     }
+    if (EndsWith(main->name, ".bin"))
+      return MakeError(
+          ErrorCode::kNotSupported,
+          name_ + ": an Excel binary workbook (.xlsb), which this program cannot read");
     std::string dir = DirOf(main->name);
     WorkbookHandler book;
     if (auto st = ParseXmlPart(zip_, *main, book, name_); !st) return st.error();
