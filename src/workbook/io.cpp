@@ -51,6 +51,20 @@ std::string TempNameBeside(const fs::path& target) {
   return PathToUtf8(target.parent_path() / "~qm-result.tmp");
 }
 
+// What a file that is no workbook seems to be; many ".xls" files exported by other programs are
+// web pages, XML or plain text.
+std::string UnknownContentReason(const uint8_t* d, size_t n) {
+  if (n == 0) return "the file is empty";
+  size_t i = n >= 3 && d[0] == 0xEF && d[1] == 0xBB && d[2] == 0xBF ? 3 : 0;
+  while (i < n && (d[i] == ' ' || d[i] == '\t' || d[i] == '\r' || d[i] == '\n')) ++i;
+  if (i < n && d[i] == '<') return "a web page or XML document saved under a workbook's name";
+  bool text = true;
+  for (size_t k = 0; k < std::min<size_t>(n, 4096) && text; ++k)
+    text = d[k] >= 0x20 || d[k] == '\t' || d[k] == '\r' || d[k] == '\n';
+  if (text) return "a text file, such as CSV, saved under a workbook's name";
+  return "neither an Excel nor a zip package file";
+}
+
 }  // namespace
 
 const char* ErrorCodeName(ErrorCode code) {
@@ -101,10 +115,7 @@ Result<std::unique_ptr<Workbook>> ReadWorkbookBytes(const uint8_t* data, size_t 
       break;
     case ContainerKind::kUnknown:
       return MakeError(ErrorCode::kNotAWorkbook,
-                       name + ": not a workbook (" +
-                           (size == 0 ? std::string("the file is empty")
-                                      : std::string("neither an Excel nor a zip package file")) +
-                           ")");
+                       name + ": not a workbook (" + UnknownContentReason(data, size) + ")");
   }
   if (r.ok()) (*r)->SetFullName(name);
   return r;
