@@ -428,6 +428,24 @@ std::map<std::string, std::string> PackageParts(const std::string& path) {
   return parts;
 }
 
+// A formula over the 8,192-character limit went into the package as it was, which spreadsheet
+// programs repair by dropping it; now the cell keeps only its cached value.
+TEST(XlsxWriter, FormulaOverTheLengthLimitKeepsOnlyItsCachedValue) {
+  Workbook wb;
+  Worksheet& ws = wb.AddWorksheet("S");
+  std::string at_limit = "1" + Repeat("+1", 4095);  // 8,191 characters
+  std::string over = at_limit + "+1";               // 8,193
+  ws.SetNumber(1, 1, 4096);
+  ASSERT_TRUE(ws.SetFormula(1, 1, at_limit).ok());
+  ws.SetNumber(2, 1, 4097);
+  ASSERT_TRUE(ws.SetFormula(2, 1, over).ok());
+  TempDir dir;
+  ASSERT_TRUE(SaveWorkbookFile(wb, dir / "long.xlsx").ok());
+  const std::string sheet = PackageParts(dir / "long.xlsx")["xl/worksheets/sheet1.xml"];
+  EXPECT_NE(sheet.find("<c r=\"A1\"><f>" + at_limit + "</f><v>4096</v></c>"), std::string::npos);
+  EXPECT_NE(sheet.find("<c r=\"A2\"><v>4097</v></c>"), std::string::npos);
+}
+
 TEST(XlsxWriter, PackagePartsEscapingCarriageReturnsContentTypeAndSheetNames) {
   TempDir dir;
   auto s = MakeSample(true);

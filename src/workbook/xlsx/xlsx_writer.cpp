@@ -19,6 +19,18 @@ namespace {
 
 constexpr size_t kMaxCellChars = 32767;  // UTF-16 units
 constexpr size_t kPieceBytes = 1 << 20;  // sheet XML is deflated in pieces of about this size
+constexpr size_t kMaxFormulaChars = 8192;
+
+// UTF-16 units of a UTF-8 text: one per character, two for those beyond the BMP.
+size_t Utf16Length(std::string_view s) {
+  size_t n = 0;
+  for (char ch : s) {
+    auto c = static_cast<unsigned char>(ch);
+    if ((c & 0xC0) != 0x80) ++n;
+    if (c >= 0xF0) ++n;
+  }
+  return n;
+}
 
 void AppendColumnName(std::string& o, int col) {
   char buf[4];
@@ -192,6 +204,9 @@ void Writer::AppendCell(std::string& o, const Worksheet& ws, const Cell& c,
     o += '"';
   }
   std::string_view f = ws.FormulaOf(c);
+  // Spreadsheet programs refuse formulas over 8,192 characters (the file needs repair); such a
+  // cell keeps its cached value.
+  if (f.size() > kMaxFormulaChars && Utf16Length(f) > kMaxFormulaChars) f = {};
   bool non_finite = c.Type() == CellType::kNumber && !std::isfinite(c.number);
   switch (c.Type()) {
     case CellType::kBlank:
