@@ -53,9 +53,9 @@ inline std::vector<Range> WritableMerges(const std::vector<Range>& in, int max_r
 // only to spreadsheet programs of those locales; elsewhere a cell in such a format shows a bare
 // serial number, so each one in use is written out with its text like a custom format. (The
 // currency ids 5-8 and 41-44 are left to the reader: a file that names them without defining
-// them means the reader's own currency.) A cell
-// format naming an id that is neither defined nor built in falls back to General rather than
-// leave a dangling reference that makes readers repair the file.
+// them means the reader's own currency.) A cell format naming an id that is neither defined nor
+// built in falls back to General rather than leave a dangling reference that makes readers
+// repair the file.
 class WrittenNumFmts {
  public:
   WrittenNumFmts(const StyleTable& st, size_t xf_count) : formats_(st.num_fmts()) {
