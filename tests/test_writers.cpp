@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "corpus_util.h"
+#include "workbook/header.h"
 #include "workbook/io.h"
 #include "workbook/workbook.h"
 #include "workbook/xls/biff_out.h"
@@ -427,6 +428,24 @@ std::map<std::string, std::string> PackageParts(const std::string& path) {
   return parts;
 }
 
+// A formula over the 8,192-character limit went into the package as it was, which spreadsheet
+// programs repair by dropping it; now the cell keeps only its cached value.
+TEST(XlsxWriter, FormulaOverTheLengthLimitKeepsOnlyItsCachedValue) {
+  Workbook wb;
+  Worksheet& ws = wb.AddWorksheet("S");
+  std::string at_limit = "1" + Repeat("+1", 4095);  // 8,191 characters
+  std::string over = at_limit + "+1";               // 8,193
+  ws.SetNumber(1, 1, 4096);
+  ASSERT_TRUE(ws.SetFormula(1, 1, at_limit).ok());
+  ws.SetNumber(2, 1, 4097);
+  ASSERT_TRUE(ws.SetFormula(2, 1, over).ok());
+  TempDir dir;
+  ASSERT_TRUE(SaveWorkbookFile(wb, dir / "long.xlsx").ok());
+  const std::string sheet = PackageParts(dir / "long.xlsx")["xl/worksheets/sheet1.xml"];
+  EXPECT_NE(sheet.find("<c r=\"A1\"><f>" + at_limit + "</f><v>4096</v></c>"), std::string::npos);
+  EXPECT_NE(sheet.find("<c r=\"A2\"><v>4097</v></c>"), std::string::npos);
+}
+
 TEST(XlsxWriter, PackagePartsEscapingCarriageReturnsContentTypeAndSheetNames) {
   TempDir dir;
   auto s = MakeSample(true);
@@ -588,6 +607,60 @@ TEST(Interop, BoolWithANumberPayloadStaysTrueAndNonFiniteNumbersBecomeNumErrors)
     EXPECT_EQ(cells[1][3], "#NUM!");
     EXPECT_EQ(cells[2][3], "#NUM!");
   }
+}
+
+// East Asian built-in date formats (ids 27-36, 50-58) are unknown to readers of other locales:
+// undefined, a merged Chinese date ("yyyy"年"m"月"d"日"" maps to id 31) came out as a bare
+// serial number in openpyxl and without a format in xlrd.
+TEST(Interop, EastAsianBuiltinDateFormatsAreWrittenOutSoEveryReaderSeesDates) {
+  if (!HavePythonModule("xlrd") || !HavePythonModule("openpyxl")) GTEST_SKIP();
+  Workbook wb;
+  StyleTable& st = wb.styles();
+  Worksheet& ws = wb.AddWorksheet("S");
+  const uint16_t ids[] = {st.AddNumFmt("yyyy\"年\"m\"月\"d\"日\""), 32, 57};
+  EXPECT_EQ(ids[0], 31);
+  for (int i = 0; i < 3; ++i) ws.SetNumber(1, i + 1, 45000.5, st.AddXf(Xf{.num_fmt = ids[i]}));
+  // A dangling custom id falls back to General instead of a reference readers must repair.
+  ws.SetNumber(1, 4, 7, st.AddXf(Xf{.num_fmt = 200}));
+  TempDir dir;
+  for (const char* name : {"cjk.xls", "cjk.xlsx"}) {
+    SCOPED_TRACE(name);
+    ASSERT_TRUE(SaveWorkbookFile(wb, dir / name).ok());
+    nlohmann::json j = XlrdDump(dir / name);
+    ASSERT_TRUE(j.is_object());
+    const auto& cells = j["sheets"][0]["cells"];
+    ASSERT_EQ(cells.size(), 4u);
+    for (int i = 0; i < 3; ++i) {
+      EXPECT_EQ(cells[i][2], "date");
+      EXPECT_EQ(cells[i][5], st.NumFmtString(ids[i]));
+    }
+    EXPECT_EQ(cells[3][2], "number");
+    EXPECT_EQ(cells[3][5], "General");
+    auto back = ReadWorkbookFile(dir / name);
+    ASSERT_TRUE(back.ok());
+    CellValue v = (*back)->Worksheets(1)->Cells(1, 1);
+    EXPECT_TRUE(v.is_date);
+    EXPECT_EQ((*back)->styles().NumFmtString((*back)->styles().xf(v.style).num_fmt),
+              "yyyy\"年\"m\"月\"d\"日\"");
+  }
+}
+
+// .xls fonts may carry any byte as their family; written as is, openpyxl refused the package
+// ("Max value is 14") and the schema forbids it.
+TEST(Interop, FontFamilyOutsideTheXlsxRangeIsLeftOut) {
+  if (!HavePythonModule("openpyxl")) GTEST_SKIP();
+  Workbook wb;
+  StyleTable& st = wb.styles();
+  Worksheet& ws = wb.AddWorksheet("S");
+  ws.SetText(1, 1, "odd", st.AddXf(Xf{.font = st.AddFont(Font{.name = "Arial", .family = 107})}));
+  ws.SetText(1, 2, "swiss", st.AddXf(Xf{.font = st.AddFont(Font{.name = "Arial", .family = 2})}));
+  TempDir dir;
+  ASSERT_TRUE(SaveWorkbookFile(wb, dir / "family.xlsx").ok());
+  nlohmann::json j = XlrdDump(dir / "family.xlsx");
+  ASSERT_TRUE(j.is_object());
+  EXPECT_EQ(j["sheets"][0]["cells"].size(), 2u);
+  EXPECT_NE(PackageParts(dir / "family.xlsx")["xl/styles.xml"].find("<family val=\"2\"/>"),
+            std::string::npos);
 }
 
 TEST(Interop, OverlappingMergedRangesAreLeftOutAndReported) {
@@ -841,6 +914,93 @@ void ExpectSameSheet(const Worksheet& a, const Worksheet& b) {
     if (a.RowAt(r)->custom_height) {
       EXPECT_EQ(a.RowHeight(r), b.RowHeight(r));
     }
+}
+
+// A 1904 source pasted into a new (1900) result kept its serial numbers, so every date moved
+// back four years and a day on the way to the saved file.
+TEST(RoundTrip, DatesOfA1904SourceKeepTheirDayThroughPasteAndSave) {
+  Workbook src;
+  src.styles().date1904 = true;
+  const uint16_t date = src.styles().AddXf(Xf{.num_fmt = 14});
+  Worksheet& s = src.AddWorksheet("S");
+  s.SetNumber(1, 1, 43538, date);  // 2023-03-15 counted from 1904
+  s.SetNumber(1, 2, 43538);        // a plain number stays as it is
+  for (bool result1904 : {false, true}) {
+    Workbook result;
+    result.styles().date1904 = result1904;
+    Worksheet& ws = result.AddWorksheet("R");
+    ASSERT_TRUE(ws.PasteFrom(s, s.UsedRange(), 1, 1).ok());
+    TempDir dir;
+    auto saved = SaveWorkbookFile(result, dir / "r.xls");
+    ASSERT_TRUE(saved.ok());
+    auto back = ReadWorkbookFile(saved->path);
+    ASSERT_TRUE(back.ok());
+    CellValue v = (*back)->Worksheets(1)->Cells(1, 1);
+    EXPECT_TRUE(v.is_date);
+    EXPECT_EQ(DateText(v.number, v.date1904), "2023/3/15");
+    EXPECT_EQ((*back)->Worksheets(1)->Cells(1, 2).number, 43538);
+  }
+}
+
+// A source cell format naming a number format its file never defined came out, when the result
+// had its own format under that id, as a new custom format with an empty format string instead
+// of General.
+TEST(RoundTrip, DanglingNumberFormatOfASourceDoesNotPickUpTheResultsFormat) {
+  Workbook src;
+  Worksheet& s = src.AddWorksheet("S");
+  s.SetNumber(1, 1, 42, src.styles().AddXf(Xf{.num_fmt = 170}));
+  Workbook result;
+  StyleTable& st = result.styles();
+  st.SetNumFmt(170, "yyyy-mm-dd");
+  Worksheet& ws = result.AddWorksheet("R");
+  ws.SetNumber(2, 1, 45000, st.AddXf(Xf{.num_fmt = 170}));
+  ASSERT_TRUE(ws.PasteFrom(s, s.UsedRange(), 1, 1).ok());
+  EXPECT_FALSE(ws.Cells(1, 1).is_date);
+  EXPECT_EQ(st.NumFmtString(st.xf(ws.Cells(1, 1).style).num_fmt), "General");
+  EXPECT_EQ(st.num_fmts().size(), 1u);
+  TempDir dir;
+  auto saved = SaveWorkbookFile(result, dir / "r.xls");
+  ASSERT_TRUE(saved.ok());
+  auto back = ReadWorkbookFile(saved->path);
+  ASSERT_TRUE(back.ok());
+  EXPECT_FALSE((*back)->Worksheets(1)->Cells(1, 1).is_date);
+  EXPECT_TRUE((*back)->Worksheets(1)->Cells(2, 1).is_date);
+}
+
+// Font names longer than 31 characters make the FONT record invalid.
+TEST(XlsWriter, FontNamesAreCutTo31Characters) {
+  Workbook wb;
+  StyleTable& st = wb.styles();
+  std::string name(40, 'F');
+  wb.AddWorksheet("S").SetText(1, 1, "x", st.AddXf(Xf{.font = st.AddFont(Font{.name = name})}));
+  TempDir dir;
+  ASSERT_TRUE(xls::Write(wb, dir / "f.xls").ok());
+  int fonts = 0;
+  for (const Rec& r : Records(WorkbookStream(dir / "f.xls")))
+    if (r.id == 0x0031) {
+      ++fonts;
+      ASSERT_GE(r.data.size(), 15u);
+      EXPECT_LE(r.data[14], 31);
+      EXPECT_EQ(r.data.size(), 16u + r.data[14] * (r.data[15] & 1 ? 2u : 1u));
+    }
+  EXPECT_EQ(fonts, 5);
+  auto back = ReadWorkbookFile(dir / "f.xls");
+  ASSERT_TRUE(back.ok());
+  EXPECT_EQ((*back)->styles().fonts().back().name, name.substr(0, 31));
+}
+
+// The .xlsx writer escapes a CR (and a literal "_x0041_") in a formula's text result, and the
+// reader kept those escapes as text.
+TEST(RoundTrip, EscapesInAFormulasTextResultComeBackDecoded) {
+  Workbook wb;
+  Worksheet& ws = wb.AddWorksheet("S");
+  ws.SetText(1, 1, "a\rb _x0041_");
+  ws.SetFormula(1, 1, "\"a\"&CHAR(13)&\"b _x0041_\"");
+  TempDir dir;
+  ASSERT_TRUE(SaveWorkbookFile(wb, dir / "esc.xlsx").ok());
+  auto back = ReadWorkbookFile(dir / "esc.xlsx");
+  ASSERT_TRUE(back.ok());
+  EXPECT_EQ((*back)->Worksheets(1)->Cells(1, 1).text, "a\rb _x0041_");
 }
 
 TEST(RoundTrip, GeneratedSheetsThroughBothFormats) {

@@ -2,6 +2,7 @@
 // built byte by byte here for what no writer at hand produces (older BIFF versions, CONTINUE
 // breaks in awkward places, shared formulas, hostile containers).
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstring>
@@ -611,6 +612,38 @@ TEST(XlsContainer, RefusesWhatIsNotAWorkbookNamingTheFile) {
   auto r = ReadBytes(Compound({{u"WordDocument", std::vector<uint8_t>(5000, 1)}}), "doc.xls");
   ASSERT_FALSE(r);
   EXPECT_EQ(r.error().code, ErrorCode::kNotAWorkbook);
+}
+
+// "Not a workbook" alone left users guessing why a file that opens in Excel was refused.
+TEST(XlsContainer, NotAWorkbookSaysWhatTheFileSeemsToBe) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"\xEF\xBB\xBF <html><table></table></html>", "a web page or XML document"},
+      {"<?xml version=\"1.0\"?><Workbook/>", "a web page or XML document"},
+      {"名称,数量\r\n苹果,3\r\n", "a text file, such as CSV"},
+      {std::string("\x01\x02\x00\x05", 4), "neither an Excel nor a zip package file"},
+      {"", "the file is empty"}};
+  for (const auto& [content, why] : cases) {
+    auto r = ReadBytes(std::vector<uint8_t>(content.begin(), content.end()), "export.xls");
+    ASSERT_FALSE(r);
+    EXPECT_NE(r.error().detail.find("export.xls: not a workbook (" + why), std::string::npos)
+        << r.error().detail;
+  }
+}
+
+// A folder named like a workbook made the file reading throw out of the library (an abort).
+TEST(XlsContainer, FolderNamedLikeAWorkbookIsRefusedWithTheReasonInsteadOfACrash) {
+  std::filesystem::path dir =
+      std::filesystem::temp_directory_path() / ("qm-folder-" + std::to_string(::getpid()) + ".xls");
+  std::filesystem::create_directories(dir);
+  auto r = ReadWorkbookFile(dir.string());
+  std::filesystem::remove(dir);
+  ASSERT_FALSE(r);
+  EXPECT_EQ(r.error().code, ErrorCode::kIo);
+  EXPECT_NE(r.error().detail.find(dir.string()), std::string::npos);
+  EXPECT_NE(r.error().detail.find("folder"), std::string::npos);
+  auto missing = ReadWorkbookFile((dir / "none.xls").string());
+  ASSERT_FALSE(missing);
+  EXPECT_NE(missing.error().detail.find("No such file"), std::string::npos);
 }
 
 TEST(XlsContainer, EncryptedPackagesAndRealPasswordsAreRefusedAsPasswordProtected) {

@@ -221,6 +221,18 @@ TEST(XlsxZip, TruncatedOrDamagedPackagesAreRefusedNeverCrash) {
   EXPECT_NE(r.error().detail.find("CRC"), std::string::npos);
 }
 
+// A binary workbook (.xlsb) renamed to .xlsx was parsed as XML and refused as "malformed XML",
+// which tells the user nothing.
+TEST(XlsxZip, BinaryWorkbookIsRefusedAsSuch) {
+  std::string z = MakeZip({{"_rels/.rels", Rels(Rel("rId1", "officeDocument", "xl/workbook.bin"))},
+                           {"xl/workbook.bin", std::string("\x83\x01\x00\x80\x01\x00", 6)}});
+  auto r = ReadBytes(z);
+  ASSERT_FALSE(r.ok());
+  EXPECT_EQ(r.error().code, ErrorCode::kNotSupported);
+  EXPECT_NE(r.error().detail.find("book.xlsx: an Excel binary workbook (.xlsb)"), std::string::npos)
+      << r.error().detail;
+}
+
 // --- Parts of the package ----------------------------------------------------------------------
 
 TEST(XlsxParts, CellReferencesDatesEscapesAndTargets) {

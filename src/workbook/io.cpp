@@ -51,6 +51,20 @@ std::string TempNameBeside(const fs::path& target) {
   return PathToUtf8(target.parent_path() / "~qm-result.tmp");
 }
 
+// What a file that is no workbook seems to be; many ".xls" files exported by other programs are
+// web pages, XML or plain text.
+std::string UnknownContentReason(const uint8_t* d, size_t n) {
+  if (n == 0) return "the file is empty";
+  size_t i = n >= 3 && d[0] == 0xEF && d[1] == 0xBB && d[2] == 0xBF ? 3 : 0;
+  while (i < n && (d[i] == ' ' || d[i] == '\t' || d[i] == '\r' || d[i] == '\n')) ++i;
+  if (i < n && d[i] == '<') return "a web page or XML document saved under a workbook's name";
+  bool text = true;
+  for (size_t k = 0; k < std::min<size_t>(n, 4096) && text; ++k)
+    text = d[k] >= 0x20 || d[k] == '\t' || d[k] == '\r' || d[k] == '\n';
+  if (text) return "a text file, such as CSV, saved under a workbook's name";
+  return "neither an Excel nor a zip package file";
+}
+
 }  // namespace
 
 const char* ErrorCodeName(ErrorCode code) {
@@ -101,10 +115,7 @@ Result<std::unique_ptr<Workbook>> ReadWorkbookBytes(const uint8_t* data, size_t 
       break;
     case ContainerKind::kUnknown:
       return MakeError(ErrorCode::kNotAWorkbook,
-                       name + ": not a workbook (" +
-                           (size == 0 ? std::string("the file is empty")
-                                      : std::string("neither an Excel nor a zip package file")) +
-                           ")");
+                       name + ": not a workbook (" + UnknownContentReason(data, size) + ")");
   }
   if (r.ok()) (*r)->SetFullName(name);
   return r;
@@ -112,13 +123,26 @@ Result<std::unique_ptr<Workbook>> ReadWorkbookBytes(const uint8_t* data, size_t 
 
 Result<std::unique_ptr<Workbook>> ReadWorkbookFile(const std::string& path,
                                                    const ReadOptions& options) {
-  std::ifstream in(PathFromUtf8(path), std::ios::binary);
+  const fs::path p = PathFromUtf8(path);
+  std::error_code ec;
+  // A folder opens like a file here but fails on the first read.
+  if (fs::is_directory(p, ec))
+    return MakeError(ErrorCode::kIo, path + ": cannot open the file (it is a folder)");
+  std::ifstream in(p, std::ios::binary);
   if (!in)
     return MakeError(ErrorCode::kIo,
                      path + ": cannot open the file (" + std::strerror(errno) + ")");
-  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
-                             std::istreambuf_iterator<char>());
-  if (in.bad()) return MakeError(ErrorCode::kIo, path + ": reading the file failed");
+  // read() turns a failing read into the bad bit; reading through stream iterators would let
+  // the library's exception escape instead.
+  std::vector<uint8_t> bytes;
+  if (uintmax_t size = fs::file_size(p, ec); !ec && size < (uintmax_t{1} << 32))
+    bytes.reserve(static_cast<size_t>(size));
+  std::vector<char> chunk(1 << 20);
+  while (in.read(chunk.data(), static_cast<std::streamsize>(chunk.size())) || in.gcount() > 0)
+    bytes.insert(bytes.end(), chunk.data(), chunk.data() + in.gcount());
+  if (in.bad())
+    return MakeError(ErrorCode::kIo,
+                     path + ": reading the file failed (" + std::strerror(errno) + ")");
   return ReadWorkbookBytes(bytes.data(), bytes.size(), path, options);
 }
 

@@ -231,6 +231,8 @@ uint16_t StyleTable::Import(const StyleTable& src, uint16_t i) {
   auto fit = src.num_fmts_.find(s.num_fmt);
   if (fit != src.num_fmts_.end())
     x.num_fmt = AddNumFmt(fit->second);
+  else if (!*BuiltinFormatString(s.num_fmt))  // a dangling id: it must not pick up ours
+    x.num_fmt = 0;
   else if (num_fmts_.count(s.num_fmt))  // our own table redefined that built-in id
     x.num_fmt = AddNumFmt(BuiltinFormatString(s.num_fmt));
   return AddXf(x);

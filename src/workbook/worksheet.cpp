@@ -380,6 +380,11 @@ Status Worksheet::PasteFrom(const Worksheet& src, const Range& area, int r, int 
   const int dr = r - area.r1;
   std::string shifted;
   const bool whole_rows = area.c1 == 1 && area.c2 == kMaxCols;
+  // A workbook on the 1904 date system counts its serial numbers from another day; a date keeps
+  // its calendar day when it crosses into a workbook on the other system.
+  const double date_shift = src.styles_->date1904 == styles_->date1904 ? 0
+                            : src.styles_->date1904                    ? 1462
+                                                                       : -1462;
 
   // Gather the block first, so that a paste onto an overlapping area of the same sheet reads
   // the source as it was.
@@ -395,6 +400,8 @@ Status Worksheet::PasteFrom(const Worksheet& src, const Range& area, int r, int 
     for (auto it = b; it != e; ++it) {
       Cell cell = *it;
       cell.col = static_cast<uint16_t>(cell.col + dc);
+      if (date_shift != 0 && cell.Type() == CellType::kNumber && src.styles_->IsDateXf(cell.style))
+        cell.number += date_shift;
       if (!same_styles) {
         int32_t& m = style_map[cell.style];
         if (m < 0) m = styles_->Import(*src.styles_, cell.style);

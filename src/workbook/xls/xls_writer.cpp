@@ -334,7 +334,8 @@ void Writer::WriteStyles(BiffBuffer& g) {
     g.U8(f.family);
     g.U8(f.charset);
     g.U8(0);
-    WriteShortString(g, f.name.empty() ? std::string_view("Arial") : f.name, 255);
+    // Font names hold at most 31 characters in this format.
+    WriteShortString(g, f.name.empty() ? std::string_view("Arial") : f.name, 31);
     g.End();
   };
   const auto& fonts = st.fonts();
@@ -346,7 +347,10 @@ void Writer::WriteStyles(BiffBuffer& g) {
     Warn("too many fonts for an .xls file; " + std::to_string(fonts.size() - nfonts) +
          " were replaced by the default font");
 
-  for (const auto& [id, text] : st.num_fmts()) {
+  const auto& xfs = st.xfs();
+  xf_count_ = std::min(xfs.size(), kMaxXfs - kFirstCellXf);
+  const WrittenNumFmts num_fmts(st, xf_count_);
+  for (const auto& [id, text] : num_fmts.formats()) {
     g.Begin(kFormat);
     g.U16(static_cast<uint16_t>(id));
     WriteLongString(g, text, 255);
@@ -368,8 +372,6 @@ void Writer::WriteStyles(BiffBuffer& g) {
     g.U16(64 | (65 << 7));
     g.End();
   }
-  const auto& xfs = st.xfs();
-  xf_count_ = std::min(xfs.size(), kMaxXfs - kFirstCellXf);
   if (xf_count_ < xfs.size())
     Warn("too many cell formats for an .xls file; " + std::to_string(xfs.size() - xf_count_) +
          " were replaced by the default format");
@@ -380,7 +382,7 @@ void Writer::WriteStyles(BiffBuffer& g) {
     const Border& bd = x.border < st.borders().size() ? st.borders()[x.border] : st.borders()[0];
     g.Begin(kXf);
     g.U16(fnt == 0 ? 0 : static_cast<uint16_t>(fnt + 4));
-    g.U16(x.num_fmt);
+    g.U16(num_fmts.Id(x.num_fmt));
     g.U16(static_cast<uint16_t>((x.locked ? 1 : 0) | (x.hidden ? 2 : 0)));
     g.U8(static_cast<uint8_t>((x.align.horizontal & 7) | (x.align.wrap ? 8 : 0) |
                               ((x.align.vertical & 7) << 4)));

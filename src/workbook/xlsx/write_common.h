@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -47,6 +48,35 @@ inline std::vector<Range> WritableMerges(const std::vector<Range>& in, int max_r
   }
   return out;
 }
+
+// The number formats a file gets. East Asian built-in dates (ids 27-36 and 50-58) are known
+// only to spreadsheet programs of those locales; elsewhere a cell in such a format shows a bare
+// serial number, so each one in use is written out with its text like a custom format. (The
+// currency ids 5-8 and 41-44 are left to the reader: a file that names them without defining
+// them means the reader's own currency.) A cell format naming an id that is neither defined nor
+// built in falls back to General rather than leave a dangling reference that makes readers
+// repair the file.
+class WrittenNumFmts {
+ public:
+  WrittenNumFmts(const StyleTable& st, size_t xf_count) : formats_(st.num_fmts()) {
+    for (size_t i = 0; i < xf_count && i < st.xfs().size(); ++i) {
+      int id = st.xfs()[i].num_fmt;
+      if (formats_.count(id)) continue;
+      bool east_asian = (id >= 27 && id <= 36) || (id >= 50 && id <= 58);
+      if (east_asian) formats_.emplace(id, BuiltinFormatString(id));
+    }
+  }
+  // Every format to write, by id.
+  const std::map<int, std::string>& formats() const { return formats_; }
+  // The id a cell format refers to in the file.
+  uint16_t Id(uint16_t num_fmt) const {
+    if (formats_.count(num_fmt) || *BuiltinFormatString(num_fmt)) return num_fmt;
+    return 0;
+  }
+
+ private:
+  std::map<int, std::string> formats_;
+};
 
 // The length of the well-formed UTF-8 sequence at s[i], or 0 when it is not one (stray or
 // missing continuation bytes, overlong forms, surrogates, U+FFFE/U+FFFF, beyond U+10FFFF).

@@ -846,7 +846,8 @@ class SheetHandler : public XmlHandler {
         case 'i':
         case 'f':
           cell.type = static_cast<uint32_t>(CellType::kText);
-          cell.bits = ws_.AddString(type_ == 'i' ? DecodeEscapes(value_) : value_);
+          // Formula results carry the same _xHHHH_ escapes as other strings (a CR, say).
+          cell.bits = ws_.AddString(DecodeEscapes(value_));
           break;
         case 'b':
           cell.type = static_cast<uint32_t>(CellType::kBool);
@@ -1005,6 +1006,10 @@ class PackageReader {
       return MakeError(ErrorCode::kNotAWorkbook,
                        name_ + ": not a workbook (a zip package without a workbook part)");
     }
+    if (EndsWith(main->name, ".bin"))
+      return MakeError(
+          ErrorCode::kNotSupported,
+          name_ + ": an Excel binary workbook (.xlsb), which this program cannot read");
     std::string dir = DirOf(main->name);
     WorkbookHandler book;
     if (auto st = ParseXmlPart(zip_, *main, book, name_); !st) return st.error();

@@ -19,6 +19,18 @@ namespace {
 
 constexpr size_t kMaxCellChars = 32767;  // UTF-16 units
 constexpr size_t kPieceBytes = 1 << 20;  // sheet XML is deflated in pieces of about this size
+constexpr size_t kMaxFormulaChars = 8192;
+
+// UTF-16 units of a UTF-8 text: one per character, two for those beyond the BMP.
+size_t Utf16Length(std::string_view s) {
+  size_t n = 0;
+  for (char ch : s) {
+    auto c = static_cast<unsigned char>(ch);
+    if ((c & 0xC0) != 0x80) ++n;
+    if (c >= 0xF0) ++n;
+  }
+  return n;
+}
 
 void AppendColumnName(std::string& o, int col) {
   char buf[4];
@@ -192,6 +204,9 @@ void Writer::AppendCell(std::string& o, const Worksheet& ws, const Cell& c,
     o += '"';
   }
   std::string_view f = ws.FormulaOf(c);
+  // Spreadsheet programs refuse formulas over 8,192 characters (the file needs repair); such a
+  // cell keeps its cached value.
+  if (f.size() > kMaxFormulaChars && Utf16Length(f) > kMaxFormulaChars) f = {};
   bool non_finite = c.Type() == CellType::kNumber && !std::isfinite(c.number);
   switch (c.Type()) {
     case CellType::kBlank:
@@ -395,9 +410,10 @@ std::string Writer::Styles() const {
   o += "<styleSheet xmlns=\"";
   o += kMainNs;
   o += "\">";
-  if (!st.num_fmts().empty()) {
-    o += "<numFmts count=\"" + std::to_string(st.num_fmts().size()) + "\">";
-    for (const auto& [id, text] : st.num_fmts()) {
+  const WrittenNumFmts num_fmts(st, st.xfs().size());
+  if (!num_fmts.formats().empty()) {
+    o += "<numFmts count=\"" + std::to_string(num_fmts.formats().size()) + "\">";
+    for (const auto& [id, text] : num_fmts.formats()) {
       o += "<numFmt numFmtId=\"" + std::to_string(id) + "\" formatCode=\"";
       AppendEscaped(o, text);
       o += "\"/>";
@@ -426,7 +442,8 @@ std::string Writer::Styles() const {
     o += "<name val=\"";
     AppendEscaped(o, f.name.empty() ? std::string_view("Arial") : f.name);
     o += "\"/>";
-    if (f.family) o += "<family val=\"" + std::to_string(f.family) + "\"/>";
+    // The schema allows families 0-14; .xls files carry whatever byte their writer left there.
+    if (f.family && f.family <= 14) o += "<family val=\"" + std::to_string(f.family) + "\"/>";
     if (f.charset) o += "<charset val=\"" + std::to_string(f.charset) + "\"/>";
     o += "</font>";
   }
@@ -476,11 +493,12 @@ std::string Writer::Styles() const {
        "borderId=\"0\"/></cellStyleXfs>";
   o += "<cellXfs count=\"" + std::to_string(st.xfs().size()) + "\">";
   for (const Xf& x : st.xfs()) {
-    o += "<xf numFmtId=\"" + std::to_string(x.num_fmt) + "\" fontId=\"" +
+    const uint16_t num_fmt = num_fmts.Id(x.num_fmt);
+    o += "<xf numFmtId=\"" + std::to_string(num_fmt) + "\" fontId=\"" +
          std::to_string(x.font < st.fonts().size() ? x.font : 0) + "\" fillId=\"" +
          std::to_string(x.fill < st.fills().size() ? x.fill : 0) + "\" borderId=\"" +
          std::to_string(x.border < st.borders().size() ? x.border : 0) + "\" xfId=\"0\"";
-    if (x.num_fmt) o += " applyNumberFormat=\"1\"";
+    if (num_fmt) o += " applyNumberFormat=\"1\"";
     if (x.font) o += " applyFont=\"1\"";
     if (x.fill) o += " applyFill=\"1\"";
     if (x.border) o += " applyBorder=\"1\"";
