@@ -148,6 +148,26 @@ TEST(SmartMergeTest, ADateHeaderAddedToTheResultIsShownAsADateNotASerialNumber) 
   }
 }
 
+TEST(SmartMergeTest, DatesOfA1904SourceKeepTheirCalendarDayInTheResult) {
+  for (bool sorted : {false, true}) {
+    Bench b;
+    b.Add("a.xls", Rows{{"编号", "姓名"}, {1, "甲"}});
+    auto src = Book(Rows{{"编号"}, {1}});
+    src->styles().date1904 = true;
+    Xf x;
+    x.num_fmt = 14;
+    const int date = src->styles().AddXf(x);
+    // 2023/3/15 in the 1904 system, as a header and as a value.
+    (void)src->Worksheets(1)->SetNumber(1, 2, 45000 - 1462, date);
+    (void)src->Worksheets(1)->SetNumber(2, 2, 45000 - 1462, date);
+    b.Add("b.xls", std::move(src));
+    ASSERT_EQ((sorted ? Sorted(b) : Smart(b, 0)).outcome, Outcome::kDone);
+    const Worksheet* out = b.Saved("智能合并结果.xls");
+    EXPECT_EQ(ValueText(out->Cells(1, 3)), "2023/3/15") << sorted;
+    EXPECT_EQ(ValueText(out->Cells(2, 3)), "2023/3/15") << sorted;
+  }
+}
+
 TEST(SmartMergeTest, BothSmartPathsMakeTheTemplateTheCurrentEntryBeforeTheKeyPrompt) {
   for (bool sorted : {false, true}) {
     Bench b;

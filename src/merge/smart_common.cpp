@@ -4,6 +4,18 @@
 
 namespace qm::engine {
 
+namespace {
+
+// The value to write into the result: a date from a workbook on the other date system is moved
+// so that it keeps its calendar day, as pasting does.
+NewValue ForResult(const CellValue& v, const StyleTable& result_styles) {
+  NewValue out = NewValue::From(v);
+  if (v.is_date && v.date1904 != result_styles.date1904) out.number += v.date1904 ? 1462 : -1462;
+  return out;
+}
+
+}  // namespace
+
 Status MergeHeaders(Worksheet& result_sheet, SmartResult& res, SmartSource& src, Filler& filler) {
   const Worksheet& ws = *src.sheet;
   std::vector<std::string> texts(static_cast<size_t>(src.width) + 1);
@@ -25,7 +37,9 @@ Status MergeHeaders(Worksheet& result_sheet, SmartResult& res, SmartSource& src,
       // date and is shown as one, just as its text reads in the header list).
       CellValue v = ws.Cells(src.header_row, k);
       const int style = filler.StyleFor(res.header_row, col, v, ws.styles());
-      if (Status st = result_sheet.SetValue(res.header_row, col, NewValue::From(v), style); !st)
+      if (Status st = result_sheet.SetValue(res.header_row, col,
+                                            ForResult(v, result_sheet.styles()), style);
+          !st)
         return st;
       res.width = col;
       res.list.push_back({col, text});
@@ -83,7 +97,7 @@ Status Filler::Fill(const SmartSource& src, int r, int first, int row, int watch
       cell.type = static_cast<uint32_t>(CellType::kText);
       cell.formula = 0;
       sheet_.AppendCell(row, cell);
-    } else if (Status st = sheet_.SetValue(row, c, NewValue::From(v), style); !st) {
+    } else if (Status st = sheet_.SetValue(row, c, ForResult(v, sheet_.styles()), style); !st) {
       return st;
     }
     if (c == watch_column) wrote_column = true;
