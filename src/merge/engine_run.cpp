@@ -9,15 +9,6 @@
 
 namespace qm::engine {
 
-std::string WithSeparator(const std::string& folder) {
-  if (folder.empty() || folder.back() == '/' || folder.back() == '\\') return folder;
-#ifdef _WIN32
-  return folder + "\\";
-#else
-  return folder + "/";
-#endif
-}
-
 int AcceptedKeyColumn(const std::optional<std::string>& answer, int header_width) {
   double k = RoundHalfEven(ReadTypedNumber(answer));
   if (!std::isfinite(k) || k < 1 || k > header_width) return 0;
@@ -41,7 +32,7 @@ void EngineRun::ScrollLog() {
 }
 
 void EngineRun::TakeFolder() {
-  folder = WithSeparator(port.SourceFolder());
+  folder = WithTrailingSeparator(port.SourceFolder());
 }
 
 void EngineRun::CreateResult() {
@@ -127,7 +118,7 @@ Result<SaveResult> EngineRun::Save(const std::string& name, std::string& switche
 #ifdef __GLIBC__
   malloc_trim(0);
 #endif
-  auto saved = app.SaveAs(*result, WithSeparator(out_folder) + name);
+  auto saved = app.SaveAs(*result, WithTrailingSeparator(out_folder) + name);
   if (!saved) {
     if (created) app.store().RemoveEmptyFolder(out_folder);
     return saved;

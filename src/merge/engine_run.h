@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "merge/engines.h"
+#include "workbook/paths.h"
 
 namespace qm::engine {
 
@@ -18,9 +19,6 @@ inline constexpr const char* kStopMessage = "输入为0或输入错误，退出�
 inline constexpr const char* kResultFolder = "合并结果";
 inline constexpr const char* kMergeResultName = "合并结果.xls";
 inline constexpr const char* kSmartResultName = "智能合并结果.xls";
-
-// "folder" with a separator appended when it does not end in one.
-std::string WithSeparator(const std::string& folder);
 
 // The key answer counts only when it rounds (half to even) to a column from 1 to the header
 // width; returns that column, or 0 when the run has to stop.

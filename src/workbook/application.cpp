@@ -117,16 +117,6 @@ void DiskStore::RemoveEmptyFolder(const std::string& path) {
   if (fs::is_directory(p, ec) && fs::is_empty(p, ec)) fs::remove(p, ec);
 }
 
-bool FitsXlsGrid(const Workbook& wb) {
-  for (int i = 1; i <= wb.WorksheetCount(); ++i) {
-    const Worksheet* ws = wb.Worksheets(i);
-    if (ws->IsEmpty()) continue;
-    Range u = ws->UsedRange();
-    if (u.r2 > 65536 || u.c2 > 256) return false;
-  }
-  return true;
-}
-
 std::unique_ptr<Workbook> CloneWorkbook(const Workbook& wb) {
   auto out = std::make_unique<Workbook>();
   out->styles() = wb.styles();

@@ -65,9 +65,6 @@ class MemoryStore : public WorkbookStore {
 // A deep copy: cells, formats, merged ranges, column widths and row heights of every sheet.
 std::unique_ptr<Workbook> CloneWorkbook(const Workbook& wb);
 
-// True when every sheet of the workbook fits the .xls grid (65,536 rows, 256 columns).
-bool FitsXlsGrid(const Workbook& wb);
-
 // The open workbooks of an application.
 class Workbooks {
  public:

@@ -26,16 +26,6 @@ std::string Extension(const std::string& path) {
   return Lower(PathToUtf8(PathFromUtf8(path).extension()));
 }
 
-bool FitsXlsGrid(const Workbook& wb) {
-  for (int i = 1; i <= wb.WorksheetCount(); ++i) {
-    const Worksheet* ws = wb.Worksheets(i);
-    if (ws->IsEmpty()) continue;
-    Range u = ws->UsedRange();
-    if (u.r2 > 65536 || u.c2 > 256) return false;
-  }
-  return true;
-}
-
 // The temporary name keeps the target's extension before ".tmp", so the writer can tell an
 // .xlsm target (which needs the macro-enabled content type) from an .xlsx one.
 std::string TempNameBeside(const fs::path& target) {
@@ -66,6 +56,16 @@ std::string UnknownContentReason(const uint8_t* d, size_t n) {
 }
 
 }  // namespace
+
+bool FitsXlsGrid(const Workbook& wb) {
+  for (int i = 1; i <= wb.WorksheetCount(); ++i) {
+    const Worksheet* ws = wb.Worksheets(i);
+    if (ws->IsEmpty()) continue;
+    Range u = ws->UsedRange();
+    if (u.r2 > 65536 || u.c2 > 256) return false;
+  }
+  return true;
+}
 
 const char* ErrorCodeName(ErrorCode code) {
   switch (code) {

@@ -31,6 +31,9 @@ Result<std::unique_ptr<Workbook>> ReadWorkbookBytes(const uint8_t* data, size_t 
                                                     const std::string& name,
                                                     const ReadOptions& options = {});
 
+// True when every sheet of the workbook fits the .xls grid (65,536 rows, 256 columns).
+bool FitsXlsGrid(const Workbook& wb);
+
 struct SaveResult {
   std::string path;                   // the file actually written
   bool switched_to_xlsx = false;      // the content did not fit the .xls grid

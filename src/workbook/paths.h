@@ -16,4 +16,14 @@ inline std::string PathToUtf8(const std::filesystem::path& p) {
   return std::string(u.begin(), u.end());
 }
 
+// `folder` with one trailing path separator (none added to an empty string).
+inline std::string WithTrailingSeparator(const std::string& folder) {
+  if (folder.empty() || folder.back() == '/' || folder.back() == '\\') return folder;
+#ifdef _WIN32
+  return folder + "\\";
+#else
+  return folder + "/";
+#endif
+}
+
 }  // namespace qm

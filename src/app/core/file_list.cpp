@@ -75,15 +75,6 @@ std::vector<std::string> RegularFiles(const std::string& folder) {
 
 }  // namespace
 
-std::string WithTrailingSeparator(const std::string& folder) {
-  if (folder.empty() || folder.back() == '/' || folder.back() == '\\') return folder;
-#ifdef _WIN32
-  return folder + "\\";
-#else
-  return folder + "/";
-#endif
-}
-
 bool GetFileList(const std::string& path, std::vector<std::string>& names,
                  const std::string& pattern) {
   std::u32string p = Decode(pattern);

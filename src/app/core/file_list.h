@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "workbook/paths.h"
+
 namespace qm {
 
 // Fills `names` with the bare names of the regular files of `path` that match `pattern` (a
@@ -26,9 +28,6 @@ struct FolderListing {
   bool found = false;
 };
 FolderListing LoadFolderListing(const std::string& folder, const std::string& program_folder);
-
-// "folder" with the platform's separator appended when missing.
-std::string WithTrailingSeparator(const std::string& folder);
 
 // The message shown when a folder holds no workbooks.
 constexpr const char* kNoWorkbooksMessage = "在程序所在文件夹下没有找到EXCEL文件";
