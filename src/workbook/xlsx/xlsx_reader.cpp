@@ -9,6 +9,7 @@
 
 #include "../formula/formula.h"
 #include "../io.h"
+#include "style_names.h"
 #include "xlsx_read_parts.h"
 #include "xlsx_read_xml.h"
 #include "zip_reader.h"
@@ -401,49 +402,19 @@ struct RawBorder {
 };
 
 uint8_t PatternNumber(std::string_view p) {
-  static const char* const kNames[] = {
-      "none",           "solid",           "mediumGray",    "darkGray",  "lightGray",
-      "darkHorizontal", "darkVertical",    "darkDown",      "darkUp",    "darkGrid",
-      "darkTrellis",    "lightHorizontal", "lightVertical", "lightDown", "lightUp",
-      "lightGrid",      "lightTrellis",    "gray125",       "gray0625"};
-  for (uint8_t i = 0; i < std::size(kNames); ++i)
-    if (p == kNames[i]) return i;
-  return 0;
+  return NameNumber(kFillPatternNames, p, 0);
 }
 
 uint8_t BorderStyleNumber(std::string_view p) {
-  static const char* const kNames[] = {"none",
-                                       "thin",
-                                       "medium",
-                                       "dashed",
-                                       "dotted",
-                                       "thick",
-                                       "double",
-                                       "hair",
-                                       "mediumDashed",
-                                       "dashDot",
-                                       "mediumDashDot",
-                                       "dashDotDot",
-                                       "mediumDashDotDot",
-                                       "slantDashDot"};
-  for (uint8_t i = 0; i < std::size(kNames); ++i)
-    if (p == kNames[i]) return i;
-  return 0;
+  return NameNumber(kBorderStyleNames, p, 0);
 }
 
 uint8_t HorizontalNumber(std::string_view p) {
-  static const char* const kNames[] = {"general", "left",    "center",           "right",
-                                       "fill",    "justify", "centerContinuous", "distributed"};
-  for (uint8_t i = 0; i < std::size(kNames); ++i)
-    if (p == kNames[i]) return i;
-  return 0;
+  return NameNumber(kHorizontalNames, p, 0);
 }
 
 uint8_t VerticalNumber(std::string_view p) {
-  static const char* const kNames[] = {"top", "center", "bottom", "justify", "distributed"};
-  for (uint8_t i = 0; i < std::size(kNames); ++i)
-    if (p == kNames[i]) return i;
-  return 2;
+  return NameNumber(kVerticalNames, p, 2);
 }
 
 constexpr size_t kMaxStyleRecords = 65000;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "../io.h"
+#include "style_names.h"
 #include "write_common.h"
 #include "zip_deflate.h"
 
@@ -383,28 +384,6 @@ Status Writer::WriteSheet(const Worksheet& ws, int index, bool selected) {
 }
 
 std::string Writer::Styles() const {
-  static const char* kPatterns[] = {
-      "none",           "solid",           "mediumGray",    "darkGray",  "lightGray",
-      "darkHorizontal", "darkVertical",    "darkDown",      "darkUp",    "darkGrid",
-      "darkTrellis",    "lightHorizontal", "lightVertical", "lightDown", "lightUp",
-      "lightGrid",      "lightTrellis",    "gray125",       "gray0625"};
-  static const char* kBorders[] = {"none",
-                                   "thin",
-                                   "medium",
-                                   "dashed",
-                                   "dotted",
-                                   "thick",
-                                   "double",
-                                   "hair",
-                                   "mediumDashed",
-                                   "dashDot",
-                                   "mediumDashDot",
-                                   "dashDotDot",
-                                   "mediumDashDotDot",
-                                   "slantDashDot"};
-  static const char* kHorizontal[] = {"general", "left",    "center",           "right",
-                                      "fill",    "justify", "centerContinuous", "distributed"};
-  static const char* kVertical[] = {"top", "center", "bottom", "justify", "distributed"};
   const StyleTable& st = wb_.styles();
   std::string o = kHead;
   o += "<styleSheet xmlns=\"";
@@ -450,7 +429,7 @@ std::string Writer::Styles() const {
   o += "</fonts><fills count=\"" + std::to_string(st.fills().size()) + "\">";
   for (const Fill& f : st.fills()) {
     o += "<fill><patternFill patternType=\"";
-    o += kPatterns[f.pattern < 19 ? f.pattern : 1];
+    o += kFillPatternNames[f.pattern < std::size(kFillPatternNames) ? f.pattern : 1];
     o += '"';
     if (f.pattern == 0) {
       o += "/></fill>";
@@ -480,7 +459,7 @@ std::string Writer::Styles() const {
         continue;
       }
       o += " style=\"";
-      o += kBorders[side->style < 14 ? side->style : 1];
+      o += kBorderStyleNames[side->style < std::size(kBorderStyleNames) ? side->style : 1];
       o += "\">";
       AppendColor(o, "color", side->color);
       o += "</";
@@ -514,8 +493,9 @@ std::string Writer::Styles() const {
     o += '>';
     if (align) {
       o += "<alignment";
-      if (a.horizontal) o += std::string(" horizontal=\"") + kHorizontal[a.horizontal & 7] + '"';
-      if (a.vertical != 2) o += std::string(" vertical=\"") + kVertical[a.vertical % 5] + '"';
+      if (a.horizontal)
+        o += std::string(" horizontal=\"") + kHorizontalNames[a.horizontal & 7] + '"';
+      if (a.vertical != 2) o += std::string(" vertical=\"") + kVerticalNames[a.vertical % 5] + '"';
       if (a.rotation) o += " textRotation=\"" + std::to_string(a.rotation) + '"';
       if (a.wrap) o += " wrapText=\"1\"";
       if (a.indent) o += " indent=\"" + std::to_string(a.indent) + '"';
