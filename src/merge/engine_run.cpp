@@ -9,8 +9,10 @@
 
 namespace qm::engine {
 
-int AcceptedKeyColumn(const std::optional<std::string>& answer, int header_width) {
-  double k = RoundHalfEven(ReadTypedNumber(answer));
+int AskKeyColumn(InteractionPort& port, const HeaderList& list, int header_width) {
+  const InputPrompt prompt = KeyPrompt(list);
+  double k = RoundHalfEven(
+      ReadTypedNumber(port.Input(prompt.prompt, prompt.title, prompt.default_answer)));
   if (!std::isfinite(k) || k < 1 || k > header_width) return 0;
   return static_cast<int>(k);
 }

@@ -20,9 +20,10 @@ inline constexpr const char* kResultFolder = "合并结果";
 inline constexpr const char* kMergeResultName = "合并结果.xls";
 inline constexpr const char* kSmartResultName = "智能合并结果.xls";
 
-// The key answer counts only when it rounds (half to even) to a column from 1 to the header
-// width; returns that column, or 0 when the run has to stop.
-int AcceptedKeyColumn(const std::optional<std::string>& answer, int header_width);
+// Asks for the key column with the header list as the prompt. The answer counts only when it
+// rounds (half to even) to a column from 1 to the header width; returns that column, or 0 when
+// the run has to stop.
+int AskKeyColumn(InteractionPort& port, const HeaderList& list, int header_width);
 
 class EngineRun {
  public:

@@ -45,9 +45,7 @@ RunResult FastMerge(int mode, MergeContext& ctx) {
   if (mode > 0) {
     DetectHeader(*run.sheet, ctx.header);
     list = BuildHeaderList(*run.sheet, ctx.header);
-    InputPrompt prompt = KeyPrompt(list);
-    key = engine::AcceptedKeyColumn(port.Input(prompt.prompt, prompt.title, prompt.default_answer),
-                                    ctx.header.HeaderWidth);
+    key = engine::AskKeyColumn(port, list, ctx.header.HeaderWidth);
     if (key == 0) {
       port.SetLogText(engine::kStoppedLine);
       port.Message(engine::kStopMessage, engine::kAppTitle, Buttons::kOk);

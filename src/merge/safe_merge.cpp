@@ -37,9 +37,7 @@ RunResult SafeMerge(int mode, MergeContext& ctx) {
   const HeaderList tpl_list = BuildHeaderList(*run.sheet, ctx.header);
   const std::string tpl_text = HeaderListText(tpl_list);
   if (mode > 0) {
-    InputPrompt prompt = KeyPrompt(tpl_list);
-    key = engine::AcceptedKeyColumn(port.Input(prompt.prompt, prompt.title, prompt.default_answer),
-                                    ctx.header.HeaderWidth);
+    key = engine::AskKeyColumn(port, tpl_list, ctx.header.HeaderWidth);
     if (key == 0) {
       port.PrintStatus(engine::kStoppedLine);
       port.Message(engine::kStopMessage, engine::kAppTitle, Buttons::kOk);

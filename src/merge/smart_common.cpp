@@ -111,9 +111,7 @@ int AskKey(EngineRun& run, HeaderState& header, SmartResult& res) {
   res.width = header.HeaderWidth;
   res.list = BuildHeaderList(*run.sheet, header);
   res.list_text = HeaderListText(res.list);
-  InputPrompt prompt = KeyPrompt(res.list);
-  return AcceptedKeyColumn(run.port.Input(prompt.prompt, prompt.title, prompt.default_answer),
-                           header.HeaderWidth);
+  return AskKeyColumn(run.port, res.list, header.HeaderWidth);
 }
 
 int StartSmartResult(EngineRun& run, HeaderState& header, SmartResult& res, RunResult* ended) {
