@@ -600,7 +600,7 @@ TEST(XlsContainer, StreamNameIsMatchedWithoutCaseAndBookIsAccepted) {
 TEST(XlsContainer, RefusesWhatIsNotAWorkbookNamingTheFile) {
   std::string html = "<html><body><table><tr><td>1</td></tr></table></body></html>";
   std::string csv = "a,b,c\n1,2,3\n";
-  for (const std::string& s : {html, csv, std::string()}) {
+  for (const std::string& s : {html, csv}) {
     std::vector<uint8_t> b(s.begin(), s.end());
     auto r = ReadBytes(b, "report.xls");
     ASSERT_FALSE(r);
@@ -620,14 +620,21 @@ TEST(XlsContainer, NotAWorkbookSaysWhatTheFileSeemsToBe) {
       {"\xEF\xBB\xBF <html><table></table></html>", "a web page or XML document"},
       {"<?xml version=\"1.0\"?><Workbook/>", "a web page or XML document"},
       {"名称,数量\r\n苹果,3\r\n", "a text file, such as CSV"},
-      {std::string("\x01\x02\x00\x05", 4), "neither an Excel nor a zip package file"},
-      {"", "the file is empty"}};
+      {std::string("\x01\x02\x00\x05", 4), "neither an Excel nor a zip package file"}};
   for (const auto& [content, why] : cases) {
     auto r = ReadBytes(std::vector<uint8_t>(content.begin(), content.end()), "export.xls");
     ASSERT_FALSE(r);
     EXPECT_NE(r.error().detail.find("export.xls: not a workbook (" + why), std::string::npos)
         << r.error().detail;
   }
+  auto csv = ReadBytes({'a', ',', 'b', '\n'}, "export.xls");
+  ASSERT_FALSE(csv);
+  EXPECT_EQ(ErrorReason(csv.error(), "export.xls"), "不是Excel工作簿（看起来是文本文件，如CSV）");
+  auto empty = ReadBytes({}, "export.xls");
+  ASSERT_FALSE(empty);
+  EXPECT_EQ(empty.error().code, ErrorCode::kEmpty);
+  EXPECT_STREQ(ErrorCodeName(empty.error().code), "empty");
+  EXPECT_EQ(ErrorReason(empty.error(), "export.xls"), "文件是空的");
 }
 
 // A folder named like a workbook made the file reading throw out of the library (an abort).

@@ -148,3 +148,23 @@ RunResult EngineRun::SaveAndFinish(const std::string& name) {
 }
 
 }  // namespace qm::engine
+
+namespace qm {
+
+const char* FileStatusName(FileStatus status) {
+  switch (status) {
+    case FileStatus::kTemplate:
+      return "template";
+    case FileStatus::kMerged:
+      return "merged";
+    case FileStatus::kHeaderMismatch:
+      return "header-mismatch";
+    case FileStatus::kUnreadable:
+      return "unreadable";
+    case FileStatus::kNotReached:
+      return "not-reached";
+  }
+  return "not-reached";
+}
+
+}  // namespace qm

@@ -12,6 +12,28 @@ namespace qm {
 enum class Buttons { kOk, kOkCancel, kYesNo };
 enum class Answer { kOk, kCancel, kYes, kNo };
 
+// What became of one listed file in a run.
+enum class FileStatus {
+  kTemplate,        // entry 0: its table went first into the result
+  kMerged,          // joined the result (a smart merge's file that only filled cells included)
+  kHeaderMismatch,  // the safe merge skipped it: its header differs from the template's
+  kUnreadable,      // could not be read and was skipped (or, for the template, ended the run)
+  kNotReached,      // the run ended before it
+};
+
+struct FileOutcome {
+  size_t index = 0;  // entry of the file list
+  std::string name;  // as listed
+  FileStatus status = FileStatus::kNotReached;
+  std::optional<long long> rows;  // rows the file brought into the result, where that applies
+  std::string code;               // unreadable: the stable ASCII code ("password", ...)
+  std::string reason;             // unreadable: the Chinese reason
+};
+
+// The stable names transcripts use: "template", "merged", "header-mismatch", "unreadable",
+// "not-reached".
+const char* FileStatusName(FileStatus status);
+
 class InteractionPort {
  public:
   virtual ~InteractionPort() = default;
@@ -44,6 +66,10 @@ class InteractionPort {
 
   // The run ended normally with the result open: show it to the user.
   virtual void ShowResult(const std::string& path) = 0;
+
+  // An engine reports every listed file's outcome once, in list order, by the end of the run
+  // (files it never reached as kNotReached). Front ends that keep no account ignore it.
+  virtual void ReportFile(const FileOutcome& outcome) { (void)outcome; }
 };
 
 }  // namespace qm

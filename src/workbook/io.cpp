@@ -42,17 +42,22 @@ std::string TempNameBeside(const fs::path& target) {
 }
 
 // What a file that is no workbook seems to be; many ".xls" files exported by other programs are
-// web pages, XML or plain text.
-std::string UnknownContentReason(const uint8_t* d, size_t n) {
-  if (n == 0) return "the file is empty";
+// web pages, XML or plain text. English for the detail, Chinese for the user's bracket.
+struct Seeming {
+  const char* english;
+  const char* chinese;
+};
+Seeming UnknownContent(const uint8_t* d, size_t n) {
   size_t i = n >= 3 && d[0] == 0xEF && d[1] == 0xBB && d[2] == 0xBF ? 3 : 0;
   while (i < n && (d[i] == ' ' || d[i] == '\t' || d[i] == '\r' || d[i] == '\n')) ++i;
-  if (i < n && d[i] == '<') return "a web page or XML document saved under a workbook's name";
+  if (i < n && d[i] == '<')
+    return {"a web page or XML document saved under a workbook's name", "看起来是网页或XML文件"};
   bool text = true;
   for (size_t k = 0; k < std::min<size_t>(n, 4096) && text; ++k)
     text = d[k] >= 0x20 || d[k] == '\t' || d[k] == '\r' || d[k] == '\n';
-  if (text) return "a text file, such as CSV, saved under a workbook's name";
-  return "neither an Excel nor a zip package file";
+  if (text)
+    return {"a text file, such as CSV, saved under a workbook's name", "看起来是文本文件，如CSV"};
+  return {"neither an Excel nor a zip package file", "既不是Excel文件也不是zip压缩包"};
 }
 
 }  // namespace
@@ -65,28 +70,6 @@ bool FitsXlsGrid(const Workbook& wb) {
     if (u.r2 > 65536 || u.c2 > 256) return false;
   }
   return true;
-}
-
-const char* ErrorCodeName(ErrorCode code) {
-  switch (code) {
-    case ErrorCode::kOk:
-      return "ok";
-    case ErrorCode::kNotSupported:
-      return "not supported";
-    case ErrorCode::kNotAWorkbook:
-      return "not a workbook";
-    case ErrorCode::kEncrypted:
-      return "password protected";
-    case ErrorCode::kCorrupt:
-      return "corrupt";
-    case ErrorCode::kTooLarge:
-      return "too large";
-    case ErrorCode::kIo:
-      return "input/output error";
-    case ErrorCode::kInvalidArgument:
-      return "invalid argument";
-  }
-  return "error";
 }
 
 ContainerKind SniffContainer(const uint8_t* d, size_t n) {
@@ -113,9 +96,12 @@ Result<std::unique_ptr<Workbook>> ReadWorkbookBytes(const uint8_t* data, size_t 
     case ContainerKind::kZip:
       r = xlsx::Read(data, size, name, options);
       break;
-    case ContainerKind::kUnknown:
-      return MakeError(ErrorCode::kNotAWorkbook,
-                       name + ": not a workbook (" + UnknownContentReason(data, size) + ")");
+    case ContainerKind::kUnknown: {
+      if (size == 0) return MakeError(ErrorCode::kEmpty, name + ": the file is empty");
+      Seeming seems = UnknownContent(data, size);
+      return MakeError(ErrorCode::kNotAWorkbook, name + ": not a workbook (" + seems.english + ")",
+                       seems.chinese);
+    }
   }
   if (r.ok()) (*r)->SetFullName(name);
   return r;

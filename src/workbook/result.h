@@ -10,23 +10,42 @@ namespace qm {
 
 enum class ErrorCode {
   kOk = 0,
-  kNotSupported,    // a format or operation this build cannot handle yet
-  kNotAWorkbook,    // the bytes are not a spreadsheet we know
-  kEncrypted,       // password protected with a password we do not know
-  kCorrupt,         // truncated or inconsistent container or record stream
-  kTooLarge,        // absurd dimensions, zip bombs, entity bombs
-  kIo,              // the operating system refused to read or write
-  kInvalidArgument  // a caller passed something out of range
+  kNotSupported,     // a format or operation this build cannot handle yet
+  kNotAWorkbook,     // the bytes are not a spreadsheet we know
+  kEncrypted,        // password protected with a password we do not know
+  kCorrupt,          // truncated or inconsistent container or record stream
+  kTooLarge,         // absurd dimensions, zip bombs, entity bombs, over the size cap
+  kIo,               // the operating system refused to read or write
+  kInvalidArgument,  // a caller passed something out of range
+  kEmpty,            // the file holds no bytes
+  kMissing,          // no file by that name
+  kNotRegular,       // a folder, pipe, device or socket where a file was expected
+  kNoMemory,         // the memory budget would be exceeded
+  kPermission,       // the operating system or the file's mode refuses access
+  kDiskFull,         // no space left while writing
 };
 
+// The stable ASCII name of a code, as transcripts carry it ("password", "not-a-workbook", ...).
+// Names are never renamed once given out: scripts match on them.
 const char* ErrorCodeName(ErrorCode code);
+// The code's text for a user, in Chinese ("文件受密码保护", ...).
+const char* ErrorCodeText(ErrorCode code);
 
 struct Error {
   ErrorCode code = ErrorCode::kOk;
   std::string detail;  // names the file and the reason, ready to show to a user
+  // The OS or format detail shown in brackets after the Chinese text; empty lets the reason be
+  // taken from `detail` where that helps the user.
+  std::string note;
 
   std::string Message() const { return detail; }
 };
+
+// The reason as a user reads it: the code's Chinese text, then the OS or format detail in
+// brackets where there is one. `file` (as it leads `detail`) is left out of the bracket.
+std::string ErrorReason(const Error& e, const std::string& file = {});
+// The code for the failure behind an errno value (ENOENT is kMissing, EACCES kPermission, ...).
+ErrorCode ErrorCodeFromErrno(int err);
 
 // A status without a payload.
 class Status {
@@ -63,8 +82,8 @@ class Result {
   std::variant<T, Error> v_;
 };
 
-inline Error MakeError(ErrorCode code, std::string detail) {
-  return Error{code, std::move(detail)};
+inline Error MakeError(ErrorCode code, std::string detail, std::string note = {}) {
+  return Error{code, std::move(detail), std::move(note)};
 }
 
 }  // namespace qm

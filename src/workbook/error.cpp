@@ -1,0 +1,88 @@
+#include <cerrno>
+
+#include "result.h"
+
+namespace qm {
+
+namespace {
+
+struct CodeEntry {
+  ErrorCode code;
+  const char* name;
+  const char* text;
+  bool bracket_from_detail;  // the English detail says something the code's text does not
+};
+
+// One table for every failure a user can see; a new code gets a new row, names never change.
+constexpr CodeEntry kCodes[] = {
+    {ErrorCode::kOk, "ok", "成功", false},
+    {ErrorCode::kNotSupported, "not-supported", "不支持的文件格式", true},
+    {ErrorCode::kNotAWorkbook, "not-a-workbook", "不是Excel工作簿", false},
+    {ErrorCode::kEncrypted, "password", "文件受密码保护", false},
+    {ErrorCode::kCorrupt, "corrupt", "文件已损坏", true},
+    {ErrorCode::kTooLarge, "too-large", "文件太大", true},
+    {ErrorCode::kIo, "io", "读写文件出错", true},
+    {ErrorCode::kInvalidArgument, "invalid", "参数无效", true},
+    {ErrorCode::kEmpty, "empty", "文件是空的", false},
+    {ErrorCode::kMissing, "missing", "文件不存在", false},
+    {ErrorCode::kNotRegular, "not-regular", "不是普通文件", true},
+    {ErrorCode::kNoMemory, "no-memory", "内存不足", true},
+    {ErrorCode::kPermission, "permission", "没有读写权限", false},
+    {ErrorCode::kDiskFull, "disk-full", "磁盘已满", false},
+};
+
+const CodeEntry& Entry(ErrorCode code) {
+  for (const CodeEntry& e : kCodes)
+    if (e.code == code) return e;
+  return kCodes[static_cast<int>(ErrorCode::kIo)];
+}
+
+}  // namespace
+
+const char* ErrorCodeName(ErrorCode code) {
+  return Entry(code).name;
+}
+
+const char* ErrorCodeText(ErrorCode code) {
+  return Entry(code).text;
+}
+
+std::string ErrorReason(const Error& e, const std::string& file) {
+  const CodeEntry& entry = Entry(e.code);
+  std::string bracket = e.note;
+  if (bracket.empty() && entry.bracket_from_detail) {
+    bracket = e.detail;
+    // Details lead with the file ("path: reason"); the user sees the file beside the reason
+    // already.
+    if (!file.empty() && bracket.compare(0, file.size(), file) == 0 &&
+        bracket.compare(file.size(), 2, ": ") == 0)
+      bracket.erase(0, file.size() + 2);
+  }
+  std::string out = entry.text;
+  if (!bracket.empty()) out += "（" + bracket + "）";
+  return out;
+}
+
+ErrorCode ErrorCodeFromErrno(int err) {
+  switch (err) {
+    case ENOENT:
+    case ENOTDIR:
+      return ErrorCode::kMissing;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+      return ErrorCode::kPermission;
+    case ENOSPC:
+    case EDQUOT:
+      return ErrorCode::kDiskFull;
+    case ENOMEM:
+      return ErrorCode::kNoMemory;
+    case EISDIR:
+    case ENXIO:
+      return ErrorCode::kNotRegular;
+    default:
+      return ErrorCode::kIo;
+  }
+}
+
+}  // namespace qm
