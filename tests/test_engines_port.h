@@ -95,6 +95,11 @@ class ScriptedPort : public InteractionPort {
   std::string SourceFolder() override { return folder; }
   std::vector<std::string> FileList() override { return files; }
   void ShowResult(const std::string& path) override { shown = path; }
+  std::vector<FileOutcome> outcomes;
+  void ReportFile(const FileOutcome& o) override {
+    outcomes.push_back(o);
+    events.push_back(std::string("file ") + FileStatusName(o.status) + " " + o.name);
+  }
 
   // The log split at CR LF.
   std::vector<std::string> LogLines() const {

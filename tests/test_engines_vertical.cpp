@@ -180,7 +180,8 @@ TEST(MergeStartTest, EmptyListReturnsSilentlyAndCancelAtTheConfirmationChangesNo
     b.port.buttons = {Answer::kCancel};
     RunResult r = engine == 0 ? FastMerge(0, b.ctx) : SafeMerge(0, b.ctx);
     EXPECT_EQ(r.outcome, Outcome::kCancelled);
-    EXPECT_EQ(b.port.events, (Lines{"dialog 合并提示"}));
+    // Only the question; the file's outcome (not reached) is an account, not a change.
+    EXPECT_EQ(b.port.events, (Lines{"dialog 合并提示", "file not-reached a.xls"}));
     EXPECT_EQ(b.port.log, "instructions");
     EXPECT_EQ(b.app.workbooks().Count(), 0);
   }
@@ -295,11 +296,11 @@ TEST(OverwriteTest, RowsPastTheOld16BitLimitAreCollapsedLikeAnyOther) {
   EXPECT_EQ(Show(ws.Cells(20001, 2)), "n:40001");
 }
 
-TEST(MergeFailureTest, AnUnreadableWorkbookEndsTheRunWithOneMessageAndNothingWritten) {
+TEST(MergeFailureTest, AnUnreadableTemplateEndsTheRunWithOneMessageAndNothingWritten) {
   for (int engine = 0; engine < 4; ++engine) {
     Bench b;
-    b.Add("a.xls", Table("a", 1));
     b.port.files.push_back("missing.xls");
+    b.Add("a.xls", Table("a", 1));
     b.port.inputs = {"1", "1"};
     if (engine == 3) b.port.buttons = {Answer::kYes};
     RunResult r = engine == 0   ? FastMerge(0, b.ctx)
@@ -323,7 +324,8 @@ TEST(MergeFailureTest, AFailedSaveIsReportedAndTheFolderItCreatedIsRemoved) {
   b.port.inputs = {"1"};
   RunResult r = FastMerge(0, b.ctx);
   EXPECT_EQ(r.outcome, Outcome::kFailed);
-  EXPECT_EQ(b.port.dialogs.back().text, "合并失败：/src/合并结果/合并结果.xls: disk full");
+  EXPECT_EQ(b.port.dialogs.back().text,
+            "合并失败：/src/合并结果/合并结果.xls：读写文件出错（disk full）");
   EXPECT_NE(b.port.LogLines().back(), "合并操作结束！");
   EXPECT_FALSE(b.store.HasFolder("/src/合并结果"));
 }

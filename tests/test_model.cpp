@@ -106,7 +106,7 @@ TEST(Paste, BeyondTheGridIsAnErrorNotATruncation) {
   auto dst = NewSheet();
   Status st = dst->PasteFrom(*src, src->UsedRange(), kMaxRows - 1, 1);
   EXPECT_FALSE(st.ok());
-  EXPECT_EQ(st.error().code, ErrorCode::kTooLarge);
+  EXPECT_EQ(st.error().code, ErrorCode::kGridFull);
 }
 
 TEST(Paste, CarriesTextFormatsAndMergesAcrossWorkbooks) {

@@ -21,8 +21,53 @@ std::string SwitchedToXlsxLine(const std::string& path) {
   return "结果超出.xls格式的行列上限，已保存为" + path;
 }
 
+std::string SkippedLine(const std::string& file, const std::string& reason) {
+  return "无法读取，已跳过：" + file + "（" + reason + "）";
+}
+
 EngineRun::~EngineRun() {
   for (Workbook* wb : open_sources_) app.workbooks().Close(wb);
+  // Every listed file gets its outcome, however the run ended.
+  for (const FileOutcome& o : outcomes_) port.ReportFile(o);
+}
+
+void EngineRun::TakeFiles() {
+  files = port.FileList();
+  outcomes_.clear();
+  for (size_t k = 0; k < files.size(); ++k) {
+    FileOutcome o;
+    o.index = k;
+    o.name = files[k];
+    outcomes_.push_back(std::move(o));
+  }
+}
+
+void EngineRun::SetOutcome(size_t k, FileStatus status, std::optional<long long> rows) {
+  if (k >= outcomes_.size()) return;
+  outcomes_[k].status = status;
+  outcomes_[k].rows = rows;
+}
+
+void EngineRun::SkipUnreadable(size_t k, const Error& error, bool on_status) {
+  const std::string reason = ErrorReason(error, SourcePath(k));
+  if (k < outcomes_.size()) {
+    outcomes_[k].status = FileStatus::kUnreadable;
+    outcomes_[k].rows.reset();
+    outcomes_[k].code = ErrorCodeName(error.code);
+    outcomes_[k].reason = reason;
+  }
+  const std::string line = SkippedLine(files[k], reason);
+  if (on_status) {
+    port.PrintStatus(line);
+  } else {
+    AppendLog(line);
+    ScrollLog();
+  }
+}
+
+long long EngineRun::ResultRows() const {
+  if (!sheet || sheet->IsEmpty()) return 0;
+  return sheet->UsedRange().RowsCount();
 }
 
 void EngineRun::AppendLog(const std::string& line) {
@@ -71,7 +116,11 @@ Status EngineRun::PasteUsedRange(const Workbook& src, int row) {
   std::shared_ptr<const Worksheet> ws = src.SharedWorksheet(1);
   app.Copy(ws, ws->UsedRange());
   Status st = app.PasteSpecial(*sheet, row, 1);
-  if (!st) return MakeError(st.error().code, src.FullName() + ": " + st.error().detail);
+  if (!st) {
+    Error e = st.error();
+    e.detail = src.FullName() + ": " + e.detail;
+    return e;
+  }
   return st;
 }
 
@@ -105,10 +154,22 @@ RunResult EngineRun::Stop() {
   return {Outcome::kStopped, std::nullopt};
 }
 
-RunResult EngineRun::Fail(const Error& error) {
-  port.Message("合并失败：" + error.detail, kAppTitle, Buttons::kOk);
+RunResult EngineRun::Fail(const Error& error, const std::string& file) {
+  std::string name = file;
+  // Details name their file first ("path: reason").
+  if (name.empty()) name = error.detail.substr(0, error.detail.find(": "));
+  port.Message("合并失败：" + name + "：" + ErrorReason(error, name), kAppTitle, Buttons::kOk);
   Discard(*this);
   return {Outcome::kFailed, std::nullopt};
+}
+
+RunResult EngineRun::FailTemplate(const Error& error) {
+  if (!outcomes_.empty()) {
+    outcomes_[0].status = FileStatus::kUnreadable;
+    outcomes_[0].code = ErrorCodeName(error.code);
+    outcomes_[0].reason = ErrorReason(error, SourcePath(0));
+  }
+  return Fail(error, SourcePath(0));
 }
 
 Result<SaveResult> EngineRun::Save(const std::string& name, std::string& switched_line) {

@@ -2,6 +2,7 @@
 // answer, the stop path, the failure path and the save.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,8 @@ class EngineRun {
   void AppendLog(const std::string& line);
   void ScrollLog();
 
+  // The file list as the user left it; every entry starts as not reached.
+  void TakeFiles();
   // The source folder as the user left it, with a separator.
   void TakeFolder();
   std::string SourcePath(size_t k) const { return folder + files[k]; }
@@ -52,12 +55,22 @@ class EngineRun {
   // heights.
   Status PasteTemplate(const Workbook& src);
 
+  // What became of entry k; `rows` are the rows it brought into the result.
+  void SetOutcome(size_t k, FileStatus status, std::optional<long long> rows = std::nullopt);
+  // Entry k could not be read: it is left out with one line naming it and the reason, on the log
+  // or, for the runs that report on the status lines, there.
+  void SkipUnreadable(size_t k, const Error& error, bool on_status = false);
+  // Rows of the result sheet's used range, 0 for an empty sheet.
+  long long ResultRows() const;
+
   // The stop path after a key answer that does not count: the result is discarded and the
   // application quit.
   RunResult Stop();
   // A failure after the run started: one message naming the file and the reason, the result
-  // discarded, the application quit.
-  RunResult Fail(const Error& error);
+  // discarded, the application quit. Without `file`, the file the error's detail leads with.
+  RunResult Fail(const Error& error, const std::string& file = {});
+  // The template could not be read or pasted: the run ends as with any failure.
+  RunResult FailTemplate(const Error& error);
   // Saves the result under the result folder (created when missing). When the content did not
   // fit the .xls grid, `switched_line` receives the line telling where it went.
   Result<SaveResult> Save(const std::string& name, std::string& switched_line);
@@ -76,7 +89,11 @@ class EngineRun {
 
  private:
   std::vector<Workbook*> open_sources_;
+  std::vector<FileOutcome> outcomes_;
 };
+
+// The line that tells the user a source was left out because it could not be read.
+std::string SkippedLine(const std::string& file, const std::string& reason);
 
 // The line that tells the user the result went to .xlsx.
 std::string SwitchedToXlsxLine(const std::string& path);

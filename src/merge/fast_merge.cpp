@@ -10,7 +10,7 @@ namespace qm {
 RunResult FastMerge(int mode, MergeContext& ctx) {
   engine::EngineRun run(ctx);
   InteractionPort& port = ctx.port;
-  run.files = port.FileList();
+  run.TakeFiles();
   const int n = static_cast<int>(run.files.size());
   if (n < 1) return {Outcome::kEmpty, std::nullopt};
 
@@ -29,9 +29,10 @@ RunResult FastMerge(int mode, MergeContext& ctx) {
 
   {
     auto tpl = run.OpenSource(0);
-    if (!tpl) return run.Fail(tpl.error());
-    if (Status st = run.PasteTemplate(**tpl); !st) return run.Fail(st.error());
+    if (!tpl) return run.FailTemplate(tpl.error());
+    if (Status st = run.PasteTemplate(**tpl); !st) return run.Fail(st.error(), run.SourcePath(0));
     run.CloseSource(*tpl);
+    run.SetOutcome(0, FileStatus::kTemplate, run.ResultRows());
   }
 
   auto rows_answer =
@@ -61,10 +62,16 @@ RunResult FastMerge(int mode, MergeContext& ctx) {
     run.ScrollLog();
     const int next = run.sheet->UsedRange().RowsCount() + 1;
     auto src = run.OpenSource(static_cast<size_t>(k));
-    if (!src) return run.Fail(src.error());
+    if (!src) {
+      run.SkipUnreadable(static_cast<size_t>(k), src.error());
+      port.SetProgressValue(k + 1);
+      continue;
+    }
     if (Status st = run.PasteUsedRange(**src, next); !st) return run.Fail(st.error());
     run.CloseSource(*src);
     if (cut > 0) run.sheet->DeleteRows(next, cut);
+    run.SetOutcome(static_cast<size_t>(k), FileStatus::kMerged,
+                   std::max(0LL, run.ResultRows() - (next - 1)));
     port.SetProgressValue(k + 1);
   }
 

@@ -1,5 +1,7 @@
 // The careful variant of the vertical merges: every table's header is detected and compared with
 // the template's before the table is appended; a table that differs is named and left out.
+#include <algorithm>
+
 #include "merge/engine_run.h"
 
 namespace qm {
@@ -7,7 +9,7 @@ namespace qm {
 RunResult SafeMerge(int mode, MergeContext& ctx) {
   engine::EngineRun run(ctx);
   InteractionPort& port = ctx.port;
-  run.files = port.FileList();
+  run.TakeFiles();
   const int n = static_cast<int>(run.files.size());
   if (n < 1) return {Outcome::kEmpty, std::nullopt};
 
@@ -27,9 +29,10 @@ RunResult SafeMerge(int mode, MergeContext& ctx) {
 
   {
     auto tpl = run.OpenSource(0);
-    if (!tpl) return run.Fail(tpl.error());
-    if (Status st = run.PasteTemplate(**tpl); !st) return run.Fail(st.error());
+    if (!tpl) return run.FailTemplate(tpl.error());
+    if (Status st = run.PasteTemplate(**tpl); !st) return run.Fail(st.error(), run.SourcePath(0));
     run.CloseSource(*tpl);
+    run.SetOutcome(0, FileStatus::kTemplate, run.ResultRows());
   }
 
   int key = 0;
@@ -53,7 +56,11 @@ RunResult SafeMerge(int mode, MergeContext& ctx) {
     run.ScrollLog();
     const int next = run.sheet->UsedRange().RowsCount() + 1;
     auto src = run.OpenSource(static_cast<size_t>(k));
-    if (!src) return run.Fail(src.error());
+    if (!src) {
+      run.SkipUnreadable(static_cast<size_t>(k), src.error());
+      port.SetProgressValue(k + 1);
+      continue;
+    }
     Worksheet& ws = *(*src)->Worksheets(1);
     DetectHeader(ws, ctx.header);
     const std::string text = HeaderListText(BuildHeaderList(ws, ctx.header));
@@ -62,8 +69,11 @@ RunResult SafeMerge(int mode, MergeContext& ctx) {
       // nothing to cut.
       if (ctx.header.HeaderWidth > 0) ws.DeleteRows(1, ctx.header.HeaderRow);
       if (Status st = run.PasteUsedRange(**src, next); !st) return run.Fail(st.error());
+      run.SetOutcome(static_cast<size_t>(k), FileStatus::kMerged,
+                     std::max(0LL, run.ResultRows() - (next - 1)));
     } else {
       run.AppendLog("未合并，表格不规范！");
+      run.SetOutcome(static_cast<size_t>(k), FileStatus::kHeaderMismatch, 0);
     }
     run.AppendLog(text);
     run.ScrollLog();

@@ -118,14 +118,15 @@ int StartSmartResult(EngineRun& run, HeaderState& header, SmartResult& res, RunR
   {
     auto tpl = run.OpenSource(0);
     if (!tpl) {
-      *ended = run.Fail(tpl.error());
+      *ended = run.FailTemplate(tpl.error());
       return 0;
     }
     if (Status st = run.PasteTemplate(**tpl); !st) {
-      *ended = run.Fail(st.error());
+      *ended = run.Fail(st.error(), run.SourcePath(0));
       return 0;
     }
     run.CloseSource(*tpl);
+    run.SetOutcome(0, FileStatus::kTemplate, run.ResultRows());
   }
   const int key = AskKey(run, header, res);
   if (key == 0) {

@@ -67,7 +67,7 @@ RunResult SmartMerge(int mode, MergeContext& ctx) {
     return SortedSmartMerge(ctx);
 
   engine::EngineRun run(ctx);
-  run.files = std::move(files);
+  run.TakeFiles();
   port.SetProgressMax(n);
   port.SetProgressValue(0);
   run.TakeFolder();
@@ -87,16 +87,23 @@ RunResult SmartMerge(int mode, MergeContext& ctx) {
     run.AppendLog("检测表" + std::to_string(t + 1) + ":" + run.files[static_cast<size_t>(t)]);
     run.ScrollLog();
     int row_count = run.sheet->UsedRange().RowsCount();
+    const int rows_before = row_count;
     auto src_wb = run.OpenSource(static_cast<size_t>(t));
-    if (!src_wb) return run.Fail(src_wb.error());
+    if (!src_wb) {
+      run.SkipUnreadable(static_cast<size_t>(t), src_wb.error());
+      port.SetProgressValue(t + 1);
+      continue;
+    }
     engine::SmartSource src;
     src.sheet = (*src_wb)->Worksheets(1);
     DetectHeader(*src.sheet, ctx.header);
     src.header_row = ctx.header.HeaderRow;
     src.width = ctx.header.HeaderWidth;
     if (Status st = MergeTable(run, mode, key, res, src, filler, row_count); !st)
-      return run.Fail(MakeError(st.error().code, (*src_wb)->FullName() + ": " + st.error().detail));
+      return run.Fail(st.error(), (*src_wb)->FullName());
     run.CloseSource(*src_wb);
+    // A table that only filled cells joined the result all the same.
+    run.SetOutcome(static_cast<size_t>(t), FileStatus::kMerged, row_count - rows_before);
     port.SetProgressValue(t + 1);
   }
 

@@ -9,7 +9,7 @@ namespace qm {
 RunResult SortedSmartMerge(MergeContext& ctx) {
   InteractionPort& port = ctx.port;
   engine::EngineRun run(ctx);
-  run.files = port.FileList();
+  run.TakeFiles();
   const int n = static_cast<int>(run.files.size());
   if (n < 1) return {Outcome::kEmpty, std::nullopt};
 
@@ -31,7 +31,12 @@ RunResult SortedSmartMerge(MergeContext& ctx) {
   for (int f = 1; f < n; ++f) {
     const int row_count = sheet.UsedRange().RowsCount();
     auto src_wb = run.OpenSource(static_cast<size_t>(f));
-    if (!src_wb) return run.Fail(src_wb.error());
+    if (!src_wb) {
+      // This path reports on the status lines only.
+      run.SkipUnreadable(static_cast<size_t>(f), src_wb.error(), true);
+      port.SetProgressValue(f + 1);
+      continue;
+    }
     engine::SmartSource src;
     src.sheet = (*src_wb)->Worksheets(1);
     DetectHeader(*src.sheet, ctx.header);
@@ -54,9 +59,9 @@ RunResult SortedSmartMerge(MergeContext& ctx) {
       st = filler.Fill(src, r, key + 1, j, key, wrote);
       cursor = j + 1;
     }
-    if (!st)
-      return run.Fail(MakeError(st.error().code, (*src_wb)->FullName() + ": " + st.error().detail));
+    if (!st) return run.Fail(st.error(), (*src_wb)->FullName());
     run.CloseSource(*src_wb);
+    run.SetOutcome(static_cast<size_t>(f), FileStatus::kMerged, 0);
     port.SetProgressValue(f + 1);
   }
 

@@ -157,7 +157,7 @@ const Workbook* MemoryStore::Get(const std::string& path) const {
 
 Result<std::unique_ptr<Workbook>> MemoryStore::Read(const std::string& path, const ReadOptions&) {
   const Workbook* wb = Get(path);
-  if (!wb) return MakeError(ErrorCode::kIo, path + ": cannot open the file (no such file)");
+  if (!wb) return MakeError(ErrorCode::kMissing, path + ": cannot open the file (no such file)");
   auto copy = CloneWorkbook(*wb);
   copy->SetFullName(path);
   return copy;

@@ -29,6 +29,7 @@ constexpr CodeEntry kCodes[] = {
     {ErrorCode::kNoMemory, "no-memory", "内存不足", true},
     {ErrorCode::kPermission, "permission", "没有读写权限", false},
     {ErrorCode::kDiskFull, "disk-full", "磁盘已满", false},
+    {ErrorCode::kGridFull, "grid-full", "超出工作表的行列上限", true},
 };
 
 const CodeEntry& Entry(ErrorCode code) {

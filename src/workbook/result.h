@@ -23,6 +23,7 @@ enum class ErrorCode {
   kNoMemory,         // the memory budget would be exceeded
   kPermission,       // the operating system or the file's mode refuses access
   kDiskFull,         // no space left while writing
+  kGridFull,         // the result would reach past the last row or column of a sheet
 };
 
 // The stable ASCII name of a code, as transcripts carry it ("password", "not-a-workbook", ...).

@@ -366,7 +366,7 @@ Status Worksheet::PasteFrom(const Worksheet& src, const Range& area, int r, int 
   if (h < 1 || w < 1 || area.r1 < 1 || area.c1 < 1)
     return MakeError(ErrorCode::kInvalidArgument, "empty or invalid range to paste");
   if (r < 1 || c < 1 || r + h - 1 > kMaxRows || c + w - 1 > kMaxCols)
-    return MakeError(ErrorCode::kTooLarge, "pasting " + std::to_string(h) + " rows at row " +
+    return MakeError(ErrorCode::kGridFull, "pasting " + std::to_string(h) + " rows at row " +
                                                std::to_string(r) + " of sheet \"" + name_ +
                                                "\" goes beyond the largest grid (" +
                                                std::to_string(kMaxRows) + " rows × " +
