@@ -163,10 +163,13 @@ void Form1::BuildControls() {
     pal.setColor(QPalette::Base, QColor(192, 255, 192));
     Text1->setPalette(pal);
   }
-  // A folder typed into the box is listed on Enter, or on leaving the box changed, so the list
-  // always belongs to the folder shown.
+  // A folder typed into the box is listed on Enter, or when the user moves on to another
+  // control changed, so the list belongs to the folder shown. Switching to another program or
+  // a dialog opening also ends the editing; a half-typed folder is not listed then.
   connect(Text1, &QLineEdit::returnPressed, this, [this] { RelistTypedFolder(true); });
-  connect(Text1, &QLineEdit::editingFinished, this, [this] { RelistTypedFolder(false); });
+  connect(Text1, &QLineEdit::editingFinished, this, [this] {
+    if (isActiveWindow()) RelistTypedFolder(false);
+  });
 
   List1 = new QListWidget(this);
   named(List1, "List1");
