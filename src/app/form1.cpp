@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGroupBox>
@@ -24,6 +25,7 @@
 
 #include "app/app_icon.h"
 #include "app/core/file_list.h"
+#include "app/core/run_summary.h"
 #include "app/picture_box.h"
 #include "app/web_panel.h"
 
@@ -111,7 +113,8 @@ Form1::Form1(Form1Hooks hooks, QWidget* parent) : QWidget(parent), hooks_(std::m
   if (!hooks_.run_engine) hooks_.run_engine = RunChoice;
   if (!hooks_.open_result)
     hooks_.open_result = [](const std::string& path) {
-      QDesktopServices::openUrl(QUrl::fromLocalFile(Q(path)));
+      // False where the desktop has no program for it ("Unable to detect a launcher").
+      return QDesktopServices::openUrl(QUrl::fromLocalFile(Q(path)));
     };
   setObjectName(QStringLiteral("Form1"));
   setWindowTitle(QStringLiteral("ExcelQuillmere"));
@@ -160,6 +163,13 @@ void Form1::BuildControls() {
     pal.setColor(QPalette::Base, QColor(192, 255, 192));
     Text1->setPalette(pal);
   }
+  // A folder typed into the box is listed on Enter, or when the user moves on to another
+  // control changed, so the list belongs to the folder shown. Switching to another program or
+  // a dialog opening also ends the editing; a half-typed folder is not listed then.
+  connect(Text1, &QLineEdit::returnPressed, this, [this] { RelistTypedFolder(true); });
+  connect(Text1, &QLineEdit::editingFinished, this, [this] {
+    if (isActiveWindow()) RelistTypedFolder(false);
+  });
 
   List1 = new QListWidget(this);
   named(List1, "List1");
@@ -323,19 +333,47 @@ void Form1::LoadFolder(const QString& folder) {
   std::vector<std::string> names = ListWorkbooks(f);
   if (names.empty()) {
     Message(kNoWorkbooksMessage, kAppTitle, Buttons::kOk);
+    // The box goes back to the folder listed before, also when a typed folder was refused.
+    Text1->setText(Q(listed_folder_));
+    Text1->setCursorPosition(0);
     return;
   }
   FileNames = std::move(names);
   for (const auto& n : FileNames) List1->addItem(Q(n));
   List1->setCurrentRow(0);
+  listed_folder_ = f;
   Text1->setText(Q(f));
   Text1->setCursorPosition(0);  // a long folder shows its beginning, as a text box does
+}
+
+bool Form1::RelistTypedFolder(bool even_if_unchanged) {
+  // A run reads the folder once at its start; the listing's own message box takes the focus
+  // away from the box and must not list the folder a second time.
+  if (running_ || relisting_) return true;
+  const QString typed = Text1->text().trimmed();
+  if (typed.isEmpty()) {
+    Text1->setText(Q(listed_folder_));
+    Text1->setCursorPosition(0);
+    return true;
+  }
+  const std::string folder = WithTrailingSeparator(QDir(typed).absolutePath().toStdString());
+  if (!even_if_unchanged && folder == listed_folder_) {
+    Text1->setText(Q(listed_folder_));
+    Text1->setCursorPosition(0);
+    return true;
+  }
+  relisting_ = true;
+  LoadFolder(Q(folder));
+  relisting_ = false;
+  return List1->count() > 0;
 }
 
 void Form1::Command1_Click() {
   Message("将要合并的EXCEL文件放在同一个文件夹下，选择一个打开就能添加全部。", kAppTitle,
           Buttons::kOk);
-  QFileDialog dialog(this, QStringLiteral("打开"), Q(ProgramFolder()),
+  // The dialog starts in the folder listed, where the user most likely keeps the workbooks.
+  QFileDialog dialog(this, QStringLiteral("打开"),
+                     Q(listed_folder_.empty() ? ProgramFolder() : listed_folder_),
                      QStringLiteral("Excel文件 (*.xls *.xlsx)"));
   dialog.setObjectName(QStringLiteral("CommonDialog1"));
   dialog.setFileMode(QFileDialog::ExistingFile);
@@ -382,12 +420,21 @@ void Form1::Command7_Click() {
       if (group[i]->isChecked()) return static_cast<int>(i);
     return -1;
   };
+  // A folder typed but not confirmed is listed first: the old list is never merged against
+  // a new folder. When it holds no workbooks the listing has said so.
+  if (Text1->text().toStdString() != listed_folder_ && !RelistTypedFolder(false)) return;
   const auto choice = Dispatch(checked(Option1), checked(Option2));
   if (!choice) return;
+  if (List1->count() == 0) {
+    Message("列表中没有要合并的文件", kAppTitle, Buttons::kOk);
+    return;
+  }
 
   // During the run the window repaints but ignores clicks and keys.
   running_ = true;
   result_to_show_.reset();
+  outcomes_.clear();
+  status_lines_ = StatusLines::kHidden;
   qApp->installEventFilter(this);
   pump_clock_.start();
   struct EndOfRun {
@@ -403,9 +450,27 @@ void Form1::Command7_Click() {
     MergeContext ctx{app, *this, header_};
     last_run_ = hooks_.run_engine(*choice, ctx);
   }
-  // Shown only once the engine has returned, and only when the file is really there.
-  if (result_to_show_ && QFileInfo::exists(Q(*result_to_show_)))
-    hooks_.open_result(*result_to_show_);
+  status_lines_ = StatusLines::kHidden;
+  ReportEndOfRun();
+}
+
+void Form1::ReportEndOfRun() {
+  // The account comes after the engine's own last line, and only for a run that saved.
+  if (last_run_ && last_run_->outcome == Outcome::kDone && last_run_->result_path)
+    AppendLogLine(SummaryLine(Summarize(outcomes_), *last_run_->result_path));
+  // Shown only once the engine has returned, and only when the file is really there. A desktop
+  // without a program for it fails quietly, so the user is told where to look instead.
+  if (result_to_show_ && QFileInfo::exists(Q(*result_to_show_)) &&
+      !hooks_.open_result(*result_to_show_)) {
+    const QString folder = QDir::toNativeSeparators(QFileInfo(Q(*result_to_show_)).absolutePath());
+    AppendLogLine("无法自动打开结果文件，请到此文件夹中查看：" + folder.toStdString());
+  }
+}
+
+void Form1::AppendLogLine(const std::string& line) {
+  const std::string old = LogText();
+  SetLogText(old.empty() ? line : old + kCrLf + line);
+  ScrollLogToEnd();
 }
 
 void Form1::Command6_Click() {
@@ -498,6 +563,8 @@ std::string Form1::LogText() {
 }
 
 void Form1::SetLogText(const std::string& text) {
+  // The engine keeps a log of its own this run: its status lines stay off it.
+  if (status_lines_ == StatusLines::kUndecided) status_lines_ = StatusLines::kHidden;
   const std::string old = LogText();
   log_text_ = text;
   ShowLog(old, text);
@@ -542,10 +609,25 @@ void Form1::SetProgressValue(double value) {
 
 void Form1::ClearStatus() {
   Picture1->Clear();
+  // Clearing the status area starts a run: the log and the bar start empty too, so nothing of
+  // the previous run or the instructions is taken for this run's report.
+  const std::string old = LogText();
+  log_text_.clear();
+  ShowLog(old, log_text_);
+  SetProgressValue(0);
+  // Whether the status lines go to the log is settled by what the engine writes first.
+  status_lines_ = StatusLines::kUndecided;
 }
 
 void Form1::PrintStatus(const std::string& line) {
   Picture1->Print(Q(line));
+  if (status_lines_ == StatusLines::kUndecided) status_lines_ = StatusLines::kInLog;
+  if (status_lines_ == StatusLines::kInLog && Picture1->isHidden()) {
+    const std::string old = LogText();
+    log_text_ = old.empty() ? line : old + kCrLf + line;
+    ShowLog(old, log_text_);
+    ScrollLogToEnd();
+  }
   Pump(Picture1);
 }
 
@@ -569,6 +651,10 @@ void Form1::SetCurrentEntry(size_t index) {
 
 void Form1::ShowResult(const std::string& path) {
   result_to_show_ = path;
+}
+
+void Form1::ReportFile(const FileOutcome& outcome) {
+  outcomes_.push_back(outcome);
 }
 
 void Form1::Pump(QWidget* changed) {

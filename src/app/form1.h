@@ -35,8 +35,9 @@ struct Form1Hooks {
   std::string program_folder;
   // Runs the engine a choice names; empty means the real engines.
   std::function<RunResult(const DispatchChoice&, MergeContext&)> run_engine;
-  // Opens a finished result for the user; empty means the desktop's default program.
-  std::function<void(const std::string&)> open_result;
+  // Opens a finished result for the user and says whether that worked; empty means the
+  // desktop's default program.
+  std::function<bool(const std::string&)> open_result;
 };
 
 class Form1 : public QWidget, public InteractionPort {
@@ -68,11 +69,14 @@ class Form1 : public QWidget, public InteractionPort {
   std::vector<std::string> FileList() override;
   void SetCurrentEntry(size_t index) override;
   void ShowResult(const std::string& path) override;
+  void ReportFile(const FileOutcome& outcome) override;
 
   double ProgressMax() const { return progress_max_; }
   double ProgressValue() const { return progress_value_; }
   bool IsRunning() const { return running_; }
   const std::optional<RunResult>& LastRun() const { return last_run_; }
+  // What the engine reported of each listed file in the last run.
+  const std::vector<FileOutcome>& Outcomes() const { return outcomes_; }
   HeaderState& Header() { return header_; }
   std::string ProgramFolder() const;
 
@@ -117,6 +121,10 @@ class Form1 : public QWidget, public InteractionPort {
   QRect Twips(int left, int top, int width, int height) const;
   void ShowLog(const std::string& old_text, const std::string& text);
   void Pump(QWidget* changed);
+  // Lists the folder typed into Text1; false when it was listed and holds no workbooks.
+  bool RelistTypedFolder(bool even_if_unchanged);
+  void AppendLogLine(const std::string& line);
+  void ReportEndOfRun();
 
   Form1Hooks hooks_;
   HeaderState header_;
@@ -129,6 +137,16 @@ class Form1 : public QWidget, public InteractionPort {
   QElapsedTimer pump_clock_;
   std::optional<std::string> result_to_show_;
   std::optional<RunResult> last_run_;
+  std::vector<FileOutcome> outcomes_;
+  // The folder the list was last filled from, with a separator; empty before any listing.
+  std::string listed_folder_;
+  bool relisting_ = false;
+  // Whether the status lines of the current run also go to the log. A run whose engine writes
+  // the log itself after clearing the status area keeps them on the hidden status box, as ever;
+  // a run that reports on status lines alone would otherwise leave the user looking at an old
+  // log, so there they are the log.
+  enum class StatusLines { kUndecided, kHidden, kInLog };
+  StatusLines status_lines_ = StatusLines::kHidden;
 };
 
 }  // namespace qm

@@ -15,6 +15,7 @@
 #include <QTest>
 #include <memory>
 
+#include "app/core/run_summary.h"
 #include "app/form1.h"
 #include "app/picture_box.h"
 #include "app/web_panel.h"
@@ -48,6 +49,7 @@ struct Recorded {
   std::vector<std::string> opened;
   std::vector<std::string> folders_seen;
   std::vector<std::vector<std::string>> lists_seen;
+  bool opener_works = true;
 };
 
 // A window whose engines and result viewer are stand-ins that record their calls.
@@ -61,8 +63,39 @@ std::unique_ptr<Form1> MakeWindow(Recorded& rec, const QString& program_folder,
     rec.lists_seen.push_back(ctx.port.FileList());
     return body ? body(ctx) : RunResult{Outcome::kDone, std::nullopt};
   };
-  hooks.open_result = [&rec](const std::string& p) { rec.opened.push_back(p); };
+  hooks.open_result = [&rec](const std::string& p) {
+    rec.opened.push_back(p);
+    return rec.opener_works;
+  };
   return std::make_unique<Form1>(std::move(hooks));
+}
+
+FileOutcome Reported(size_t index, const std::string& name, FileStatus status) {
+  FileOutcome o;
+  o.index = index;
+  o.name = name;
+  o.status = status;
+  return o;
+}
+
+QStringList LogLines(Form1& w) {
+  return S(w.LogText()).split("\r\n");
+}
+
+// Writes small .xlsx tables keyed on column 1: a header row 工号 / <title>, then the rows.
+bool WriteTables(const QString& folder, const QStringList& names) {
+  for (int f = 0; f < names.size(); ++f) {
+    Workbook wb;
+    Worksheet& ws = wb.AddWorksheet("Sheet1");
+    ws.SetText(1, 1, "工号");
+    ws.SetText(1, 2, "列" + std::to_string(f + 1));
+    for (int r = 2; r <= 4; ++r) {
+      ws.SetNumber(r, 1, r - 1);
+      ws.SetNumber(r, 2, f * 100 + r);
+    }
+    if (!SaveWorkbookFile(wb, (folder + "/" + names[f]).toStdString()).ok()) return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -89,7 +122,15 @@ class Form1Test : public QObject {
   void resultIsOpenedOnlyWhenItExists();
   void errorPageOnTheMainPanelTurnsBlank();
   void wholeMergeThroughTheRealDialogs();
+  void summaryFollowsADoneRunAndNamesTheFolderWhenTheResultCannotBeOpened();
+  void noSummaryAfterARunThatDidNotSave();
+  void startWithAnEmptyListSaysThereIsNothingToMerge();
+  void typedFolderIsListedOnEnterAndBeforeAMerge();
+  void addDialogOpensInTheListedFolder();
+  void sortedSmartMergeShowsItsStatusLinesInTheLog();
+  void safeMergeKeepsItsStatusLinesOffTheLog();
   void screenshot();
+  void summaryScreenshot();
 };
 
 void Form1Test::controlsArePlacedFromTwips() {
@@ -557,7 +598,10 @@ void Form1Test::wholeMergeThroughTheRealDialogs() {
   std::vector<std::string> opened;
   Form1Hooks hooks;
   hooks.program_folder = dir.path().toStdString();
-  hooks.open_result = [&](const std::string& p) { opened.push_back(p); };
+  hooks.open_result = [&](const std::string& p) {
+    opened.push_back(p);
+    return true;
+  };
   Form1 w(hooks);
   w.Load();
   DialogScript dialogs;
@@ -573,8 +617,272 @@ void Form1Test::wholeMergeThroughTheRealDialogs() {
   QVERIFY(w.LastRun()->result_path.has_value());
   QVERIFY(QFile::exists(S(*w.LastRun()->result_path)));
   QCOMPARE(opened, std::vector<std::string>{*w.LastRun()->result_path});
-  QVERIFY(S(w.LogText()).endsWith("合并操作结束！"));
+  // The engine's closing line, then the window's account of the run.
+  const QStringList lines = LogLines(w);
+  QCOMPARE(lines[lines.size() - 2], QString("合并操作结束！"));
+  QCOMPARE(lines.back(), S(SummaryLine(Summarize(w.Outcomes()), *w.LastRun()->result_path)));
+  if (!w.Outcomes().empty()) QCOMPARE(Summarize(w.Outcomes()).merged, 2);
   QCOMPARE(w.ProgressValue(), w.ProgressMax());
+}
+
+void Form1Test::summaryFollowsADoneRunAndNamesTheFolderWhenTheResultCannotBeOpened() {
+  QTemporaryDir dir;
+  Touch(dir.path(), {"a.xls", "b.xls", "c.xls", "d.xls", "e.xls"});
+  QDir(dir.path()).mkdir("合并结果");
+  Touch(dir.path() + "/合并结果", {"合并结果.xls"});
+  const std::string result = (dir.path() + "/合并结果/合并结果.xls").toStdString();
+  Recorded rec;
+  bool report_all = true;
+  auto w = MakeWindow(rec, dir.path(), [&](MergeContext& ctx) {
+    ctx.port.SetLogText("开始合并...");
+    ctx.port.SetLogText(ctx.port.LogText() + "\r\n合并操作结束！");
+    ctx.port.ReportFile(Reported(0, "a.xls", FileStatus::kTemplate));
+    if (report_all) {
+      ctx.port.ReportFile(Reported(1, "b.xls", FileStatus::kMerged));
+      ctx.port.ReportFile(Reported(2, "c.xls", FileStatus::kHeaderMismatch));
+      ctx.port.ReportFile(Reported(3, "d.xls", FileStatus::kUnreadable));
+      ctx.port.ReportFile(Reported(4, "e.xls", FileStatus::kMerged));
+    }
+    ctx.port.ShowResult(result);
+    return RunResult{Outcome::kDone, result};
+  });
+  w->Load();
+  QTest::mouseClick(w->Command7, Qt::LeftButton);
+  QCOMPARE(w->Outcomes().size(), size_t(5));
+  QCOMPARE(LogLines(*w),
+           QStringList(
+               {"开始合并...", "合并操作结束！",
+                "合并完成：已合并3个文件，表头不符跳过1个，无法读取跳过1个。结果：" + S(result)}));
+  QCOMPARE(rec.opened, std::vector<std::string>{result});
+  // The account is the last thing the user sees.
+  QCOMPARE(w->Text2->textCursor().position(), w->Text2->toPlainText().size());
+
+  // A desktop that cannot open the result: the user is told which folder holds it. Each run
+  // counts only its own files.
+  rec.opener_works = false;
+  report_all = false;
+  QTest::mouseClick(w->Command7, Qt::LeftButton);
+  QCOMPARE(w->Outcomes().size(), size_t(1));
+  QCOMPARE(
+      LogLines(*w),
+      QStringList({"开始合并...", "合并操作结束！",
+                   "合并完成：已合并1个文件，表头不符跳过0个，无法读取跳过0个。结果：" + S(result),
+                   "无法自动打开结果文件，请到此文件夹中查看：" +
+                       QDir::toNativeSeparators(dir.path() + "/合并结果")}));
+  QCOMPARE(rec.opened.size(), size_t(2));
+}
+
+void Form1Test::noSummaryAfterARunThatDidNotSave() {
+  QTemporaryDir dir;
+  Touch(dir.path(), {"a.xls", "b.xls"});
+  Recorded rec;
+  Outcome outcome = Outcome::kCancelled;
+  auto w = MakeWindow(rec, dir.path(), [&](MergeContext& ctx) {
+    ctx.port.SetLogText("开始合并...");
+    ctx.port.ReportFile(Reported(0, "a.xls", FileStatus::kTemplate));
+    ctx.port.ReportFile(Reported(1, "b.xls", FileStatus::kNotReached));
+    return RunResult{outcome, std::nullopt};
+  });
+  w->Load();
+  for (Outcome o : {Outcome::kCancelled, Outcome::kStopped, Outcome::kFailed, Outcome::kEmpty}) {
+    outcome = o;
+    QTest::mouseClick(w->Command7, Qt::LeftButton);
+    QCOMPARE(w->LogText(), std::string("开始合并..."));
+  }
+  QCOMPARE(rec.runs.size(), size_t(4));
+  QVERIFY(rec.opened.empty());
+}
+
+void Form1Test::startWithAnEmptyListSaysThereIsNothingToMerge() {
+  QTemporaryDir dir, none;
+  Touch(dir.path(), {"a.xls", "b.xls"});
+  Recorded rec;
+  auto w = MakeWindow(rec, dir.path());
+  w->Load();
+  w->List1->selectAll();
+  QTest::mouseClick(w->Command2, Qt::LeftButton);
+  QCOMPARE(w->List1->count(), 0);
+  const std::string log_before = w->LogText();
+
+  DialogScript dialogs;
+  dialogs.Press("确定");
+  QTest::mouseClick(w->Command7, Qt::LeftButton);
+  QCOMPARE(dialogs.seen.size(), size_t(1));
+  QCOMPARE(dialogs.seen[0].text, QString("列表中没有要合并的文件"));
+  QCOMPARE(dialogs.seen[0].title, QString("合并"));
+  QCOMPARE(dialogs.seen[0].buttons, QStringList({"确定"}));
+  QVERIFY(rec.runs.empty());
+  QCOMPARE(w->LogText(), log_before);
+
+  // Also when nothing was ever listed: the program folder held no workbooks.
+  Recorded rec2;
+  auto empty = MakeWindow(rec2, none.path());
+  dialogs.Press("确定").Press("确定");
+  empty->Load();
+  QTest::mouseClick(empty->Command7, Qt::LeftButton);
+  QCOMPARE(dialogs.seen.size(), size_t(3));
+  QCOMPARE(dialogs.seen[1].text, QString("在程序所在文件夹下没有找到EXCEL文件"));
+  QCOMPARE(dialogs.seen[2].text, QString("列表中没有要合并的文件"));
+  QVERIFY(rec2.runs.empty());
+  QCOMPARE(dialogs.unexpected, 0);
+}
+
+void Form1Test::typedFolderIsListedOnEnterAndBeforeAMerge() {
+  QTemporaryDir first, second, third, bare;
+  Touch(first.path(), {"1.xls", "2.xls"});
+  Touch(second.path(), {"x.xlsx", "y.xls", "z.xls"});
+  Touch(third.path(), {"t.xls"});
+  Touch(bare.path(), {"notes.txt"});
+  Recorded rec;
+  auto w = MakeWindow(rec, first.path());
+  w->Load();
+  DialogScript dialogs;
+
+  // Enter lists the folder typed.
+  w->Text1->setText(second.path());
+  QTest::keyClick(w->Text1, Qt::Key_Return);
+  QCOMPARE(Entries(w->List1), QStringList({"x.xlsx", "y.xls", "z.xls"}));
+  QCOMPARE(w->Text1->text(), second.path() + "/");
+
+  // Moving on to another control lists a changed folder; without a change the list stays as
+  // the user arranged it.
+  w->show();
+  w->activateWindow();
+  QVERIFY(QTest::qWaitForWindowActive(w.get()));
+  w->Text1->setFocus();
+  w->Text1->setText(first.path());
+  w->List1->setFocus();
+  QCOMPARE(Entries(w->List1), QStringList({"1.xls", "2.xls"}));
+  QTest::mouseClick(w->Command2, Qt::LeftButton);
+  QCOMPARE(w->List1->count(), 1);
+  w->Text1->setFocus();
+  w->List1->setFocus();
+  QCOMPARE(w->List1->count(), 1);
+  w->hide();
+
+  // A folder typed but not confirmed is listed before the merge starts: the engine never sees
+  // the old list beside the new folder.
+  w->Text1->setText(third.path());
+  QTest::mouseClick(w->Command7, Qt::LeftButton);
+  QCOMPARE(rec.runs.size(), size_t(1));
+  QCOMPARE(S(rec.folders_seen.back()), third.path() + "/");
+  QCOMPARE(rec.lists_seen.back(), std::vector<std::string>{"t.xls"});
+
+  // A typed folder without workbooks: the listing's message, the box back on the folder
+  // listed before, an empty list and no run.
+  w->Text1->setText(bare.path());
+  dialogs.Press("确定");
+  QTest::mouseClick(w->Command7, Qt::LeftButton);
+  QCOMPARE(dialogs.seen.size(), size_t(1));
+  QCOMPARE(dialogs.seen[0].text, QString("在程序所在文件夹下没有找到EXCEL文件"));
+  QCOMPARE(rec.runs.size(), size_t(1));
+  QCOMPARE(w->Text1->text(), third.path() + "/");
+  QCOMPARE(w->List1->count(), 0);
+
+  // Enter on the same folder lists it again; an emptied box goes back to the folder listed.
+  QTest::keyClick(w->Text1, Qt::Key_Return);
+  QCOMPARE(Entries(w->List1), QStringList({"t.xls"}));
+  w->Text1->clear();
+  QTest::keyClick(w->Text1, Qt::Key_Return);
+  QCOMPARE(w->Text1->text(), third.path() + "/");
+  QCOMPARE(Entries(w->List1), QStringList({"t.xls"}));
+  QCOMPARE(dialogs.unexpected, 0);
+}
+
+void Form1Test::addDialogOpensInTheListedFolder() {
+  QTemporaryDir program, other;
+  Touch(program.path(), {"p.xls"});
+  Touch(other.path(), {"o.xls"});
+  Recorded rec;
+  auto w = MakeWindow(rec, program.path());
+  w->Load();
+  w->LoadFolder(other.path());
+  DialogScript dialogs;
+  dialogs.Press("确定").Pick(QString());
+  QTest::mouseClick(w->Command1, Qt::LeftButton);
+  QCOMPARE(dialogs.seen.size(), size_t(2));
+  QCOMPARE(dialogs.seen[1].default_text, QDir(other.path()).absolutePath());
+}
+
+// The sorted path of 横向合并 reports on the status lines alone; they were printed on a hidden
+// box while the log went on showing the instructions or the previous run.
+void Form1Test::sortedSmartMergeShowsItsStatusLinesInTheLog() {
+  QTemporaryDir dir;
+  if (!WriteTables(dir.path(), {"a.xlsx", "b.xlsx"})) QSKIP("the .xlsx writer is not there yet");
+  Recorded rec;
+  Form1Hooks hooks;
+  hooks.program_folder = dir.path().toStdString();
+  hooks.open_result = [&](const std::string& p) {
+    rec.opened.push_back(p);
+    return true;
+  };
+  Form1 w(hooks);
+  w.Load();
+  w.Option1[2]->click();
+  w.Option2[0]->click();  // 横向合并
+  // A bar left full by an earlier run.
+  w.SetProgressMax(2);
+  w.SetProgressValue(2);
+
+  DialogScript dialogs;
+  dialogs.Press("是(&Y)").Type("1");
+  QTest::mouseClick(w.Command7, Qt::LeftButton);
+  QCOMPARE(dialogs.unexpected, 0);
+  QVERIFY(w.LastRun().has_value());
+  QCOMPARE(int(w.LastRun()->outcome), int(Outcome::kDone));
+  const QStringList lines = LogLines(w);
+  QCOMPARE(lines.size(), 3);
+  QCOMPARE(lines[0], QString("开始智能合并..."));
+  QCOMPARE(lines[1], QString("智能合并操作完成！"));
+  QCOMPARE(lines[2], S(SummaryLine(Summarize(w.Outcomes()), *w.LastRun()->result_path)));
+  QCOMPARE(w.Picture1->Lines(), QStringList({"开始智能合并...", "智能合并操作完成！"}));
+  QCOMPARE(w.ProgressValue(), w.ProgressMax());
+
+  // Stopped at the key prompt: the log is this run's, not the last one's.
+  dialogs.Press("是(&Y)").Type("0").Press("确定");
+  QTest::mouseClick(w.Command7, Qt::LeftButton);
+  QCOMPARE(int(w.LastRun()->outcome), int(Outcome::kStopped));
+  QCOMPARE(LogLines(w), QStringList({"开始智能合并...", "已退出合并操作！"}));
+  QCOMPARE(dialogs.unexpected, 0);
+
+  // Clearing the status area empties the log and the bar before the first line comes.
+  Recorded rec2;
+  std::string log_at_clear = "?";
+  int bar_at_clear = -1;
+  Form1* self = nullptr;
+  auto stand_in = MakeWindow(rec2, dir.path(), [&](MergeContext& ctx) {
+    ctx.port.ClearStatus();
+    log_at_clear = ctx.port.LogText();
+    bar_at_clear = self->ProgressBar1->value();
+    return RunResult{Outcome::kStopped, std::nullopt};
+  });
+  self = stand_in.get();
+  stand_in->Load();
+  stand_in->SetProgressValue(100);
+  QTest::mouseClick(stand_in->Command7, Qt::LeftButton);
+  QCOMPARE(log_at_clear, std::string());
+  QCOMPARE(bar_at_clear, 0);
+}
+
+// The safe merge writes its own log; its status line on a stop stays where it always was.
+void Form1Test::safeMergeKeepsItsStatusLinesOffTheLog() {
+  QTemporaryDir dir;
+  if (!WriteTables(dir.path(), {"a.xlsx", "b.xlsx"})) QSKIP("the .xlsx writer is not there yet");
+  Recorded rec;
+  Form1Hooks hooks;
+  hooks.program_folder = dir.path().toStdString();
+  hooks.open_result = [](const std::string&) { return true; };
+  Form1 w(hooks);
+  w.Load();
+  w.Option1[1]->click();  // 覆盖合并, 安全合并
+  DialogScript dialogs;
+  dialogs.Press("确定").Type("0").Press("确定");
+  QTest::mouseClick(w.Command7, Qt::LeftButton);
+  QCOMPARE(dialogs.unexpected, 0);
+  QCOMPARE(int(w.LastRun()->outcome), int(Outcome::kStopped));
+  QVERIFY(S(w.LogText()).startsWith("开始合并...\r\n检测表1:a.xlsx"));
+  QVERIFY(!S(w.LogText()).contains("已退出合并操作！"));
+  QCOMPARE(w.Picture1->Lines(), QStringList({"已退出合并操作！"}));
 }
 
 // Saves a picture of the window when QM_WINDOW_SHOT names a file; run it under a real X
@@ -596,6 +904,58 @@ void Form1Test::screenshot() {
   QVERIFY(QTest::qWaitForWindowExposed(w.get()));
   QTest::qWait(300);
   QVERIFY(w->grab().save(out));
+}
+
+// Saves a picture of the window after a safe merge of the monthly examples when
+// QM_SUMMARY_SHOT names a file; run it under xvfb-run as the picture above.
+void Form1Test::summaryScreenshot() {
+  const QString out = qEnvironmentVariable("QM_SUMMARY_SHOT");
+  if (out.isEmpty()) QSKIP("set QM_SUMMARY_SHOT to save a picture of the window after a merge");
+  const QString examples = QString(QM_SOURCE_DIR) + "/examples/monthly";
+  if (!QFileInfo::exists(examples)) QSKIP("examples/monthly is not there");
+  // Merged from a copy, so no result folder is left among the examples.
+  QTemporaryDir tmp;
+  const QString folder = tmp.path() + "/monthly";
+  QDir().mkpath(folder);
+  for (const QString& n : QDir(examples).entryList(QDir::Files))
+    QVERIFY(QFile::copy(examples + "/" + n, folder + "/" + n));
+
+  Form1* self = nullptr;
+  Form1Hooks hooks;
+  hooks.program_folder = folder.toStdString();
+  hooks.open_result = [](const std::string&) { return true; };
+  hooks.run_engine = [&self](const DispatchChoice& c, MergeContext& ctx) {
+    const RunResult r = RunChoice(c, ctx);
+    // An engine that does not report its files yet: the log says what became of each.
+    if (self->Outcomes().empty()) {
+      const QStringList lines = LogLines(*self);
+      size_t index = 0;
+      for (int i = 0; i < lines.size(); ++i) {
+        if (!lines[i].startsWith("检测表")) continue;
+        const std::string name = lines[i].section(':', 1).toStdString();
+        const bool skipped = i + 1 < lines.size() && lines[i + 1] == "未合并，表格不规范！";
+        ctx.port.ReportFile(Reported(index, name,
+                                     index == 0 ? FileStatus::kTemplate
+                                     : skipped  ? FileStatus::kHeaderMismatch
+                                                : FileStatus::kMerged));
+        ++index;
+      }
+    }
+    return r;
+  };
+  Form1 w(hooks);
+  self = &w;
+  w.Load();
+  w.show();
+  QVERIFY(QTest::qWaitForWindowExposed(&w));
+  DialogScript dialogs;
+  dialogs.AnswerTheRestWithDefaults();
+  QTest::mouseClick(w.Command7, Qt::LeftButton);  // 纵向拼接, 安全合并
+  QVERIFY(w.LastRun().has_value());
+  QCOMPARE(int(w.LastRun()->outcome), int(Outcome::kDone));
+  QVERIFY(S(w.LogText()).contains("合并完成："));
+  QTest::qWait(300);
+  QVERIFY(w.grab().save(out));
 }
 
 QTEST_MAIN(Form1Test)

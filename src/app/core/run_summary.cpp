@@ -1,0 +1,32 @@
+#include "app/core/run_summary.h"
+
+namespace qm {
+
+RunSummary Summarize(const std::vector<FileOutcome>& outcomes) {
+  RunSummary s;
+  for (const FileOutcome& o : outcomes) {
+    switch (o.status) {
+      case FileStatus::kTemplate:
+      case FileStatus::kMerged:
+        ++s.merged;
+        break;
+      case FileStatus::kHeaderMismatch:
+        ++s.header_mismatch;
+        break;
+      case FileStatus::kUnreadable:
+        ++s.unreadable;
+        break;
+      case FileStatus::kNotReached:
+        break;
+    }
+  }
+  return s;
+}
+
+std::string SummaryLine(const RunSummary& summary, const std::string& result_path) {
+  return "合并完成：已合并" + std::to_string(summary.merged) + "个文件，表头不符跳过" +
+         std::to_string(summary.header_mismatch) + "个，无法读取跳过" +
+         std::to_string(summary.unreadable) + "个。结果：" + result_path;
+}
+
+}  // namespace qm

@@ -1,0 +1,23 @@
+// The closing account of a run, from the outcomes the engine reported for the listed files;
+// shared by the window and the command line so both say it in the same words.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "merge/port.h"
+
+namespace qm {
+
+struct RunSummary {
+  int merged = 0;           // the template and every file that joined the result
+  int header_mismatch = 0;  // left out by the safe merge: header unlike the template's
+  int unreadable = 0;       // could not be read and were skipped
+};
+
+RunSummary Summarize(const std::vector<FileOutcome>& outcomes);
+
+// "合并完成：已合并N个文件，表头不符跳过M个，无法读取跳过K个。结果：<result_path>"
+std::string SummaryLine(const RunSummary& summary, const std::string& result_path);
+
+}  // namespace qm

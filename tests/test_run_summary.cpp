@@ -1,0 +1,40 @@
+// The closing account of a run: which outcomes count where, and the exact line.
+#include <gtest/gtest.h>
+
+#include "app/core/run_summary.h"
+
+namespace qm {
+namespace {
+
+FileOutcome Of(size_t index, FileStatus status) {
+  FileOutcome o;
+  o.index = index;
+  o.name = std::to_string(index) + ".xls";
+  o.status = status;
+  return o;
+}
+
+TEST(RunSummary, CountsTheTemplateAmongTheMergedAndLeavesUnreachedFilesOut) {
+  const RunSummary s = Summarize(
+      {Of(0, FileStatus::kTemplate), Of(1, FileStatus::kMerged), Of(2, FileStatus::kHeaderMismatch),
+       Of(3, FileStatus::kUnreadable), Of(4, FileStatus::kMerged),
+       Of(5, FileStatus::kHeaderMismatch), Of(6, FileStatus::kNotReached)});
+  EXPECT_EQ(s.merged, 3);
+  EXPECT_EQ(s.header_mismatch, 2);
+  EXPECT_EQ(s.unreadable, 1);
+
+  const RunSummary none = Summarize({});
+  EXPECT_EQ(none.merged + none.header_mismatch + none.unreadable, 0);
+}
+
+TEST(RunSummary, LineGivesTheCountsAndTheFullResultPath) {
+  EXPECT_EQ(SummaryLine({3, 2, 1}, "/数据/月报/合并结果/合并结果.xls"),
+            "合并完成：已合并3个文件，表头不符跳过2个，无法读取跳过1个。结果：/数据/月报/合并结果/"
+            "合并结果.xls");
+  EXPECT_EQ(SummaryLine({12, 0, 0}, "C:\\表\\合并结果\\智能合并结果.xlsx"),
+            "合并完成：已合并12个文件，表头不符跳过0个，无法读取跳过0个。结果：C:\\表\\合并结果\\"
+            "智能合并结果.xlsx");
+}
+
+}  // namespace
+}  // namespace qm
