@@ -2,8 +2,11 @@
 // the JSON transcript; end to end on the example workbooks once the readers and writers work.
 #include <gtest/gtest.h>
 
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <cstdlib>
 #include <filesystem>
@@ -11,6 +14,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "workbook/io.h"
 
@@ -114,6 +118,206 @@ TEST_F(CliTest, UnreadableWorkbookFailsWithExit2NamingTheFile) {
   EXPECT_EQ(r.transcript["dialogs"].back()["title"], "合并");
   EXPECT_FALSE(fs::exists(Src() / "合并结果"));
   EXPECT_EQ(Slurp(Src() / "a.xls"), "not a spreadsheet");
+}
+
+// --- Arguments refused before anything runs -----------------------------------------------
+
+// Workbooks the project's writer makes, with a header and one row each.
+void WriteTable(const fs::path& p, int value) {
+  qm::Workbook wb;
+  qm::Worksheet& ws = wb.AddWorksheet("Sheet1");
+  (void)ws.SetText(1, 1, "工号");
+  (void)ws.SetText(1, 2, "金额");
+  (void)ws.SetNumber(2, 1, value);
+  (void)ws.SetNumber(2, 2, value * 10);
+  ASSERT_TRUE(qm::SaveWorkbookFile(wb, p.string()));
+}
+
+// Runs with the arguments as given, without a transcript of the fixture's own.
+int RunStatus(const std::string& args, std::string* err = nullptr) {
+  std::string e =
+      (fs::temp_directory_path() / ("qm_cli_err_" + std::to_string(::getpid()))).string();
+  std::string cmd = std::string(QM_CLI_PATH) + " " + args + " </dev/null >/dev/null 2>'" + e + "'";
+  int rc = std::system(cmd.c_str());
+  if (err) *err = Slurp(e);
+  fs::remove(e);
+  return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+}
+
+// The answers typed into the input boxes of a run, in order.
+std::vector<json> InputAnswers(const CliRun& r) {
+  std::vector<json> out;
+  for (const json& d : r.transcript["dialogs"])
+    if (d["kind"] == "input") out.push_back(d["answer"]);
+  return out;
+}
+
+TEST_F(CliTest, EmptyAnswerGivenWithAnEqualsSignIsAnAnswerNotBadUsage) {
+  WriteTable(Src() / "a.xls", 1);
+  WriteTable(Src() / "b.xls", 2);
+  for (const char* opt : {"--key=", "--key ''"}) {
+    CliRun r = Run(Folder() + " --kind overwrite --variant fast --header-rows 1 " + opt);
+    EXPECT_EQ(r.status, 1) << opt << r.err;
+    EXPECT_EQ(r.transcript["outcome"], "stopped") << opt;
+    EXPECT_EQ(InputAnswers(r), (std::vector<json>{"1", ""})) << opt;
+  }
+  for (const char* opt : {"--header-rows=", "--header-rows ''"}) {
+    CliRun r = Run(Folder() + " --kind overwrite --variant fast " + opt);
+    EXPECT_EQ(r.status, 1) << opt << r.err;
+    EXPECT_EQ(InputAnswers(r), (std::vector<json>{"", nullptr})) << opt;
+  }
+}
+
+TEST_F(CliTest, MissingFolderOrAFileAsFolderIsBadUsageNamingIt) {
+  std::ofstream(Src() / "a.xls") << "x";
+  std::string err;
+  EXPECT_EQ(RunStatus("'" + (dir_ / "nope").string() + "' --kind vertical --variant safe", &err),
+            64);
+  EXPECT_EQ(err, "文件夹不存在：" + (dir_ / "nope").string() + "\n");
+  EXPECT_EQ(RunStatus("'" + (Src() / "a.xls").string() + "' --kind vertical --variant safe", &err),
+            64);
+  EXPECT_EQ(err, "不是文件夹：" + (Src() / "a.xls").string() + "\n");
+}
+
+TEST_F(CliTest, FilesNamesThatLeaveTheFolderAreBadUsage) {
+  fs::create_directories(dir_ / "base");
+  std::ofstream(dir_ / "base" / "x.xls") << "x";
+  std::ofstream(Src() / "a.xls") << "x";
+  for (const char* name : {"../base/x.xls", "../../etc/passwd", "..", "sub/a.xls", "sub\\a.xls",
+                           "a.xls,../base/x.xls"}) {
+    std::string err;
+    EXPECT_EQ(RunStatus(Folder() + " --kind vertical --variant safe --files '" + name + "'", &err),
+              64)
+        << name;
+    EXPECT_NE(err.find("--files"), std::string::npos) << err;
+  }
+  EXPECT_FALSE(fs::exists(Src() / "合并结果"));
+}
+
+TEST_F(CliTest, TranscriptOverASourceOrIntoTheResultFolderIsRefusedBeforeTheRun) {
+  std::ofstream(Src() / "01月.xls") << "source";
+  std::ofstream(Src() / "02月.xls") << "source";
+  fs::create_directory_symlink(Src(), dir_ / "link");
+  const std::string run = Folder() + " --kind vertical --variant safe --transcript ";
+  for (const fs::path& t :
+       {Src() / "01月.xls", dir_ / "link" / "02月.xls", Src() / "." / "01月.xls",
+        Src() / "合并结果" / "t.json", Src() / "合并结果" / "合并结果.xls", Src() / "合并结果"}) {
+    std::string err;
+    EXPECT_EQ(RunStatus(run + "'" + t.string() + "'", &err), 64) << t;
+    EXPECT_NE(err.find("--transcript"), std::string::npos) << err;
+  }
+  EXPECT_EQ(Slurp(Src() / "01月.xls"), "source");
+  EXPECT_EQ(Slurp(Src() / "02月.xls"), "source");
+  EXPECT_FALSE(fs::exists(Src() / "合并结果"));
+  // A file of the folder that is not in the list may be overwritten, and leaves no temporary.
+  std::ofstream(Src() / "old.json") << "old";
+  EXPECT_EQ(RunStatus(run + "'" + (Src() / "old.json").string() + "' --cancel"), 1);
+  EXPECT_EQ(json::parse(Slurp(Src() / "old.json"))["outcome"], "cancelled");
+  for (const auto& e : fs::directory_iterator(Src()))
+    EXPECT_EQ(e.path().filename().string().rfind("~qm", 0), std::string::npos) << e.path();
+}
+
+// --- Output that the run cannot or must not pass on raw ------------------------------------
+
+// The CLI with standard output on a pipe whose reader has gone, SIGPIPE at its default as a
+// shell leaves it.
+int RunIntoClosedPipe(const std::string& args) {
+  int fds[2];
+  if (::pipe(fds) != 0) return -1;
+  ::close(fds[0]);
+  std::string cmd = std::string(QM_CLI_PATH) + " " + args + " </dev/null 2>/dev/null";
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+  posix_spawnattr_t attr;
+  posix_spawnattr_init(&attr);
+  sigset_t def;
+  sigemptyset(&def);
+  sigaddset(&def, SIGPIPE);
+  posix_spawnattr_setsigdefault(&attr, &def);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
+  const char* argv[] = {"/bin/sh", "-c", cmd.c_str(), nullptr};
+  pid_t pid = -1;
+  int rc = posix_spawn(&pid, "/bin/sh", &actions, &attr, const_cast<char**>(argv), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attr);
+  ::close(fds[1]);
+  if (rc != 0) return -1;
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+TEST_F(CliTest, ClosedStandardOutputDoesNotEndTheRun) {
+  std::ofstream(Src() / "a.xls") << "not a spreadsheet";
+  const fs::path t = dir_ / "t.json";
+  // The log's first line goes to the closed pipe; the run still fails as it would, by exit 2,
+  // and writes its transcript.
+  EXPECT_EQ(RunIntoClosedPipe(Folder() + " --kind smart --variant both --key 1 --transcript '" +
+                              t.string() + "'"),
+            2);
+  ASSERT_TRUE(fs::exists(t));
+  EXPECT_EQ(json::parse(Slurp(t))["outcome"], "failed");
+}
+
+TEST_F(CliTest, NameThatIsNotUtf8IsMergedAndShownEscaped) {
+  WriteTable(Src() / "a.xls", 1);
+  // An invalid byte and an escape sequence that would colour the terminal.
+  const std::string odd = "b\xff\x1b[31m.xls";
+  WriteTable(Src() / odd, 2);
+  CliRun r = Run(Folder() + " --kind vertical --variant fast --header-rows 1");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.transcript["outcome"], "done");
+  EXPECT_EQ(r.out.find('\x1b'), std::string::npos);
+  EXPECT_EQ(r.err.find('\x1b'), std::string::npos);
+  EXPECT_NE(r.out.find("b\xEF\xBF\xBD\\x1b[31m.xls"), std::string::npos) << r.out;
+  // The transcript is valid JSON: the bad byte became U+FFFD, the escape stays a character.
+  EXPECT_NE(r.transcript["log"].get<std::string>().find("b\xEF\xBF\xBD\x1b[31m.xls"),
+            std::string::npos);
+  auto wb = qm::ReadWorkbookFile((Src() / "合并结果" / "合并结果.xls").string());
+  ASSERT_TRUE(wb);
+  EXPECT_EQ((*wb)->Worksheets(1)->UsedRange().r2, 3);  // header and a row from each
+}
+
+// --- Where the result goes ---------------------------------------------------------------
+
+TEST_F(CliTest, ResultFolderHoldsOnlyResultsAfterARunEvenWithALeftoverOfAKilledOne) {
+  WriteTable(Src() / "a.xls", 1);
+  WriteTable(Src() / "b.xls", 2);
+  fs::create_directory(Src() / "合并结果");
+  std::ofstream(Src() / "合并结果" / "~qm00000000deadbeef.xls.tmp") << std::string(4096, 'x');
+  CliRun r = Run(Folder() + " --kind vertical --variant fast --header-rows 1");
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(Src() / "合并结果"))
+    names.push_back(e.path().filename().string());
+  EXPECT_EQ(names, std::vector<std::string>{"合并结果.xls"});
+}
+
+TEST_F(CliTest, LinkedResultFolderOrReadOnlyResultFailsWithExit2) {
+  WriteTable(Src() / "a.xls", 1);
+  WriteTable(Src() / "b.xls", 2);
+  fs::create_directory(dir_ / "outside");
+  fs::create_directory_symlink(dir_ / "outside", Src() / "合并结果");
+  CliRun linked = Run(Folder() + " --kind vertical --variant fast --header-rows 1");
+  EXPECT_EQ(linked.status, 2);
+  EXPECT_EQ(linked.transcript["outcome"], "failed");
+  EXPECT_EQ(linked.transcript["dialogs"].back()["text"],
+            "合并失败：" + (Src() / "合并结果").string() +
+                ": the folder is a symbolic link; nothing is written through it");
+  EXPECT_TRUE(fs::is_empty(dir_ / "outside"));
+
+  fs::remove(Src() / "合并结果");
+  fs::create_directory(Src() / "合并结果");
+  const fs::path result = Src() / "合并结果" / "合并结果.xls";
+  std::ofstream(result) << "kept";
+  fs::permissions(result, fs::perms::owner_read);
+  CliRun ro = Run(Folder() + " --kind vertical --variant fast --header-rows 1");
+  EXPECT_EQ(ro.status, 2);
+  EXPECT_NE(ro.err.find("合并失败：" + result.string() + ": cannot save: the file is read-only"),
+            std::string::npos)
+      << ro.err;
+  EXPECT_EQ(Slurp(result), "kept");
 }
 
 // --- End to end on the example workbooks -------------------------------------------------

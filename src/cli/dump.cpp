@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/printable.h"
 #include "workbook/header.h"
 #include "workbook/io.h"
 
@@ -36,13 +37,13 @@ nlohmann::ordered_json NumberJson(double d) {
 int RunDump(const std::string& path, bool json) {
   auto r = ReadWorkbookFile(path, {true});
   if (!r) {
-    std::cerr << r.error().detail << "\n";
+    std::cerr << Printable(r.error().detail, false) << "\n";
     return 2;
   }
   const Workbook& wb = **r;
   const Worksheet* ws = wb.Worksheets(1);
   if (!ws) {
-    std::cerr << path << ": the workbook has no worksheet\n";
+    std::cerr << Printable(path, false) << ": the workbook has no worksheet\n";
     return 2;
   }
   // The extent of the cells that hold a value; format-only cells do not count.
@@ -86,8 +87,8 @@ int RunDump(const std::string& path, bool json) {
 
   // For people: the sheet as an aligned table, columns cut at 40 display columns. A huge sheet
   // shows its top-left corner only.
-  std::cout << ws->Name() << " (" << SourceFormatName(wb.format()) << ", " << nrows << " rows x "
-            << ncols << " columns)\n";
+  std::cout << Printable(ws->Name(), false) << " (" << SourceFormatName(wb.format()) << ", "
+            << nrows << " rows x " << ncols << " columns)\n";
   constexpr int kShowRows = 10000, kShowCols = 256;
   if (nrows > kShowRows || ncols > kShowCols)
     std::cout << "(showing the first " << std::min(nrows, kShowRows) << " rows and "
@@ -102,6 +103,7 @@ int RunDump(const std::string& path, bool json) {
       if (c.col > ncols) break;
       std::string text = ValueText(ws->ValueOf(c));
       std::replace(text.begin(), text.end(), '\n', ' ');
+      text = Printable(text, false);
       size_t w = DisplayWidth(text);
       if (w > 40) {
         std::string cut;

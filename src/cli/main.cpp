@@ -3,7 +3,10 @@
 // message boxes to standard error, and a JSON transcript of the run can be written at the end.
 #include <unistd.h>
 
+#include <csignal>
+
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -15,8 +18,11 @@
 #include "app/core/dispatch.h"
 #include "app/core/file_list.h"
 #include "cli/dump.h"
+#include "cli/printable.h"
+#include "merge/engine_run.h"
 #include "merge/engines.h"
 #include "workbook/paths.h"
+#include "workbook/temp_file.h"
 
 namespace {
 
@@ -38,13 +44,6 @@ std::vector<std::string> SplitLines(const std::string& text) {
   }
 }
 
-// Carriage returns inside dialog texts would move the terminal's cursor; show them as line breaks.
-std::string ForTerminal(std::string s) {
-  for (char& ch : s)
-    if (ch == '\r') ch = '\n';
-  return s;
-}
-
 class CliPort : public qm::InteractionPort {
  public:
   std::string folder;
@@ -60,7 +59,8 @@ class CliPort : public qm::InteractionPort {
 
   qm::Answer Message(const std::string& text, const std::string& title,
                      qm::Buttons buttons) override {
-    std::cerr << "[" << title << "] " << ForTerminal(text) << std::endl;
+    std::cerr << "[" << qm::Printable(title, false) << "] " << qm::Printable(text, true)
+              << std::endl;
     qm::Answer a = qm::Answer::kOk;
     if (buttons == qm::Buttons::kOkCancel) a = cancel ? qm::Answer::kCancel : qm::Answer::kOk;
     if (buttons == qm::Buttons::kYesNo) a = sorted ? qm::Answer::kYes : qm::Answer::kNo;
@@ -77,16 +77,17 @@ class CliPort : public qm::InteractionPort {
     // The key prompt has its own title; the other input box asks for the header rows.
     const std::optional<std::string>& given = title == "输入提示" ? key : header_rows;
     std::optional<std::string> answer = given;
-    std::cerr << "[" << title << "] " << ForTerminal(prompt);
+    std::cerr << "[" << qm::Printable(title, false) << "] " << qm::Printable(prompt, true);
     if (!given && isatty(STDIN_FILENO)) {
-      std::cerr << " [" << default_answer << "] " << std::flush;
+      std::cerr << " [" << qm::Printable(default_answer, false) << "] " << std::flush;
       std::string line;
       if (std::getline(std::cin, line))
         answer = line.empty() ? default_answer : line;
       else
         std::cerr << std::endl;
     } else {
-      std::cerr << " > " << (answer ? *answer : std::string("(Cancel)")) << std::endl;
+      std::cerr << " > " << (answer ? qm::Printable(*answer, false) : std::string("(Cancel)"))
+                << std::endl;
     }
     dialogs.push_back({{"kind", "input"},
                        {"title", title},
@@ -105,7 +106,8 @@ class CliPort : public qm::InteractionPort {
     if (!log.empty() && text.size() > log.size() && text.compare(0, log.size(), log) == 0 &&
         text.compare(log.size(), 2, "\r\n") == 0)
       from = SplitLines(log).size();
-    for (size_t i = from; i < lines.size(); ++i) std::cout << lines[i] << "\n";
+    for (size_t i = from; i < lines.size(); ++i)
+      std::cout << qm::Printable(lines[i], false) << "\n";
     std::cout << std::flush;
     log = text;
   }
@@ -117,14 +119,14 @@ class CliPort : public qm::InteractionPort {
   void ClearStatus() override { status.clear(); }
   void PrintStatus(const std::string& line) override {
     status.push_back(line);
-    std::cout << line << std::endl;
+    std::cout << qm::Printable(line, false) << std::endl;
   }
 
   std::string SourceFolder() override { return folder; }
   std::vector<std::string> FileList() override { return files; }
 
   void ShowResult(const std::string& path) override {
-    std::cerr << "result: " << path << std::endl;
+    std::cerr << "result: " << qm::Printable(path, false) << std::endl;
   }
 };
 
@@ -161,6 +163,8 @@ json Number(double d) {
   return d;
 }
 
+// Written beside its place and renamed, so that an interrupted run never leaves half a file or
+// replaces a good one with one. Names that are not UTF-8 go in with U+FFFD for the bad bytes.
 bool WriteTranscript(const std::string& file, const CliPort& port, const qm::RunResult& r) {
   json t = {{"log", port.log},
             {"status", port.status},
@@ -168,9 +172,55 @@ bool WriteTranscript(const std::string& file, const CliPort& port, const qm::Run
             {"progress", {{"max", Number(port.max)}, {"value", Number(port.value)}}},
             {"result", r.result_path ? json(*r.result_path) : json(nullptr)},
             {"outcome", OutcomeName(r.outcome)}};
-  std::ofstream out(qm::PathFromUtf8(file), std::ios::binary);
-  out << t.dump(2) << "\n";
-  return static_cast<bool>(out);
+  auto tmp = qm::TempFile::CreateBeside(file);
+  if (!tmp) return false;
+  {
+    std::ofstream out(qm::PathFromUtf8((*tmp)->path()), std::ios::binary);
+    out << t.dump(2, ' ', false, json::error_handler_t::replace) << "\n";
+    out.close();
+    if (!out) return false;
+  }
+  return static_cast<bool>((*tmp)->RenameTo(file));
+}
+
+std::filesystem::path Canonical(const std::string& path) {
+  std::error_code ec;
+  std::filesystem::path p = std::filesystem::weakly_canonical(qm::PathFromUtf8(path), ec);
+  return ec ? std::filesystem::absolute(qm::PathFromUtf8(path), ec).lexically_normal() : p;
+}
+
+// A transcript over a source would destroy it, and one in the result folder would mix with the
+// results; both are refused before anything runs.
+bool TranscriptCollides(const std::string& transcript, const std::string& folder,
+                        const std::vector<std::string>& files) {
+  const std::filesystem::path t = Canonical(transcript);
+  const std::string dir = qm::WithTrailingSeparator(folder);
+  for (const std::string& f : files)
+    if (Canonical(dir + f) == t) return true;
+  const std::filesystem::path results = Canonical(dir + qm::engine::kResultFolder);
+  auto rel = t.lexically_relative(results);
+  return !rel.empty() && *rel.begin() != "..";
+}
+
+// --files takes names inside FOLDER only.
+bool IsPlainName(const std::string& name) {
+  return name.find_first_of("/\\") == std::string::npos && name != ".." && name != ".";
+}
+
+// "--opt=" is an empty answer, as "--opt ''" is; the parser would take it for a missing value.
+std::vector<std::string> SplitEmptyAssignments(int argc, char** argv) {
+  std::vector<std::string> args;
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    if (a.size() > 3 && a.compare(0, 2, "--") == 0 && a.back() == '=' &&
+        a.find('=') == a.size() - 1) {
+      args.push_back(a.substr(0, a.size() - 1));
+      args.emplace_back();
+    } else {
+      args.push_back(std::move(a));
+    }
+  }
+  return args;
 }
 
 // One occurrence of --files: a name of the folder as it stands, else names separated by commas.
@@ -194,6 +244,11 @@ void AddFiles(const std::string& folder, const std::string& arg, std::vector<std
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifdef SIGPIPE
+  // A reader that goes away (`| head -1`) must not end the merge half way: output is a report,
+  // the result file is the work. Failed writes to a closed pipe are simply lost.
+  std::signal(SIGPIPE, SIG_IGN);
+#endif
   CLI::App app{"Merges the workbooks of one folder into one result workbook."};
   std::string dump, folder, kind, variant, transcript, sorted = "no";
   std::vector<std::string> files;
@@ -216,7 +271,9 @@ int main(int argc, char** argv) {
   app.add_flag("--cancel", cancel, "answer Cancel to the confirmation");
   app.add_option("--transcript", transcript, "write a JSON transcript of the run to this file");
   try {
-    app.parse(argc, argv);
+    std::vector<std::string> args = SplitEmptyAssignments(argc, argv);
+    std::reverse(args.begin(), args.end());  // the parser takes them last first
+    app.parse(args);
   } catch (const CLI::ParseError& e) {
     int rc = app.exit(e);
     return rc == 0 ? 0 : kExitUsage;
@@ -238,6 +295,19 @@ int main(int argc, char** argv) {
     return kExitUsage;
   }
 
+  {
+    std::error_code ec;
+    const std::filesystem::path f = qm::PathFromUtf8(folder);
+    if (!std::filesystem::exists(f, ec)) {
+      std::cerr << "文件夹不存在：" << qm::Printable(folder, false) << "\n";
+      return kExitUsage;
+    }
+    if (!std::filesystem::is_directory(f, ec)) {
+      std::cerr << "不是文件夹：" << qm::Printable(folder, false) << "\n";
+      return kExitUsage;
+    }
+  }
+
   CliPort port;
   port.folder = folder;
   port.header_rows = header_rows;
@@ -246,6 +316,17 @@ int main(int argc, char** argv) {
   port.cancel = cancel;
   for (const auto& f : files) AddFiles(folder, f, port.files);
   if (files.empty()) port.files = qm::ListWorkbooks(folder);
+  for (const std::string& name : port.files)
+    if (!IsPlainName(name)) {
+      std::cerr << "--files 只接受文件夹中的文件名，不接受路径：" << qm::Printable(name, false)
+                << "\n";
+      return kExitUsage;
+    }
+  if (!transcript.empty() && TranscriptCollides(transcript, folder, port.files)) {
+    std::cerr << "--transcript 不能写到源文件或合并结果文件夹：" << qm::Printable(transcript, false)
+              << "\n";
+    return kExitUsage;
+  }
 
   qm::RunResult result;
   if (port.files.empty()) {
@@ -258,7 +339,7 @@ int main(int argc, char** argv) {
     result = qm::RunChoice(*choice, ctx);
   }
   if (!transcript.empty() && !WriteTranscript(transcript, port, result)) {
-    std::cerr << transcript << ": cannot write the transcript\n";
+    std::cerr << qm::Printable(transcript, false) << ": cannot write the transcript\n";
     return kExitFailed;
   }
   return ExitStatus(result.outcome);

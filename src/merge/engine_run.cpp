@@ -203,6 +203,7 @@ RunResult EngineRun::SaveAndFinish(const std::string& name) {
   if (!saved) return Fail(saved.error());
   app.DisplayAlerts = true;
   if (!switched.empty()) AppendLog(switched);
+  for (const std::string& w : saved->warnings) AppendLog(w);
   AppendLog(kEndLine);
   ScrollLog();
   return Finish(saved->path);

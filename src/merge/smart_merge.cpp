@@ -112,6 +112,7 @@ RunResult SmartMerge(int mode, MergeContext& ctx) {
   auto saved = run.Save(engine::kSmartResultName, switched);
   if (!saved) return run.Fail(saved.error());
   if (!switched.empty()) run.AppendLog(switched);
+  for (const std::string& w : saved->warnings) run.AppendLog(w);
   run.AppendLog(engine::kEndLine);
   run.ScrollLog();
   return run.Finish(saved->path);

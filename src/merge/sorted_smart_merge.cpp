@@ -70,6 +70,7 @@ RunResult SortedSmartMerge(MergeContext& ctx) {
   if (!saved) return run.Fail(saved.error());
   // This path reports on the status lines only, so the switch to .xlsx is told there too.
   if (!switched.empty()) port.PrintStatus(switched);
+  for (const std::string& w : saved->warnings) port.PrintStatus(w);
   port.PrintStatus("智能合并操作完成！");
   return run.Finish(saved->path);
 }

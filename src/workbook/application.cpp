@@ -103,11 +103,17 @@ Status DiskStore::MakeFolder(const std::string& path, bool& created) {
   created = false;
   std::error_code ec;
   fs::path p = PathFromUtf8(path);
+  // A link would send the result wherever it leads, possibly outside the source folder.
+  if (fs::is_symlink(fs::symlink_status(p, ec)))
+    return MakeError(ErrorCode::kNotRegular,
+                     path + ": the folder is a symbolic link; nothing is written through it",
+                     "是符号链接");
   if (fs::is_directory(p, ec)) return Status::Ok();
   created = fs::create_directory(p, ec);
   if (ec || !fs::is_directory(p))
-    return MakeError(ErrorCode::kIo, path + ": cannot create the folder (" +
-                                         (ec ? ec.message() : std::string("not a folder")) + ")");
+    return MakeError(ec ? ErrorCodeFromErrno(ec.value()) : ErrorCode::kNotRegular,
+                     path + ": cannot create the folder (" +
+                         (ec ? ec.message() : std::string("not a folder")) + ")");
   return Status::Ok();
 }
 
@@ -165,7 +171,7 @@ Result<std::unique_ptr<Workbook>> MemoryStore::Read(const std::string& path, con
 
 Result<SaveResult> MemoryStore::Save(const Workbook& wb, const std::string& path) {
   if (!fail_saves.detail.empty()) return fail_saves;
-  SaveResult out{path, false, {}};
+  SaveResult out{path, false, save_warnings};
   std::string ext = PathToUtf8(PathFromUtf8(path).extension());
   if ((ext == ".xls" || ext == ".XLS") && !FitsXlsGrid(wb)) {
     out.path = WithExtension(path, ".xlsx");

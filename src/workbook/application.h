@@ -49,6 +49,8 @@ class MemoryStore : public WorkbookStore {
   size_t FileCount() const { return files_.size(); }
   // Makes the next saves fail with this error (an empty detail clears it).
   Error fail_saves;
+  // What the next saves report as the writer's warnings.
+  std::vector<std::string> save_warnings;
 
   Result<std::unique_ptr<Workbook>> Read(const std::string& path,
                                          const ReadOptions& options) override;

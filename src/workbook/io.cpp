@@ -7,7 +7,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <system_error>
 #include <vector>
 
@@ -15,31 +14,6 @@ namespace qm {
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string Lower(std::string s) {
-  std::transform(s.begin(), s.end(), s.begin(),
-                 [](unsigned char ch) { return static_cast<char>(std::tolower(ch)); });
-  return s;
-}
-
-std::string Extension(const std::string& path) {
-  return Lower(PathToUtf8(PathFromUtf8(path).extension()));
-}
-
-// The temporary name keeps the target's extension before ".tmp", so the writer can tell an
-// .xlsm target (which needs the macro-enabled content type) from an .xlsx one.
-std::string TempNameBeside(const fs::path& target) {
-  std::random_device rd;
-  std::mt19937_64 gen((static_cast<uint64_t>(rd()) << 32) ^ rd());
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "~qm%016llx", static_cast<unsigned long long>(gen()));
-    fs::path p = target.parent_path() / (buf + Lower(PathToUtf8(target.extension())) + ".tmp");
-    std::error_code ec;
-    if (!fs::exists(p, ec)) return PathToUtf8(p);
-  }
-  return PathToUtf8(target.parent_path() / "~qm-result.tmp");
-}
 
 // What a file that is no workbook seems to be; many ".xls" files exported by other programs are
 // web pages, XML or plain text. English for the detail, Chinese for the user's bracket.
@@ -130,42 +104,6 @@ Result<std::unique_ptr<Workbook>> ReadWorkbookFile(const std::string& path,
     return MakeError(ErrorCode::kIo,
                      path + ": reading the file failed (" + std::strerror(errno) + ")");
   return ReadWorkbookBytes(bytes.data(), bytes.size(), path, options);
-}
-
-Result<SaveResult> SaveWorkbookFile(const Workbook& wb, const std::string& path) {
-  SaveResult out;
-  out.path = path;
-  std::string ext = Extension(path);
-  bool as_xls = ext == ".xls";
-  if (as_xls && !FitsXlsGrid(wb)) {
-    fs::path p = PathFromUtf8(path);
-    p.replace_extension(".xlsx");
-    out.path = PathToUtf8(p);
-    out.switched_to_xlsx = true;
-    as_xls = false;
-  } else if (!as_xls && ext != ".xlsx" && ext != ".xlsm") {
-    return MakeError(ErrorCode::kInvalidArgument,
-                     path + ": cannot save: the name must end in .xls, .xlsx or .xlsm");
-  }
-  fs::path target = PathFromUtf8(out.path);
-  std::error_code ec;
-  if (!target.parent_path().empty() && !fs::is_directory(target.parent_path(), ec))
-    return MakeError(ErrorCode::kIo, out.path + ": cannot save: the folder does not exist");
-  std::string tmp = TempNameBeside(target);
-  Status st = as_xls ? xls::Write(wb, tmp, &out.warnings) : xlsx::Write(wb, tmp, &out.warnings);
-  if (!st) {
-    fs::remove(PathFromUtf8(tmp), ec);
-    Error e = st.error();
-    e.detail = out.path + ": cannot save: " + e.detail;
-    return e;
-  }
-  fs::rename(PathFromUtf8(tmp), target, ec);
-  if (ec) {
-    std::error_code ignored;
-    fs::remove(PathFromUtf8(tmp), ignored);
-    return MakeError(ErrorCode::kIo, out.path + ": cannot save: " + ec.message());
-  }
-  return out;
 }
 
 }  // namespace qm

@@ -344,8 +344,8 @@ void Writer::WriteStyles(BiffBuffer& g) {
   size_t nfonts = std::min<size_t>(fonts.size(), 507);
   for (size_t i = 1; i < nfonts; ++i) font(fonts[i]);
   if (nfonts < fonts.size())
-    Warn("too many fonts for an .xls file; " + std::to_string(fonts.size() - nfonts) +
-         " were replaced by the default font");
+    Warn("字体种类超过.xls格式的上限，" + std::to_string(fonts.size() - nfonts) +
+         "种字体已改用默认字体");
 
   const auto& xfs = st.xfs();
   xf_count_ = std::min(xfs.size(), kMaxXfs - kFirstCellXf);
@@ -373,8 +373,8 @@ void Writer::WriteStyles(BiffBuffer& g) {
     g.End();
   }
   if (xf_count_ < xfs.size())
-    Warn("too many cell formats for an .xls file; " + std::to_string(xfs.size() - xf_count_) +
-         " were replaced by the default format");
+    Warn("单元格格式超过.xls格式的上限，" + std::to_string(xfs.size() - xf_count_) +
+         "种格式已改用默认格式");
   for (size_t i = 0; i < xf_count_; ++i) {
     const Xf& x = xfs[i];
     uint16_t fnt = x.font < nfonts ? x.font : 0;
@@ -883,11 +883,8 @@ Status Writer::Build() {
       return MakeError(ErrorCode::kTooLarge, "the workbook is too large for an .xls file");
   }
   if (dropped_merges_)
-    Warn(std::to_string(dropped_merges_) +
-         " merged range(s) overlapping another one or outside the grid were left out");
-  if (cut_strings_)
-    Warn(std::to_string(cut_strings_) +
-         " text(s) longer than 32,767 characters were cut to that length");
+    Warn(std::to_string(dropped_merges_) + "个合并单元格区域与其他区域重叠或超出表格范围，已忽略");
+  if (cut_strings_) Warn(std::to_string(cut_strings_) + "段文本超过32767个字符，已截断");
   return Status::Ok();
 }
 
@@ -902,7 +899,7 @@ Status Writer::Save(const std::string& path) {
   FILE* f = std::fopen(path.c_str(), "wb");
 #endif
   if (!f)
-    return MakeError(ErrorCode::kIo,
+    return MakeError(ErrorCodeFromErrno(errno),
                      std::string("cannot create the file (") + std::strerror(errno) + ")");
   GsfOutput* sink = gsf_output_stdio_new_FILE(path.c_str(), f, FALSE);
   if (!sink) {
@@ -913,9 +910,13 @@ Status Writer::Save(const std::string& path) {
   GsfOutput* child = gsf_outfile_new_child(ole, "Workbook", FALSE);
   bool ok = child != nullptr;
   std::string why;
+  int saved_errno = 0;
   size_t total = 0;
   auto put = [&](const uint8_t* p, size_t n) {
-    if (ok && n && !gsf_output_write(child, n, p)) ok = false;
+    if (ok && n && !gsf_output_write(child, n, p)) {
+      saved_errno = errno;
+      ok = false;
+    }
     total += n;
   };
   put(globals_.bytes().data(), globals_.bytes().size());
@@ -943,10 +944,14 @@ Status Writer::Save(const std::string& path) {
   }
   if (child) {
     if (!ok && why.empty() && gsf_output_error(child)) why = gsf_output_error(child)->message;
-    if (!gsf_output_close(child)) ok = false;
+    if (!gsf_output_close(child)) {
+      if (ok) saved_errno = errno;
+      ok = false;
+    }
     g_object_unref(child);
   }
   if (!gsf_output_close(GSF_OUTPUT(ole))) {
+    if (ok) saved_errno = errno;
     if (why.empty() && gsf_output_error(GSF_OUTPUT(ole)))
       why = gsf_output_error(GSF_OUTPUT(ole))->message;
     ok = false;
@@ -954,11 +959,15 @@ Status Writer::Save(const std::string& path) {
   g_object_unref(ole);
   // Closing the container closes the file too, unless it failed half way.
   if (!gsf_output_is_closed(sink) && !gsf_output_close(sink)) {
+    if (ok) saved_errno = errno;
     if (why.empty() && gsf_output_error(sink)) why = gsf_output_error(sink)->message;
     ok = false;
   }
   g_object_unref(sink);
-  if (!ok) return MakeError(ErrorCode::kIo, why.empty() ? "writing the file failed" : why);
+  // libgsf reports the failed write by text only; the errno of the failing call is still set.
+  if (!ok)
+    return MakeError(ErrorCodeFromErrno(saved_errno),
+                     why.empty() ? "writing the file failed" : why);
   return Status::Ok();
 }
 

@@ -630,10 +630,9 @@ Status Writer::Run(const std::string& path) {
   if (!(st = WriteSharedStrings())) return st;
   if (dropped_merges_ && warnings_)
     warnings_->push_back(std::to_string(dropped_merges_) +
-                         " merged range(s) overlapping another one were left out");
+                         "个合并单元格区域与其他区域重叠，已忽略");
   if (cut_ && warnings_)
-    warnings_->push_back(std::to_string(cut_) +
-                         " text(s) longer than 32,767 characters were cut to that length");
+    warnings_->push_back(std::to_string(cut_) + "段文本超过32767个字符，已截断");
   return zip_.Finish();
 }
 

@@ -51,7 +51,7 @@ Status ZipDeflateWriter::Open(const std::string& path) {
   f_ = std::fopen(path.c_str(), "wb");
 #endif
   if (!f_)
-    return MakeError(ErrorCode::kIo,
+    return MakeError(ErrorCodeFromErrno(errno),
                      std::string("cannot create the file (") + std::strerror(errno) + ")");
   std::setvbuf(f_, nullptr, _IOFBF, 1 << 20);
   return Status::Ok();
@@ -59,7 +59,7 @@ Status ZipDeflateWriter::Open(const std::string& path) {
 
 Status ZipDeflateWriter::WriteBytes(const void* p, size_t n) {
   if (n && std::fwrite(p, 1, n, f_) != n)
-    return MakeError(ErrorCode::kIo,
+    return MakeError(ErrorCodeFromErrno(errno),
                      std::string("writing the file failed (") + std::strerror(errno) + ")");
   pos_ += n;
   return Status::Ok();
@@ -159,7 +159,7 @@ Status ZipDeflateWriter::EndPart() {
   if (std::fflush(f_) != 0 || fseeko(f_, static_cast<off_t>(e.offset + 14), SEEK_SET) != 0 ||
       std::fwrite(h.data(), 1, h.size(), f_) != h.size() ||
       fseeko(f_, static_cast<off_t>(pos_), SEEK_SET) != 0)
-    return MakeError(ErrorCode::kIo,
+    return MakeError(ErrorCodeFromErrno(errno),
                      std::string("writing the file failed (") + std::strerror(errno) + ")");
   return Status::Ok();
 }
@@ -210,7 +210,7 @@ Status ZipDeflateWriter::Finish() {
   FILE* f = f_;
   f_ = nullptr;
   if (std::fclose(f) != 0)
-    return MakeError(ErrorCode::kIo,
+    return MakeError(ErrorCodeFromErrno(errno),
                      std::string("closing the file failed (") + std::strerror(errno) + ")");
   return Status::Ok();
 }

@@ -1,0 +1,14 @@
+// Text on its way to a terminal.
+#pragma once
+
+#include <string>
+
+namespace qm {
+
+// Text as it may reach a terminal: valid UTF-8 (a byte that does not decode becomes U+FFFD) and
+// no control character raw, since cells and file names may carry escape sequences that would
+// drive the terminal. Controls are shown as \xHH (C1 controls as \u00HH); a tab stays. With
+// `breaks`, CR LF, CR and LF are the text's own line breaks and print as one line break each.
+std::string Printable(const std::string& s, bool breaks);
+
+}  // namespace qm

@@ -1,0 +1,251 @@
+// Saving a workbook: a locked temporary beside the target, written by the writer the name calls
+// for, then renamed into place; and the temporary-file unit behind it.
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <mutex>
+#include <random>
+#include <system_error>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+#include "io.h"
+#include "paths.h"
+#include "temp_file.h"
+
+namespace qm {
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Lower(std::string s) {
+  std::transform(s.begin(), s.end(), s.begin(),
+                 [](unsigned char ch) { return static_cast<char>(std::tolower(ch)); });
+  return s;
+}
+
+std::string Extension(const std::string& path) {
+  return Lower(PathToUtf8(PathFromUtf8(path).extension()));
+}
+
+#ifndef _WIN32
+// The paths of the open temporaries, where a signal handler can read them: fixed buffers, a
+// slot taken by a compare-and-swap and published once its path is complete.
+constexpr int kSlots = 16;
+constexpr size_t kSlotPathMax = 4096;
+struct Slot {
+  std::atomic<int> state{0};  // 0 free, 1 being filled or emptied, 2 holds a temporary
+  char path[kSlotPathMax];
+};
+Slot g_slots[kSlots];
+
+extern "C" void RemoveTempFilesAndDie(int sig) {
+  for (Slot& s : g_slots)
+    if (s.state.load() == 2) ::unlink(s.path);
+  // The handler was installed with SA_RESETHAND: the signal raised again ends the process as
+  // it would have without us, once this handler returns.
+  ::raise(sig);
+}
+
+void InstallSignalCleanup() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    for (int sig : {SIGINT, SIGTERM}) {
+      struct sigaction old {};
+      if (::sigaction(sig, nullptr, &old) != 0) continue;
+      // An ignored signal stays ignored, and a handler of the embedding program stays its own.
+      if ((old.sa_flags & SA_SIGINFO) || old.sa_handler != SIG_DFL) continue;
+      struct sigaction sa {};
+      sa.sa_handler = RemoveTempFilesAndDie;
+      sigemptyset(&sa.sa_mask);
+      sa.sa_flags = SA_RESETHAND;
+      ::sigaction(sig, &sa, nullptr);
+    }
+  });
+}
+
+int Publish(const std::string& path) {
+  if (path.size() >= kSlotPathMax) return -1;
+  for (int i = 0; i < kSlots; ++i) {
+    int expected = 0;
+    if (g_slots[i].state.compare_exchange_strong(expected, 1)) {
+      std::memcpy(g_slots[i].path, path.c_str(), path.size() + 1);
+      g_slots[i].state.store(2);
+      return i;
+    }
+  }
+  return -1;
+}
+
+void Withdraw(int slot) {
+  if (slot < 0) return;
+  g_slots[slot].state.store(1);
+  g_slots[slot].path[0] = '\0';
+  g_slots[slot].state.store(0);
+}
+
+bool SameFile(int fd, const std::string& path) {
+  struct stat a {
+  }, b{};
+  return ::fstat(fd, &a) == 0 && ::lstat(path.c_str(), &b) == 0 && a.st_dev == b.st_dev &&
+         a.st_ino == b.st_ino;
+}
+#endif
+
+}  // namespace
+
+bool IsTempFileName(const std::string& name) {
+  if (name == "~qm-result.tmp") return true;  // the fixed name older runs fell back on
+  if (name.size() < 3 + 16 + 4 || name.compare(0, 3, "~qm") != 0) return false;
+  for (size_t i = 3; i < 19; ++i)
+    if (!std::isxdigit(static_cast<unsigned char>(name[i]))) return false;
+  if (name.compare(name.size() - 4, 4, ".tmp") != 0) return false;
+  // Between the digits and ".tmp": nothing, or one extension of letters and digits.
+  std::string ext = name.substr(19, name.size() - 19 - 4);
+  if (ext.empty()) return true;
+  if (ext[0] != '.' || ext.size() > 9) return false;
+  return std::all_of(ext.begin() + 1, ext.end(),
+                     [](unsigned char ch) { return std::isalnum(ch) != 0; });
+}
+
+void RemoveStaleTempFiles(const std::string& folder) {
+#ifndef _WIN32
+  std::error_code ec;
+  for (fs::directory_iterator it(PathFromUtf8(folder), ec), end; !ec && it != end;
+       it.increment(ec)) {
+    if (!IsTempFileName(PathToUtf8(it->path().filename()))) continue;
+    const std::string p = it->path().string();
+    int fd = ::open(p.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) continue;
+    struct stat st {};
+    // Held by a running save: the lock is refused. Otherwise it is ours to remove, as long as
+    // the name still leads to the file we locked.
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+        SameFile(fd, p))
+      ::unlink(p.c_str());
+    ::close(fd);
+  }
+#else
+  (void)folder;
+#endif
+}
+
+Result<std::unique_ptr<TempFile>> TempFile::CreateBeside(const std::string& target) {
+  const fs::path t = PathFromUtf8(target);
+  const std::string ext = Lower(PathToUtf8(t.extension()));
+  std::random_device rd;
+  std::mt19937_64 gen((static_cast<uint64_t>(rd()) << 32) ^ rd());
+  std::unique_ptr<TempFile> tmp(new TempFile());
+#ifndef _WIN32
+  InstallSignalCleanup();
+#endif
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "~qm%016llx", static_cast<unsigned long long>(gen()));
+    const std::string p = PathToUtf8(t.parent_path() / PathFromUtf8(buf + ext + ".tmp"));
+#ifndef _WIN32
+    int fd = ::open(p.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) {
+      if (errno == EEXIST) continue;
+      const int err = errno;
+      return MakeError(
+          ErrorCodeFromErrno(err),
+          target + ": cannot save: cannot create a temporary file (" + std::strerror(err) + ")");
+    }
+    // Another run's clean-up may have taken the new file between its creation and the lock;
+    // then the name is given up, not removed.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || !SameFile(fd, p)) {
+      ::close(fd);
+      continue;
+    }
+    tmp->fd_ = fd;
+    tmp->slot_ = Publish(p);
+#else
+    std::error_code ec;
+    if (fs::exists(PathFromUtf8(p), ec)) continue;
+    FILE* f = _wfopen(PathFromUtf8(p).c_str(), L"wbx");
+    if (!f) continue;
+    std::fclose(f);
+#endif
+    tmp->path_ = p;
+    return tmp;
+  }
+  return MakeError(ErrorCode::kIo,
+                   target + ": cannot save: cannot create a temporary file (no free name)");
+}
+
+TempFile::~TempFile() {
+  if (!done_) {
+    std::error_code ec;
+    fs::remove(PathFromUtf8(path_), ec);
+  }
+#ifndef _WIN32
+  Withdraw(slot_);
+  if (fd_ >= 0) ::close(fd_);
+#endif
+}
+
+Status TempFile::RenameTo(const std::string& target) {
+  std::error_code ec;
+  fs::rename(PathFromUtf8(path_), PathFromUtf8(target), ec);
+  if (ec)
+    return MakeError(ErrorCodeFromErrno(ec.value()), target + ": cannot save: " + ec.message());
+  done_ = true;
+  return Status::Ok();
+}
+
+Result<SaveResult> SaveWorkbookFile(const Workbook& wb, const std::string& path) {
+  SaveResult out;
+  out.path = path;
+  std::string ext = Extension(path);
+  bool as_xls = ext == ".xls";
+  if (as_xls && !FitsXlsGrid(wb)) {
+    fs::path p = PathFromUtf8(path);
+    p.replace_extension(".xlsx");
+    out.path = PathToUtf8(p);
+    out.switched_to_xlsx = true;
+    as_xls = false;
+  } else if (!as_xls && ext != ".xlsx" && ext != ".xlsm") {
+    return MakeError(ErrorCode::kInvalidArgument,
+                     path + ": cannot save: the name must end in .xls, .xlsx or .xlsm");
+  }
+  fs::path target = PathFromUtf8(out.path);
+  std::error_code ec;
+  if (!target.parent_path().empty() && !fs::is_directory(target.parent_path(), ec))
+    return MakeError(ErrorCode::kMissing, out.path + ": cannot save: the folder does not exist");
+  // A file the user made read-only is not replaced behind their back, as a spreadsheet program
+  // would refuse it too. The mode bits decide, not access(): the superuser may write anything.
+  fs::file_status st = fs::status(target, ec);
+  if (!ec && fs::is_regular_file(st) &&
+      (st.permissions() & (fs::perms::owner_write | fs::perms::group_write |
+                           fs::perms::others_write)) == fs::perms::none)
+    return MakeError(ErrorCode::kPermission, out.path + ": cannot save: the file is read-only");
+
+  const std::string folder =
+      PathToUtf8(target.parent_path().empty() ? fs::path(".") : target.parent_path());
+  RemoveStaleTempFiles(folder);
+  auto tmp = TempFile::CreateBeside(out.path);
+  if (!tmp) return tmp.error();
+  const std::string& tmp_path = (*tmp)->path();
+  Status written =
+      as_xls ? xls::Write(wb, tmp_path, &out.warnings) : xlsx::Write(wb, tmp_path, &out.warnings);
+  if (!written) {
+    Error e = written.error();
+    e.detail = out.path + ": cannot save: " + e.detail;
+    return e;
+  }
+  if (Status moved = (*tmp)->RenameTo(out.path); !moved) return moved.error();
+  return out;
+}
+
+}  // namespace qm
