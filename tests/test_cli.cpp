@@ -303,8 +303,7 @@ TEST_F(CliTest, LinkedResultFolderOrReadOnlyResultFailsWithExit2) {
   EXPECT_EQ(linked.status, 2);
   EXPECT_EQ(linked.transcript["outcome"], "failed");
   EXPECT_EQ(linked.transcript["dialogs"].back()["text"],
-            "合并失败：" + (Src() / "合并结果").string() +
-                ": the folder is a symbolic link; nothing is written through it");
+            "合并失败：" + (Src() / "合并结果").string() + "：不是普通文件（是符号链接）");
   EXPECT_TRUE(fs::is_empty(dir_ / "outside"));
 
   fs::remove(Src() / "合并结果");
@@ -314,7 +313,7 @@ TEST_F(CliTest, LinkedResultFolderOrReadOnlyResultFailsWithExit2) {
   fs::permissions(result, fs::perms::owner_read);
   CliRun ro = Run(Folder() + " --kind vertical --variant fast --header-rows 1");
   EXPECT_EQ(ro.status, 2);
-  EXPECT_NE(ro.err.find("合并失败：" + result.string() + ": cannot save: the file is read-only"),
+  EXPECT_NE(ro.err.find("合并失败：" + result.string() + "：没有读写权限（文件是只读的）"),
             std::string::npos)
       << ro.err;
   EXPECT_EQ(Slurp(result), "kept");

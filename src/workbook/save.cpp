@@ -229,7 +229,8 @@ Result<SaveResult> SaveWorkbookFile(const Workbook& wb, const std::string& path)
   if (!ec && fs::is_regular_file(st) &&
       (st.permissions() & (fs::perms::owner_write | fs::perms::group_write |
                            fs::perms::others_write)) == fs::perms::none)
-    return MakeError(ErrorCode::kPermission, out.path + ": cannot save: the file is read-only");
+    return MakeError(ErrorCode::kPermission, out.path + ": cannot save: the file is read-only",
+                     "文件是只读的");
 
   const std::string folder =
       PathToUtf8(target.parent_path().empty() ? fs::path(".") : target.parent_path());
