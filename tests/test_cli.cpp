@@ -133,6 +133,51 @@ void WriteTable(const fs::path& p, int value) {
   ASSERT_TRUE(qm::SaveWorkbookFile(wb, p.string()));
 }
 
+// A real folder: good workbooks beside a password-protected one, a CSV saved under a workbook's
+// name and an empty .xlsx. The run goes on, saves every readable file's rows, names every
+// skipped file with its reason and exits 3.
+TEST_F(CliTest, MessyFolderIsMergedWithEveryUnreadableFileSkippedAndExits3) {
+  WriteTable(Src() / "1一月.xls", 1);
+  fs::copy_file(fs::path(QM_TEST_DATA) / "xls" / "xor_password_pass.xls", Src() / "2加密.xls");
+  std::ofstream(Src() / "3导出.xls") << "工号,金额\r\n9,90\r\n";
+  std::ofstream(Src() / "4空.xlsx").flush();
+  WriteTable(Src() / "5五月.xlsx", 5);
+  CliRun r = Run(Folder() + " --kind vertical --variant safe");
+  EXPECT_EQ(r.status, 3) << r.err;
+  EXPECT_EQ(r.transcript["outcome"], "done");
+  const std::string result = (Src() / "合并结果" / "合并结果.xls").string();
+  EXPECT_EQ(r.transcript["result"], result);
+  EXPECT_NE(
+      r.err.find("合并完成：已合并2个文件，表头不符跳过0个，无法读取跳过3个。结果：" + result),
+      std::string::npos)
+      << r.err;
+  EXPECT_EQ(r.transcript["summary"],
+            (json{{"merged", 2}, {"header_mismatch", 0}, {"unreadable", 3}}));
+  const json& files = r.transcript["files"];
+  ASSERT_EQ(files.size(), 5u);
+  EXPECT_EQ(files[0], (json{{"name", "1一月.xls"},
+                            {"status", "template"},
+                            {"rows", 2},
+                            {"code", nullptr},
+                            {"reason", nullptr}}));
+  EXPECT_EQ(files[1]["code"], "password");
+  EXPECT_EQ(files[1]["reason"], "文件受密码保护");
+  EXPECT_EQ(files[2]["code"], "not-a-workbook");
+  EXPECT_EQ(files[2]["reason"], "不是Excel工作簿（看起来是文本文件，如CSV）");
+  EXPECT_EQ(files[3]["code"], "empty");
+  EXPECT_EQ(files[4]["status"], "merged");
+  EXPECT_EQ(files[4]["rows"], 1);
+  // The skip lines are in the log, in Chinese; the summary is not.
+  const std::string log = r.transcript["log"];
+  EXPECT_NE(log.find("无法读取，已跳过：2加密.xls（文件受密码保护）"), std::string::npos);
+  EXPECT_NE(log.find("无法读取，已跳过：4空.xlsx（文件是空的）"), std::string::npos);
+  EXPECT_EQ(log.find("合并完成"), std::string::npos);
+
+  auto wb = qm::ReadWorkbookFile(result);
+  ASSERT_TRUE(wb);
+  EXPECT_EQ((*wb)->Worksheets(1)->UsedRange().RowsCount(), 3);
+}
+
 // Runs with the arguments as given, without a transcript of the fixture's own.
 int RunStatus(const std::string& args, std::string* err = nullptr) {
   std::string e =

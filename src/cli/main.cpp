@@ -17,6 +17,7 @@
 
 #include "app/core/dispatch.h"
 #include "app/core/file_list.h"
+#include "app/core/run_summary.h"
 #include "cli/dump.h"
 #include "cli/printable.h"
 #include "merge/engine_run.h"
@@ -31,6 +32,7 @@ using nlohmann::json;
 constexpr int kExitDone = 0;
 constexpr int kExitStopped = 1;
 constexpr int kExitFailed = 2;
+constexpr int kExitSkipped = 3;  // done and saved, but some source could not be read
 constexpr int kExitUsage = 64;
 
 std::vector<std::string> SplitLines(const std::string& text) {
@@ -128,6 +130,9 @@ class CliPort : public qm::InteractionPort {
   void ShowResult(const std::string& path) override {
     std::cerr << "result: " << qm::Printable(path, false) << std::endl;
   }
+
+  std::vector<qm::FileOutcome> outcomes;
+  void ReportFile(const qm::FileOutcome& o) override { outcomes.push_back(o); }
 };
 
 const char* OutcomeName(qm::Outcome o) {
@@ -146,10 +151,10 @@ const char* OutcomeName(qm::Outcome o) {
   return "failed";
 }
 
-int ExitStatus(qm::Outcome o) {
+int ExitStatus(qm::Outcome o, const qm::RunSummary& summary) {
   switch (o) {
     case qm::Outcome::kDone:
-      return kExitDone;
+      return summary.unreadable > 0 ? kExitSkipped : kExitDone;
     case qm::Outcome::kFailed:
       return kExitFailed;
     default:
@@ -172,6 +177,20 @@ bool WriteTranscript(const std::string& file, const CliPort& port, const qm::Run
             {"progress", {{"max", Number(port.max)}, {"value", Number(port.value)}}},
             {"result", r.result_path ? json(*r.result_path) : json(nullptr)},
             {"outcome", OutcomeName(r.outcome)}};
+  json files = json::array();
+  for (const qm::FileOutcome& o : port.outcomes) {
+    const bool unreadable = o.status == qm::FileStatus::kUnreadable;
+    files.push_back({{"name", o.name},
+                     {"status", qm::FileStatusName(o.status)},
+                     {"rows", o.rows ? json(*o.rows) : json(nullptr)},
+                     {"code", unreadable ? json(o.code) : json(nullptr)},
+                     {"reason", unreadable ? json(o.reason) : json(nullptr)}});
+  }
+  t["files"] = std::move(files);
+  const qm::RunSummary summary = qm::Summarize(port.outcomes);
+  t["summary"] = {{"merged", summary.merged},
+                  {"header_mismatch", summary.header_mismatch},
+                  {"unreadable", summary.unreadable}};
   auto tmp = qm::TempFile::CreateBeside(file);
   if (!tmp) return false;
   {
@@ -338,9 +357,12 @@ int main(int argc, char** argv) {
     qm::MergeContext ctx{spreadsheet, port, header};
     result = qm::RunChoice(*choice, ctx);
   }
+  const qm::RunSummary summary = qm::Summarize(port.outcomes);
+  if (result.outcome == qm::Outcome::kDone && result.result_path)
+    std::cerr << qm::Printable(qm::SummaryLine(summary, *result.result_path), false) << std::endl;
   if (!transcript.empty() && !WriteTranscript(transcript, port, result)) {
     std::cerr << qm::Printable(transcript, false) << ": cannot write the transcript\n";
     return kExitFailed;
   }
-  return ExitStatus(result.outcome);
+  return ExitStatus(result.outcome, summary);
 }
