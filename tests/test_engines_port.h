@@ -64,9 +64,12 @@ class ScriptedPort : public InteractionPort {
     events.push_back("input " + title);
     return a;
   }
-  std::string LogText() override { return log; }
-  void SetLogText(const std::string& t) override {
+  void ReplaceLog(const std::string& t) override {
     log = t;
+    events.push_back("log");
+  }
+  void AppendLog(const std::string& line) override {
+    log += "\r\n" + line;
     events.push_back("log");
   }
   void ScrollLogToEnd() override {

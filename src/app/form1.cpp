@@ -571,6 +571,11 @@ void Form1::SetLogText(const std::string& text) {
   Pump(Text2->viewport());
 }
 
+void Form1::AppendLog(const std::string& line) {
+  // Added to whatever the box holds now, the user's edits included.
+  SetLogText(LogText() + kCrLf + line);
+}
+
 void Form1::ShowLog(const std::string& old_text, const std::string& text) {
   setting_log_ = true;
   // Appending is by far the commonest change; only the new tail is laid out then.

@@ -58,8 +58,8 @@ class Form1 : public QWidget, public InteractionPort {
   Answer Message(const std::string& text, const std::string& title, Buttons buttons) override;
   std::optional<std::string> Input(const std::string& prompt, const std::string& title,
                                    const std::string& default_answer) override;
-  std::string LogText() override;
-  void SetLogText(const std::string& text) override;
+  void ReplaceLog(const std::string& text) override { SetLogText(text); }
+  void AppendLog(const std::string& line) override;
   void ScrollLogToEnd() override;
   void SetProgressMax(double max) override;
   void SetProgressValue(double value) override;
@@ -70,6 +70,10 @@ class Form1 : public QWidget, public InteractionPort {
   void SetCurrentEntry(size_t index) override;
   void ShowResult(const std::string& path) override;
   void ReportFile(const FileOutcome& outcome) override;
+
+  // The log's whole text as the user sees it (edits included), and replacing it.
+  std::string LogText();
+  void SetLogText(const std::string& text);
 
   double ProgressMax() const { return progress_max_; }
   double ProgressValue() const { return progress_value_; }

@@ -99,19 +99,16 @@ class CliPort : public qm::InteractionPort {
     return answer;
   }
 
-  std::string LogText() override { return log; }
-
-  void SetLogText(const std::string& text) override {
-    // Appended lines are printed as they come; a replaced log is printed whole.
-    size_t from = 0;
-    std::vector<std::string> lines = SplitLines(text);
-    if (!log.empty() && text.size() > log.size() && text.compare(0, log.size(), log) == 0 &&
-        text.compare(log.size(), 2, "\r\n") == 0)
-      from = SplitLines(log).size();
-    for (size_t i = from; i < lines.size(); ++i)
-      std::cout << qm::Printable(lines[i], false) << "\n";
+  // Appended lines are printed as they come; a replaced log is printed whole.
+  void ReplaceLog(const std::string& text) override {
+    for (const std::string& line : SplitLines(text))
+      std::cout << qm::Printable(line, false) << "\n";
     std::cout << std::flush;
     log = text;
+  }
+  void AppendLog(const std::string& line) override {
+    std::cout << qm::Printable(line, false) << std::endl;
+    log += "\r\n" + line;
   }
   void ScrollLogToEnd() override {}
 

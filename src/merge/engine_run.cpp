@@ -71,7 +71,7 @@ long long EngineRun::ResultRows() const {
 }
 
 void EngineRun::AppendLog(const std::string& line) {
-  port.SetLogText(port.LogText() + "\r\n" + line);
+  port.AppendLog(line);
 }
 
 void EngineRun::ScrollLog() {

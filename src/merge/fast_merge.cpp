@@ -20,7 +20,7 @@ RunResult FastMerge(int mode, MergeContext& ctx) {
                    "合并提示", Buttons::kOkCancel) != Answer::kOk)
     return {Outcome::kCancelled, std::nullopt};
 
-  port.SetLogText(engine::kStartLine);
+  port.ReplaceLog(engine::kStartLine);
   port.SetProgressMax(n + mode);
   port.SetProgressValue(0);
   run.AppendLog("检测表1:" + run.files[0]);
@@ -48,7 +48,7 @@ RunResult FastMerge(int mode, MergeContext& ctx) {
     list = BuildHeaderList(*run.sheet, ctx.header);
     key = engine::AskKeyColumn(port, list, ctx.header.HeaderWidth);
     if (key == 0) {
-      port.SetLogText(engine::kStoppedLine);
+      port.ReplaceLog(engine::kStoppedLine);
       port.Message(engine::kStopMessage, engine::kAppTitle, Buttons::kOk);
       return run.Stop();
     }

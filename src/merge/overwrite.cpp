@@ -11,8 +11,7 @@ namespace qm {
 
 void OverwriteDuplicates(Worksheet& sheet, int key_column, const std::string& key_name,
                          const HeaderState& header, InteractionPort& port) {
-  port.SetLogText(port.LogText() + "\r\n" + "正在将关键字(" + key_name +
-                  ")相同的新记录覆盖旧记录...");
+  port.AppendLog("正在将关键字(" + key_name + ")相同的新记录覆盖旧记录...");
   port.ScrollLogToEnd();
 
   const int last_row = sheet.UsedRange().RowsCount();

@@ -44,9 +44,11 @@ class InteractionPort {
   virtual std::optional<std::string> Input(const std::string& prompt, const std::string& title,
                                            const std::string& default_answer) = 0;
 
-  // The log: its whole text is replaced or read; the caret is moved to the end to scroll.
-  virtual std::string LogText() = 0;
-  virtual void SetLogText(const std::string& text) = 0;
+  // The log: replaced whole (an engine's opening line), or one line added after a line break
+  // (CR LF) to whatever it holds then, the user's own edits included. The caret is moved to the
+  // end to scroll.
+  virtual void ReplaceLog(const std::string& text) = 0;
+  virtual void AppendLog(const std::string& line) = 0;
   virtual void ScrollLogToEnd() = 0;
 
   virtual void SetProgressMax(double max) = 0;

@@ -22,7 +22,7 @@ RunResult SafeMerge(int mode, MergeContext& ctx) {
   port.ClearStatus();
   port.SetProgressMax(n + mode);
   port.SetProgressValue(0);
-  port.SetLogText(engine::kStartLine);
+  port.ReplaceLog(engine::kStartLine);
   run.TakeFolder();
   run.CreateResult();
   run.AppendLog("检测表1:" + run.files[0]);

@@ -72,7 +72,7 @@ RunResult SmartMerge(int mode, MergeContext& ctx) {
   port.SetProgressValue(0);
   run.TakeFolder();
   port.ClearStatus();
-  port.SetLogText(engine::kStartLine);
+  port.ReplaceLog(engine::kStartLine);
   run.AppendLog("检测表1:" + run.files[0]);
   run.CreateResult();
   port.SetCurrentEntry(0);

@@ -472,7 +472,7 @@ void Form1Test::runRepaintsButIgnoresInputAndReentry() {
   auto w = MakeWindow(rec, dir.path(), [&](MergeContext& ctx) {
     ctx.port.SetProgressMax(4);
     ctx.port.SetProgressValue(1);
-    ctx.port.SetLogText("开始合并...");
+    ctx.port.ReplaceLog("开始合并...");
     // A second press of the start button while running starts nothing.
     self->Command7->click();
     // Clicks and keys aimed at the window are dropped, not queued for later.
@@ -634,8 +634,8 @@ void Form1Test::summaryFollowsADoneRunAndNamesTheFolderWhenTheResultCannotBeOpen
   Recorded rec;
   bool report_all = true;
   auto w = MakeWindow(rec, dir.path(), [&](MergeContext& ctx) {
-    ctx.port.SetLogText("开始合并...");
-    ctx.port.SetLogText(ctx.port.LogText() + "\r\n合并操作结束！");
+    ctx.port.ReplaceLog("开始合并...");
+    ctx.port.AppendLog("合并操作结束！");
     ctx.port.ReportFile(Reported(0, "a.xls", FileStatus::kTemplate));
     if (report_all) {
       ctx.port.ReportFile(Reported(1, "b.xls", FileStatus::kMerged));
@@ -678,7 +678,7 @@ void Form1Test::noSummaryAfterARunThatDidNotSave() {
   Recorded rec;
   Outcome outcome = Outcome::kCancelled;
   auto w = MakeWindow(rec, dir.path(), [&](MergeContext& ctx) {
-    ctx.port.SetLogText("开始合并...");
+    ctx.port.ReplaceLog("开始合并...");
     ctx.port.ReportFile(Reported(0, "a.xls", FileStatus::kTemplate));
     ctx.port.ReportFile(Reported(1, "b.xls", FileStatus::kNotReached));
     return RunResult{outcome, std::nullopt};
@@ -852,7 +852,7 @@ void Form1Test::sortedSmartMergeShowsItsStatusLinesInTheLog() {
   Form1* self = nullptr;
   auto stand_in = MakeWindow(rec2, dir.path(), [&](MergeContext& ctx) {
     ctx.port.ClearStatus();
-    log_at_clear = ctx.port.LogText();
+    log_at_clear = self->LogText();
     bar_at_clear = self->ProgressBar1->value();
     return RunResult{Outcome::kStopped, std::nullopt};
   });
