@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "test_support.h"
 #include "workbook/io.h"
 #include "workbook/xls/cfb_reader.h"
 #include "workbook/xls/xls_decrypt.h"
@@ -286,7 +287,9 @@ TEST(XlsFixtures, XorObfuscationOfARealFileOpensWithItsPasswordOnly) {
   // match what we derive, and the records after it must decode to its three numbers.
   std::string path = std::string(QM_CORPUS_DIR) + "/poi/xor-encryption-abc.xls";
   std::ifstream in(path, std::ios::binary);
-  if (!in) GTEST_SKIP() << "no corpus";
+  if (!in) {
+    SKIP_OR_FAIL("no corpus at " QM_CORPUS_DIR);
+  }
   std::vector<uint8_t> file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   cfb::Reader cfb;
   ASSERT_EQ(cfb.Open(file.data(), file.size()), "");
@@ -738,7 +741,7 @@ TEST(XlsContainer, SharedStringCountThatLiesDoesNotReserveMemory) {
 TEST(FuzzRegressions, EveryKeptInputIsReadOrRefused) {
   namespace fs = std::filesystem;
   fs::path dir = fs::path(QM_TEST_DATA) / "fuzz-regressions";
-  if (!fs::is_directory(dir)) GTEST_SKIP();
+  ASSERT_TRUE(fs::is_directory(dir)) << dir;
   for (const auto& e : fs::directory_iterator(dir)) {
     if (!e.is_regular_file() || e.path().filename() == "README.md") continue;
     std::ifstream in(e.path(), std::ios::binary);
