@@ -4,6 +4,7 @@
 #include <iostream>
 
 #include "corpus_util.h"
+#include "test_support.h"
 #include "workbook/io.h"
 
 namespace qm {
@@ -20,7 +21,9 @@ bool IsBiff(const nlohmann::json& j) {
 TEST(CorpusXls, FilesTheReferenceReadMatchCellForCell) {
   auto files =
       CorpusFiles([](const nlohmann::json& j) { return IsBiff(j) && j.value("ok", false); });
-  if (files.empty()) GTEST_SKIP() << "no corpus at " << QM_CORPUS_DIR;
+  if (files.empty()) {
+    SKIP_OR_FAIL("no corpus at " QM_CORPUS_DIR);
+  }
   int failed = 0;
   for (const CorpusFile& f : files) {
     auto wb = ReadWorkbookFile(f.path, {true});
@@ -55,7 +58,9 @@ TEST(CorpusXls, FilesTheReferenceReadMatchCellForCell) {
 TEST(CorpusXls, FilesTheReferenceCouldNotReadAreReadOrRefusedClearly) {
   auto files =
       CorpusFiles([](const nlohmann::json& j) { return IsBiff(j) && !j.value("ok", false); });
-  if (files.empty()) GTEST_SKIP() << "no corpus at " << QM_CORPUS_DIR;
+  if (files.empty()) {
+    SKIP_OR_FAIL("no corpus at " QM_CORPUS_DIR);
+  }
   for (const CorpusFile& f : files) {
     auto wb = ReadWorkbookFile(f.path, {true});
     if (wb) {

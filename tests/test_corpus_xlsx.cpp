@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "corpus_util.h"
+#include "test_support.h"
 #include "workbook/io.h"
 
 namespace qm {
@@ -46,7 +47,9 @@ std::vector<Allowance> XlsxAllowances() {
 
 TEST(CorpusXlsx, FirstSheetMatchesReference) {
   const auto& files = XlsxFiles();
-  if (files.empty()) GTEST_SKIP() << "corpus not found at " << QM_CORPUS_DIR;
+  if (files.empty()) {
+    SKIP_OR_FAIL("no corpus at " QM_CORPUS_DIR);
+  }
   int compared = 0;
   for (const auto& f : files) {
     if (!f.ref.value("ok", false)) continue;

@@ -2,6 +2,7 @@
 // path with its forward-only match cursor.
 #include <algorithm>
 
+#include "merge/key_index.h"
 #include "test_engines_port.h"
 
 namespace qm::testing {
@@ -226,6 +227,61 @@ TEST(SortedSmartMergeTest, CursorOnlyMovesForwardSoDuplicatesPairUpAndUnsortedRo
   EXPECT_EQ(
       Grid(*u.Saved("智能合并结果.xls")),
       (G{{"t:k", "t:v", "t:w"}, {"n:1", "", "t:一"}, {"n:1", "", "t:一"}, {"n:2", "", "t:b"}}));
+}
+
+// 16,000 rows under one key in both tables once took seconds: every source row revisited every
+// result row. The index's step count must stay a small multiple of the rows, on both paths.
+TEST(SmartMergeTest, ManyRowsUnderOneKeyMergeInLinearIndexSteps) {
+  const int n = 16000;
+  for (int mode : {0, 1, 2}) {
+    SCOPED_TRACE(mode);
+    Bench b;
+    auto tpl = std::make_unique<Workbook>();
+    Worksheet& t = tpl->AddWorksheet("s");
+    (void)t.SetText(1, 1, "k");
+    (void)t.SetText(1, 2, "v");
+    auto src = std::make_unique<Workbook>();
+    Worksheet& s = src->AddWorksheet("s");
+    (void)s.SetText(1, 1, "k");
+    (void)s.SetText(1, 2, "w");
+    (void)s.SetText(1, 3, "x");
+    for (int r = 2; r <= n + 1; ++r) {
+      t.AppendNumber(r, 1, 7, 0);
+      if (r == 3) t.AppendText(r, 2, "own", 0);
+      s.AppendNumber(r, 1, 7, 0);
+      // The first source row supplies w only, the second x only; later rows both.
+      if (r != 3) s.AppendNumber(r, 2, r, 0);
+      if (r != 2) s.AppendNumber(r, 3, -r, 0);
+    }
+    b.Add("a.xls", std::move(tpl));
+    b.Add("b.xls", std::move(src));
+    const uint64_t before = engine::KeyIndex::Steps();
+    ASSERT_EQ((mode == 2 ? Sorted(b) : Smart(b, mode)).outcome, Outcome::kDone);
+    const uint64_t steps = engine::KeyIndex::Steps() - before;
+    EXPECT_LT(steps, 10u * n) << "index steps for " << n << " equal keys";
+    EXPECT_GT(steps, 0u);
+
+    const Worksheet& out = *b.Saved("智能合并结果.xls");
+    EXPECT_EQ(out.UsedRange().r2, n + 1);  // every source row matched: nothing appended
+    if (mode == 2) {
+      // Duplicates pair up in order: result row r takes source row r.
+      EXPECT_EQ(Show(out.Cells(2, 3)), "n:2");
+      EXPECT_EQ(Show(out.Cells(2, 4)), "");
+      EXPECT_EQ(Show(out.Cells(3, 3)), "");
+      EXPECT_EQ(Show(out.Cells(3, 4)), "n:-3");
+      EXPECT_EQ(Show(out.Cells(n + 1, 3)), "n:" + std::to_string(n + 1));
+      EXPECT_EQ(Show(out.Cells(n + 1, 4)), "n:" + std::to_string(-(n + 1)));
+    } else {
+      // Every result row of the key takes w from the first source row and x from the second.
+      for (int r : {2, 3, n / 2, n + 1}) {
+        SCOPED_TRACE(r);
+        EXPECT_EQ(Show(out.Cells(r, 1)), "n:7");
+        EXPECT_EQ(Show(out.Cells(r, 2)), r == 3 ? "t:own" : "");
+        EXPECT_EQ(Show(out.Cells(r, 3)), "n:2");
+        EXPECT_EQ(Show(out.Cells(r, 4)), "n:-3");
+      }
+    }
+  }
 }
 
 TEST(SmartMergeTest, OnlyTheTemplateStillAsksForTheKeyAndSavesIt) {

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "test_support.h"
 #include "workbook/io.h"
 #include "workbook/workbook.h"
 
@@ -27,11 +28,7 @@ int Shell(const std::string& cmd) {
   return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
 }
 
-bool HaveSoffice() {
-  return Shell("command -v soffice >/dev/null 2>&1") == 0;
-}
-
-class FormulaMergeTest : public ::testing::Test {
+class FormulaMergeLibreOfficeTest : public ::testing::Test {
  protected:
   void SetUp() override {
     dir_ = fs::temp_directory_path() /
@@ -74,26 +71,17 @@ class FormulaMergeTest : public ::testing::Test {
                  " </dev/null >/dev/null 2>&1");
   }
 
-  // The recalculated values of column D, by LibreOffice, one per row of the CSV.
+  // The recalculated values of column D, by LibreOffice, one per row of the CSV; empty (and a
+  // failure showing what LibreOffice printed) when it could not convert.
   std::vector<std::string> RecalculatedColumnD(const fs::path& file) {
-    // A fresh profile that recalculates every formula on load: out of the box LibreOffice keeps
-    // the cached values of .xlsx files, which would make any comparison with them pointless.
-    fs::create_directories(dir_ / "lo-profile" / "user");
-    std::ofstream(dir_ / "lo-profile" / "user" / "registrymodifications.xcu")
-        << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-           "<oor:items xmlns:oor=\"http://openoffice.org/2001/registry\" "
-           "xmlns:xs=\"http://www.w3.org/2001/XMLSchema\" "
-           "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\">\n"
-           "<item oor:path=\"/org.openoffice.Office.Calc/Formula/Load\"><prop "
-           "oor:name=\"OOXMLRecalcMode\" oor:op=\"fuse\"><value>0</value></prop></item>\n"
-           "</oor:items>\n";
-    std::string cmd = "cd '" + dir_.string() +
-                      "' && timeout 180 soffice --headless -env:UserInstallation=file://" +
-                      (dir_ / "lo-profile").string() +
-                      " --convert-to 'csv:Text - txt - csv (StarCalc):44,34,76' --outdir out '" +
-                      file.string() + "' >/dev/null 2>&1";
+    fs::remove_all(dir_ / "out");
+    testing::Conversion conv = testing::ConvertWithLibreOffice(
+        dir_, {file.string()}, "csv:Text - txt - csv (StarCalc):44,34,76");
     std::vector<std::string> out;
-    if (Shell(cmd) != 0) return out;
+    if (!conv.ok) {
+      ADD_FAILURE() << "LibreOffice could not convert " << file << ":\n" << conv.console;
+      return out;
+    }
     std::ifstream in(dir_ / "out" / (file.stem().string() + ".csv"));
     std::string line;
     while (std::getline(in, line)) {
@@ -129,9 +117,11 @@ class FormulaMergeTest : public ::testing::Test {
       }
     }
     EXPECT_EQ(totals, expected_totals);
-    if (!HaveSoffice()) return;
+    if (!testing::HaveLibreOffice()) {
+      SKIP_OR_FAIL("LibreOffice (soffice) is not installed: the recalculation is not checked");
+    }
     std::vector<std::string> lo = RecalculatedColumnD(result);
-    ASSERT_EQ(lo.size(), static_cast<size_t>(last)) << "LibreOffice could not convert " << result;
+    ASSERT_EQ(lo.size(), static_cast<size_t>(last)) << "rows LibreOffice converted from " << result;
     for (int r = 2; r <= last; ++r)
       EXPECT_NEAR(std::stod(lo[static_cast<size_t>(r - 1)]), ws.Cells(r, 4).number, 1e-9)
           << "row " << r;
@@ -140,7 +130,7 @@ class FormulaMergeTest : public ::testing::Test {
   fs::path dir_;
 };
 
-TEST_F(FormulaMergeTest, FastAndSafeVerticalMergesKeepFormulasOnTheirOwnRows) {
+TEST_F(FormulaMergeLibreOfficeTest, FastAndSafeVerticalMergesKeepFormulasOnTheirOwnRows) {
   ASSERT_TRUE(WriteTable("a.xls", {"A1", "A2", "A3"}, 1, true));
   ASSERT_TRUE(WriteTable("b.xlsx", {"B1", "B2", "B3", "B4"}, 2, true));
   ASSERT_TRUE(WriteTable("c.xls", {"C1", "C2"}, 3, true));
@@ -159,7 +149,8 @@ TEST_F(FormulaMergeTest, FastAndSafeVerticalMergesKeepFormulasOnTheirOwnRows) {
   }
 }
 
-TEST_F(FormulaMergeTest, OverwritePassMovesTheNewestRowWithItsFormulaToTheFirstPosition) {
+TEST_F(FormulaMergeLibreOfficeTest,
+       OverwritePassMovesTheNewestRowWithItsFormulaToTheFirstPosition) {
   ASSERT_TRUE(WriteTable("a.xls", {"K1", "K2", "K3", "K4"}, 1, false));
   ASSERT_TRUE(WriteTable("b.xls", {"K5", "K2", "K6"}, 2, false));
   ASSERT_TRUE(WriteTable("c.xls", {"K4", "K7"}, 3, false));
@@ -177,8 +168,10 @@ TEST_F(FormulaMergeTest, OverwritePassMovesTheNewestRowWithItsFormulaToTheFirstP
 
 // Guards the test above: LibreOffice must really recalculate on load, or agreeing with our cached
 // values proves nothing.
-TEST_F(FormulaMergeTest, LibreOfficeRecalculatesAStaleCachedValue) {
-  if (!HaveSoffice()) GTEST_SKIP() << "soffice is not installed";
+TEST_F(FormulaMergeLibreOfficeTest, LibreOfficeRecalculatesAStaleCachedValue) {
+  if (!testing::HaveLibreOffice()) {
+    SKIP_OR_FAIL("LibreOffice (soffice) is not installed");
+  }
   for (const char* name : {"stale.xls", "stale.xlsx"}) {
     SCOPED_TRACE(name);
     Workbook wb;

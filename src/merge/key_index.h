@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -35,19 +36,51 @@ struct KeyHash {
 std::optional<Key> KeyOf(const CellValue& v);
 
 // Rows of a sheet by key, each bucket in ascending row order.
+//
+// Many rows under one key must not make a merge quadratic, so each bucket also remembers how far
+// the forward search of the sorted merge got (a cursor) and which result columns every one of its
+// rows already holds (a fill into those columns can change none of them). Every row an index hands
+// out or steps over counts as one step; Steps() sums them over all indexes of the process, so a
+// test can tell linear from quadratic work without timing it.
 class KeyIndex {
  public:
+  KeyIndex() = default;
+  KeyIndex(const KeyIndex&) = delete;
+  KeyIndex& operator=(const KeyIndex&) = delete;
+  ~KeyIndex();
+
   // Indexes column `col` of rows r1..r2.
   void Build(const Worksheet& sheet, int col, int r1, int r2);
   // The rows holding `key`, ascending; nullptr when none.
   const std::vector<int>* Find(const Key& key) const;
-  // The first row >= from holding `key`, or 0.
-  int FirstFrom(const Key& key, int from) const;
+  // The first row >= from holding `key`, or 0. Calls for one key are expected with `from` not
+  // decreasing (the sorted merge's cursor only moves down); they then cost the bucket's length in
+  // all, not per call. A smaller `from` still gets the right answer by a binary search.
+  int FirstFrom(const Key& key, int from);
   void Insert(const Key& key, int row);
   void Erase(const Key& key, int row);
 
+  // The rows of `key` that a fill into the result columns `cols` could still change, copied into
+  // `out`: all rows of the bucket, or none when every one of them already holds a value in each
+  // of these columns. Returns whether the key has rows at all (a match, even when nothing is left
+  // to fill).
+  bool RowsToFill(const Key& key, const std::vector<int>& cols, std::vector<int>& out);
+  // Records that every row of `key` now holds a value in each of `cols` (after they were filled
+  // from a source row that has a value for each). A row that joins the bucket later (Insert)
+  // clears the record, since it was not filled.
+  void MarkHeld(const Key& key, const std::vector<int>& cols);
+
+  // Rows handed out or stepped over by all indexes so far.
+  static uint64_t Steps();
+
  private:
-  std::unordered_map<Key, std::vector<int>, KeyHash> buckets_;
+  struct Bucket {
+    std::vector<int> rows;
+    size_t cursor = 0;           // rows[0..cursor) lie before the last `from` of FirstFrom
+    std::vector<uint64_t> held;  // bit c: every row holds a value in result column c
+  };
+  std::unordered_map<Key, Bucket, KeyHash> buckets_;
+  uint64_t steps_ = 0;
 };
 
 }  // namespace qm::engine

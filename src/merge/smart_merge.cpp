@@ -21,17 +21,21 @@ Status MergeTable(engine::EngineRun& run, int mode, int key, engine::SmartResult
   for (int k = key; k <= src.width; ++k)
     if (src.target[static_cast<size_t>(k)] == key) fills_key = true;
 
-  std::vector<int> matches;
+  std::vector<int> matches, cols;
   for (int r = src.header_row + 1; r <= kMaxRows; ++r) {
     CellValue kv = src.sheet->Cells(r, key);
     if (IsEmptyValue(kv)) break;
     auto k = engine::KeyOf(kv);
     bool found = false;
     if (k) {
-      if (const auto* rows = index.Find(*k))
-        matches = *rows;
-      else
-        matches.clear();
+      // The result columns this row has values for: once every row of the key holds a value in
+      // each, filling them again changes nothing, which keeps many equal keys linear.
+      cols.clear();
+      for (int c = key + 1; c <= src.width; ++c)
+        if (const Cell* cell = src.sheet->FindCell(r, c);
+            cell && !IsEmptyValue(src.sheet->ValueOf(*cell)))
+          cols.push_back(src.target[static_cast<size_t>(c)]);
+      found = index.RowsToFill(*k, cols, matches);
       for (int j : matches) {
         std::optional<engine::Key> before;
         if (fills_key) before = engine::KeyOf(sheet.Cells(j, key));
@@ -41,8 +45,8 @@ Status MergeTable(engine::EngineRun& run, int mode, int key, engine::SmartResult
           if (before) index.Erase(*before, j);
           if (auto after = engine::KeyOf(sheet.Cells(j, key))) index.Insert(*after, j);
         }
-        found = true;
       }
+      if (!matches.empty()) index.MarkHeld(*k, cols);
     }
     if (mode == 1 && !found) {
       const int j = ++row_count;

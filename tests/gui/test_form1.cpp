@@ -136,7 +136,11 @@ class Form1Test : public QObject {
 void Form1Test::controlsArePlacedFromTwips() {
   Recorded rec;
   auto w = MakeWindow(rec, QString());
-  if (w->logicalDpiX() != 96 || w->logicalDpiY() != 96) QSKIP("the platform is not at 96 DPI");
+  if (w->logicalDpiX() != 96 || w->logicalDpiY() != 96) {
+    // The offscreen platform of CI is always at 96 DPI; anything else there is a broken setup.
+    if (qEnvironmentVariable("CI") == "true") QFAIL("the platform is not at 96 DPI");
+    QSKIP("the platform is not at 96 DPI");
+  }
   QCOMPARE(w->size(), QSize(746, 568));
   QCOMPARE(w->windowTitle(), QString("ExcelQuillmere"));
   QVERIFY(!w->windowIcon().isNull());
@@ -587,13 +591,10 @@ void Form1Test::wholeMergeThroughTheRealDialogs() {
       ws.SetNumber(r, 2, r * 1.5);
     }
     auto saved = SaveWorkbookFile(wb, (dir.path() + "/" + names[f]).toStdString());
-    if (!saved.ok() && saved.error().code == ErrorCode::kNotSupported)
-      QSKIP("the .xls writer is not there yet");
     QVERIFY2(saved.ok(), saved.ok() ? "" : saved.error().detail.c_str());
   }
   auto back = ReadWorkbookFile((dir.path() + "/" + names[0]).toStdString());
-  if (!back.ok() && back.error().code == ErrorCode::kNotSupported)
-    QSKIP("the .xls reader is not there yet");
+  QVERIFY2(back.ok(), back.ok() ? "" : back.error().detail.c_str());
 
   std::vector<std::string> opened;
   Form1Hooks hooks;

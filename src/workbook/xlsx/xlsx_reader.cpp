@@ -785,7 +785,10 @@ class SheetHandler : public XmlHandler {
     if (t && std::string_view(t) == "shared") {
       shared_si_ = ToInt(Attr(a, "si"), -1);
       shared_master_ = Attr(a, "ref") != nullptr;
-    } else if (t && std::string_view(t) == "dataTable") {
+    } else if (t && (std::string_view(t) == "dataTable" || std::string_view(t) == "array")) {
+      // An array formula written back as a plain one would compute something else
+      // (=SUM(A1:A5*B1:B5) gives #VALUE!), and the other cells of its range carry no formula at
+      // all: the cached values are what the cells keep.
       has_formula_ = false;
       collect_ = nullptr;
     }
