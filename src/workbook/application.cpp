@@ -6,6 +6,7 @@
 #include <new>
 #include <system_error>
 
+#include "memory_budget.h"
 #include "paths.h"
 
 namespace qm {
@@ -157,8 +158,12 @@ std::unique_ptr<Workbook> CloneWorkbook(const Workbook& wb) {
     dst.default_column_width = src.default_column_width;
     dst.default_row_height = src.default_row_height;
     for (const auto& [c, w] : src.column_widths()) dst.SetColumnWidth(c, w);
-    // A whole-row paste carries cells, formats, merged ranges and row heights.
-    if (src.RowCount() > 0) (void)dst.PasteFrom(src, Range{1, 1, src.RowCount(), kMaxCols}, 1, 1);
+    // A whole-row paste carries cells, formats, merged ranges and row heights. A copy cut short
+    // by the memory budget must not pass for the whole workbook.
+    if (src.RowCount() > 0) {
+      Status st = dst.PasteFrom(src, Range{1, 1, src.RowCount(), kMaxCols}, 1, 1);
+      if (!st && st.error().code == ErrorCode::kNoMemory) throw memory::BudgetExceeded();
+    }
   }
   return out;
 }
