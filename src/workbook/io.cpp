@@ -67,6 +67,11 @@ Seeming UnknownContent(const uint8_t* d, size_t n) {
   return {"neither an Excel nor a zip package file", "既不是Excel文件也不是zip压缩包"};
 }
 
+Error NoMemory(const std::string& name, std::string note) {
+  return MakeError(ErrorCode::kNoMemory, name + ": not enough memory to hold the workbook",
+                   std::move(note));
+}
+
 Result<std::unique_ptr<Workbook>> ReadBytesUnguarded(const uint8_t* data, size_t size,
                                                      const std::string& name,
                                                      const ReadOptions& options) {
@@ -87,12 +92,9 @@ Result<std::unique_ptr<Workbook>> ReadBytesUnguarded(const uint8_t* data, size_t
     }
   }
   if (r.ok()) (*r)->SetFullName(name);
+  // A reader that ran out names the part it was in; the user needs the file alone.
+  if (!r.ok() && r.error().code == ErrorCode::kNoMemory) return NoMemory(name, r.error().note);
   return r;
-}
-
-Error NoMemory(const std::string& name, std::string note) {
-  return MakeError(ErrorCode::kNoMemory, name + ": not enough memory to hold the workbook",
-                   std::move(note));
 }
 
 Error TooLarge(const std::string& path, uint64_t size) {
@@ -246,10 +248,8 @@ Result<std::unique_ptr<Workbook>> ReadWorkbookBytes(const uint8_t* data, size_t 
                                                     const ReadOptions& options) {
   try {
     return ReadBytesUnguarded(data, size, name, options);
-  } catch (const memory::BudgetExceeded&) {
-    return NoMemory(name, "读入后将超过可用的" + memory::BudgetText() + "内存");
-  } catch (const std::bad_alloc&) {
-    return NoMemory(name, "系统无法分配更多内存");
+  } catch (const std::bad_alloc& e) {
+    return NoMemory(name, memory::NoMemoryNote(e));
   }
 }
 
@@ -261,8 +261,8 @@ Result<std::unique_ptr<Workbook>> ReadWorkbookFile(const std::string& path,
     std::vector<uint8_t> bytes;
     if (Status st = ReadSource(path, bytes, charge); !st) return st.error();
     return ReadWorkbookBytes(bytes.data(), bytes.size(), path, options);
-  } catch (const std::bad_alloc&) {
-    return NoMemory(path, "系统无法分配更多内存");
+  } catch (const std::bad_alloc& e) {
+    return NoMemory(path, memory::NoMemoryNote(e));
   }
 }
 

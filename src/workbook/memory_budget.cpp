@@ -50,6 +50,11 @@ std::string BudgetText() {
   return std::to_string(Budget() >> 20) + " MiB";
 }
 
+std::string NoMemoryNote(const std::bad_alloc& e) {
+  if (dynamic_cast<const BudgetExceeded*>(&e)) return "读入后将超过可用的" + BudgetText() + "内存";
+  return "系统无法分配更多内存";
+}
+
 size_t InUse() {
   return g_in_use.load(std::memory_order_relaxed);
 }

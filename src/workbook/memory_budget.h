@@ -30,6 +30,9 @@ size_t Budget();
 void SetBudgetForTesting(size_t bytes);
 // The budget for people: "1536 MiB".
 std::string BudgetText();
+// The bracketed reason for the user when `e` ended a read or paste: past the budget, or refused
+// by the system itself.
+std::string NoMemoryNote(const std::bad_alloc& e);
 // Bytes currently charged by all models and reads of the process.
 size_t InUse();
 
