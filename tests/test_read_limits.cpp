@@ -24,6 +24,15 @@
 #include "workbook/io.h"
 #include "workbook/memory_budget.h"
 
+// AddressSanitizer, under GCC or Clang.
+#if defined(__SANITIZE_ADDRESS__)
+#define QM_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QM_ASAN 1
+#endif
+#endif
+
 namespace qm {
 namespace {
 
@@ -354,7 +363,7 @@ TEST_F(ReadLimitsTest, CliRefusesAListedPipeAsTemplateOrLaterSourceInsteadOfHang
 }
 
 TEST_F(ReadLimitsTest, CliUnderAnAddressSpaceLimitEndsWithAMessageNotAnAbort) {
-#if defined(__SANITIZE_ADDRESS__)
+#ifdef QM_ASAN
   // AddressSanitizer reserves terabytes of shadow memory at start-up, so the CLI cannot even
   // start under an address-space limit in such a build.
   GTEST_SKIP() << "sanitizer builds cannot run under an address-space limit";

@@ -128,7 +128,8 @@ Status ReadSource(const std::string& path, std::vector<uint8_t>& bytes,
   if (size > memory::kMaxSourceBytes) return TooLarge(path, size);
   std::ifstream in(p, std::ios::binary);
   if (!in) return FromErrno(path, "cannot open the file", errno);
-  if (!charge.Add(static_cast<size_t>(size))) return NoMemory(path, "文件超过可用内存");
+  if (!charge.Add(static_cast<size_t>(size)))
+    return NoMemory(path, "文件超过可用的" + memory::BudgetText() + "内存");
   bytes.resize(static_cast<size_t>(size));
   in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(size));
   bytes.resize(static_cast<size_t>(in.gcount()));
