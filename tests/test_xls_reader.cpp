@@ -673,11 +673,12 @@ TEST(XlsContainer, FolderNamedLikeAWorkbookIsRefusedWithTheReasonInsteadOfACrash
   auto r = ReadWorkbookFile(dir.string());
   std::filesystem::remove(dir);
   ASSERT_FALSE(r);
-  EXPECT_EQ(r.error().code, ErrorCode::kIo);
+  EXPECT_EQ(r.error().code, ErrorCode::kNotRegular);
   EXPECT_NE(r.error().detail.find(dir.string()), std::string::npos);
   EXPECT_NE(r.error().detail.find("folder"), std::string::npos);
   auto missing = ReadWorkbookFile((dir / "none.xls").string());
   ASSERT_FALSE(missing);
+  EXPECT_EQ(missing.error().code, ErrorCode::kMissing);
   EXPECT_NE(missing.error().detail.find("No such file"), std::string::npos);
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <iostream>
+#include <new>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
@@ -32,9 +33,23 @@ nlohmann::ordered_json NumberJson(double d) {
   return d;
 }
 
+int DumpUnguarded(const std::string& path, bool json);
+
 }  // namespace
 
 int RunDump(const std::string& path, bool json) {
+  try {
+    return DumpUnguarded(path, json);
+  } catch (const std::bad_alloc&) {
+    // The reader turns its own shortage into an error; this is the printing running out.
+    std::cerr << path << ": not enough memory to print the workbook\n";
+    return 2;
+  }
+}
+
+namespace {
+
+int DumpUnguarded(const std::string& path, bool json) {
   auto r = ReadWorkbookFile(path, {true});
   if (!r) {
     std::cerr << Printable(r.error().detail, false) << "\n";
@@ -133,5 +148,7 @@ int RunDump(const std::string& path, bool json) {
   }
   return 0;
 }
+
+}  // namespace
 
 }  // namespace qm

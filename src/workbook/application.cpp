@@ -1,9 +1,12 @@
 #include "application.h"
 
 #include <algorithm>
+#include <exception>
 #include <filesystem>
+#include <new>
 #include <system_error>
 
+#include "memory_budget.h"
 #include "paths.h"
 
 namespace qm {
@@ -15,13 +18,39 @@ Workbook* Workbooks::Add() {
   return open_.back().get();
 }
 
+namespace {
+
+// A read whose running out of memory (or any other exception) becomes an error value naming the
+// file: a background read's exception would otherwise surface later, where nothing expects it.
+Result<std::unique_ptr<Workbook>> GuardedRead(WorkbookStore& store, const std::string& path,
+                                              const ReadOptions& options) {
+  try {
+    return store.Read(path, options);
+  } catch (const std::bad_alloc&) {
+    return MakeError(ErrorCode::kNoMemory, path + ": not enough memory to hold the workbook",
+                     "系统无法分配更多内存");
+  } catch (const std::exception& e) {
+    return MakeError(ErrorCode::kIo, path + ": reading the file failed (" + e.what() + ")");
+  }
+}
+
+}  // namespace
+
 void Workbooks::Prefetch(const std::string& full_path, const ReadOptions& options) {
   if (prefetch_.valid()) prefetch_.wait();
+  prefetch_ = {};
+  WorkbookStore* store = &app_.store();
+  try {
+    prefetch_ = std::async(std::launch::async, [store, full_path, options] {
+      return GuardedRead(*store, full_path, options);
+    });
+  } catch (const std::exception&) {
+    // No thread to spare (a low address-space limit, ...): the file is read when opened.
+    prefetch_ = {};
+    return;
+  }
   prefetch_path_ = full_path;
   prefetch_first_only_ = options.first_worksheet_only;
-  WorkbookStore* store = &app_.store();
-  prefetch_ = std::async(std::launch::async,
-                         [store, full_path, options] { return store->Read(full_path, options); });
 }
 
 Result<Workbook*> Workbooks::Open(const std::string& full_path, const ReadOptions& options) {
@@ -32,7 +61,7 @@ Result<Workbook*> Workbooks::Open(const std::string& full_path, const ReadOption
   } else {
     if (prefetch_.valid()) prefetch_.wait();
     prefetch_ = {};
-    r = app_.store().Read(full_path, options);
+    r = GuardedRead(app_.store(), full_path, options);
   }
   if (!r) return r.error();
   std::unique_ptr<Workbook> wb = std::move(r.value());
@@ -73,6 +102,7 @@ void Application::Copy(const std::shared_ptr<const Worksheet>& sheet, const Rang
 Status Application::PasteSpecial(Worksheet& target, int r, int c) {
   if (!clip_.sheet)
     return MakeError(ErrorCode::kInvalidArgument, "nothing has been copied to paste");
+  // PasteFrom reports a result that grows past the memory budget as kNoMemory.
   return target.PasteFrom(*clip_.sheet, clip_.area, r, c);
 }
 
@@ -134,8 +164,12 @@ std::unique_ptr<Workbook> CloneWorkbook(const Workbook& wb) {
     dst.default_column_width = src.default_column_width;
     dst.default_row_height = src.default_row_height;
     for (const auto& [c, w] : src.column_widths()) dst.SetColumnWidth(c, w);
-    // A whole-row paste carries cells, formats, merged ranges and row heights.
-    if (src.RowCount() > 0) (void)dst.PasteFrom(src, Range{1, 1, src.RowCount(), kMaxCols}, 1, 1);
+    // A whole-row paste carries cells, formats, merged ranges and row heights. A copy cut short
+    // by the memory budget must not pass for the whole workbook.
+    if (src.RowCount() > 0) {
+      Status st = dst.PasteFrom(src, Range{1, 1, src.RowCount(), kMaxCols}, 1, 1);
+      if (!st && st.error().code == ErrorCode::kNoMemory) throw memory::BudgetExceeded();
+    }
   }
   return out;
 }

@@ -65,6 +65,7 @@ class MemoryStore : public WorkbookStore {
 };
 
 // A deep copy: cells, formats, merged ranges, column widths and row heights of every sheet.
+// Raises memory::BudgetExceeded when the copy would pass the memory budget.
 std::unique_ptr<Workbook> CloneWorkbook(const Workbook& wb);
 
 // The open workbooks of an application.

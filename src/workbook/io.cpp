@@ -1,6 +1,13 @@
 #include "io.h"
 
+#include "memory_budget.h"
 #include "paths.h"
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -34,6 +41,159 @@ Seeming UnknownContent(const uint8_t* d, size_t n) {
   return {"neither an Excel nor a zip package file", "既不是Excel文件也不是zip压缩包"};
 }
 
+Error NoMemory(const std::string& name, std::string note) {
+  return MakeError(ErrorCode::kNoMemory, name + ": not enough memory to hold the workbook",
+                   std::move(note));
+}
+
+Result<std::unique_ptr<Workbook>> ReadBytesUnguarded(const uint8_t* data, size_t size,
+                                                     const std::string& name,
+                                                     const ReadOptions& options) {
+  Result<std::unique_ptr<Workbook>> r = MakeError(ErrorCode::kNotAWorkbook, "");
+  switch (SniffContainer(data, size)) {
+    case ContainerKind::kCompoundFile:
+    case ContainerKind::kRawBiff:
+      r = xls::Read(data, size, name, options);
+      break;
+    case ContainerKind::kZip:
+      r = xlsx::Read(data, size, name, options);
+      break;
+    case ContainerKind::kUnknown: {
+      if (size == 0) return MakeError(ErrorCode::kEmpty, name + ": the file is empty");
+      Seeming seems = UnknownContent(data, size);
+      return MakeError(ErrorCode::kNotAWorkbook, name + ": not a workbook (" + seems.english + ")",
+                       seems.chinese);
+    }
+  }
+  if (r.ok()) (*r)->SetFullName(name);
+  // A reader that ran out names the part it was in; the user needs the file alone.
+  if (!r.ok() && r.error().code == ErrorCode::kNoMemory) return NoMemory(name, r.error().note);
+  return r;
+}
+
+Error TooLarge(const std::string& path, uint64_t size) {
+  return MakeError(ErrorCode::kTooLarge,
+                   path + ": the file holds " + std::to_string(size) + " bytes, more than the " +
+                       memory::kMaxSourceText + " a workbook is read from",
+                   std::string("超过") + memory::kMaxSourceText);
+}
+
+Error FromErrno(const std::string& path, const char* what, int err) {
+  return MakeError(ErrorCodeFromErrno(err), path + ": " + what + " (" + std::strerror(err) + ")");
+}
+
+#ifdef _WIN32
+
+Status ReadSource(const std::string& path, std::vector<uint8_t>& bytes,
+                  memory::ScopedCharge& charge) {
+  const fs::path p = PathFromUtf8(path);
+  std::error_code ec;
+  fs::file_status status = fs::status(p, ec);
+  if (ec || !fs::exists(status))
+    return MakeError(ErrorCode::kMissing, path + ": cannot open the file (No such file)");
+  if (fs::is_directory(status))
+    return MakeError(ErrorCode::kNotRegular, path + ": cannot open the file (it is a folder)",
+                     "是文件夹");
+  if (!fs::is_regular_file(status))
+    return MakeError(ErrorCode::kNotRegular,
+                     path + ": cannot open the file (it is not a regular file)");
+  uintmax_t size = fs::file_size(p, ec);
+  if (ec) return MakeError(ErrorCode::kIo, path + ": cannot open the file (" + ec.message() + ")");
+  if (size > memory::kMaxSourceBytes) return TooLarge(path, size);
+  std::ifstream in(p, std::ios::binary);
+  if (!in) return FromErrno(path, "cannot open the file", errno);
+  if (!charge.Add(static_cast<size_t>(size)))
+    return NoMemory(path, "文件超过可用的" + memory::BudgetText() + "内存");
+  bytes.resize(static_cast<size_t>(size));
+  in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(size));
+  bytes.resize(static_cast<size_t>(in.gcount()));
+  if (in.bad()) return FromErrno(path, "reading the file failed", errno);
+  return Status::Ok();
+}
+
+#else
+
+// What a path that is no regular file is, for the detail and the user's bracket.
+Error NotRegular(const std::string& path, mode_t mode) {
+  struct Kind {
+    bool is;
+    const char* english;
+    const char* chinese;
+  };
+  const Kind kinds[] = {
+      {S_ISDIR(mode), "it is a folder", "是文件夹"},
+      {S_ISFIFO(mode), "it is a named pipe", "是命名管道"},
+      {S_ISCHR(mode) || S_ISBLK(mode), "it is a device", "是设备文件"},
+      {S_ISSOCK(mode), "it is a socket", "是套接字"},
+  };
+  for (const Kind& k : kinds)
+    if (k.is)
+      return MakeError(ErrorCode::kNotRegular, path + ": cannot open the file (" + k.english + ")",
+                       k.chinese);
+  return MakeError(ErrorCode::kNotRegular, path + ": cannot open the file (not a regular file)");
+}
+
+struct Descriptor {
+  int fd = -1;
+  ~Descriptor() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+
+// Reads a whole regular file. Nothing here can block: a pipe or device is opened without
+// waiting for a writer and refused once its type is known, before the first read.
+Status ReadSource(const std::string& path, std::vector<uint8_t>& bytes,
+                  memory::ScopedCharge& charge) {
+  Descriptor d;
+  do {
+    d.fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  } while (d.fd < 0 && errno == EINTR);
+  if (d.fd < 0) {
+    const int err = errno;
+    struct stat st {};
+    // A socket cannot be opened at all; say what it is rather than "no such device".
+    if (err == ENXIO && ::stat(path.c_str(), &st) == 0) return NotRegular(path, st.st_mode);
+    return FromErrno(path, "cannot open the file", err);
+  }
+  struct stat st {};
+  if (::fstat(d.fd, &st) != 0) return FromErrno(path, "cannot open the file", errno);
+  if (!S_ISREG(st.st_mode)) return NotRegular(path, st.st_mode);
+  const uint64_t size = static_cast<uint64_t>(st.st_size);
+  if (size > memory::kMaxSourceBytes) return TooLarge(path, size);
+  if (int flags = ::fcntl(d.fd, F_GETFL); flags >= 0)
+    (void)::fcntl(d.fd, F_SETFL, flags & ~O_NONBLOCK);
+  if (!charge.Add(static_cast<size_t>(size)))
+    return NoMemory(path, "文件超过可用的" + memory::BudgetText() + "内存");
+  bytes.resize(static_cast<size_t>(size));
+  size_t got = 0;
+  for (;;) {
+    ssize_t n;
+    if (got < bytes.size()) {
+      n = ::read(d.fd, bytes.data() + got, bytes.size() - got);
+      if (n > 0) got += static_cast<size_t>(n);
+    } else {
+      // The file may have grown since it was measured: read on, up to the cap.
+      uint8_t more[65536];
+      n = ::read(d.fd, more, sizeof more);
+      if (n > 0) {
+        if (got + static_cast<size_t>(n) > memory::kMaxSourceBytes)
+          return TooLarge(path, got + static_cast<size_t>(n));
+        if (!charge.Add(static_cast<size_t>(n)))
+          return NoMemory(path, "文件超过可用的" + memory::BudgetText() + "内存");
+        bytes.insert(bytes.end(), more, more + n);
+        got += static_cast<size_t>(n);
+      }
+    }
+    if (n == 0) break;
+    if (n < 0 && errno != EINTR) return FromErrno(path, "reading the file failed", errno);
+  }
+  // It may also have shrunk.
+  bytes.resize(got);
+  return Status::Ok();
+}
+
+#endif
+
 }  // namespace
 
 bool FitsXlsGrid(const Workbook& wb) {
@@ -61,49 +221,24 @@ ContainerKind SniffContainer(const uint8_t* d, size_t n) {
 Result<std::unique_ptr<Workbook>> ReadWorkbookBytes(const uint8_t* data, size_t size,
                                                     const std::string& name,
                                                     const ReadOptions& options) {
-  Result<std::unique_ptr<Workbook>> r = MakeError(ErrorCode::kNotAWorkbook, "");
-  switch (SniffContainer(data, size)) {
-    case ContainerKind::kCompoundFile:
-    case ContainerKind::kRawBiff:
-      r = xls::Read(data, size, name, options);
-      break;
-    case ContainerKind::kZip:
-      r = xlsx::Read(data, size, name, options);
-      break;
-    case ContainerKind::kUnknown: {
-      if (size == 0) return MakeError(ErrorCode::kEmpty, name + ": the file is empty");
-      Seeming seems = UnknownContent(data, size);
-      return MakeError(ErrorCode::kNotAWorkbook, name + ": not a workbook (" + seems.english + ")",
-                       seems.chinese);
-    }
+  try {
+    return ReadBytesUnguarded(data, size, name, options);
+  } catch (const std::bad_alloc& e) {
+    return NoMemory(name, memory::NoMemoryNote(e));
   }
-  if (r.ok()) (*r)->SetFullName(name);
-  return r;
 }
 
 Result<std::unique_ptr<Workbook>> ReadWorkbookFile(const std::string& path,
                                                    const ReadOptions& options) {
-  const fs::path p = PathFromUtf8(path);
-  std::error_code ec;
-  // A folder opens like a file here but fails on the first read.
-  if (fs::is_directory(p, ec))
-    return MakeError(ErrorCode::kIo, path + ": cannot open the file (it is a folder)");
-  std::ifstream in(p, std::ios::binary);
-  if (!in)
-    return MakeError(ErrorCode::kIo,
-                     path + ": cannot open the file (" + std::strerror(errno) + ")");
-  // read() turns a failing read into the bad bit; reading through stream iterators would let
-  // the library's exception escape instead.
-  std::vector<uint8_t> bytes;
-  if (uintmax_t size = fs::file_size(p, ec); !ec && size < (uintmax_t{1} << 32))
-    bytes.reserve(static_cast<size_t>(size));
-  std::vector<char> chunk(1 << 20);
-  while (in.read(chunk.data(), static_cast<std::streamsize>(chunk.size())) || in.gcount() > 0)
-    bytes.insert(bytes.end(), chunk.data(), chunk.data() + in.gcount());
-  if (in.bad())
-    return MakeError(ErrorCode::kIo,
-                     path + ": reading the file failed (" + std::strerror(errno) + ")");
-  return ReadWorkbookBytes(bytes.data(), bytes.size(), path, options);
+  try {
+    // The bytes count against the budget while the reader works on them.
+    memory::ScopedCharge charge;
+    std::vector<uint8_t> bytes;
+    if (Status st = ReadSource(path, bytes, charge); !st) return st.error();
+    return ReadWorkbookBytes(bytes.data(), bytes.size(), path, options);
+  } catch (const std::bad_alloc& e) {
+    return NoMemory(path, memory::NoMemoryNote(e));
+  }
 }
 
 }  // namespace qm

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "formula/formula_lexer.h"
+#include "memory_budget.h"
 
 namespace qm {
 namespace {
@@ -23,6 +24,13 @@ Cell MakeCell(int c, CellType t, uint64_t bits, uint16_t style) {
   cell.formula = 0;
   return cell;
 }
+
+// Growth is charged to the budget once this much has gathered: one atomic add per batch keeps
+// the accounting out of the readers' profiles.
+constexpr size_t kChargeBatch = size_t{1} << 20;
+// What the allocator keeps beside each block it hands out; a sheet of many one-cell rows holds
+// about as much in these as in the cells.
+constexpr size_t kAllocOverhead = 16;
 
 bool ColLess(const Cell& a, int c) {
   return a.col < c;
@@ -46,6 +54,31 @@ bool ShiftMergeForDeletion(Range& m, CountFn deleted_upto) {
 Worksheet::Worksheet(std::string name, std::shared_ptr<StyleTable> styles)
     : name_(std::move(name)), styles_(std::move(styles)) {
   if (!styles_) styles_ = std::make_shared<StyleTable>();
+}
+
+// --- Memory budget -------------------------------------------------------------------------
+
+void Worksheet::NoteCells(size_t old_capacity, size_t new_capacity) {
+  if (new_capacity > old_capacity)
+    Note((new_capacity - old_capacity) * sizeof(Cell) + (old_capacity == 0 ? kAllocOverhead : 0));
+}
+
+void Worksheet::Settle() {
+  account_.Settle(kChargeBatch);
+}
+
+void Worksheet::Recount() {
+  size_t now = MemoryBytes();
+  for (const auto& row : rows_)
+    if (row.cells.capacity() > 0) now += kAllocOverhead;
+  account_.Reset(now);
+}
+
+Status Worksheet::NoMemory() const {
+  return MakeError(ErrorCode::kNoMemory,
+                   "not enough memory to hold the workbook (sheet \"" + name_ +
+                       "\": the workbooks in memory would pass " + memory::BudgetText() + ")",
+                   "工作簿超过可用的" + memory::BudgetText() + "内存");
 }
 
 // --- Reading -------------------------------------------------------------------------------
@@ -140,29 +173,43 @@ Status Worksheet::CheckBounds(int r, int c) const {
 }
 
 Row& Worksheet::RowFor(int r) {
-  if (static_cast<size_t>(r) > rows_.size()) rows_.resize(static_cast<size_t>(r));
+  if (static_cast<size_t>(r) > rows_.size()) {
+    const size_t before = rows_.capacity();
+    rows_.resize(static_cast<size_t>(r));
+    if (rows_.capacity() > before) Note((rows_.capacity() - before) * sizeof(Row));
+  }
   return rows_[static_cast<size_t>(r - 1)];
 }
 
 Cell* Worksheet::FindOrInsert(int r, int c) {
   auto& cells = RowFor(r).cells;
+  const size_t before = cells.capacity();
+  Cell* out;
   if (cells.empty() || cells.back().col < c) {
     cells.push_back(MakeCell(c, CellType::kBlank, 0, 0));
-    return &cells.back();
+    out = &cells.back();
+  } else {
+    auto it = std::lower_bound(cells.begin(), cells.end(), c, ColLess);
+    if (it != cells.end() && it->col == c) return &*it;
+    out = &*cells.insert(it, MakeCell(c, CellType::kBlank, 0, 0));
   }
-  auto it = std::lower_bound(cells.begin(), cells.end(), c, ColLess);
-  if (it != cells.end() && it->col == c) return &*it;
-  return &*cells.insert(it, MakeCell(c, CellType::kBlank, 0, 0));
+  NoteCells(before, cells.capacity());
+  return out;
 }
 
 Status Worksheet::SetTyped(int r, int c, CellType t, uint64_t bits, int style) {
   if (auto st = CheckBounds(r, c); !st) return st;
-  Cell* cell = FindOrInsert(r, c);
-  cell->type = static_cast<uint32_t>(t);
-  cell->bits = bits;
-  cell->formula = 0;
-  if (style >= 0) cell->style = static_cast<uint16_t>(style);
-  Touch(r, c);
+  try {
+    Cell* cell = FindOrInsert(r, c);
+    cell->type = static_cast<uint32_t>(t);
+    cell->bits = bits;
+    cell->formula = 0;
+    if (style >= 0) cell->style = static_cast<uint16_t>(style);
+    Touch(r, c);
+    Settle();
+  } catch (const std::bad_alloc&) {
+    return NoMemory();
+  }
   return Status::Ok();
 }
 
@@ -172,7 +219,13 @@ Status Worksheet::SetNumber(int r, int c, double v, int style) {
 
 Status Worksheet::SetText(int r, int c, std::string_view v, int style) {
   if (auto st = CheckBounds(r, c); !st) return st;
-  return SetTyped(r, c, CellType::kText, AddString(v), style);
+  uint32_t index;
+  try {
+    index = AddString(v);
+  } catch (const std::bad_alloc&) {
+    return NoMemory();
+  }
+  return SetTyped(r, c, CellType::kText, index, style);
 }
 
 Status Worksheet::SetBool(int r, int c, bool v, int style) {
@@ -223,9 +276,14 @@ Status Worksheet::SetFormula(int r, int c, std::string_view formula) {
   if (auto st = CheckBounds(r, c); !st) return st;
   if (formulas_.size() >= kMaxFormulas)
     return MakeError(ErrorCode::kTooLarge, "too many formulas in sheet \"" + name_ + "\"");
-  Cell* cell = FindOrInsert(r, c);
-  cell->formula = formula.empty() ? 0 : AddFormula(formula, kFormulaRowsUnknown);
-  Touch(r, c);
+  try {
+    Cell* cell = FindOrInsert(r, c);
+    cell->formula = formula.empty() ? 0 : AddFormula(formula, kFormulaRowsUnknown);
+    Touch(r, c);
+    Settle();
+  } catch (const std::bad_alloc&) {
+    return NoMemory();
+  }
   return Status::Ok();
 }
 
@@ -233,18 +291,24 @@ Status Worksheet::SetStyle(int r, int c, uint16_t style) {
   if (auto st = CheckBounds(r, c); !st) return st;
   const Cell* existing = FindCell(r, c);
   if (!existing || existing->Type() == CellType::kBlank) return SetBlank(r, c, style);
+  // The cell exists: nothing grows.
   FindOrInsert(r, c)->style = style;
   return Status::Ok();
 }
 
 uint32_t Worksheet::AddString(std::string_view v) {
+  const size_t before = strings_.capacity();
   strings_.emplace_back(v);
+  Note((strings_.capacity() - before) * sizeof(std::string) +
+       (v.size() > 15 ? v.size() + 1 + kAllocOverhead : 0));
+  Settle();
   return static_cast<uint32_t>(strings_.size() - 1);
 }
 
 void Worksheet::AppendCell(int r, Cell cell) {
   if (r < 1 || r > kMaxRows || cell.col < 1 || cell.col > kMaxCols) return;
   auto& cells = RowFor(r).cells;
+  const size_t before = cells.capacity();
   if (cells.empty() || cells.back().col < cell.col) {
     cells.push_back(cell);
   } else {
@@ -254,7 +318,9 @@ void Worksheet::AppendCell(int r, Cell cell) {
     else
       cells.insert(it, cell);
   }
+  NoteCells(before, cells.capacity());
   Touch(r, cell.col);
+  Settle();
 }
 
 void Worksheet::AppendNumber(int r, int c, double v, uint16_t style) {
@@ -282,6 +348,7 @@ void Worksheet::DeleteRows(int r, int count) {
     if (ShiftMergeForDeletion(m, deleted_upto)) kept.push_back(m);
   merges_.swap(kept);
   RewriteFormulasAfterDeletion(formula::RowDeletion(r, count));
+  Recount();
   if (used_valid_ && used_.r1 != 0 && r > used_.r2) return;
   InvalidateUsed();
 }
@@ -309,6 +376,7 @@ void Worksheet::DeleteRowSet(std::vector<int> rows) {
     if (ShiftMergeForDeletion(m, deleted_upto)) kept.push_back(m);
   merges_.swap(kept);
   RewriteFormulasAfterDeletion(formula::RowDeletion(rows));
+  Recount();
   InvalidateUsed();
 }
 
@@ -323,9 +391,11 @@ void Worksheet::CopyRowWithin(int from, int to) {
     for (auto& cell : copy.cells)
       if (cell.formula)
         cell.formula = PastedFormula(formulas_[cell.formula - 1], true, to - from, 0, scratch);
+    NoteCells(0, copy.cells.capacity());
     RowFor(to) = std::move(copy);
   }
   InvalidateUsed();
+  Settle();
 }
 
 void Worksheet::RewriteFormulasAfterDeletion(const formula::RowDeletion& deletion) {
@@ -362,6 +432,17 @@ void Worksheet::RewriteFormulasAfterDeletion(const formula::RowDeletion& deletio
 }
 
 Status Worksheet::PasteFrom(const Worksheet& src, const Range& area, int r, int c) {
+  try {
+    return PasteUnchecked(src, area, r, c);
+  } catch (const std::bad_alloc&) {
+    // The rows pasted so far stay (the caller gives up the result); the used area is no longer
+    // known.
+    InvalidateUsed();
+    return NoMemory();
+  }
+}
+
+Status Worksheet::PasteUnchecked(const Worksheet& src, const Range& area, int r, int c) {
   const int h = area.RowsCount(), w = area.ColumnsCount();
   if (h < 1 || w < 1 || area.r1 < 1 || area.c1 < 1)
     return MakeError(ErrorCode::kInvalidArgument, "empty or invalid range to paste");
@@ -389,6 +470,9 @@ Status Worksheet::PasteFrom(const Worksheet& src, const Range& area, int r, int 
   // Gather the block first, so that a paste onto an overlapping area of the same sheet reads
   // the source as it was.
   std::vector<std::vector<Cell>> block(static_cast<size_t>(h));
+  // The block is a second copy of the area while it lives.
+  memory::ScopedCharge block_charge;
+  size_t block_bytes = static_cast<size_t>(h) * sizeof(std::vector<Cell>);
   int ext_c1 = kMaxCols + 1, ext_c2 = 0, ext_r1 = 0, ext_r2 = 0;
   for (int i = 0; i < h; ++i) {
     const Row* row = src.RowAt(area.r1 + i);
@@ -417,6 +501,11 @@ Status Worksheet::PasteFrom(const Worksheet& src, const Range& area, int r, int 
       if (cell.formula)
         cell.formula = PastedFormula(src.formulas_[cell.formula - 1], same, dr, dc, shifted);
       out.push_back(cell);
+    }
+    if (out.capacity() > 0) block_bytes += out.capacity() * sizeof(Cell) + kAllocOverhead;
+    if (block_bytes >= kChargeBatch) {
+      block_charge.AddOrThrow(block_bytes);
+      block_bytes = 0;
     }
     if (!out.empty()) {
       if (ext_r1 == 0) ext_r1 = r + i;
@@ -447,6 +536,7 @@ Status Worksheet::PasteFrom(const Worksheet& src, const Range& area, int r, int 
       continue;
     Row& row = RowFor(dr);
     auto& cells = row.cells;
+    const size_t capacity = cells.capacity();
     if (cells.empty() || cells.back().col < c) {
       cells.insert(cells.end(), in.begin(), in.end());
     } else {
@@ -455,12 +545,16 @@ Status Worksheet::PasteFrom(const Worksheet& src, const Range& area, int r, int 
       b = cells.erase(b, e);
       cells.insert(b, in.begin(), in.end());
     }
+    NoteCells(capacity, cells.capacity());
+    // The block row is spent; give its memory back as the paste goes.
+    std::vector<Cell>().swap(in);
     if (whole_rows) {
       const Row& hr = heights[static_cast<size_t>(i)];
       row.height = hr.height;
       row.custom_height = hr.custom_height;
       row.hidden = hr.hidden;
     }
+    Settle();
   }
 
   // Merged ranges: those under the target area go, those inside the copied area come along.
@@ -482,8 +576,12 @@ Status Worksheet::PasteFrom(const Worksheet& src, const Range& area, int r, int 
 }
 
 uint32_t Worksheet::AddFormula(std::string_view text, int32_t max_row) {
+  const size_t before = formulas_.capacity(), rows_before = formula_rows_.capacity();
   formulas_.emplace_back(text);
   formula_rows_.push_back(max_row);
+  Note((formulas_.capacity() - before) * sizeof(std::string) +
+       (formula_rows_.capacity() - rows_before) * sizeof(int32_t) +
+       (text.size() > 15 ? text.size() + 1 + kAllocOverhead : 0));
   return static_cast<uint32_t>(formulas_.size());
 }
 
@@ -544,6 +642,7 @@ void Worksheet::ShrinkToFit() {
   rows_.shrink_to_fit();
   strings_.shrink_to_fit();
   formulas_.shrink_to_fit();
+  Recount();
 }
 
 size_t Worksheet::CellCount() const {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "cell.h"
+#include "memory_budget.h"
 #include "result.h"
 #include "style.h"
 
@@ -89,7 +90,9 @@ class Worksheet {
   Status SetStyle(int r, int c, uint16_t style);
 
   // Fast path for readers that deliver cells row by row, left to right. Falls back to a sorted
-  // insert when the order is broken.
+  // insert when the order is broken. These, AddString and the void methods below raise
+  // memory::BudgetExceeded when the sheet grows past the process's memory budget; the setters
+  // that return a status return kNoMemory instead.
   void AppendNumber(int r, int c, double v, uint16_t style);
   void AppendText(int r, int c, std::string_view v, uint16_t style);
   // Adds a text to the pool and returns its index, for AppendPooled (readers map a file's shared
@@ -134,8 +137,19 @@ class Worksheet {
 
   size_t CellCount() const;
   size_t MemoryBytes() const;
+  // Bytes this sheet has charged to the process's memory budget so far.
+  size_t ChargedBytes() const { return account_.Total(); }
 
  private:
+  // Growth is noted as it happens and charged to the budget in batches, at points where the
+  // sheet is consistent; a charge past the budget raises memory::BudgetExceeded.
+  void Note(size_t bytes) { account_.Note(bytes); }
+  void NoteCells(size_t old_capacity, size_t new_capacity);
+  void Settle();
+  // Charges what the sheet holds now, after a change that freed memory.
+  void Recount();
+  Status NoMemory() const;
+  Status PasteUnchecked(const Worksheet& src, const Range& area, int r, int c);
   Row& RowFor(int r);
   Cell* FindOrInsert(int r, int c);
   Status CheckBounds(int r, int c) const;
@@ -160,6 +174,8 @@ class Worksheet {
   std::vector<int32_t> formula_rows_;
   std::map<int, double> col_widths_;
   std::vector<Range> merges_;
+
+  memory::Account account_;
 
   mutable bool used_valid_ = true;
   mutable Range used_{0, 0, 0, 0};

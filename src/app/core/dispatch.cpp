@@ -1,5 +1,7 @@
 #include "app/core/dispatch.h"
 
+#include <new>
+
 namespace qm {
 
 std::optional<DispatchChoice> Dispatch(int kind, int variant) {
@@ -27,7 +29,9 @@ int VariantSelectedAfterKindClick(int kind) {
   return kind == 2 ? 1 : 0;
 }
 
-RunResult RunChoice(const DispatchChoice& choice, MergeContext& ctx) {
+namespace {
+
+RunResult RunEngine(const DispatchChoice& choice, MergeContext& ctx) {
   switch (choice.engine) {
     case Engine::kSafeMerge:
       return SafeMerge(choice.mode, ctx);
@@ -37,6 +41,21 @@ RunResult RunChoice(const DispatchChoice& choice, MergeContext& ctx) {
       return SmartMerge(choice.mode, ctx);
   }
   return {};
+}
+
+}  // namespace
+
+RunResult RunChoice(const DispatchChoice& choice, MergeContext& ctx) {
+  try {
+    return RunEngine(choice, ctx);
+  } catch (const std::bad_alloc&) {
+    // The engine's run unwound without its failure path: drop what it left open (the memory
+    // comes back before the message needs any) and end the application as a failed run does.
+    ctx.app.Quit();
+    ctx.port.Message("合并失败：内存不足（要合并的工作簿太大，本机内存放不下）", "合并",
+                     Buttons::kOk);
+    return {Outcome::kFailed, std::nullopt};
+  }
 }
 
 }  // namespace qm

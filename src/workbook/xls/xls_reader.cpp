@@ -13,6 +13,7 @@
 
 #include "../formula/formula.h"
 #include "../io.h"
+#include "../memory_budget.h"
 #include "cfb_reader.h"
 #include "xls_decrypt.h"
 
@@ -448,6 +449,7 @@ class BiffReader {
   std::unique_ptr<Workbook> wb_;
   CodePage codepage_;
   std::vector<std::string> sst_;
+  memory::Account sst_account_;  // what sst_ holds, charged to the memory budget
   std::vector<SheetInfo> sheets_;
   std::vector<RawFont> fonts_;
   std::vector<RawXf> xfs_;
@@ -719,6 +721,9 @@ bool BiffReader::GlobalRecord(const Record& r, RecordReader& rr) {
       for (size_t i = 0; i < unique && !in.AtEnd(); ++i) {
         std::string s;
         bool ok = ReadUnicode(in, true, s);
+        // Millions of short strings take far more memory than their records: they count.
+        sst_account_.Note(sizeof(std::string) + (s.size() > 15 ? s.size() + 17 : 0));
+        sst_account_.Settle(size_t{1} << 20);
         sst_.push_back(std::move(s));
         if (!ok) break;
       }

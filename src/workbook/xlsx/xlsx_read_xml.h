@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "../memory_budget.h"
 #include "zip_reader.h"
 
 namespace qm::xlsx {
@@ -38,6 +39,17 @@ class XmlHandler {
     if (!error) error = std::move(e);
     if (parser) XML_StopParser(parser, XML_FALSE);
   }
+  // Runs one callback of the handler. Running out of memory stops the parse with an error here:
+  // an exception must not unwind through the parser's C frames.
+  template <class F>
+  void Guarded(F&& f) {
+    try {
+      f();
+    } catch (const std::bad_alloc& e) {
+      Fail(MakeError(ErrorCode::kNoMemory, "not enough memory to hold the workbook",
+                     memory::NoMemoryNote(e)));
+    }
+  }
   XML_Parser parser = nullptr;
   std::optional<Error> error;
 };
@@ -57,11 +69,17 @@ Status ParseXmlPart(zip::Archive& zip, const zip::Entry& entry, H& h, const std:
   XML_SetElementHandler(
       p,
       [](void* ud, const XML_Char* n, const XML_Char** a) {
-        static_cast<H*>(ud)->Start(LocalName(n), a);
+        auto* h = static_cast<H*>(ud);
+        h->Guarded([&] { h->Start(LocalName(n), a); });
       },
-      [](void* ud, const XML_Char* n) { static_cast<H*>(ud)->End(LocalName(n)); });
-  XML_SetCharacterDataHandler(
-      p, [](void* ud, const XML_Char* s, int len) { static_cast<H*>(ud)->Text(s, len); });
+      [](void* ud, const XML_Char* n) {
+        auto* h = static_cast<H*>(ud);
+        h->Guarded([&] { h->End(LocalName(n)); });
+      });
+  XML_SetCharacterDataHandler(p, [](void* ud, const XML_Char* s, int len) {
+    auto* h = static_cast<H*>(ud);
+    h->Guarded([&] { h->Text(s, len); });
+  });
   XML_SetEntityDeclHandler(
       p, [](void* ud, const XML_Char* name, int, const XML_Char*, int, const XML_Char*,
             const XML_Char*, const XML_Char*, const XML_Char*) {

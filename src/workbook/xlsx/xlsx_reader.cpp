@@ -9,6 +9,7 @@
 
 #include "../formula/formula.h"
 #include "../io.h"
+#include "../memory_budget.h"
 #include "style_names.h"
 #include "xlsx_read_parts.h"
 #include "xlsx_read_xml.h"
@@ -285,6 +286,7 @@ constexpr size_t kMaxCellText = 8u << 20;  // bytes of one value; far above the 
 class SharedStringsHandler : public XmlHandler {
  public:
   std::vector<std::string> strings;
+  memory::Account account;  // what `strings` holds, charged to the memory budget
   void Start(std::string_view n, const XML_Char** a) {
     if (n == "si") {
       in_si_ = true;
@@ -306,7 +308,12 @@ class SharedStringsHandler : public XmlHandler {
       if (in_rph_) --in_rph_;
     } else if (n == "si") {
       in_si_ = false;
+      const size_t capacity = strings.capacity();
       strings.push_back(DecodeEscapes(cur_));
+      // Millions of short strings take far more memory than their XML: they count.
+      account.Note((strings.capacity() - capacity) * sizeof(std::string) +
+                   (strings.back().size() > 15 ? strings.back().size() + 17 : 0));
+      account.Settle(size_t{1} << 20);
     }
   }
   void Text(const char* s, int len) {
@@ -1012,6 +1019,7 @@ class PackageReader {
       SharedStringsHandler h;
       if (auto st = ParseXmlPart(zip_, *e, h, name_); !st) return st.error();
       sst_ = std::move(h.strings);
+      sst_account_ = std::move(h.account);
     }
 
     for (const auto& s : book.sheets) {
@@ -1111,6 +1119,7 @@ class PackageReader {
   zip::Archive& zip_;
   const std::string& name_;
   std::vector<std::string> sst_;
+  memory::Account sst_account_;
   std::vector<uint16_t> xf_map_;
 };
 
