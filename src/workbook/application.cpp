@@ -198,9 +198,14 @@ const Workbook* MemoryStore::Get(const std::string& path) const {
 Result<std::unique_ptr<Workbook>> MemoryStore::Read(const std::string& path, const ReadOptions&) {
   const Workbook* wb = Get(path);
   if (!wb) return MakeError(ErrorCode::kMissing, path + ": cannot open the file (no such file)");
-  auto copy = CloneWorkbook(*wb);
-  copy->SetFullName(path);
-  return copy;
+  try {
+    auto copy = CloneWorkbook(*wb);
+    copy->SetFullName(path);
+    return copy;
+  } catch (const std::bad_alloc& e) {
+    return MakeError(ErrorCode::kNoMemory, path + ": not enough memory to hold the workbook",
+                     memory::NoMemoryNote(e));
+  }
 }
 
 Result<SaveResult> MemoryStore::Save(const Workbook& wb, const std::string& path) {
