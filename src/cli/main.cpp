@@ -325,7 +325,12 @@ int main(int argc, char** argv) {
   }
 
   CliPort port;
-  port.folder = folder;
+  // The result's path is told in full, whatever folder the command was started in.
+  {
+    std::error_code ec;
+    const std::filesystem::path abs = std::filesystem::absolute(qm::PathFromUtf8(folder), ec);
+    port.folder = ec ? folder : qm::PathToUtf8(abs.lexically_normal());
+  }
   port.header_rows = header_rows;
   port.key = key;
   port.sorted = sorted == "yes";

@@ -219,7 +219,12 @@ Result<SaveResult> MemoryStore::Save(const Workbook& wb, const std::string& path
   std::string folder = PathToUtf8(PathFromUtf8(out.path).parent_path());
   if (!folder.empty() && !HasFolder(folder))
     return MakeError(ErrorCode::kIo, out.path + ": cannot save: the folder does not exist");
-  Put(out.path, CloneWorkbook(wb));
+  try {
+    Put(out.path, CloneWorkbook(wb));
+  } catch (const std::bad_alloc& e) {
+    return MakeError(ErrorCode::kNoMemory, out.path + ": not enough memory to hold the workbook",
+                     memory::NoMemoryNote(e));
+  }
   return out;
 }
 
