@@ -1,5 +1,5 @@
 // quillmere: the window. One optional argument names the folder to list instead of the
-// program's own.
+// program's own; a workbook named there (as a desktop's "open with" passes it) lists its folder.
 #include <QApplication>
 #include <QFileInfo>
 #include <QLibraryInfo>
@@ -21,7 +21,11 @@ int main(int argc, char** argv) {
 
   QStringList args = app.arguments();
   args.removeFirst();
-  const QString folder = args.size() == 1 ? QFileInfo(args.front()).absoluteFilePath() : QString();
+  QString folder;
+  if (args.size() == 1) {
+    const QFileInfo given(args.front());
+    folder = given.isFile() ? given.absolutePath() : given.absoluteFilePath();
+  }
 
   qm::Form1 w;
   w.Load(folder);
