@@ -136,12 +136,16 @@ void WriteTable(const fs::path& p, int value) {
 // A real folder: good workbooks beside a password-protected one, a CSV saved under a workbook's
 // name and an empty .xlsx. The run goes on, saves every readable file's rows, names every
 // skipped file with its reason and exits 3.
+void WriteMessyFolder(const fs::path& dir) {
+  WriteTable(dir / "1一月.xls", 1);
+  fs::copy_file(fs::path(QM_TEST_DATA) / "xls" / "xor_password_pass.xls", dir / "2加密.xls");
+  std::ofstream(dir / "3导出.xls") << "工号,金额\r\n9,90\r\n";
+  std::ofstream(dir / "4空.xlsx").flush();
+  WriteTable(dir / "5五月.xlsx", 5);
+}
+
 TEST_F(CliTest, MessyFolderIsMergedWithEveryUnreadableFileSkippedAndExits3) {
-  WriteTable(Src() / "1一月.xls", 1);
-  fs::copy_file(fs::path(QM_TEST_DATA) / "xls" / "xor_password_pass.xls", Src() / "2加密.xls");
-  std::ofstream(Src() / "3导出.xls") << "工号,金额\r\n9,90\r\n";
-  std::ofstream(Src() / "4空.xlsx").flush();
-  WriteTable(Src() / "5五月.xlsx", 5);
+  WriteMessyFolder(Src());
   CliRun r = Run(Folder() + " --kind vertical --variant safe");
   EXPECT_EQ(r.status, 3) << r.err;
   EXPECT_EQ(r.transcript["outcome"], "done");
@@ -187,6 +191,61 @@ int RunStatus(const std::string& args, std::string* err = nullptr) {
   if (err) *err = Slurp(e);
   fs::remove(e);
   return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+}
+
+// The pre-flight check reads the same folder and writes nothing.
+TEST_F(CliTest, CheckTellsWhatAMergeWouldFindWithoutWritingAnything) {
+  WriteMessyFolder(Src());
+  {
+    qm::Workbook wb;
+    qm::Worksheet& ws = wb.AddWorksheet("其他");
+    (void)ws.SetText(1, 1, "编号");
+    (void)ws.SetNumber(2, 1, 1);
+    ASSERT_TRUE(qm::SaveWorkbookFile(wb, (Src() / "6别的.xls").string()));
+  }
+  const fs::path out = dir_ / "check.json";
+  const std::string cmd = std::string(QM_CLI_PATH) + " --check " + Folder() + " --json >'" +
+                          out.string() + "' 2>/dev/null";
+  const int rc = std::system(cmd.c_str());
+  ASSERT_TRUE(WIFEXITED(rc));
+  EXPECT_EQ(WEXITSTATUS(rc), 3);
+  const json j = json::parse(Slurp(out));
+  ASSERT_EQ(j["files"].size(), 6u);
+  EXPECT_EQ(j["files"][0], (json{{"name", "1一月.xls"},
+                                 {"status", "template"},
+                                 {"format", "biff8"},
+                                 {"sheet", "Sheet1"},
+                                 {"rows", 2},
+                                 {"cols", 2},
+                                 {"header_row", 1},
+                                 {"header_width", 2},
+                                 {"header_matches", true},
+                                 {"code", nullptr},
+                                 {"reason", nullptr}}));
+  EXPECT_EQ(j["files"][1]["code"], "password");
+  EXPECT_EQ(j["files"][2]["reason"], "不是Excel工作簿（看起来是文本文件，如CSV）");
+  EXPECT_EQ(j["files"][3]["code"], "empty");
+  EXPECT_EQ(j["files"][4]["status"], "readable");
+  EXPECT_EQ(j["files"][4]["format"], "xlsx");
+  EXPECT_EQ(j["files"][4]["header_matches"], true);
+  EXPECT_EQ(j["files"][5]["sheet"], "其他");
+  EXPECT_EQ(j["files"][5]["header_matches"], false);
+  EXPECT_FALSE(fs::exists(Src() / "合并结果"));
+
+  // For people: a line per file and the count; only readable files: exit 0.
+  const fs::path text = dir_ / "check.txt";
+  const std::string plain = std::string(QM_CLI_PATH) + " --check " + Folder() +
+                            " --files 1一月.xls,5五月.xlsx >'" + text.string() + "'";
+  const int rc2 = std::system(plain.c_str());
+  ASSERT_TRUE(WIFEXITED(rc2));
+  EXPECT_EQ(WEXITSTATUS(rc2), 0);
+  const std::string shown = Slurp(text);
+  EXPECT_NE(shown.find("5五月.xlsx  xlsx   2行×2列  表头第1行，宽2列  表头与模板相同"),
+            std::string::npos)
+      << shown;
+  EXPECT_NE(shown.find("共2个文件：可读2个，无法读取0个"), std::string::npos) << shown;
+  EXPECT_EQ(RunStatus("--check '" + (dir_ / "none").string() + "'"), 64);
+  EXPECT_EQ(RunStatus("--check " + Folder() + " --files ../x.xls"), 64);
 }
 
 // The answers typed into the input boxes of a run, in order.

@@ -13,11 +13,13 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/core/dispatch.h"
 #include "app/core/file_list.h"
 #include "app/core/run_summary.h"
+#include "cli/check.h"
 #include "cli/dump.h"
 #include "cli/printable.h"
 #include "merge/engine_run.h"
@@ -257,6 +259,36 @@ void AddFiles(const std::string& folder, const std::string& arg, std::vector<std
   }
 }
 
+// A FOLDER that does not exist or is no folder is bad usage; says which.
+bool FolderUsable(const std::string& folder) {
+  std::error_code ec;
+  const std::filesystem::path f = qm::PathFromUtf8(folder);
+  if (!std::filesystem::exists(f, ec)) {
+    std::cerr << "文件夹不存在：" << qm::Printable(folder, false) << "\n";
+    return false;
+  }
+  if (!std::filesystem::is_directory(f, ec)) {
+    std::cerr << "不是文件夹：" << qm::Printable(folder, false) << "\n";
+    return false;
+  }
+  return true;
+}
+
+// The list in order: the --files names, else the folder's listing. False (with the message) when
+// a name would leave the folder.
+bool ListFiles(const std::string& folder, const std::vector<std::string>& given,
+               std::vector<std::string>& out) {
+  for (const auto& f : given) AddFiles(folder, f, out);
+  if (given.empty()) out = qm::ListWorkbooks(folder);
+  for (const std::string& name : out)
+    if (!IsPlainName(name)) {
+      std::cerr << "--files 只接受文件夹中的文件名，不接受路径：" << qm::Printable(name, false)
+                << "\n";
+      return false;
+    }
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -269,9 +301,12 @@ int main(int argc, char** argv) {
   std::string dump, folder, kind, variant, transcript, sorted = "no";
   std::vector<std::string> files;
   std::optional<std::string> header_rows, key;
-  bool json_out = false, cancel = false;
+  bool json_out = false, cancel = false, check = false;
   app.add_option("--dump", dump, "print the first worksheet of a workbook");
-  app.add_flag("--json", json_out, "with --dump: print JSON");
+  app.add_flag("--json", json_out, "with --dump or --check: print JSON");
+  app.add_flag("--check", check,
+               "read every listed workbook of FOLDER and tell what a merge would find; write "
+               "nothing");
   app.add_option("folder", folder, "the source folder");
   app.add_option("--kind", kind, "vertical | overwrite | smart")
       ->check(CLI::IsMember({"vertical", "overwrite", "smart"}));
@@ -295,9 +330,24 @@ int main(int argc, char** argv) {
     return rc == 0 ? 0 : kExitUsage;
   }
   if (!dump.empty()) return qm::RunDump(dump, json_out);
+  if (check) {
+    if (folder.empty()) {
+      std::cerr << "usage: quillmere-cli --check FOLDER [--files NAMES] [--json]\n";
+      return kExitUsage;
+    }
+    std::vector<std::string> list;
+    if (!FolderUsable(folder) || !ListFiles(folder, files, list)) return kExitUsage;
+    if (list.empty()) {
+      std::cerr << "[合并] " << qm::kNoWorkbooksMessage << "\n";
+      return kExitStopped;
+    }
+    return qm::PrintCheck(qm::CheckFiles(folder, list, std::thread::hardware_concurrency()),
+                          json_out);
+  }
 
   if (folder.empty() || kind.empty() || variant.empty()) {
     std::cerr << "usage: quillmere-cli FOLDER --kind KIND --variant VARIANT [options]\n"
+                 "       quillmere-cli --check FOLDER [--files NAMES] [--json]\n"
                  "       quillmere-cli --dump WORKBOOK [--json]\n";
     return kExitUsage;
   }
@@ -311,18 +361,7 @@ int main(int argc, char** argv) {
     return kExitUsage;
   }
 
-  {
-    std::error_code ec;
-    const std::filesystem::path f = qm::PathFromUtf8(folder);
-    if (!std::filesystem::exists(f, ec)) {
-      std::cerr << "文件夹不存在：" << qm::Printable(folder, false) << "\n";
-      return kExitUsage;
-    }
-    if (!std::filesystem::is_directory(f, ec)) {
-      std::cerr << "不是文件夹：" << qm::Printable(folder, false) << "\n";
-      return kExitUsage;
-    }
-  }
+  if (!FolderUsable(folder)) return kExitUsage;
 
   CliPort port;
   // The result's path is told in full, whatever folder the command was started in.
@@ -335,14 +374,7 @@ int main(int argc, char** argv) {
   port.key = key;
   port.sorted = sorted == "yes";
   port.cancel = cancel;
-  for (const auto& f : files) AddFiles(folder, f, port.files);
-  if (files.empty()) port.files = qm::ListWorkbooks(folder);
-  for (const std::string& name : port.files)
-    if (!IsPlainName(name)) {
-      std::cerr << "--files 只接受文件夹中的文件名，不接受路径：" << qm::Printable(name, false)
-                << "\n";
-      return kExitUsage;
-    }
+  if (!ListFiles(folder, files, port.files)) return kExitUsage;
   if (!transcript.empty() && TranscriptCollides(transcript, folder, port.files)) {
     std::cerr << "--transcript 不能写到源文件或合并结果文件夹：" << qm::Printable(transcript, false)
               << "\n";

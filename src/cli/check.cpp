@@ -1,0 +1,153 @@
+#include "cli/check.h"
+
+#include <algorithm>
+#include <atomic>
+#include <iostream>
+#include <new>
+#include <nlohmann/json.hpp>
+#include <thread>
+
+#include "cli/printable.h"
+#include "workbook/header.h"
+#include "workbook/io.h"
+#include "workbook/paths.h"
+
+namespace qm {
+namespace {
+
+CheckedFile CheckOne(const std::string& folder, const std::string& name) {
+  CheckedFile out;
+  out.name = name;
+  const std::string path = WithTrailingSeparator(folder) + name;
+  try {
+    // The engines read only the first worksheet; so does the check, every cell of it.
+    auto r = ReadWorkbookFile(path, {true});
+    if (r && (*r)->WorksheetCount() == 0)
+      r = MakeError(ErrorCode::kCorrupt, path + ": the workbook has no worksheet");
+    if (!r) {
+      out.code = ErrorCodeName(r.error().code);
+      out.reason = ErrorReason(r.error(), path);
+      return out;
+    }
+    const Workbook& wb = **r;
+    const Worksheet& ws = *wb.Worksheets(1);
+    out.readable = true;
+    out.format = SourceFormatName(wb.format());
+    out.sheet = ws.Name();
+    if (!ws.IsEmpty()) {
+      const Range u = ws.UsedRange();
+      out.rows = u.RowsCount();
+      out.cols = u.ColumnsCount();
+    }
+    HeaderState header;
+    DetectHeader(ws, header);
+    out.header_row = header.HeaderRow;
+    out.header_width = header.HeaderWidth;
+    out.header_text = HeaderListText(BuildHeaderList(ws, header));
+  } catch (const std::bad_alloc&) {
+    out = CheckedFile{};
+    out.name = name;
+    out.code = ErrorCodeName(ErrorCode::kNoMemory);
+    out.reason = ErrorCodeText(ErrorCode::kNoMemory);
+  }
+  return out;
+}
+
+// Display columns of a UTF-8 text: East Asian wide characters take two.
+size_t Width(const std::string& s) {
+  size_t w = 0;
+  for (size_t i = 0; i < s.size();) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    const size_t len = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+    w += len >= 3 ? 2 : 1;
+    i += len;
+  }
+  return w;
+}
+
+std::string Pad(const std::string& s, size_t width) {
+  const size_t w = Width(s);
+  return s + std::string(w < width ? width - w : 0, ' ');
+}
+
+}  // namespace
+
+std::vector<CheckedFile> CheckFiles(const std::string& folder,
+                                    const std::vector<std::string>& files, unsigned workers) {
+  std::vector<CheckedFile> out(files.size());
+  std::atomic<size_t> next{0};
+  auto work = [&] {
+    for (size_t k; (k = next.fetch_add(1)) < files.size();) out[k] = CheckOne(folder, files[k]);
+  };
+  workers = std::max(1u, std::min<unsigned>(workers, static_cast<unsigned>(files.size())));
+  std::vector<std::thread> pool;
+  try {
+    for (unsigned i = 1; i < workers; ++i) pool.emplace_back(work);
+  } catch (const std::system_error&) {
+    // Fewer threads than asked for: the ones there share the list.
+  }
+  work();
+  for (auto& t : pool) t.join();
+
+  if (!out.empty() && out[0].readable) {
+    out[0].header_matches = true;
+    for (size_t k = 1; k < out.size(); ++k)
+      if (out[k].readable) out[k].header_matches = out[k].header_text == out[0].header_text;
+  }
+  return out;
+}
+
+int PrintCheck(const std::vector<CheckedFile>& checked, bool json) {
+  size_t unreadable = 0;
+  for (const CheckedFile& f : checked) unreadable += f.readable ? 0 : 1;
+  const int status = unreadable > 0 ? 3 : 0;
+  if (json) {
+    nlohmann::ordered_json files = nlohmann::ordered_json::array();
+    for (size_t k = 0; k < checked.size(); ++k) {
+      const CheckedFile& f = checked[k];
+      using J = nlohmann::ordered_json;
+      files.push_back({{"name", f.name},
+                       {"status", !f.readable ? "unreadable"
+                                  : k == 0    ? "template"
+                                              : "readable"},
+                       {"format", f.readable ? J(f.format) : J(nullptr)},
+                       {"sheet", f.readable ? J(f.sheet) : J(nullptr)},
+                       {"rows", f.readable ? J(f.rows) : J(nullptr)},
+                       {"cols", f.readable ? J(f.cols) : J(nullptr)},
+                       {"header_row", f.readable ? J(f.header_row) : J(nullptr)},
+                       {"header_width", f.readable ? J(f.header_width) : J(nullptr)},
+                       {"header_matches", f.header_matches ? J(*f.header_matches) : J(nullptr)},
+                       {"code", f.readable ? J(nullptr) : J(f.code)},
+                       {"reason", f.readable ? J(nullptr) : J(f.reason)}});
+    }
+    std::cout << nlohmann::ordered_json{{"files", files}}.dump(
+                     2, ' ', false, nlohmann::ordered_json::error_handler_t::replace)
+              << std::endl;
+    return status;
+  }
+
+  size_t name_width = 4;
+  for (const CheckedFile& f : checked) name_width = std::max(name_width, Width(f.name));
+  for (size_t k = 0; k < checked.size(); ++k) {
+    const CheckedFile& f = checked[k];
+    std::string line = Pad(f.name, name_width) + "  ";
+    if (!f.readable) {
+      line += "无法读取  " + f.code + "  " + f.reason;
+    } else {
+      line += Pad(f.format, 5) + "  " + std::to_string(f.rows) + "行×" + std::to_string(f.cols) +
+              "列  表头第" + std::to_string(f.header_row) + "行，宽" +
+              std::to_string(f.header_width) + "列  ";
+      line += k == 0              ? "模板"
+              : !f.header_matches ? "模板无法读取"
+              : *f.header_matches ? "表头与模板相同"
+                                  : "表头与模板不同";
+      line += "  工作表：" + f.sheet;
+    }
+    std::cout << Printable(line, false) << "\n";
+  }
+  std::cout << "共" << checked.size() << "个文件：可读" << checked.size() - unreadable
+            << "个，无法读取" << unreadable << "个" << std::endl;
+  return status;
+}
+
+}  // namespace qm
