@@ -1,6 +1,6 @@
-// The styles part of a saved .xlsx, byte for byte: spreadsheet programs are picky about its
-// element order and about which elements close with an end tag, so any change to how it is
-// built must leave the bytes alone.
+// The element writer behind the .xlsx styles part, and that part of a saved workbook byte for
+// byte: spreadsheet programs are picky about its element order and about which elements close
+// with an end tag, so any change to how it is built must leave the bytes alone.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -11,12 +11,74 @@
 
 #include "workbook/io.h"
 #include "workbook/workbook.h"
+#include "workbook/xlsx/xml_writer.h"
 #include "workbook/xlsx/zip_reader.h"
 
 namespace qm {
 namespace {
 
 namespace fs = std::filesystem;
+using xlsx::XmlWriter;
+
+TEST(XmlWriter, ElementWithNothingInsideClosesItselfUnlessGivenEvenEmptyText) {
+  std::string o = "<?xml?>";
+  XmlWriter x(o);
+  x.Start("a").End();
+  x.Start("b").Attr("k", "v").End();
+  x.Start("c").Text("").End();
+  x.Start("d").Attr("k", 1).Text("").End();
+  EXPECT_EQ(o, "<?xml?><a/><b k=\"v\"/><c></c><d k=\"1\"></d>");
+  EXPECT_EQ(x.depth(), 0u);
+}
+
+TEST(XmlWriter, NestedElementsCloseInnermostFirstWithTheirOwnNames) {
+  std::string o;
+  XmlWriter x(o);
+  x.Start("root").Start("list").Attr("count", 2);
+  EXPECT_EQ(x.depth(), 2u);
+  x.Start("item").Text("one").End();
+  x.Start("item").Start("empty").End().Text("two").End();
+  x.End();
+  x.Start("tail").End();
+  EXPECT_EQ(x.depth(), 1u);
+  x.End();
+  EXPECT_EQ(o,
+            "<root><list count=\"2\"><item>one</item><item><empty/>two</item></list><tail/>"
+            "</root>");
+}
+
+TEST(XmlWriter, TextAndAttributeValuesAreEscapedAlike) {
+  // Markup characters, a literal escape sequence (which a reader would decode), controls XML
+  // cannot carry or would not keep (CR), bytes that are not UTF-8, and what passes untouched:
+  // tab, LF, non-hex or upper-case "_X" look-alikes and characters beyond the BMP.
+  const std::string raw =
+      "a<b & \"c\" > d _x0041_ \x01\r\t\n _x00zz_ _X0041_ \xFF\xC3 \xE6\xB1\x89 "
+      "\xF0\x9F\x98\x80";
+  const std::string escaped =
+      "a&lt;b &amp; &quot;c&quot; &gt; d _x005F_x0041_ _x0001__x000D_\t\n _x00zz_ _X0041_ "
+      "\xEF\xBF\xBD\xEF\xBF\xBD \xE6\xB1\x89 \xF0\x9F\x98\x80";
+  std::string o;
+  XmlWriter x(o);
+  x.Start("t").Attr("v", raw).Text(raw).End();
+  EXPECT_EQ(o, "<t v=\"" + escaped + "\">" + escaped + "</t>");
+}
+
+TEST(XmlWriter, NumbersAreWrittenInFullAndDoublesAsTheShortestExactText) {
+  std::string o;
+  XmlWriter x(o);
+  x.Start("n")
+      .Attr("neg", -42)
+      .Attr("byte", uint8_t{255})
+      .Attr("big", size_t{18446744073709551615u})
+      .Attr("sum", 0.1 + 0.2)
+      .Attr("half", 10.5)
+      .Attr("huge", 1e300)
+      .Attr("whole", 11.0)
+      .End();
+  EXPECT_EQ(o,
+            "<n neg=\"-42\" byte=\"255\" big=\"18446744073709551615\" sum=\"0.30000000000000004\" "
+            "half=\"10.5\" huge=\"1e+300\" whole=\"11\"/>");
+}
 
 // The text of one part of the package at `path`, or "" when it cannot be read.
 std::string ReadPart(const fs::path& path, const std::string& part) {
