@@ -1,10 +1,9 @@
-// .xlsx writer: our own SpreadsheetML over a zip writer that deflates the sheets on worker
-// threads. libxlsxwriter was the alternative; its constant-memory mode demands rows in order,
-// writes no shared strings, has no 1904 option and deflates at the default level on one core,
-// which is where nearly all of its time goes.
+// Writes .xlsx packages. Sheets and shared strings, which may run to millions of cells, are
+// appended as text straight into pieces the zip writer deflates on worker threads; the styles
+// part, small and intricate, is built element by element through XmlWriter.
 #include <charconv>
 #include <cmath>
-#include <cstring>
+#include <iterator>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -13,6 +12,7 @@
 #include "../io.h"
 #include "style_names.h"
 #include "write_common.h"
+#include "xml_writer.h"
 #include "zip_deflate.h"
 
 namespace qm::xlsx {
@@ -56,67 +56,6 @@ void AppendDouble(std::string& o, double d) {
   o.append(buf, r.ptr);
 }
 
-bool IsHex(char c) {
-  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-
-// Escapes text for element content or attribute values. Control characters XML cannot carry
-// (and CR, which it would not keep) and literal "_xHHHH_" sequences use the _xHHHH_ escape
-// spreadsheet readers decode.
-void AppendEscaped(std::string& o, std::string_view s) {
-  static const char* hex = "0123456789ABCDEF";
-  size_t start = 0;
-  for (size_t i = 0; i < s.size(); ++i) {
-    auto c = static_cast<unsigned char>(s[i]);
-    const char* rep = nullptr;
-    char ctrl[8];
-    switch (c) {
-      case '&':
-        rep = "&amp;";
-        break;
-      case '<':
-        rep = "&lt;";
-        break;
-      case '>':
-        rep = "&gt;";
-        break;
-      case '"':
-        rep = "&quot;";
-        break;
-      case '_':
-        if (i + 6 < s.size() && s[i + 1] == 'x' && IsHex(s[i + 2]) && IsHex(s[i + 3]) &&
-            IsHex(s[i + 4]) && IsHex(s[i + 5]) && s[i + 6] == '_')
-          rep = "_x005F_";
-        break;
-      default:
-        if (c >= 0x80) {
-          // Bytes that are not UTF-8 would make the whole part unreadable.
-          size_t n = Utf8SeqLen(s, i);
-          if (n == 0)
-            rep = "\xEF\xBF\xBD";
-          else
-            i += n - 1;
-          break;
-        }
-        // XML parsers turn a raw CR into LF, so it travels escaped like the other controls.
-        if (c < 0x20 && c != '\t' && c != '\n') {
-          std::memcpy(ctrl, "_x00", 4);
-          ctrl[4] = hex[c >> 4];
-          ctrl[5] = hex[c & 15];
-          ctrl[6] = '_';
-          ctrl[7] = 0;
-          rep = ctrl;
-        }
-    }
-    if (rep) {
-      o.append(s.data() + start, i - start);
-      o += rep;
-      start = i + 1;
-    }
-  }
-  o.append(s.data() + start, s.size() - start);
-}
-
 // The text cut to the cell limit, never inside a character; `cut` tells whether it was.
 std::string_view CutToCellLimit(std::string_view s, bool* cut) {
   if (s.size() <= kMaxCellChars) return s;  // a UTF-16 unit takes at least one byte
@@ -135,17 +74,18 @@ std::string_view CutToCellLimit(std::string_view s, bool* cut) {
   return s;
 }
 
-void AppendColor(std::string& o, const char* tag, Color c) {
-  o += '<';
-  o += tag;
+// <tag auto="1"/> or <tag rgb="AARRGGBB"/>.
+void ColorElement(XmlWriter& x, std::string_view tag, Color c) {
+  x.Start(tag);
   if (c == kAutoColor) {
-    o += " auto=\"1\"/>";
-    return;
+    x.Attr("auto", 1);
+  } else {
+    static const char* hex = "0123456789ABCDEF";
+    char argb[8];
+    for (int i = 0; i < 8; ++i) argb[i] = hex[(c >> (28 - 4 * i)) & 15];
+    x.Attr("rgb", std::string_view(argb, sizeof argb));
   }
-  static const char* hex = "0123456789ABCDEF";
-  o += " rgb=\"";
-  for (int sh = 28; sh >= 0; sh -= 4) o += hex[(c >> sh) & 15];
-  o += "\"/>";
+  x.End();
 }
 
 const char* kHead = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n";
@@ -386,132 +326,124 @@ Status Writer::WriteSheet(const Worksheet& ws, int index, bool selected) {
 std::string Writer::Styles() const {
   const StyleTable& st = wb_.styles();
   std::string o = kHead;
-  o += "<styleSheet xmlns=\"";
-  o += kMainNs;
-  o += "\">";
+  XmlWriter x(o);
+  x.Start("styleSheet").Attr("xmlns", kMainNs);
   const WrittenNumFmts num_fmts(st, st.xfs().size());
   if (!num_fmts.formats().empty()) {
-    o += "<numFmts count=\"" + std::to_string(num_fmts.formats().size()) + "\">";
-    for (const auto& [id, text] : num_fmts.formats()) {
-      o += "<numFmt numFmtId=\"" + std::to_string(id) + "\" formatCode=\"";
-      AppendEscaped(o, text);
-      o += "\"/>";
-    }
-    o += "</numFmts>";
+    x.Start("numFmts").Attr("count", num_fmts.formats().size());
+    for (const auto& [id, text] : num_fmts.formats())
+      x.Start("numFmt").Attr("numFmtId", id).Attr("formatCode", text).End();
+    x.End();
   }
-  o += "<fonts count=\"" + std::to_string(st.fonts().size()) + "\">";
+
+  x.Start("fonts").Attr("count", st.fonts().size());
   for (const Font& f : st.fonts()) {
-    o += "<font>";
-    if (f.bold) o += "<b/>";
-    if (f.italic) o += "<i/>";
-    if (f.strike) o += "<strike/>";
+    x.Start("font");
+    if (f.bold) x.Start("b").End();
+    if (f.italic) x.Start("i").End();
+    if (f.strike) x.Start("strike").End();
     if (f.underline) {
       const char* u = f.underline == 2      ? "double"
                       : f.underline == 0x21 ? "singleAccounting"
                       : f.underline == 0x22 ? "doubleAccounting"
                                             : "single";
-      o += std::string("<u val=\"") + u + "\"/>";
+      x.Start("u").Attr("val", u).End();
     }
     if (f.script)
-      o += f.script == 1 ? "<vertAlign val=\"superscript\"/>" : "<vertAlign val=\"subscript\"/>";
-    o += "<sz val=\"";
-    AppendDouble(o, f.size);
-    o += "\"/>";
-    if (f.color != kAutoColor) AppendColor(o, "color", f.color);
-    o += "<name val=\"";
-    AppendEscaped(o, f.name.empty() ? std::string_view("Arial") : f.name);
-    o += "\"/>";
+      x.Start("vertAlign").Attr("val", f.script == 1 ? "superscript" : "subscript").End();
+    x.Start("sz").Attr("val", f.size).End();
+    if (f.color != kAutoColor) ColorElement(x, "color", f.color);
+    x.Start("name").Attr("val", f.name.empty() ? std::string_view("Arial") : f.name).End();
     // The schema allows families 0-14; .xls files carry whatever byte their writer left there.
-    if (f.family && f.family <= 14) o += "<family val=\"" + std::to_string(f.family) + "\"/>";
-    if (f.charset) o += "<charset val=\"" + std::to_string(f.charset) + "\"/>";
-    o += "</font>";
+    if (f.family && f.family <= 14) x.Start("family").Attr("val", f.family).End();
+    if (f.charset) x.Start("charset").Attr("val", f.charset).End();
+    x.End();
   }
-  o += "</fonts><fills count=\"" + std::to_string(st.fills().size()) + "\">";
+  x.End();
+
+  x.Start("fills").Attr("count", st.fills().size());
   for (const Fill& f : st.fills()) {
-    o += "<fill><patternFill patternType=\"";
-    o += kFillPatternNames[f.pattern < std::size(kFillPatternNames) ? f.pattern : 1];
-    o += '"';
-    if (f.pattern == 0) {
-      o += "/></fill>";
-      continue;
+    x.Start("fill").Start("patternFill");
+    x.Attr("patternType",
+           kFillPatternNames[f.pattern < std::size(kFillPatternNames) ? f.pattern : 1]);
+    if (f.pattern != 0) {
+      x.Text("");  // a pattern keeps its end tag even without colours
+      if (f.fg != kAutoColor) ColorElement(x, "fgColor", f.fg);
+      if (f.bg != kAutoColor) ColorElement(x, "bgColor", f.bg);
     }
-    o += '>';
-    if (f.fg != kAutoColor) AppendColor(o, "fgColor", f.fg);
-    if (f.bg != kAutoColor) AppendColor(o, "bgColor", f.bg);
-    o += "</patternFill></fill>";
+    x.End().End();
   }
-  o += "</fills><borders count=\"" + std::to_string(st.borders().size()) + "\">";
+  x.End();
+
+  x.Start("borders").Attr("count", st.borders().size());
   for (const Border& b : st.borders()) {
-    o += "<border";
-    if (b.diag_up) o += " diagonalUp=\"1\"";
-    if (b.diag_down) o += " diagonalDown=\"1\"";
-    o += '>';
+    x.Start("border");
+    if (b.diag_up) x.Attr("diagonalUp", 1);
+    if (b.diag_down) x.Attr("diagonalDown", 1);
     const std::pair<const char*, const BorderSide*> sides[] = {{"left", &b.left},
                                                                {"right", &b.right},
                                                                {"top", &b.top},
                                                                {"bottom", &b.bottom},
                                                                {"diagonal", &b.diagonal}};
     for (const auto& [tag, side] : sides) {
-      o += '<';
-      o += tag;
-      if (!side->style) {
-        o += "/>";
-        continue;
+      x.Start(tag);
+      if (side->style) {
+        x.Attr("style",
+               kBorderStyleNames[side->style < std::size(kBorderStyleNames) ? side->style : 1]);
+        ColorElement(x, "color", side->color);
       }
-      o += " style=\"";
-      o += kBorderStyleNames[side->style < std::size(kBorderStyleNames) ? side->style : 1];
-      o += "\">";
-      AppendColor(o, "color", side->color);
-      o += "</";
-      o += tag;
-      o += '>';
+      x.End();
     }
-    o += "</border>";
+    x.End();
   }
-  o += "</borders><cellStyleXfs count=\"1\"><xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" "
-       "borderId=\"0\"/></cellStyleXfs>";
-  o += "<cellXfs count=\"" + std::to_string(st.xfs().size()) + "\">";
-  for (const Xf& x : st.xfs()) {
-    const uint16_t num_fmt = num_fmts.Id(x.num_fmt);
-    o += "<xf numFmtId=\"" + std::to_string(num_fmt) + "\" fontId=\"" +
-         std::to_string(x.font < st.fonts().size() ? x.font : 0) + "\" fillId=\"" +
-         std::to_string(x.fill < st.fills().size() ? x.fill : 0) + "\" borderId=\"" +
-         std::to_string(x.border < st.borders().size() ? x.border : 0) + "\" xfId=\"0\"";
-    if (num_fmt) o += " applyNumberFormat=\"1\"";
-    if (x.font) o += " applyFont=\"1\"";
-    if (x.fill) o += " applyFill=\"1\"";
-    if (x.border) o += " applyBorder=\"1\"";
-    const Alignment& a = x.align;
-    bool align = !(a == Alignment{});
-    bool prot = !x.locked || x.hidden;
-    if (align) o += " applyAlignment=\"1\"";
-    if (prot) o += " applyProtection=\"1\"";
-    if (!align && !prot) {
-      o += "/>";
-      continue;
-    }
-    o += '>';
+  x.End();
+
+  x.Start("cellStyleXfs").Attr("count", 1);
+  x.Start("xf").Attr("numFmtId", 0).Attr("fontId", 0).Attr("fillId", 0).Attr("borderId", 0).End();
+  x.End();
+
+  x.Start("cellXfs").Attr("count", st.xfs().size());
+  for (const Xf& xf : st.xfs()) {
+    const uint16_t num_fmt = num_fmts.Id(xf.num_fmt);
+    x.Start("xf")
+        .Attr("numFmtId", num_fmt)
+        .Attr("fontId", xf.font < st.fonts().size() ? xf.font : 0)
+        .Attr("fillId", xf.fill < st.fills().size() ? xf.fill : 0)
+        .Attr("borderId", xf.border < st.borders().size() ? xf.border : 0)
+        .Attr("xfId", 0);
+    if (num_fmt) x.Attr("applyNumberFormat", 1);
+    if (xf.font) x.Attr("applyFont", 1);
+    if (xf.fill) x.Attr("applyFill", 1);
+    if (xf.border) x.Attr("applyBorder", 1);
+    const Alignment& a = xf.align;
+    const bool align = !(a == Alignment{});
+    const bool prot = !xf.locked || xf.hidden;
+    if (align) x.Attr("applyAlignment", 1);
+    if (prot) x.Attr("applyProtection", 1);
     if (align) {
-      o += "<alignment";
-      if (a.horizontal)
-        o += std::string(" horizontal=\"") + kHorizontalNames[a.horizontal & 7] + '"';
-      if (a.vertical != 2) o += std::string(" vertical=\"") + kVerticalNames[a.vertical % 5] + '"';
-      if (a.rotation) o += " textRotation=\"" + std::to_string(a.rotation) + '"';
-      if (a.wrap) o += " wrapText=\"1\"";
-      if (a.indent) o += " indent=\"" + std::to_string(a.indent) + '"';
-      if (a.shrink) o += " shrinkToFit=\"1\"";
-      o += "/>";
+      x.Start("alignment");
+      if (a.horizontal) x.Attr("horizontal", kHorizontalNames[a.horizontal & 7]);
+      if (a.vertical != 2) x.Attr("vertical", kVerticalNames[a.vertical % 5]);
+      if (a.rotation) x.Attr("textRotation", a.rotation);
+      if (a.wrap) x.Attr("wrapText", 1);
+      if (a.indent) x.Attr("indent", a.indent);
+      if (a.shrink) x.Attr("shrinkToFit", 1);
+      x.End();
     }
     if (prot) {
-      o += "<protection";
-      if (!x.locked) o += " locked=\"0\"";
-      if (x.hidden) o += " hidden=\"1\"";
-      o += "/>";
+      x.Start("protection");
+      if (!xf.locked) x.Attr("locked", 0);
+      if (xf.hidden) x.Attr("hidden", 1);
+      x.End();
     }
-    o += "</xf>";
+    x.End();
   }
-  o += "</cellXfs><cellStyles count=\"1\"><cellStyle name=\"Normal\" xfId=\"0\" "
-       "builtinId=\"0\"/></cellStyles></styleSheet>";
+  x.End();
+
+  x.Start("cellStyles").Attr("count", 1);
+  x.Start("cellStyle").Attr("name", "Normal").Attr("xfId", 0).Attr("builtinId", 0).End();
+  x.End();
+  x.End();
   return o;
 }
 
