@@ -105,6 +105,7 @@ class Form1Test : public QObject {
 
  private slots:
   void controlsArePlacedFromTwips();
+  void controlsKeepTheirObjectNames();
   void startUpListsTheFolderAndWritesInstructions();
   void startUpWithoutWorkbooksSaysSoOnce();
   void addListsTheWholeFolderOfTheChosenFile();
@@ -149,28 +150,63 @@ void Form1Test::controlsArePlacedFromTwips() {
     QWidget* widget;
     QRect rect;
   } expected[] = {
-      {w->Label1, {144, 16, 505, 25}},        {w->Text1, {8, 64, 233, 25}},
-      {w->List1, {8, 88, 233, 326}},          {w->Command1, {248, 64, 81, 33}},
-      {w->Command2, {248, 112, 81, 33}},      {w->Frame1, {248, 152, 81, 89}},
-      {w->Frame2, {248, 248, 81, 65}},        {w->Command7, {248, 328, 81, 33}},
-      {w->Command6, {248, 376, 81, 33}},      {w->Text2, {336, 64, 401, 81}},
-      {w->Picture1, {336, 64, 401, 81}},      {w->ProgressBar1, {336, 160, 401, 25}},
-      {w->WebBrowser2, {336, 192, 401, 217}}, {w->WebBrowser1, {8, 424, 729, 113}},
-      {w->Picture2, {0, 544, 817, 25}},
+      {w->titleLabel, {144, 16, 505, 25}},   {w->folderEdit, {8, 64, 233, 25}},
+      {w->fileList, {8, 88, 233, 326}},      {w->addButton, {248, 64, 81, 33}},
+      {w->removeButton, {248, 112, 81, 33}}, {w->kindGroup, {248, 152, 81, 89}},
+      {w->variantGroup, {248, 248, 81, 65}}, {w->startButton, {248, 328, 81, 33}},
+      {w->helpButton, {248, 376, 81, 33}},   {w->logBox, {336, 64, 401, 81}},
+      {w->statusBox, {336, 64, 401, 81}},    {w->progressBar, {336, 160, 401, 25}},
+      {w->tipsPanel, {336, 192, 401, 217}},  {w->diagramPanel, {8, 424, 729, 113}},
+      {w->taglineBox, {0, 544, 817, 25}},
   };
   for (const auto& e : expected) QCOMPARE(e.widget->geometry(), e.rect);
   // Option buttons keep left, width and centre; they may only grow taller for their font.
   for (int i = 0; i < 3; ++i) {
-    const QRect g = w->Option1[i]->geometry();
+    const QRect g = w->kindOptions[i]->geometry();
     QCOMPARE(g.left(), 6);
     QCOMPARE(g.width(), 73);
     QVERIFY(qAbs((g.top() + g.height() / 2) - (16 + 24 * i + 6)) <= 1);
-    QVERIFY(g.bottom() < w->Frame1->height());
+    QVERIFY(g.bottom() < w->kindGroup->height());
   }
   // Faces missing on this system fall back to one that has the glyphs.
-  for (QWidget* c : {static_cast<QWidget*>(w->Label1), static_cast<QWidget*>(w->Text2),
-                     static_cast<QWidget*>(w->List1)})
+  for (QWidget* c : {static_cast<QWidget*>(w->titleLabel), static_cast<QWidget*>(w->logBox),
+                     static_cast<QWidget*>(w->fileList)})
     QVERIFY(QFontMetrics(c->font()).inFont(QChar(0x5408)));  // 合
+}
+
+// Tests and anyone walking the widget tree find the controls by these names, whatever the
+// members are called.
+void Form1Test::controlsKeepTheirObjectNames() {
+  Recorded rec;
+  auto w = MakeWindow(rec, QString());
+  QCOMPARE(w->objectName(), QString("Form1"));
+  const struct {
+    QWidget* widget;
+    const char* name;
+  } expected[] = {
+      {w->titleLabel, "Label1"},     {w->folderEdit, "Text1"},
+      {w->fileList, "List1"},        {w->addButton, "Command1"},
+      {w->removeButton, "Command2"}, {w->kindGroup, "Frame1"},
+      {w->variantGroup, "Frame2"},   {w->startButton, "Command7"},
+      {w->helpButton, "Command6"},   {w->logBox, "Text2"},
+      {w->statusBox, "Picture1"},    {w->progressBar, "ProgressBar1"},
+      {w->tipsPanel, "WebBrowser2"}, {w->diagramPanel, "WebBrowser1"},
+      {w->taglineBox, "Picture2"},
+  };
+  for (const auto& e : expected) {
+    QCOMPARE(e.widget->objectName(), QString(e.name));
+    QCOMPARE(w->findChild<QWidget*>(e.name), e.widget);
+  }
+  for (int i = 0; i < 3; ++i) {
+    const QString name = QString("Option1_%1").arg(i);
+    QCOMPARE(w->kindOptions[i]->objectName(), name);
+    QCOMPARE(w->kindGroup->findChild<QRadioButton*>(name), w->kindOptions[i]);
+  }
+  for (int i = 0; i < 2; ++i) {
+    const QString name = QString("Option2_%1").arg(i);
+    QCOMPARE(w->variantOptions[i]->objectName(), name);
+    QCOMPARE(w->variantGroup->findChild<QRadioButton*>(name), w->variantOptions[i]);
+  }
 }
 
 void Form1Test::startUpListsTheFolderAndWritesInstructions() {
@@ -181,9 +217,9 @@ void Form1Test::startUpListsTheFolderAndWritesInstructions() {
   DialogScript dialogs;
   w->Load();
   QCOMPARE(dialogs.seen.size(), size_t(0));
-  QCOMPARE(Entries(w->List1), QStringList({"A.xls", "b.xlsx", "c.XLSM", "二月.xls"}));
-  QCOMPARE(w->List1->currentRow(), 0);
-  QCOMPARE(w->Text1->text(), dir.path() + "/");
+  QCOMPARE(Entries(w->fileList), QStringList({"A.xls", "b.xlsx", "c.XLSM", "二月.xls"}));
+  QCOMPARE(w->fileList->currentRow(), 0);
+  QCOMPARE(w->folderEdit->text(), dir.path() + "/");
 
   const QStringList lines = S(w->LogText()).split("\r\n");
   QCOMPARE(lines.size(), 17);
@@ -198,21 +234,21 @@ void Form1Test::startUpListsTheFolderAndWritesInstructions() {
       lines[16].startsWith("智能合并模式如果数据量大可能费时很长，请耐心等待，所以，"
                            "建议你先尝试将少量表格合并，以测试合并速度。"));
   QVERIFY(lines[16].size() > 50);
-  QCOMPARE(w->Text2->toPlainText(), lines.join("\n"));
+  QCOMPARE(w->logBox->toPlainText(), lines.join("\n"));
 
-  QVERIFY(!w->Picture1->isVisible() && w->Picture1->isHidden());
-  QCOMPARE(w->Picture2->Lines().size(), qsizetype(1));
-  QCOMPARE(w->WebBrowser1->source(), QUrl("qrc:/web/hebing.htm"));
-  QCOMPARE(w->WebBrowser2->source(), QUrl("qrc:/web/hebing1.htm"));
-  QVERIFY(w->WebBrowser1->toPlainText().contains("纵向拼接"));
-  QVERIFY(w->WebBrowser2->toPlainText().contains("技巧"));
+  QVERIFY(!w->statusBox->isVisible() && w->statusBox->isHidden());
+  QCOMPARE(w->taglineBox->Lines().size(), qsizetype(1));
+  QCOMPARE(w->diagramPanel->source(), QUrl("qrc:/web/hebing.htm"));
+  QCOMPARE(w->tipsPanel->source(), QUrl("qrc:/web/hebing1.htm"));
+  QVERIFY(w->diagramPanel->toPlainText().contains("纵向拼接"));
+  QVERIFY(w->tipsPanel->toPlainText().contains("技巧"));
 
   // 使用说明 after a run brings the instructions back in place of the log.
   w->SetLogText("开始合并...");
-  w->Picture1->Print("x");
-  QTest::mouseClick(w->Command6, Qt::LeftButton);
+  w->statusBox->Print("x");
+  QTest::mouseClick(w->helpButton, Qt::LeftButton);
   QCOMPARE(S(w->LogText()).split("\r\n").size(), 17);
-  QVERIFY(w->Picture1->Lines().isEmpty());
+  QVERIFY(w->statusBox->Lines().isEmpty());
 }
 
 void Form1Test::startUpWithoutWorkbooksSaysSoOnce() {
@@ -227,8 +263,8 @@ void Form1Test::startUpWithoutWorkbooksSaysSoOnce() {
   QCOMPARE(dialogs.seen[0].text, QString("在程序所在文件夹下没有找到EXCEL文件"));
   QCOMPARE(dialogs.seen[0].title, QString("合并"));
   QCOMPARE(dialogs.seen[0].buttons, QStringList({"确定"}));
-  QCOMPARE(w->List1->count(), 0);
-  QCOMPARE(w->Text1->text(), QString());
+  QCOMPARE(w->fileList->count(), 0);
+  QCOMPARE(w->folderEdit->text(), QString());
 
   // A later empty folder empties the list but keeps the folder shown before.
   Touch(other.path(), {"x.xls"});
@@ -236,9 +272,9 @@ void Form1Test::startUpWithoutWorkbooksSaysSoOnce() {
   dialogs.Press("确定");
   w->LoadFolder(program.path());
   QCOMPARE(dialogs.seen.size(), size_t(2));
-  QCOMPARE(w->List1->count(), 0);
-  QCOMPARE(w->Text1->text(), other.path() + "/");
-  QCOMPARE(w->FileNames, std::vector<std::string>{"x.xls"});
+  QCOMPARE(w->fileList->count(), 0);
+  QCOMPARE(w->folderEdit->text(), other.path() + "/");
+  QCOMPARE(w->listedNames, std::vector<std::string>{"x.xls"});
 }
 
 void Form1Test::addListsTheWholeFolderOfTheChosenFile() {
@@ -251,21 +287,21 @@ void Form1Test::addListsTheWholeFolderOfTheChosenFile() {
 
   DialogScript dialogs;
   dialogs.Press("确定").Pick(chosen.path() + "/c.xls");
-  QTest::mouseClick(w->Command1, Qt::LeftButton);
+  QTest::mouseClick(w->addButton, Qt::LeftButton);
   QCOMPARE(dialogs.unexpected, 0);
   QCOMPARE(dialogs.seen.size(), size_t(2));
   QCOMPARE(dialogs.seen[0].text,
            QString("将要合并的EXCEL文件放在同一个文件夹下，选择一个打开就能添加全部。"));
   QCOMPARE(dialogs.seen[0].title, QString("合并"));
   QCOMPARE(dialogs.seen[1].kind, QString("file"));
-  QCOMPARE(Entries(w->List1), QStringList({"a.xls", "b.xlsx", "c.xls"}));
-  QCOMPARE(w->Text1->text(), chosen.path() + "/");
+  QCOMPARE(Entries(w->fileList), QStringList({"a.xls", "b.xlsx", "c.xls"}));
+  QCOMPARE(w->folderEdit->text(), chosen.path() + "/");
 
   // Cancelling the dialog changes nothing.
   dialogs.Press("确定").Pick(QString());
-  QTest::mouseClick(w->Command1, Qt::LeftButton);
-  QCOMPARE(Entries(w->List1), QStringList({"a.xls", "b.xlsx", "c.xls"}));
-  QCOMPARE(w->Text1->text(), chosen.path() + "/");
+  QTest::mouseClick(w->addButton, Qt::LeftButton);
+  QCOMPARE(Entries(w->fileList), QStringList({"a.xls", "b.xlsx", "c.xls"}));
+  QCOMPARE(w->folderEdit->text(), chosen.path() + "/");
 }
 
 void Form1Test::addDialogNamesTheFileTypeWithoutItsPatterns() {
@@ -276,7 +312,7 @@ void Form1Test::addDialogNamesTheFileTypeWithoutItsPatterns() {
   w->Load();
   DialogScript dialogs;
   dialogs.Press("确定").Pick(QString());
-  QTest::mouseClick(w->Command1, Qt::LeftButton);
+  QTest::mouseClick(w->addButton, Qt::LeftButton);
   QCOMPARE(dialogs.seen.size(), size_t(2));
   QCOMPARE(dialogs.seen[1].kind, QString("file"));
   QCOMPARE(dialogs.seen[1].text, QString("Excel文件"));
@@ -289,11 +325,11 @@ void Form1Test::deleteRemovesTheSelectedEntries() {
   Recorded rec;
   auto w = MakeWindow(rec, dir.path());
   w->Load();
-  QListWidget* list = w->List1;
+  QListWidget* list = w->fileList;
 
   // One entry selected: that one goes.
   list->setCurrentRow(1);
-  QTest::mouseClick(w->Command2, Qt::LeftButton);
+  QTest::mouseClick(w->removeButton, Qt::LeftButton);
   QCOMPARE(Entries(list), QStringList({"1.xls", "3.xls", "4.xls", "5.xls"}));
 
   // Three selected with the current one among them: all three go.
@@ -301,7 +337,7 @@ void Form1Test::deleteRemovesTheSelectedEntries() {
   list->setCurrentRow(2, QItemSelectionModel::Select);
   list->setCurrentRow(3, QItemSelectionModel::Select);
   QCOMPARE(list->selectedItems().size(), qsizetype(3));
-  QTest::mouseClick(w->Command2, Qt::LeftButton);
+  QTest::mouseClick(w->removeButton, Qt::LeftButton);
   QCOMPARE(Entries(list), QStringList({"3.xls"}));
 }
 
@@ -313,12 +349,12 @@ void Form1Test::deleteWithTheCaretOffTheOnlySelectedEntryRemovesTheSelectedOne()
   Recorded rec;
   auto w = MakeWindow(rec, dir.path());
   w->Load();
-  QListWidget* list = w->List1;
+  QListWidget* list = w->fileList;
   list->setCurrentRow(2);
   list->setCurrentRow(0, QItemSelectionModel::NoUpdate);
   QCOMPARE(list->currentRow(), 0);
   QCOMPARE(list->selectedItems().size(), qsizetype(1));
-  QTest::mouseClick(w->Command2, Qt::LeftButton);
+  QTest::mouseClick(w->removeButton, Qt::LeftButton);
   QCOMPARE(Entries(list), QStringList({"1.xls", "2.xls"}));
 }
 
@@ -328,11 +364,11 @@ void Form1Test::deleteDoesNothingWithoutACurrentEntry() {
   Recorded rec;
   auto w = MakeWindow(rec, dir.path());
   w->Load();
-  QListWidget* list = w->List1;
+  QListWidget* list = w->fileList;
   list->selectionModel()->setCurrentIndex(QModelIndex(), QItemSelectionModel::NoUpdate);
   QCOMPARE(list->currentRow(), -1);
   QCOMPARE(list->selectedItems().size(), qsizetype(1));
-  QTest::mouseClick(w->Command2, Qt::LeftButton);
+  QTest::mouseClick(w->removeButton, Qt::LeftButton);
   QCOMPARE(list->count(), 2);
 }
 
@@ -344,34 +380,36 @@ void Form1Test::doubleClickMovesAnEntryToTheTop() {
   w->Load();
   w->show();
   QVERIFY(QTest::qWaitForWindowExposed(w.get()));
-  QWidget* vp = w->List1->viewport();
-  const QPoint at = w->List1->visualItemRect(w->List1->item(2)).center();
+  QWidget* vp = w->fileList->viewport();
+  const QPoint at = w->fileList->visualItemRect(w->fileList->item(2)).center();
   QTest::mouseClick(vp, Qt::LeftButton, {}, at);
   QTest::mouseDClick(vp, Qt::LeftButton, {}, at);
-  QCOMPARE(Entries(w->List1), QStringList({"3.xls", "1.xls", "2.xls", "4.xls", "5.xls"}));
-  QCOMPARE(w->List1->currentRow(), 0);
+  QCOMPARE(Entries(w->fileList), QStringList({"3.xls", "1.xls", "2.xls", "4.xls", "5.xls"}));
+  QCOMPARE(w->fileList->currentRow(), 0);
   QCOMPARE(w->FileList().front(), std::string("3.xls"));
 }
 
 void Form1Test::optionCaptionsFollowTheKind() {
   Recorded rec;
   auto w = MakeWindow(rec, QString());
-  auto captions = [&] { return QStringList({w->Option2[0]->text(), w->Option2[1]->text()}); };
-  QVERIFY(w->Option1[0]->isChecked() && w->Option2[0]->isChecked());
+  auto captions = [&] {
+    return QStringList({w->variantOptions[0]->text(), w->variantOptions[1]->text()});
+  };
+  QVERIFY(w->kindOptions[0]->isChecked() && w->variantOptions[0]->isChecked());
   QCOMPARE(captions(), QStringList({"安全合并", "快速合并"}));
 
-  w->Option1[2]->click();
+  w->kindOptions[2]->click();
   QCOMPARE(captions(), QStringList({"横向合并", "纵横合并"}));
-  QVERIFY(w->Option2[1]->isChecked());
+  QVERIFY(w->variantOptions[1]->isChecked());
 
-  w->Option1[1]->click();
+  w->kindOptions[1]->click();
   QCOMPARE(captions(), QStringList({"安全合并", "快速合并"}));
-  QVERIFY(w->Option2[0]->isChecked());
+  QVERIFY(w->variantOptions[0]->isChecked());
 
   // Clicking the kind already chosen resets the variant too.
-  w->Option2[1]->click();
-  w->Option1[1]->click();
-  QVERIFY(w->Option2[0]->isChecked());
+  w->variantOptions[1]->click();
+  w->kindOptions[1]->click();
+  QVERIFY(w->variantOptions[0]->isChecked());
 }
 
 void Form1Test::everyRowOfTheTableStartsItsEngine() {
@@ -389,14 +427,14 @@ void Form1Test::everyRowOfTheTableStartsItsEngine() {
       {2, 0, {Engine::kSmartMerge, 0}}, {2, 1, {Engine::kSmartMerge, 1}},
   };
   // A fresh window starts the safe vertical merge.
-  QTest::mouseClick(w->Command7, Qt::LeftButton);
+  QTest::mouseClick(w->startButton, Qt::LeftButton);
   QCOMPARE(rec.runs.size(), size_t(1));
   QVERIFY((rec.runs[0] == DispatchChoice{Engine::kSafeMerge, 0}));
   for (const auto& row : rows) {
     rec.runs.clear();
-    w->Option1[row.kind]->click();
-    w->Option2[row.variant]->click();
-    QTest::mouseClick(w->Command7, Qt::LeftButton);
+    w->kindOptions[row.kind]->click();
+    w->variantOptions[row.variant]->click();
+    QTest::mouseClick(w->startButton, Qt::LeftButton);
     QCOMPARE(rec.runs.size(), size_t(1));
     QVERIFY2(rec.runs[0] == row.expected,
              qPrintable(QString("kind %1 variant %2").arg(row.kind).arg(row.variant)));
@@ -418,23 +456,23 @@ void Form1Test::smartMergeLeavesTheTemplateAsTheCurrentEntry() {
     return RunResult{Outcome::kStopped, std::nullopt};
   });
   w->Load();
-  QListWidget* list = w->List1;
+  QListWidget* list = w->fileList;
   list->setCurrentRow(2);
 
   // The vertical merges leave the caret where the user put it.
-  QTest::mouseClick(w->Command7, Qt::LeftButton);
+  QTest::mouseClick(w->startButton, Qt::LeftButton);
   QCOMPARE(list->currentRow(), 2);
 
   // A smart merge, even one stopped at the key prompt, ends with entry 0 current; the
   // selection stays the user's, so 删除 still removes what the user chose.
-  w->Option1[2]->click();
+  w->kindOptions[2]->click();
   smart = true;
-  QTest::mouseClick(w->Command7, Qt::LeftButton);
+  QTest::mouseClick(w->startButton, Qt::LeftButton);
   QVERIFY(rec.runs.back().engine == Engine::kSmartMerge);
   QCOMPARE(list->currentRow(), 0);
   QCOMPARE(list->selectedItems().size(), qsizetype(1));
   QCOMPARE(list->selectedItems().front()->text(), QString("3.xls"));
-  QTest::mouseClick(w->Command2, Qt::LeftButton);
+  QTest::mouseClick(w->removeButton, Qt::LeftButton);
   QCOMPARE(Entries(list), QStringList({"1.xls", "2.xls"}));
 }
 
@@ -478,16 +516,16 @@ void Form1Test::runRepaintsButIgnoresInputAndReentry() {
     ctx.port.SetProgressValue(1);
     ctx.port.ReplaceLog("开始合并...");
     // A second press of the start button while running starts nothing.
-    self->Command7->click();
+    self->startButton->click();
     // Clicks and keys aimed at the window are dropped, not queued for later.
-    self->List1->setCurrentRow(0);
-    QTest::mouseClick(self->Command2, Qt::LeftButton);
-    QTest::keyClick(self->List1, Qt::Key_Delete);
+    self->fileList->setCurrentRow(0);
+    QTest::mouseClick(self->removeButton, Qt::LeftButton);
+    QTest::keyClick(self->fileList, Qt::Key_Delete);
     QTest::qWait(80);  // long enough for a repaint pass
     // The run's own dialogs still take clicks.
     answer = ctx.port.Message("继续吗？", "合并提示", Buttons::kOkCancel);
     ctx.port.SetProgressValue(3);
-    clicks_seen = self->List1->count();
+    clicks_seen = self->fileList->count();
     ctx.port.PrintStatus("已退出合并操作！");
     return RunResult{Outcome::kDone, std::nullopt};
   });
@@ -495,21 +533,21 @@ void Form1Test::runRepaintsButIgnoresInputAndReentry() {
   w->Load();
   w->show();
   QVERIFY(QTest::qWaitForWindowExposed(w.get()));
-  QTest::mouseClick(w->Command7, Qt::LeftButton);
+  QTest::mouseClick(w->startButton, Qt::LeftButton);
   QCOMPARE(rec.runs.size(), size_t(1));
   QCOMPARE(clicks_seen, 3);
   QCOMPARE(answer, Answer::kCancel);
   QCOMPARE(dialogs.unexpected, 0);
-  QCOMPARE(w->List1->count(), 3);
+  QCOMPARE(w->fileList->count(), 3);
   QCOMPARE(w->ProgressMax(), 4.0);
   QCOMPARE(w->ProgressValue(), 3.0);
-  QCOMPARE(w->ProgressBar1->value(), 750);
-  QCOMPARE(w->Picture1->Lines(), QStringList({"已退出合并操作！"}));
+  QCOMPARE(w->progressBar->value(), 750);
+  QCOMPARE(w->statusBox->Lines(), QStringList({"已退出合并操作！"}));
   QVERIFY(!w->IsRunning());
 
   // After the run the window answers again.
-  QTest::mouseClick(w->Command2, Qt::LeftButton);
-  QCOMPARE(w->List1->count(), 2);
+  QTest::mouseClick(w->removeButton, Qt::LeftButton);
+  QCOMPARE(w->fileList->count(), 2);
 }
 
 void Form1Test::logKeepsLineBreaksAndUserEdits() {
@@ -520,13 +558,13 @@ void Form1Test::logKeepsLineBreaksAndUserEdits() {
   w->SetLogText(w->LogText() + "\r\n" + "检测表2:b.xls");
   w->ScrollLogToEnd();
   QCOMPARE(w->LogText(), std::string("开始合并...\r\n检测表1:a.xls\r\n检测表2:b.xls"));
-  QCOMPARE(w->Text2->toPlainText(), QString("开始合并...\n检测表1:a.xls\n检测表2:b.xls"));
-  QCOMPARE(w->Text2->textCursor().position(), w->Text2->toPlainText().size());
+  QCOMPARE(w->logBox->toPlainText(), QString("开始合并...\n检测表1:a.xls\n检测表2:b.xls"));
+  QCOMPARE(w->logBox->textCursor().position(), w->logBox->toPlainText().size());
   // Replacing the whole text is not mistaken for an append.
   w->SetLogText("已退出合并操作！");
-  QCOMPARE(w->Text2->toPlainText(), QString("已退出合并操作！"));
+  QCOMPARE(w->logBox->toPlainText(), QString("已退出合并操作！"));
   // What the user typed into the box is what the log holds afterwards.
-  QTest::keyClicks(w->Text2, "x");
+  QTest::keyClicks(w->logBox, "x");
   QCOMPARE(w->LogText(), std::string("x已退出合并操作！"));
 }
 
@@ -544,12 +582,12 @@ void Form1Test::resultIsOpenedOnlyWhenItExists() {
     return RunResult{Outcome::kDone, announce};
   });
   w->Load();
-  QTest::mouseClick(w->Command7, Qt::LeftButton);  // nothing announced
+  QTest::mouseClick(w->startButton, Qt::LeftButton);  // nothing announced
   announce = missing;
-  QTest::mouseClick(w->Command7, Qt::LeftButton);
+  QTest::mouseClick(w->startButton, Qt::LeftButton);
   QVERIFY(rec.opened.empty());
   announce = there;
-  QTest::mouseClick(w->Command7, Qt::LeftButton);
+  QTest::mouseClick(w->startButton, Qt::LeftButton);
   QCOMPARE(rec.opened, std::vector<std::string>{there});
   QVERIFY(!opened_during_run);
 }
@@ -565,16 +603,16 @@ void Form1Test::errorPageOnTheMainPanelTurnsBlank() {
   Recorded rec;
   auto w = MakeWindow(rec, dir.path());
   for (const char* title : {"找不到服务器", "没有可显示的页", "无法显示网页"}) {
-    w->WebBrowser1->Navigate(page("e.htm", QString::fromUtf8(title)));
-    QCOMPARE(w->WebBrowser1->source(), QUrl("about:blank"));
+    w->diagramPanel->Navigate(page("e.htm", QString::fromUtf8(title)));
+    QCOMPARE(w->diagramPanel->source(), QUrl("about:blank"));
   }
   const QUrl ok = page("ok.htm", "无法显示网页 ");  // compared exactly: not an error title
-  w->WebBrowser1->Navigate(ok);
-  QCOMPARE(w->WebBrowser1->source(), ok);
+  w->diagramPanel->Navigate(ok);
+  QCOMPARE(w->diagramPanel->source(), ok);
   // The second panel has no such check.
   const QUrl err = page("e2.htm", "无法显示网页");
-  w->WebBrowser2->Navigate(err);
-  QCOMPARE(w->WebBrowser2->source(), err);
+  w->tipsPanel->Navigate(err);
+  QCOMPARE(w->tipsPanel->source(), err);
 }
 
 void Form1Test::wholeMergeThroughTheRealDialogs() {
@@ -608,7 +646,7 @@ void Form1Test::wholeMergeThroughTheRealDialogs() {
   DialogScript dialogs;
   dialogs.Press("确定");
   dialogs.AnswerTheRestWithDefaults();
-  QTest::mouseClick(w.Command7, Qt::LeftButton);  // 纵向拼接, 安全合并
+  QTest::mouseClick(w.startButton, Qt::LeftButton);  // 纵向拼接, 安全合并
 
   QVERIFY(!dialogs.seen.empty());
   QVERIFY(dialogs.seen[0].text.startsWith("执行此操作，合并每一个工作表前均会检查表头是否规范"));
@@ -648,7 +686,7 @@ void Form1Test::summaryFollowsADoneRunAndNamesTheFolderWhenTheResultCannotBeOpen
     return RunResult{Outcome::kDone, result};
   });
   w->Load();
-  QTest::mouseClick(w->Command7, Qt::LeftButton);
+  QTest::mouseClick(w->startButton, Qt::LeftButton);
   QCOMPARE(w->Outcomes().size(), size_t(5));
   QCOMPARE(LogLines(*w),
            QStringList(
@@ -656,13 +694,13 @@ void Form1Test::summaryFollowsADoneRunAndNamesTheFolderWhenTheResultCannotBeOpen
                 "合并完成：已合并3个文件，表头不符跳过1个，无法读取跳过1个。结果：" + S(result)}));
   QCOMPARE(rec.opened, std::vector<std::string>{result});
   // The account is the last thing the user sees.
-  QCOMPARE(w->Text2->textCursor().position(), w->Text2->toPlainText().size());
+  QCOMPARE(w->logBox->textCursor().position(), w->logBox->toPlainText().size());
 
   // A desktop that cannot open the result: the user is told which folder holds it. Each run
   // counts only its own files.
   rec.opener_works = false;
   report_all = false;
-  QTest::mouseClick(w->Command7, Qt::LeftButton);
+  QTest::mouseClick(w->startButton, Qt::LeftButton);
   QCOMPARE(w->Outcomes().size(), size_t(1));
   QCOMPARE(
       LogLines(*w),
@@ -687,7 +725,7 @@ void Form1Test::noSummaryAfterARunThatDidNotSave() {
   w->Load();
   for (Outcome o : {Outcome::kCancelled, Outcome::kStopped, Outcome::kFailed, Outcome::kEmpty}) {
     outcome = o;
-    QTest::mouseClick(w->Command7, Qt::LeftButton);
+    QTest::mouseClick(w->startButton, Qt::LeftButton);
     QCOMPARE(w->LogText(), std::string("开始合并..."));
   }
   QCOMPARE(rec.runs.size(), size_t(4));
@@ -700,14 +738,14 @@ void Form1Test::startWithAnEmptyListSaysThereIsNothingToMerge() {
   Recorded rec;
   auto w = MakeWindow(rec, dir.path());
   w->Load();
-  w->List1->selectAll();
-  QTest::mouseClick(w->Command2, Qt::LeftButton);
-  QCOMPARE(w->List1->count(), 0);
+  w->fileList->selectAll();
+  QTest::mouseClick(w->removeButton, Qt::LeftButton);
+  QCOMPARE(w->fileList->count(), 0);
   const std::string log_before = w->LogText();
 
   DialogScript dialogs;
   dialogs.Press("确定");
-  QTest::mouseClick(w->Command7, Qt::LeftButton);
+  QTest::mouseClick(w->startButton, Qt::LeftButton);
   QCOMPARE(dialogs.seen.size(), size_t(1));
   QCOMPARE(dialogs.seen[0].text, QString("列表中没有要合并的文件"));
   QCOMPARE(dialogs.seen[0].title, QString("合并"));
@@ -720,7 +758,7 @@ void Form1Test::startWithAnEmptyListSaysThereIsNothingToMerge() {
   auto empty = MakeWindow(rec2, none.path());
   dialogs.Press("确定").Press("确定");
   empty->Load();
-  QTest::mouseClick(empty->Command7, Qt::LeftButton);
+  QTest::mouseClick(empty->startButton, Qt::LeftButton);
   QCOMPARE(dialogs.seen.size(), size_t(3));
   QCOMPARE(dialogs.seen[1].text, QString("在程序所在文件夹下没有找到EXCEL文件"));
   QCOMPARE(dialogs.seen[2].text, QString("列表中没有要合并的文件"));
@@ -740,53 +778,53 @@ void Form1Test::typedFolderIsListedOnEnterAndBeforeAMerge() {
   DialogScript dialogs;
 
   // Enter lists the folder typed.
-  w->Text1->setText(second.path());
-  QTest::keyClick(w->Text1, Qt::Key_Return);
-  QCOMPARE(Entries(w->List1), QStringList({"x.xlsx", "y.xls", "z.xls"}));
-  QCOMPARE(w->Text1->text(), second.path() + "/");
+  w->folderEdit->setText(second.path());
+  QTest::keyClick(w->folderEdit, Qt::Key_Return);
+  QCOMPARE(Entries(w->fileList), QStringList({"x.xlsx", "y.xls", "z.xls"}));
+  QCOMPARE(w->folderEdit->text(), second.path() + "/");
 
   // Moving on to another control lists a changed folder; without a change the list stays as
   // the user arranged it.
   w->show();
   w->activateWindow();
   QVERIFY(QTest::qWaitForWindowActive(w.get()));
-  w->Text1->setFocus();
-  w->Text1->setText(first.path());
-  w->List1->setFocus();
-  QCOMPARE(Entries(w->List1), QStringList({"1.xls", "2.xls"}));
-  QTest::mouseClick(w->Command2, Qt::LeftButton);
-  QCOMPARE(w->List1->count(), 1);
-  w->Text1->setFocus();
-  w->List1->setFocus();
-  QCOMPARE(w->List1->count(), 1);
+  w->folderEdit->setFocus();
+  w->folderEdit->setText(first.path());
+  w->fileList->setFocus();
+  QCOMPARE(Entries(w->fileList), QStringList({"1.xls", "2.xls"}));
+  QTest::mouseClick(w->removeButton, Qt::LeftButton);
+  QCOMPARE(w->fileList->count(), 1);
+  w->folderEdit->setFocus();
+  w->fileList->setFocus();
+  QCOMPARE(w->fileList->count(), 1);
   w->hide();
 
   // A folder typed but not confirmed is listed before the merge starts: the engine never sees
   // the old list beside the new folder.
-  w->Text1->setText(third.path());
-  QTest::mouseClick(w->Command7, Qt::LeftButton);
+  w->folderEdit->setText(third.path());
+  QTest::mouseClick(w->startButton, Qt::LeftButton);
   QCOMPARE(rec.runs.size(), size_t(1));
   QCOMPARE(S(rec.folders_seen.back()), third.path() + "/");
   QCOMPARE(rec.lists_seen.back(), std::vector<std::string>{"t.xls"});
 
   // A typed folder without workbooks: the listing's message, the box back on the folder
   // listed before, an empty list and no run.
-  w->Text1->setText(bare.path());
+  w->folderEdit->setText(bare.path());
   dialogs.Press("确定");
-  QTest::mouseClick(w->Command7, Qt::LeftButton);
+  QTest::mouseClick(w->startButton, Qt::LeftButton);
   QCOMPARE(dialogs.seen.size(), size_t(1));
   QCOMPARE(dialogs.seen[0].text, QString("在程序所在文件夹下没有找到EXCEL文件"));
   QCOMPARE(rec.runs.size(), size_t(1));
-  QCOMPARE(w->Text1->text(), third.path() + "/");
-  QCOMPARE(w->List1->count(), 0);
+  QCOMPARE(w->folderEdit->text(), third.path() + "/");
+  QCOMPARE(w->fileList->count(), 0);
 
   // Enter on the same folder lists it again; an emptied box goes back to the folder listed.
-  QTest::keyClick(w->Text1, Qt::Key_Return);
-  QCOMPARE(Entries(w->List1), QStringList({"t.xls"}));
-  w->Text1->clear();
-  QTest::keyClick(w->Text1, Qt::Key_Return);
-  QCOMPARE(w->Text1->text(), third.path() + "/");
-  QCOMPARE(Entries(w->List1), QStringList({"t.xls"}));
+  QTest::keyClick(w->folderEdit, Qt::Key_Return);
+  QCOMPARE(Entries(w->fileList), QStringList({"t.xls"}));
+  w->folderEdit->clear();
+  QTest::keyClick(w->folderEdit, Qt::Key_Return);
+  QCOMPARE(w->folderEdit->text(), third.path() + "/");
+  QCOMPARE(Entries(w->fileList), QStringList({"t.xls"}));
   QCOMPARE(dialogs.unexpected, 0);
 }
 
@@ -800,7 +838,7 @@ void Form1Test::addDialogOpensInTheListedFolder() {
   w->LoadFolder(other.path());
   DialogScript dialogs;
   dialogs.Press("确定").Pick(QString());
-  QTest::mouseClick(w->Command1, Qt::LeftButton);
+  QTest::mouseClick(w->addButton, Qt::LeftButton);
   QCOMPARE(dialogs.seen.size(), size_t(2));
   QCOMPARE(dialogs.seen[1].default_text, QDir(other.path()).absolutePath());
 }
@@ -819,15 +857,15 @@ void Form1Test::sortedSmartMergeShowsItsStatusLinesInTheLog() {
   };
   Form1 w(hooks);
   w.Load();
-  w.Option1[2]->click();
-  w.Option2[0]->click();  // 横向合并
+  w.kindOptions[2]->click();
+  w.variantOptions[0]->click();  // 横向合并
   // A bar left full by an earlier run.
   w.SetProgressMax(2);
   w.SetProgressValue(2);
 
   DialogScript dialogs;
   dialogs.Press("是(&Y)").Type("1");
-  QTest::mouseClick(w.Command7, Qt::LeftButton);
+  QTest::mouseClick(w.startButton, Qt::LeftButton);
   QCOMPARE(dialogs.unexpected, 0);
   QVERIFY(w.LastRun().has_value());
   QCOMPARE(int(w.LastRun()->outcome), int(Outcome::kDone));
@@ -836,12 +874,12 @@ void Form1Test::sortedSmartMergeShowsItsStatusLinesInTheLog() {
   QCOMPARE(lines[0], QString("开始智能合并..."));
   QCOMPARE(lines[1], QString("智能合并操作完成！"));
   QCOMPARE(lines[2], S(SummaryLine(Summarize(w.Outcomes()), *w.LastRun()->result_path)));
-  QCOMPARE(w.Picture1->Lines(), QStringList({"开始智能合并...", "智能合并操作完成！"}));
+  QCOMPARE(w.statusBox->Lines(), QStringList({"开始智能合并...", "智能合并操作完成！"}));
   QCOMPARE(w.ProgressValue(), w.ProgressMax());
 
   // Stopped at the key prompt: the log is this run's, not the last one's.
   dialogs.Press("是(&Y)").Type("0").Press("确定");
-  QTest::mouseClick(w.Command7, Qt::LeftButton);
+  QTest::mouseClick(w.startButton, Qt::LeftButton);
   QCOMPARE(int(w.LastRun()->outcome), int(Outcome::kStopped));
   QCOMPARE(LogLines(w), QStringList({"开始智能合并...", "已退出合并操作！"}));
   QCOMPARE(dialogs.unexpected, 0);
@@ -854,13 +892,13 @@ void Form1Test::sortedSmartMergeShowsItsStatusLinesInTheLog() {
   auto stand_in = MakeWindow(rec2, dir.path(), [&](MergeContext& ctx) {
     ctx.port.ClearStatus();
     log_at_clear = self->LogText();
-    bar_at_clear = self->ProgressBar1->value();
+    bar_at_clear = self->progressBar->value();
     return RunResult{Outcome::kStopped, std::nullopt};
   });
   self = stand_in.get();
   stand_in->Load();
   stand_in->SetProgressValue(100);
-  QTest::mouseClick(stand_in->Command7, Qt::LeftButton);
+  QTest::mouseClick(stand_in->startButton, Qt::LeftButton);
   QCOMPARE(log_at_clear, std::string());
   QCOMPARE(bar_at_clear, 0);
 }
@@ -875,15 +913,15 @@ void Form1Test::safeMergeKeepsItsStatusLinesOffTheLog() {
   hooks.open_result = [](const std::string&) { return true; };
   Form1 w(hooks);
   w.Load();
-  w.Option1[1]->click();  // 覆盖合并, 安全合并
+  w.kindOptions[1]->click();  // 覆盖合并, 安全合并
   DialogScript dialogs;
   dialogs.Press("确定").Type("0").Press("确定");
-  QTest::mouseClick(w.Command7, Qt::LeftButton);
+  QTest::mouseClick(w.startButton, Qt::LeftButton);
   QCOMPARE(dialogs.unexpected, 0);
   QCOMPARE(int(w.LastRun()->outcome), int(Outcome::kStopped));
   QVERIFY(S(w.LogText()).startsWith("开始合并...\r\n检测表1:a.xlsx"));
   QVERIFY(!S(w.LogText()).contains("已退出合并操作！"));
-  QCOMPARE(w.Picture1->Lines(), QStringList({"已退出合并操作！"}));
+  QCOMPARE(w.statusBox->Lines(), QStringList({"已退出合并操作！"}));
 }
 
 // Saves a picture of the window when QM_WINDOW_SHOT names a file; run it under a real X
@@ -939,7 +977,7 @@ void Form1Test::summaryScreenshot() {
   QVERIFY(QTest::qWaitForWindowExposed(&w));
   DialogScript dialogs;
   dialogs.AnswerTheRestWithDefaults();
-  QTest::mouseClick(w.Command7, Qt::LeftButton);  // 纵向拼接, 安全合并
+  QTest::mouseClick(w.startButton, Qt::LeftButton);  // 纵向拼接, 安全合并
   QVERIFY(w.LastRun().has_value());
   QCOMPARE(int(w.LastRun()->outcome), int(Outcome::kDone));
   QVERIFY(S(w.LogText()).contains("合并完成："));
