@@ -240,7 +240,7 @@ void Form1::BuildControls() {
   named(statusBox, "Picture1");
   statusBox->setGeometry(Twips(5040, 960, 6015, 1215));
   statusBox->setFont(Face(kSongti, 12));
-  statusBox->setVisible(false);  // never shown; the engines still print on it
+  statusBox->setVisible(false);  // never shown, though the engines print on it
   connect(statusBox, &PictureBox::doubleClicked, this, &Form1::OnStatusDoubleClicked);
 
   progressBar = new QProgressBar(this);
@@ -273,8 +273,6 @@ std::string Form1::ProgramFolder() const {
 // --- Start-up ----------------------------------------------------------------------------------
 
 void Form1::Load(const QString& folder) {
-  // The control libraries that the original platform had to copy and register first are part
-  // of Qt here, so that step has nothing to do.
   ShowInstructions();
   taglineBox->Print(QStringLiteral(
       "ExcelQuillmere —— 不装Excel也能把一个文件夹里的工作簿合成一个：纵向拼接、覆盖合并、智能"

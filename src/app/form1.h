@@ -147,9 +147,9 @@ class Form1 : public QWidget, public InteractionPort {
   std::string listed_folder_;
   bool relisting_ = false;
   // Whether the status lines of the current run also go to the log. A run whose engine writes
-  // the log itself after clearing the status area keeps them on the hidden status box, as ever;
-  // a run that reports on status lines alone would otherwise leave the user looking at an old
-  // log, so there they are the log.
+  // the log itself after clearing the status area keeps them on the hidden status box; a run
+  // that reports on status lines alone would otherwise leave the user looking at an old log, so
+  // there they are the log.
   enum class StatusLines { kUndecided, kHidden, kInLog };
   StatusLines status_lines_ = StatusLines::kHidden;
 };
