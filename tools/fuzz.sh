@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Runs every libFuzzer target for N minutes each (default 10), seeded with the shared corpus and
 # the project's own fixtures.
-# Inputs that crash, hang or blow up memory are kept in tests/data/fuzz-regressions/, where the
-# test suite replays them.
+# Inputs that crash, hang or blow up memory are kept in tests/data/fuzz-regressions/ (in the
+# sub-folder named after the target's file type when there is one), where every test run replays
+# them through the same targets built with fuzz/replay_main.cpp.
 # Usage: tools/fuzz.sh [MINUTES] [TARGET...]   (targets default to every fuzz_* built)
 set -euo pipefail
 
@@ -35,10 +36,13 @@ for t in "${targets[@]}"; do
     [ -d "$src" ] || continue
     find "$src" -type f -iname "*.$ext" -size -200k -exec cp -n {} "$work/" \; 2>/dev/null || true
   done
+  # Kept where the suite's replay of this target looks (fuzz/CMakeLists.txt).
+  dest="$keep/$ext"
+  [ -d "$dest" ] || dest="$keep"
   echo "== $t for $minutes minute(s)"
   if ! "$build/fuzz/$t" "$work" -max_total_time=$((minutes * 60)) -timeout=10 -rss_limit_mb=2048 \
-      -max_len=262144 -print_final_stats=1 -artifact_prefix="$keep/$t-" 2>"$build/$t.log"; then
-    echo "   $t found a failing input; see $build/$t.log and $keep/" >&2
+      -max_len=262144 -print_final_stats=1 -artifact_prefix="$dest/$t-" 2>"$build/$t.log"; then
+    echo "   $t found a failing input; see $build/$t.log and $dest/" >&2
     status=1
   fi
   grep -E "stat::number_of_executed_units|stat::peak_rss_mb" "$build/$t.log" || true

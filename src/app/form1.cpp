@@ -144,39 +144,39 @@ void Form1::BuildControls() {
     return w;
   };
 
-  Label1 = new QLabel(QStringLiteral("ExcelQuillmere(Excel文档多合一)"), this);
-  named(Label1, "Label1");
-  Label1->setGeometry(Twips(2160, 240, 7575, 375));
-  Label1->setFont(Face(kLishu, 18, true));
+  titleLabel = new QLabel(QStringLiteral("ExcelQuillmere(Excel文档多合一)"), this);
+  named(titleLabel, "Label1");
+  titleLabel->setGeometry(Twips(2160, 240, 7575, 375));
+  titleLabel->setFont(Face(kLishu, 18, true));
   {
-    QPalette pal = Label1->palette();
+    QPalette pal = titleLabel->palette();
     pal.setColor(QPalette::WindowText, QColor(192, 64, 0));
-    Label1->setPalette(pal);
+    titleLabel->setPalette(pal);
   }
 
-  Text1 = new QLineEdit(this);
-  named(Text1, "Text1");
-  Text1->setGeometry(Twips(120, 960, 3495, 375));
-  Text1->setFont(Face(kSongti, 10.5, true));
+  folderEdit = new QLineEdit(this);
+  named(folderEdit, "Text1");
+  folderEdit->setGeometry(Twips(120, 960, 3495, 375));
+  folderEdit->setFont(Face(kSongti, 10.5, true));
   {
-    QPalette pal = Text1->palette();
+    QPalette pal = folderEdit->palette();
     pal.setColor(QPalette::Base, QColor(192, 255, 192));
-    Text1->setPalette(pal);
+    folderEdit->setPalette(pal);
   }
   // A folder typed into the box is listed on Enter, or when the user moves on to another
   // control changed, so the list belongs to the folder shown. Switching to another program or
   // a dialog opening also ends the editing; a half-typed folder is not listed then.
-  connect(Text1, &QLineEdit::returnPressed, this, [this] { RelistTypedFolder(true); });
-  connect(Text1, &QLineEdit::editingFinished, this, [this] {
+  connect(folderEdit, &QLineEdit::returnPressed, this, [this] { RelistTypedFolder(true); });
+  connect(folderEdit, &QLineEdit::editingFinished, this, [this] {
     if (isActiveWindow()) RelistTypedFolder(false);
   });
 
-  List1 = new QListWidget(this);
-  named(List1, "List1");
-  List1->setGeometry(Twips(120, 1320, 3495, 4890));
-  List1->setFont(Face(kSongti, 10.5));
-  List1->setSelectionMode(QAbstractItemView::ExtendedSelection);
-  connect(List1, &QListWidget::itemDoubleClicked, this, &Form1::List1_DblClick);
+  fileList = new QListWidget(this);
+  named(fileList, "List1");
+  fileList->setGeometry(Twips(120, 1320, 3495, 4890));
+  fileList->setFont(Face(kSongti, 10.5));
+  fileList->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  connect(fileList, &QListWidget::itemDoubleClicked, this, &Form1::OnFileDoubleClicked);
 
   auto button = [&](const char* name, const QString& caption, QRect r) {
     auto* b = new QPushButton(caption, this);
@@ -185,21 +185,21 @@ void Form1::BuildControls() {
     b->setAutoDefault(false);
     return b;
   };
-  Command1 = button("Command1", QStringLiteral("添　加"), Twips(3720, 960, 1215, 495));
-  Command2 = button("Command2", QStringLiteral("删　除"), Twips(3720, 1680, 1215, 495));
-  Command7 = button("Command7", QStringLiteral("开始合并"), Twips(3720, 4920, 1215, 495));
-  Command6 = button("Command6", QStringLiteral("使用说明"), Twips(3720, 5640, 1215, 495));
-  connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
-  connect(Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
-  connect(Command7, &QPushButton::clicked, this, &Form1::Command7_Click);
-  connect(Command6, &QPushButton::clicked, this, &Form1::Command6_Click);
+  addButton = button("Command1", QStringLiteral("添　加"), Twips(3720, 960, 1215, 495));
+  removeButton = button("Command2", QStringLiteral("删　除"), Twips(3720, 1680, 1215, 495));
+  startButton = button("Command7", QStringLiteral("开始合并"), Twips(3720, 4920, 1215, 495));
+  helpButton = button("Command6", QStringLiteral("使用说明"), Twips(3720, 5640, 1215, 495));
+  connect(addButton, &QPushButton::clicked, this, &Form1::OnAddClicked);
+  connect(removeButton, &QPushButton::clicked, this, &Form1::OnRemoveClicked);
+  connect(startButton, &QPushButton::clicked, this, &Form1::OnStartClicked);
+  connect(helpButton, &QPushButton::clicked, this, &Form1::OnHelpClicked);
 
-  Frame1 = new QGroupBox(this);
-  named(Frame1, "Frame1");
-  Frame1->setGeometry(Twips(3720, 2280, 1215, 1335));
-  Frame2 = new QGroupBox(this);
-  named(Frame2, "Frame2");
-  Frame2->setGeometry(Twips(3720, 3720, 1215, 975));
+  kindGroup = new QGroupBox(this);
+  named(kindGroup, "Frame1");
+  kindGroup->setGeometry(Twips(3720, 2280, 1215, 1335));
+  variantGroup = new QGroupBox(this);
+  named(variantGroup, "Frame2");
+  variantGroup->setGeometry(Twips(3720, 3720, 1215, 975));
 
   // An option button keeps its place and width; where the font's line is taller than the
   // button, the button grows about its own middle so the caption is not cut.
@@ -216,53 +216,53 @@ void Form1::BuildControls() {
   };
   const char* kinds[] = {"纵向拼接", "覆盖合并", "智能合并"};
   for (int i = 0; i < 3; ++i) {
-    Option1[i] = option(Frame1, QStringLiteral("Option1_%1").arg(i), QString::fromUtf8(kinds[i]),
-                        Twips(90, 240 + 360 * i, 1095, 180));
-    connect(Option1[i], &QRadioButton::clicked, this, [this, i] { Option1_Click(i); });
+    kindOptions[i] = option(kindGroup, QStringLiteral("Option1_%1").arg(i),
+                            QString::fromUtf8(kinds[i]), Twips(90, 240 + 360 * i, 1095, 180));
+    connect(kindOptions[i], &QRadioButton::clicked, this, [this, i] { OnKindClicked(i); });
   }
   const auto variants = VariantCaptions(0);
   for (int i = 0; i < 2; ++i)
-    Option2[i] = option(Frame2, QStringLiteral("Option2_%1").arg(i), Q(variants[i]),
-                        Twips(90, 240 + 360 * i, 1095, 255));
-  Option1[0]->setChecked(true);
-  Option2[0]->setChecked(true);
+    variantOptions[i] = option(variantGroup, QStringLiteral("Option2_%1").arg(i), Q(variants[i]),
+                               Twips(90, 240 + 360 * i, 1095, 255));
+  kindOptions[0]->setChecked(true);
+  variantOptions[0]->setChecked(true);
 
-  Text2 = new QPlainTextEdit(this);
-  named(Text2, "Text2");
-  Text2->setGeometry(Twips(5040, 960, 6015, 1215));
-  Text2->setFont(Face(kKaiti, 10.5));
-  Text2->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  connect(Text2, &QPlainTextEdit::textChanged, this, [this] {
+  logBox = new QPlainTextEdit(this);
+  named(logBox, "Text2");
+  logBox->setGeometry(Twips(5040, 960, 6015, 1215));
+  logBox->setFont(Face(kKaiti, 10.5));
+  logBox->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  connect(logBox, &QPlainTextEdit::textChanged, this, [this] {
     if (!setting_log_) log_edited_ = true;
   });
 
-  Picture1 = new PictureBox(this);
-  named(Picture1, "Picture1");
-  Picture1->setGeometry(Twips(5040, 960, 6015, 1215));
-  Picture1->setFont(Face(kSongti, 12));
-  Picture1->setVisible(false);  // never shown; the engines still print on it
-  connect(Picture1, &PictureBox::doubleClicked, this, &Form1::Picture1_DblClick);
+  statusBox = new PictureBox(this);
+  named(statusBox, "Picture1");
+  statusBox->setGeometry(Twips(5040, 960, 6015, 1215));
+  statusBox->setFont(Face(kSongti, 12));
+  statusBox->setVisible(false);  // never shown, though the engines print on it
+  connect(statusBox, &PictureBox::doubleClicked, this, &Form1::OnStatusDoubleClicked);
 
-  ProgressBar1 = new QProgressBar(this);
-  named(ProgressBar1, "ProgressBar1");
-  ProgressBar1->setGeometry(Twips(5040, 2400, 6015, 375));
-  ProgressBar1->setTextVisible(false);
-  ProgressBar1->setRange(0, 1000);
-  ProgressBar1->setValue(0);
+  progressBar = new QProgressBar(this);
+  named(progressBar, "ProgressBar1");
+  progressBar->setGeometry(Twips(5040, 2400, 6015, 375));
+  progressBar->setTextVisible(false);
+  progressBar->setRange(0, 1000);
+  progressBar->setValue(0);
 
-  WebBrowser2 = new WebPanel(this);
-  named(WebBrowser2, "WebBrowser2");
-  WebBrowser2->setGeometry(Twips(5040, 2880, 6015, 3255));
-  WebBrowser1 = new WebPanel(this);
-  named(WebBrowser1, "WebBrowser1");
-  WebBrowser1->setGeometry(Twips(120, 6360, 10935, 1695));
-  connect(WebBrowser1, &WebPanel::documentComplete, this, &Form1::WebBrowser1_DocumentComplete);
+  tipsPanel = new WebPanel(this);
+  named(tipsPanel, "WebBrowser2");
+  tipsPanel->setGeometry(Twips(5040, 2880, 6015, 3255));
+  diagramPanel = new WebPanel(this);
+  named(diagramPanel, "WebBrowser1");
+  diagramPanel->setGeometry(Twips(120, 6360, 10935, 1695));
+  connect(diagramPanel, &WebPanel::documentComplete, this, &Form1::OnDiagramPageLoaded);
 
   // Wider than the window and reaching past its bottom edge: it is clipped there.
-  Picture2 = new PictureBox(this);
-  named(Picture2, "Picture2");
-  Picture2->setGeometry(Twips(0, 8160, 12255, 375));
-  Picture2->setFont(Face(kSongti, 10.5));
+  taglineBox = new PictureBox(this);
+  named(taglineBox, "Picture2");
+  taglineBox->setGeometry(Twips(0, 8160, 12255, 375));
+  taglineBox->setFont(Face(kSongti, 10.5));
 }
 
 std::string Form1::ProgramFolder() const {
@@ -273,17 +273,15 @@ std::string Form1::ProgramFolder() const {
 // --- Start-up ----------------------------------------------------------------------------------
 
 void Form1::Load(const QString& folder) {
-  // The control libraries that the original platform had to copy and register first are part
-  // of Qt here, so that step has nothing to do.
   ShowInstructions();
-  Picture2->Print(QStringLiteral(
+  taglineBox->Print(QStringLiteral(
       "ExcelQuillmere —— 不装Excel也能把一个文件夹里的工作簿合成一个：纵向拼接、覆盖合并、智能"
       "合并，任君选择。"));
   LoadFolder(folder);
 }
 
 void Form1::ShowInstructions() {
-  Picture1->Clear();
+  statusBox->Clear();
   const std::string title = "             ";  // section titles start with 13 blanks
   std::string t = title + "软件介绍";
   t += kCrLf;
@@ -312,16 +310,16 @@ void Form1::ShowInstructions() {
        "试合并速度。如需更快的合并速度或有其他合并需求，欢迎与作者联系。";
   SetLogText(t);
 
-  WebBrowser1->Navigate(QUrl(QString::fromLatin1(kPagesBase) + "hebing.htm"));
-  WebBrowser2->Navigate(QUrl(QString::fromLatin1(kPagesBase) + "hebing1.htm"));
+  diagramPanel->Navigate(QUrl(QString::fromLatin1(kPagesBase) + "hebing.htm"));
+  tipsPanel->Navigate(QUrl(QString::fromLatin1(kPagesBase) + "hebing1.htm"));
 }
 
-void Form1::WebBrowser1_DocumentComplete() {
+void Form1::OnDiagramPageLoaded() {
   static const QStringList kErrorTitles = {QStringLiteral("找不到服务器"),
                                            QStringLiteral("没有可显示的页"),
                                            QStringLiteral("无法显示网页")};
-  if (kErrorTitles.contains(WebBrowser1->LocationName()))
-    WebBrowser1->Navigate(QUrl(QStringLiteral("about:blank")));
+  if (kErrorTitles.contains(diagramPanel->LocationName()))
+    diagramPanel->Navigate(QUrl(QStringLiteral("about:blank")));
 }
 
 // --- The file list -----------------------------------------------------------------------------
@@ -329,46 +327,46 @@ void Form1::WebBrowser1_DocumentComplete() {
 void Form1::LoadFolder(const QString& folder) {
   std::string f = folder.isEmpty() ? ProgramFolder() : folder.toStdString();
   f = WithTrailingSeparator(f);
-  List1->clear();
+  fileList->clear();
   std::vector<std::string> names = ListWorkbooks(f);
   if (names.empty()) {
     Message(kNoWorkbooksMessage, kAppTitle, Buttons::kOk);
     // The box goes back to the folder listed before, also when a typed folder was refused.
-    Text1->setText(Q(listed_folder_));
-    Text1->setCursorPosition(0);
+    folderEdit->setText(Q(listed_folder_));
+    folderEdit->setCursorPosition(0);
     return;
   }
-  FileNames = std::move(names);
-  for (const auto& n : FileNames) List1->addItem(Q(n));
-  List1->setCurrentRow(0);
+  listedNames = std::move(names);
+  for (const auto& n : listedNames) fileList->addItem(Q(n));
+  fileList->setCurrentRow(0);
   listed_folder_ = f;
-  Text1->setText(Q(f));
-  Text1->setCursorPosition(0);  // a long folder shows its beginning, as a text box does
+  folderEdit->setText(Q(f));
+  folderEdit->setCursorPosition(0);  // a long folder shows its beginning, as a text box does
 }
 
 bool Form1::RelistTypedFolder(bool even_if_unchanged) {
   // A run reads the folder once at its start; the listing's own message box takes the focus
   // away from the box and must not list the folder a second time.
   if (running_ || relisting_) return true;
-  const QString typed = Text1->text().trimmed();
+  const QString typed = folderEdit->text().trimmed();
   if (typed.isEmpty()) {
-    Text1->setText(Q(listed_folder_));
-    Text1->setCursorPosition(0);
+    folderEdit->setText(Q(listed_folder_));
+    folderEdit->setCursorPosition(0);
     return true;
   }
   const std::string folder = WithTrailingSeparator(QDir(typed).absolutePath().toStdString());
   if (!even_if_unchanged && folder == listed_folder_) {
-    Text1->setText(Q(listed_folder_));
-    Text1->setCursorPosition(0);
+    folderEdit->setText(Q(listed_folder_));
+    folderEdit->setCursorPosition(0);
     return true;
   }
   relisting_ = true;
   LoadFolder(Q(folder));
   relisting_ = false;
-  return List1->count() > 0;
+  return fileList->count() > 0;
 }
 
-void Form1::Command1_Click() {
+void Form1::OnAddClicked() {
   Message("将要合并的EXCEL文件放在同一个文件夹下，选择一个打开就能添加全部。", kAppTitle,
           Buttons::kOk);
   // The dialog starts in the folder listed, where the user most likely keeps the workbooks.
@@ -388,32 +386,32 @@ void Form1::Command1_Click() {
   if (!folder.isEmpty()) LoadFolder(folder);
 }
 
-void Form1::Command2_Click() {
-  if (List1->currentRow() < 0) return;
+void Form1::OnRemoveClicked() {
+  if (fileList->currentRow() < 0) return;
   // Every selected entry goes, from the bottom up so the indices above stay valid. With one
   // entry selected that is the one removed, even when the caret stands on another entry.
-  for (int i = List1->count() - 1; i >= 0; --i)
-    if (List1->item(i)->isSelected()) delete List1->takeItem(i);
+  for (int i = fileList->count() - 1; i >= 0; --i)
+    if (fileList->item(i)->isSelected()) delete fileList->takeItem(i);
 }
 
-void Form1::List1_DblClick() {
-  const int i = List1->currentRow();
+void Form1::OnFileDoubleClicked() {
+  const int i = fileList->currentRow();
   if (i < 0) return;
-  QListWidgetItem* item = List1->takeItem(i);
-  List1->insertItem(0, item);
-  List1->setCurrentRow(0);
+  QListWidgetItem* item = fileList->takeItem(i);
+  fileList->insertItem(0, item);
+  fileList->setCurrentRow(0);
 }
 
 // --- Options and the start button --------------------------------------------------------------
 
-void Form1::Option1_Click(int index) {
+void Form1::OnKindClicked(int index) {
   const auto captions = VariantCaptions(index);
-  Option2[0]->setText(Q(captions[0]));
-  Option2[1]->setText(Q(captions[1]));
-  Option2[VariantSelectedAfterKindClick(index)]->setChecked(true);
+  variantOptions[0]->setText(Q(captions[0]));
+  variantOptions[1]->setText(Q(captions[1]));
+  variantOptions[VariantSelectedAfterKindClick(index)]->setChecked(true);
 }
 
-void Form1::Command7_Click() {
+void Form1::OnStartClicked() {
   if (running_) return;  // a run never starts inside another
   auto checked = [](const auto& group) {
     for (size_t i = 0; i < group.size(); ++i)
@@ -422,10 +420,10 @@ void Form1::Command7_Click() {
   };
   // A folder typed but not confirmed is listed first: the old list is never merged against
   // a new folder. When it holds no workbooks the listing has said so.
-  if (Text1->text().toStdString() != listed_folder_ && !RelistTypedFolder(false)) return;
-  const auto choice = Dispatch(checked(Option1), checked(Option2));
+  if (folderEdit->text().toStdString() != listed_folder_ && !RelistTypedFolder(false)) return;
+  const auto choice = Dispatch(checked(kindOptions), checked(variantOptions));
   if (!choice) return;
-  if (List1->count() == 0) {
+  if (fileList->count() == 0) {
     Message("列表中没有要合并的文件", kAppTitle, Buttons::kOk);
     return;
   }
@@ -473,12 +471,12 @@ void Form1::AppendLogLine(const std::string& line) {
   ScrollLogToEnd();
 }
 
-void Form1::Command6_Click() {
+void Form1::OnHelpClicked() {
   ShowInstructions();
 }
 
-void Form1::Picture1_DblClick() {
-  Picture1->Clear();
+void Form1::OnStatusDoubleClicked() {
+  statusBox->Clear();
 }
 
 bool Form1::eventFilter(QObject* watched, QEvent* event) {
@@ -554,7 +552,7 @@ std::optional<std::string> Form1::Input(const std::string& prompt, const std::st
 std::string Form1::LogText() {
   if (log_edited_) {
     // The user changed the text box: its lines are what the log holds now.
-    QString t = Text2->toPlainText();
+    QString t = logBox->toPlainText();
     t.replace(QChar('\n'), QStringLiteral("\r\n"));
     log_text_ = t.toStdString();
     log_edited_ = false;
@@ -568,7 +566,7 @@ void Form1::SetLogText(const std::string& text) {
   const std::string old = LogText();
   log_text_ = text;
   ShowLog(old, text);
-  Pump(Text2->viewport());
+  Pump(logBox->viewport());
 }
 
 void Form1::AppendLog(const std::string& line) {
@@ -582,22 +580,22 @@ void Form1::ShowLog(const std::string& old_text, const std::string& text) {
   const bool appends = !old_text.empty() && text.size() > old_text.size() &&
                        old_text.back() != '\r' && text.compare(0, old_text.size(), old_text) == 0;
   if (appends) {
-    QTextCursor c(Text2->document());
+    QTextCursor c(logBox->document());
     c.movePosition(QTextCursor::End);
     c.insertText(LogDisplay(text.substr(old_text.size())));
   } else {
-    Text2->setPlainText(LogDisplay(text));
+    logBox->setPlainText(LogDisplay(text));
   }
   // Setting the text puts the caret back at the start, as a text box does.
-  Text2->moveCursor(QTextCursor::Start);
+  logBox->moveCursor(QTextCursor::Start);
   setting_log_ = false;
   log_edited_ = false;
 }
 
 void Form1::ScrollLogToEnd() {
-  Text2->moveCursor(QTextCursor::End);
-  Text2->ensureCursorVisible();
-  Pump(Text2->viewport());
+  logBox->moveCursor(QTextCursor::End);
+  logBox->ensureCursorVisible();
+  Pump(logBox->viewport());
 }
 
 void Form1::SetProgressMax(double max) {
@@ -608,12 +606,12 @@ void Form1::SetProgressMax(double max) {
 void Form1::SetProgressValue(double value) {
   progress_value_ = value;
   const double share = progress_max_ > 0 ? std::clamp(value / progress_max_, 0.0, 1.0) : 0.0;
-  ProgressBar1->setValue(static_cast<int>(std::lround(share * ProgressBar1->maximum())));
-  Pump(ProgressBar1);
+  progressBar->setValue(static_cast<int>(std::lround(share * progressBar->maximum())));
+  Pump(progressBar);
 }
 
 void Form1::ClearStatus() {
-  Picture1->Clear();
+  statusBox->Clear();
   // Clearing the status area starts a run: the log and the bar start empty too, so nothing of
   // the previous run or the instructions is taken for this run's report.
   const std::string old = LogText();
@@ -625,33 +623,34 @@ void Form1::ClearStatus() {
 }
 
 void Form1::PrintStatus(const std::string& line) {
-  Picture1->Print(Q(line));
+  statusBox->Print(Q(line));
   if (status_lines_ == StatusLines::kUndecided) status_lines_ = StatusLines::kInLog;
-  if (status_lines_ == StatusLines::kInLog && Picture1->isHidden()) {
+  if (status_lines_ == StatusLines::kInLog && statusBox->isHidden()) {
     const std::string old = LogText();
     log_text_ = old.empty() ? line : old + kCrLf + line;
     ShowLog(old, log_text_);
     ScrollLogToEnd();
   }
-  Pump(Picture1);
+  Pump(statusBox);
 }
 
 std::string Form1::SourceFolder() {
-  return Text1->text().toStdString();
+  return folderEdit->text().toStdString();
 }
 
 std::vector<std::string> Form1::FileList() {
   std::vector<std::string> out;
-  out.reserve(static_cast<size_t>(List1->count()));
-  for (int i = 0; i < List1->count(); ++i) out.push_back(List1->item(i)->text().toStdString());
+  out.reserve(static_cast<size_t>(fileList->count()));
+  for (int i = 0; i < fileList->count(); ++i)
+    out.push_back(fileList->item(i)->text().toStdString());
   return out;
 }
 
 void Form1::SetCurrentEntry(size_t index) {
   // Only the caret moves: the entries the user selected stay selected, so "删　除" afterwards
   // still removes what the user chose.
-  if (index < static_cast<size_t>(List1->count()))
-    List1->setCurrentRow(static_cast<int>(index), QItemSelectionModel::NoUpdate);
+  if (index < static_cast<size_t>(fileList->count()))
+    fileList->setCurrentRow(static_cast<int>(index), QItemSelectionModel::NoUpdate);
 }
 
 void Form1::ShowResult(const std::string& path) {

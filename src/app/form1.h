@@ -84,37 +84,38 @@ class Form1 : public QWidget, public InteractionPort {
   HeaderState& Header() { return header_; }
   std::string ProgramFolder() const;
 
-  // The controls, by the names the rest of the program uses.
-  QLabel* Label1;
-  QLineEdit* Text1;
-  QListWidget* List1;
-  QPushButton* Command1;
-  QPushButton* Command2;
-  QGroupBox* Frame1;
-  QGroupBox* Frame2;
-  std::array<QRadioButton*, 3> Option1;
-  std::array<QRadioButton*, 2> Option2;
-  QPushButton* Command7;
-  QPushButton* Command6;
-  QPlainTextEdit* Text2;
-  PictureBox* Picture1;
-  QProgressBar* ProgressBar1;
-  WebPanel* WebBrowser2;
-  WebPanel* WebBrowser1;
-  PictureBox* Picture2;
+  // The controls. Each widget keeps as its objectName the name tests and anyone walking the
+  // widget tree find it by (after each member); renaming a member never changes it.
+  QLabel* titleLabel;                           // Label1
+  QLineEdit* folderEdit;                        // Text1: the folder listed, or one typed
+  QListWidget* fileList;                        // List1: the workbooks to merge, template first
+  QPushButton* addButton;                       // Command1: 添　加
+  QPushButton* removeButton;                    // Command2: 删　除
+  QGroupBox* kindGroup;                         // Frame1
+  QGroupBox* variantGroup;                      // Frame2
+  std::array<QRadioButton*, 3> kindOptions;     // Option1_0..2: the merge kinds
+  std::array<QRadioButton*, 2> variantOptions;  // Option2_0..1: captions follow the kind
+  QPushButton* startButton;                     // Command7: 开始合并
+  QPushButton* helpButton;                      // Command6: 使用说明
+  QPlainTextEdit* logBox;                       // Text2: the instructions, then the run's log
+  PictureBox* statusBox;                        // Picture1: hidden; the engines' status lines
+  QProgressBar* progressBar;                    // ProgressBar1
+  WebPanel* tipsPanel;                          // WebBrowser2: tips beside the log
+  WebPanel* diagramPanel;                       // WebBrowser1: the three kinds drawn out
+  PictureBox* taglineBox;                       // Picture2: the line along the bottom edge
 
-  // Staging area of the folder listing between the directory and List1.
-  std::vector<std::string> FileNames;
+  // The names the last listing found, in the order they were listed into fileList.
+  std::vector<std::string> listedNames;
 
  public slots:
-  void Command1_Click();
-  void Command2_Click();
-  void List1_DblClick();
-  void Option1_Click(int index);
-  void Command7_Click();
-  void Command6_Click();
-  void Picture1_DblClick();
-  void WebBrowser1_DocumentComplete();
+  void OnAddClicked();
+  void OnRemoveClicked();
+  void OnFileDoubleClicked();
+  void OnKindClicked(int index);
+  void OnStartClicked();
+  void OnHelpClicked();
+  void OnStatusDoubleClicked();
+  void OnDiagramPageLoaded();
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -125,7 +126,7 @@ class Form1 : public QWidget, public InteractionPort {
   QRect Twips(int left, int top, int width, int height) const;
   void ShowLog(const std::string& old_text, const std::string& text);
   void Pump(QWidget* changed);
-  // Lists the folder typed into Text1; false when it was listed and holds no workbooks.
+  // Lists the folder typed into folderEdit; false when it was listed and holds no workbooks.
   bool RelistTypedFolder(bool even_if_unchanged);
   void AppendLogLine(const std::string& line);
   void ReportEndOfRun();
@@ -133,8 +134,8 @@ class Form1 : public QWidget, public InteractionPort {
   Form1Hooks hooks_;
   HeaderState header_;
   std::string log_text_;
-  bool log_edited_ = false;   // the user typed into Text2 since the program last set it
-  bool setting_log_ = false;  // Text2 is being changed by the program, not the user
+  bool log_edited_ = false;   // the user typed into logBox since the program last set it
+  bool setting_log_ = false;  // logBox is being changed by the program, not the user
   double progress_max_ = 100;
   double progress_value_ = 0;
   bool running_ = false;
@@ -146,9 +147,9 @@ class Form1 : public QWidget, public InteractionPort {
   std::string listed_folder_;
   bool relisting_ = false;
   // Whether the status lines of the current run also go to the log. A run whose engine writes
-  // the log itself after clearing the status area keeps them on the hidden status box, as ever;
-  // a run that reports on status lines alone would otherwise leave the user looking at an old
-  // log, so there they are the log.
+  // the log itself after clearing the status area keeps them on the hidden status box; a run
+  // that reports on status lines alone would otherwise leave the user looking at an old log, so
+  // there they are the log.
   enum class StatusLines { kUndecided, kHidden, kInLog };
   StatusLines status_lines_ = StatusLines::kHidden;
 };

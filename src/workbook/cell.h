@@ -26,8 +26,8 @@ const char* ErrorText(uint8_t code);
 // The code for a display text, or -1 when the text is not an error literal.
 int ErrorFromText(std::string_view text);
 
-// A stored cell: 16 bytes. Text and formulas live in pools of the owning sheet; `payload` holds
-// the number, the boolean (0/1), the error code, or the text pool index.
+// A stored cell: 16 bytes. Text and formulas live in pools of the owning sheet; `number` holds a
+// number, and `bits` the boolean (0/1), the error code, or the index into the text pool.
 struct Cell {
   union {
     double number;
@@ -63,7 +63,7 @@ struct CellValue {
   bool IsError() const { return type == CellType::kError; }
 };
 
-// Constructors for values to write with Worksheet::SetCell.
+// Constructors for values to write with Worksheet::SetValue.
 struct NewValue {
   CellType type = CellType::kBlank;
   double number = 0;

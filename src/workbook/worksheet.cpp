@@ -425,7 +425,7 @@ void Worksheet::RewriteFormulasAfterDeletion(const formula::RowDeletion& deletio
     }
   }
   if (!dropped) return;
-  // A formula that cannot be rewritten is no longer right: its cells keep the cached value.
+  // A formula that cannot be rewritten would be wrong here: its cells keep the cached value.
   for (auto& row : rows_)
     for (auto& cell : row.cells)
       if (cell.formula && formula_rows_[cell.formula - 1] == kFormulaDead) cell.formula = 0;
@@ -435,8 +435,8 @@ Status Worksheet::PasteFrom(const Worksheet& src, const Range& area, int r, int 
   try {
     return PasteUnchecked(src, area, r, c);
   } catch (const std::bad_alloc&) {
-    // The rows pasted so far stay (the caller gives up the result); the used area is no longer
-    // known.
+    // The rows pasted so far stay (the caller gives up the result); the used area is measured
+    // again when next asked for.
     InvalidateUsed();
     return NoMemory();
   }
