@@ -1,12 +1,8 @@
 // BIFF8 writer: the workbook globals and one substream per worksheet, stored as the "Workbook"
-// stream of a compound file written by libgsf.
+// stream of a compound file (cfb_writer.cpp).
 #include <algorithm>
-#include <array>
-#include <cerrno>
 #include <cmath>
-#include <cstring>
 #include <deque>
-#include <mutex>
 #include <string>
 #include <string_view>
 #include <unordered_map>
