@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "workbook/io.h"
+#include "workbook/xls/xls.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (bool first_only : {true, false}) {

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "workbook/io.h"
+#include "workbook/xlsx/xlsx.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   auto all = qm::xlsx::Read(data, size, "fuzz.xlsx", {});

@@ -200,6 +200,21 @@ TEST(DecodeBiff8Formula, TokensOutsideTheSetAreUnsupported) {
   EXPECT_EQ(Decode({}), "<unsupported>");
 }
 
+TEST(DecodeBiff8Formula, StringTokensJoinSurrogatesAndKeepLoneOnes) {
+  // A pair, then a lone high surrogate before a quote (which is doubled after it) and a lone low
+  // one: lone units stay as they are so the text compiles back to the same token.
+  EXPECT_EQ(Decode({0x17, 5, 1, 0x3D, 0xD8, 0x00, 0xDE, 0x3D, 0xD8, '"', 0, 0x00, 0xDE}),
+            "\"\xF0\x9F\x98\x80\xED\xA0\xBD\"\"\xED\xB8\x80\"");
+}
+
+TEST(EncodeBiff8Formula, StringTokensAreUtf16AndBrokenUtf8IsRefused) {
+  auto pair = EncodeBiff8Formula("\"\xF0\x9F\x98\x80\"", 1, 1);
+  ASSERT_TRUE(pair);
+  EXPECT_EQ(*pair, (Bytes{0x17, 2, 1, 0x3D, 0xD8, 0x00, 0xDE}));
+  EXPECT_FALSE(EncodeBiff8Formula("\"a\x80\"", 1, 1));
+  EXPECT_FALSE(EncodeBiff8Formula("\"\xE4\xB8\"", 1, 1));
+}
+
 TEST(EncodeBiff8Formula, CompilesWithTheClassesSpreadsheetProgramsExpect) {
   EXPECT_EQ(EncodeBiff8Formula("A1+1", 1, 2), (Bytes{0x44, 0, 0, 0, 0xC0, 0x1E, 1, 0, 0x03}));
   // Areas given to SUM are references; SUM is a variable-argument function.

@@ -15,6 +15,8 @@
 #include "workbook/formula/formula.h"
 #include "workbook/io.h"
 #include "workbook/workbook.h"
+#include "workbook/xls/xls.h"
+#include "workbook/xlsx/xlsx.h"
 
 namespace qm {
 namespace {

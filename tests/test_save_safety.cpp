@@ -17,6 +17,8 @@
 #include "workbook/application.h"
 #include "workbook/io.h"
 #include "workbook/temp_file.h"
+#include "workbook/xls/xls.h"
+#include "workbook/xlsx/xlsx.h"
 
 namespace qm {
 namespace {

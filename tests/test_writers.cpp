@@ -29,6 +29,8 @@
 #include "workbook/io.h"
 #include "workbook/workbook.h"
 #include "workbook/xls/biff_out.h"
+#include "workbook/xls/xls.h"
+#include "workbook/xlsx/xlsx.h"
 
 namespace qm {
 namespace {

@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "workbook/io.h"
+#include "workbook/xlsx/xlsx.h"
 #include "workbook/xlsx/xlsx_read_parts.h"
 #include "workbook/xlsx/zip_reader.h"
 

@@ -11,6 +11,7 @@
 
 #include "workbook/io.h"
 #include "workbook/workbook.h"
+#include "workbook/xlsx/xlsx.h"
 #include "workbook/xlsx/xml_writer.h"
 #include "workbook/xlsx/zip_reader.h"
 

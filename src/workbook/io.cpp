@@ -2,6 +2,8 @@
 
 #include "memory_budget.h"
 #include "paths.h"
+#include "xls/xls.h"
+#include "xlsx/xlsx.h"
 
 #ifndef _WIN32
 #include <fcntl.h>
@@ -201,7 +203,7 @@ bool FitsXlsGrid(const Workbook& wb) {
     const Worksheet* ws = wb.Worksheets(i);
     if (ws->IsEmpty()) continue;
     Range u = ws->UsedRange();
-    if (u.r2 > 65536 || u.c2 > 256) return false;
+    if (u.r2 > kXlsMaxRows || u.c2 > kXlsMaxCols) return false;
   }
   return true;
 }

@@ -31,7 +31,7 @@ Result<std::unique_ptr<Workbook>> ReadWorkbookBytes(const uint8_t* data, size_t 
                                                     const std::string& name,
                                                     const ReadOptions& options = {});
 
-// True when every sheet of the workbook fits the .xls grid (65,536 rows, 256 columns).
+// True when every sheet of the workbook fits the .xls grid (kXlsMaxRows, kXlsMaxCols).
 bool FitsXlsGrid(const Workbook& wb);
 
 struct SaveResult {
@@ -44,22 +44,5 @@ struct SaveResult {
 // in .xls is written as BIFF8 unless the content exceeds that grid, in which case the .xlsx name
 // with the same base is written instead and reported.
 Result<SaveResult> SaveWorkbookFile(const Workbook& wb, const std::string& path);
-
-// The readers and writers behind the functions above. Each returns an error naming `name` (or
-// `path`) and the reason.
-namespace xls {
-Result<std::unique_ptr<Workbook>> Read(const uint8_t* data, size_t size, const std::string& name,
-                                       const ReadOptions& options);
-// `warnings`, when given, receives what had to change to fit the format (texts cut, ...).
-Status Write(const Workbook& wb, const std::string& path,
-             std::vector<std::string>* warnings = nullptr);
-}  // namespace xls
-namespace xlsx {
-Result<std::unique_ptr<Workbook>> Read(const uint8_t* data, size_t size, const std::string& name,
-                                       const ReadOptions& options);
-// `warnings`, when given, receives what had to change to fit the format (texts cut, ...).
-Status Write(const Workbook& wb, const std::string& path,
-             std::vector<std::string>* warnings = nullptr);
-}  // namespace xlsx
 
 }  // namespace qm

@@ -22,6 +22,8 @@
 #include "io.h"
 #include "paths.h"
 #include "temp_file.h"
+#include "xls/xls.h"
+#include "xlsx/xlsx.h"
 
 namespace qm {
 namespace fs = std::filesystem;

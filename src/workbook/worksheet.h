@@ -22,6 +22,9 @@ class RowDeletion;
 
 constexpr int kMaxRows = 1048576;
 constexpr int kMaxCols = 16384;
+// The smaller grid of .xls files.
+constexpr int kXlsMaxRows = 65536;
+constexpr int kXlsMaxCols = 256;
 
 // A rectangle of cells, 1-based and inclusive.
 struct Range {

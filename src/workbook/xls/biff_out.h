@@ -1,5 +1,5 @@
 // Building blocks of the BIFF8 writer: a little-endian record buffer that knows the record size
-// limit, UTF-16 conversion, and strings that continue across records.
+// limit, strings that continue across records, and the RK number form.
 #pragma once
 
 #include <cstdint>
@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "../bytes.h"
 
 namespace qm::xls {
 
@@ -20,10 +22,6 @@ constexpr size_t kMaxCellChars = 32767;
 // buffer used again and again was faster than one growing with the sheet (38 against 48 ms of
 // CPU for a 9 MB sheet) and keeps memory flat. Tests lower it to spill small sheets.
 inline size_t spill_threshold = 1u << 20;
-
-// UTF-8 to UTF-16; invalid bytes become U+FFFD. Stops after `limit` units without splitting a
-// surrogate pair and sets `*cut` when it did.
-std::u16string Utf16(std::string_view s, size_t limit = SIZE_MAX, bool* cut = nullptr);
 
 // True when every unit fits in one byte, so the string can be stored compressed (Latin-1).
 inline bool Fits8Bit(const std::u16string& s) {
@@ -74,30 +72,25 @@ class BiffBuffer {
     U16(id);
     U16(0);
   }
-  void End() {
-    size_t len = size() - rec_ - 4;
-    b_[rec_ - flushed_ + 2] = static_cast<uint8_t>(len);
-    b_[rec_ - flushed_ + 3] = static_cast<uint8_t>(len >> 8);
-  }
+  void End() { le::Put16(&b_[rec_ - flushed_ + 2], static_cast<uint16_t>(size() - rec_ - 4)); }
   size_t RecordDataSize() const { return size() - rec_ - 4; }
   size_t RecordStart() const { return rec_; }
 
   void U8(uint8_t v) { b_.push_back(v); }
   void U16(uint16_t v) {
-    uint8_t le[2] = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8)};
-    b_.insert(b_.end(), le, le + 2);
+    uint8_t b[2];
+    le::Put16(b, v);
+    b_.insert(b_.end(), b, b + 2);
   }
   void U32(uint32_t v) {
-    uint8_t le[4];
-    for (int i = 0; i < 4; ++i) le[i] = static_cast<uint8_t>(v >> (8 * i));
-    b_.insert(b_.end(), le, le + 4);
+    uint8_t b[4];
+    le::Put32(b, v);
+    b_.insert(b_.end(), b, b + 4);
   }
   void F64(double d) {
-    uint64_t x;
-    std::memcpy(&x, &d, 8);
-    uint8_t le[8];
-    for (int i = 0; i < 8; ++i) le[i] = static_cast<uint8_t>(x >> (8 * i));
-    b_.insert(b_.end(), le, le + 8);
+    uint8_t b[8];
+    le::PutF64(b, d);
+    b_.insert(b_.end(), b, b + 8);
   }
   void Bytes(const void* p, size_t n) {
     const auto* q = static_cast<const uint8_t*>(p);
@@ -105,14 +98,14 @@ class BiffBuffer {
   }
   // Overwrites four bytes at an offset, in memory or in the spill file.
   void Patch32(size_t off, uint32_t v) {
-    uint8_t le[4];
-    for (int i = 0; i < 4; ++i) le[i] = static_cast<uint8_t>(v >> (8 * i));
+    uint8_t b[4];
+    le::Put32(b, v);
     if (off >= flushed_) {
-      std::memcpy(&b_[off - flushed_], le, 4);
+      std::memcpy(&b_[off - flushed_], b, 4);
       return;
     }
     if (std::fseek(spill_, static_cast<long>(off), SEEK_SET) != 0 ||
-        std::fwrite(le, 1, 4, spill_) != 4 || std::fseek(spill_, 0, SEEK_END) != 0)
+        std::fwrite(b, 1, 4, spill_) != 4 || std::fseek(spill_, 0, SEEK_END) != 0)
       failed_ = true;
   }
 
@@ -154,5 +147,14 @@ class BiffBuffer {
   size_t flushed_ = 0;
   bool failed_ = false;
 };
+
+// A string with an 8-bit (short) or 16-bit (long) character count, cut to `limit` units, inside
+// the open record.
+void WriteShortString(BiffBuffer& b, std::string_view utf8, size_t limit);
+void WriteLongString(BiffBuffer& b, std::string_view utf8, size_t limit);
+
+// The RK form of a number when it is exact: a 30-bit integer, the top 30 bits of the double, or
+// a 30-bit integer divided by 100.
+bool EncodeRk(double d, uint32_t* rk);
 
 }  // namespace qm::xls

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "../bytes.h"
+
 namespace qm::cfb {
 
 namespace {
@@ -10,12 +12,8 @@ namespace {
 constexpr uint32_t kMaxRegular = 0xFFFFFFFA;  // ids at or above are markers, never sectors
 constexpr uint32_t kNoStream = 0xFFFFFFFF;
 
-uint16_t U16(const uint8_t* p) {
-  return static_cast<uint16_t>(p[0] | p[1] << 8);
-}
-uint32_t U32(const uint8_t* p) {
-  return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
+using le::U16;
+using le::U32;
 
 char16_t FoldAscii(char16_t c) {
   return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 32) : c;

@@ -10,22 +10,27 @@
 #include <functional>
 #include <string>
 
+#include "../bytes.h"
+#include "../utf.h"
+#include "biff_records.h"
+
 namespace qm::xls {
 
 namespace {
 
 constexpr size_t kBlock = 1024;  // both RC4 schemes re-key every 1024 bytes of the stream
 
-uint16_t U16(const uint8_t* p) {
-  return static_cast<uint16_t>(p[0] | p[1] << 8);
-}
-uint32_t U32(const uint8_t* p) {
-  return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
+using le::U16;
+using le::U32;
 
-std::string Utf16(std::string_view pw) {
+// The password as the hashes take it: UTF-16LE bytes, one unit for each byte of the text.
+std::string Utf16LeBytes(std::string_view pw) {
   std::string out;
-  for (char c : pw) out += c, out += '\0';
+  for (char16_t u : Latin1ToUtf16(pw)) {
+    uint8_t b[2];
+    le::Put16(b, u);
+    out.append(reinterpret_cast<const char*>(b), 2);
+  }
   return out;
 }
 
@@ -100,10 +105,6 @@ std::array<uint8_t, 16> XorArray(std::string_view pw, uint16_t key) {
   return a;
 }
 
-void PutU32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
 // Makes the RC4 key of a block.
 using KeyFn = std::function<std::vector<uint8_t>(uint32_t block)>;
 
@@ -135,13 +136,13 @@ bool Verify(const KeyFn& key, const uint8_t* verifier, const uint8_t* hash, size
 // Records whose bodies are never encrypted.
 bool PlainRecord(uint16_t id) {
   switch (id) {
-    case 0x0809:  // BOF
-    case 0x002F:  // FILEPASS
-    case 0x00E1:  // INTERFACEHDR
-    case 0x0194:  // USREXCL
-    case 0x0195:  // FILELOCK
-    case 0x0196:  // RRDINFO
-    case 0x0138:  // RRDHEAD
+    case kBof:
+    case kFilePass:
+    case kInterfaceHdr:
+    case kUsrExcl:
+    case kFileLock:
+    case kRRDInfo:
+    case kRRDHead:
       return true;
     default:
       return false;
@@ -171,7 +172,7 @@ void DecryptRecords(std::vector<uint8_t>& s, size_t from, const KeyFn& key) {
     size_t end = std::min(body + len, s.size());
     if (!PlainRecord(id)) {
       // The sheet offset of BOUNDSHEET stays readable so a reader can find the sheets.
-      size_t first = id == 0x0085 ? body + 4 : body;
+      size_t first = id == kBoundSheet8 ? body + 4 : body;
       for (size_t i = first; i < end; ++i) s[i] ^= keystream_at(i);
     }
     pos = body + len;
@@ -188,9 +189,9 @@ void XorRecords(std::vector<uint8_t>& s, size_t from, const std::array<uint8_t, 
     size_t body = pos + 4;
     size_t end = std::min(body + len, s.size());
     if (!PlainRecord(id)) {
-      size_t first = id == 0x0085 ? body + 4 : body;
+      size_t first = id == kBoundSheet8 ? body + 4 : body;
       size_t index = (body + len) % 16;
-      if (id == 0x0085) index = (index + 4) % 16;
+      if (id == kBoundSheet8) index = (index + 4) % 16;
       for (size_t i = first; i < end; ++i) {
         uint8_t b = s[i] ^ a[index];
         s[i] = static_cast<uint8_t>(b >> 5 | b << 3);
@@ -224,7 +225,7 @@ DecryptOutcome DecryptWithPassword(std::vector<uint8_t>& s, size_t at, std::stri
   }
   if (type != 1) return DecryptOutcome::kUnsupported;
   uint16_t major = U16(p + 2), minor = U16(p + 4);
-  const std::string pw = Utf16(password);
+  const std::string pw = Utf16LeBytes(password);
   const size_t next = body + len;
 
   if (major == 1 && minor == 1) {
@@ -248,7 +249,7 @@ DecryptOutcome DecryptWithPassword(std::vector<uint8_t>& s, size_t at, std::stri
     KeyFn key = [h1](uint32_t block) {
       uint8_t in[9];
       std::memcpy(in, h1, 5);
-      PutU32(in + 5, block);
+      le::Put32(in + 5, block);
       std::vector<uint8_t> k(16);
       md5_ctx c;
       md5_init(&c);
@@ -289,7 +290,7 @@ DecryptOutcome DecryptWithPassword(std::vector<uint8_t>& s, size_t at, std::stri
       KeyFn key = [h0, key_bits, pad](uint32_t block) {
         uint8_t in[24];
         std::memcpy(in, h0, 20);
-        PutU32(in + 20, block);
+        le::Put32(in + 20, block);
         uint8_t d[20];
         sha1_ctx cc;
         sha1_init(&cc);

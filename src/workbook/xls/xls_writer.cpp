@@ -1,17 +1,8 @@
 // BIFF8 writer: the workbook globals and one substream per worksheet, stored as the "Workbook"
-// stream of a compound file written by libgsf.
-#include <gsf/gsf-infile.h>
-#include <gsf/gsf-outfile-msole.h>
-#include <gsf/gsf-output-stdio.h>
-#include <gsf/gsf-utils.h>
-
+// stream of a compound file (cfb_writer.cpp).
 #include <algorithm>
-#include <array>
-#include <cerrno>
 #include <cmath>
-#include <cstring>
 #include <deque>
-#include <mutex>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -19,213 +10,20 @@
 
 #include "../formula/formula.h"
 #include "../io.h"
-#include "../paths.h"
-#include "../xlsx/write_common.h"
+#include "../utf.h"
+#include "../write_common.h"
 #include "biff_out.h"
+#include "biff_records.h"
+#include "workbook_stream.h"
+#include "palette.h"
+#include "xls.h"
 
 namespace qm::xls {
 
-std::u16string Utf16(std::string_view s, size_t limit, bool* cut) {
-  std::u16string out;
-  out.reserve(std::min(s.size(), limit));
-  size_t i = 0, n = s.size();
-  while (i < n) {
-    auto c = static_cast<unsigned char>(s[i]);
-    uint32_t cp = 0xFFFD;  // for bytes that are not UTF-8, one each
-    size_t len = Utf8SeqLen(s, i);
-    if (len == 1) {
-      cp = c;
-    } else if (len == 2) {
-      cp = ((c & 0x1Fu) << 6) | (s[i + 1] & 0x3Fu);
-    } else if (len == 3) {
-      cp = ((c & 0x0Fu) << 12) | ((s[i + 1] & 0x3Fu) << 6) | (s[i + 2] & 0x3Fu);
-    } else if (len == 4) {
-      cp = ((c & 0x07u) << 18) | ((s[i + 1] & 0x3Fu) << 12) | ((s[i + 2] & 0x3Fu) << 6) |
-           (s[i + 3] & 0x3Fu);
-    } else {
-      len = 1;
-    }
-    size_t need = cp >= 0x10000 ? 2 : 1;
-    if (out.size() + need > limit) {
-      if (cut) *cut = true;
-      break;
-    }
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-    } else {
-      out.push_back(static_cast<char16_t>(cp));
-    }
-    i += len;
-  }
-  return out;
-}
-
-void BiffBuffer::ContinuedChars(const std::u16string& s, size_t from, bool wide) {
-  const size_t unit = wide ? 2 : 1;
-  size_t i = from;
-  while (i < s.size()) {
-    size_t room = (kMaxRecordData - RecordDataSize()) / unit;
-    size_t k = std::min(s.size() - i, room);
-    // Keep surrogate pairs together: readers decode each record's piece on its own.
-    if (wide && k > 0 && i + k < s.size() && s[i + k - 1] >= 0xD800 && s[i + k - 1] < 0xDC00) --k;
-    Chars(s, i, k, wide);
-    i += k;
-    if (i < s.size()) {
-      End();
-      Begin(0x003C);
-      U8(wide ? 1 : 0);
-    }
-  }
-}
-
-void BiffBuffer::ContinuedString(const std::u16string& s, bool count16) {
-  bool wide = !Fits8Bit(s);
-  size_t header = (count16 ? 2 : 1) + 1;
-  if (RecordDataSize() + header + (s.empty() ? 0 : (wide ? 2 : 1)) > kMaxRecordData) {
-    End();
-    Begin(0x003C);
-  }
-  if (count16)
-    U16(static_cast<uint16_t>(s.size()));
-  else
-    U8(static_cast<uint8_t>(s.size()));
-  U8(wide ? 1 : 0);
-  ContinuedChars(s, 0, wide);
-}
-
 namespace {
 
-// Record ids used below.
-enum : uint16_t {
-  kBof = 0x0809,
-  kEof = 0x000A,
-  kContinue = 0x003C,
-  kFont = 0x0031,
-  kFormat = 0x041E,
-  kXf = 0x00E0,
-  kStyle = 0x0293,
-  kPalette = 0x0092,
-  kBoundSheet = 0x0085,
-  kSst = 0x00FC,
-  kExtSst = 0x00FF,
-  kIndex = 0x020B,
-  kDbCell = 0x00D7,
-  kDefColWidth = 0x0055,
-  kColInfo = 0x007D,
-  kDimensions = 0x0200,
-  kRow = 0x0208,
-  kNumber = 0x0203,
-  kRk = 0x027E,
-  kMulRk = 0x00BD,
-  kLabelSst = 0x00FD,
-  kBoolErr = 0x0205,
-  kBlank = 0x0201,
-  kMulBlank = 0x00BE,
-  kFormula = 0x0006,
-  kString = 0x0207,
-  kWindow2 = 0x023E,
-  kMergedCells = 0x00E5,
-};
-
-constexpr int kXlsRows = 65536;
-constexpr int kXlsCols = 256;
 constexpr size_t kMaxXfs = 4000;  // readers reject much more than this
 constexpr int kFirstCellXf = 15;  // 0-14 are style formats
-
-// Maps the workbook's RGB colours to palette indexes: exact matches of the default palette are
-// kept, other colours replace unused entries from the end, and once the palette is full the
-// nearest entry is used.
-class Palette {
- public:
-  Palette() : colors_(kDefaultPalette.begin(), kDefaultPalette.end()), used_(56, false) {}
-
-  void Want(Color c) {
-    if (c == kAutoColor) return;
-    uint32_t rgb = c & 0xFFFFFF;
-    if (map_.count(rgb)) return;
-    for (size_t i = 0; i < 56; ++i) {
-      if (colors_[i] == rgb && (used_[i] || !custom_[i])) {
-        used_[i] = true;
-        map_[rgb] = static_cast<uint16_t>(8 + i);
-        return;
-      }
-    }
-    pending_.push_back(rgb);
-  }
-
-  // Places the colours that had no exact match; call after every Want().
-  void Settle() {
-    size_t slot = 56;
-    for (uint32_t rgb : pending_) {
-      if (map_.count(rgb)) continue;
-      while (slot > 0 && used_[slot - 1]) --slot;
-      if (slot == 0) {
-        map_[rgb] = Nearest(rgb);
-        continue;
-      }
-      --slot;
-      colors_[slot] = rgb;
-      used_[slot] = true;
-      custom_[slot] = true;
-      changed_ = true;
-      map_[rgb] = static_cast<uint16_t>(8 + slot);
-    }
-  }
-
-  uint16_t Index(Color c, uint16_t automatic) const {
-    if (c == kAutoColor) return automatic;
-    auto it = map_.find(c & 0xFFFFFF);
-    return it != map_.end() ? it->second : Nearest(c & 0xFFFFFF);
-  }
-  bool changed() const { return changed_; }
-  const std::vector<uint32_t>& colors() const { return colors_; }
-
- private:
-  uint16_t Nearest(uint32_t rgb) const {
-    long best = -1;
-    size_t bi = 0;
-    for (size_t i = 0; i < colors_.size(); ++i) {
-      long dr = long(rgb >> 16 & 255) - long(colors_[i] >> 16 & 255);
-      long dg = long(rgb >> 8 & 255) - long(colors_[i] >> 8 & 255);
-      long db = long(rgb & 255) - long(colors_[i] & 255);
-      long d = dr * dr + dg * dg + db * db;
-      if (best < 0 || d < best) best = d, bi = i;
-    }
-    return static_cast<uint16_t>(8 + bi);
-  }
-
-  std::vector<uint32_t> colors_;
-  std::vector<bool> used_;
-  std::array<bool, 56> custom_{};
-  std::vector<uint32_t> pending_;
-  std::unordered_map<uint32_t, uint16_t> map_;
-  bool changed_ = false;
-};
-
-// RK form of a number when it is exact: a 30-bit integer, the top 30 bits of the double, or a
-// 30-bit integer divided by 100.
-bool EncodeRk(double d, uint32_t* rk) {
-  if (std::isnan(d) || std::isinf(d)) return false;
-  // Negative zero keeps its sign through the double form below.
-  if (d == std::floor(d) && d >= -536870912.0 && d < 536870912.0 && !(d == 0 && std::signbit(d))) {
-    *rk = (static_cast<uint32_t>(static_cast<int32_t>(d)) << 2) | 2;
-    return true;
-  }
-  uint64_t bits;
-  std::memcpy(&bits, &d, 8);
-  if ((bits & 0x3FFFFFFFFull) == 0) {
-    *rk = static_cast<uint32_t>(bits >> 32);
-    return true;
-  }
-  double m = std::round(d * 100);
-  if (m >= -536870912.0 && m < 536870912.0 && m / 100 == d) {
-    *rk = (static_cast<uint32_t>(static_cast<int32_t>(m)) << 2) | 3;
-    return true;
-  }
-  return false;
-}
 
 class Writer {
  public:
@@ -233,7 +31,7 @@ class Writer {
 
   // Lays out the globals and the sheets; Save then writes them into the compound file.
   Status Build();
-  Status Save(const std::string& path);
+  Status Save(const std::string& path) { return WriteCompoundFile(path, globals_, bodies_); }
 
  private:
   void Warn(std::string s) {
@@ -284,9 +82,9 @@ void Writer::CollectStrings() {
   for (size_t k = 0; k < sheets_.size(); ++k) {
     const Worksheet* ws = sheets_[k];
     std::vector<uint32_t>& map = pool_to_sst_[k];
-    for (int r = 1; r <= std::min(ws->RowCount(), kXlsRows); ++r) {
+    for (int r = 1; r <= std::min(ws->RowCount(), kXlsMaxRows); ++r) {
       for (const Cell& c : ws->RowAt(r)->cells) {
-        if (c.col > kXlsCols) break;
+        if (c.col > kXlsMaxCols) break;
         if (c.Type() != CellType::kText) continue;
         if (c.bits >= map.size()) map.resize(std::max<size_t>(c.bits + 1, map.size() * 2), kNone);
         if (map[c.bits] == kNone) map[c.bits] = StringIndex(*ws, ws->TextOf(c));
@@ -294,22 +92,6 @@ void Writer::CollectStrings() {
       }
     }
   }
-}
-
-void WriteShortString(BiffBuffer& b, std::string_view utf8, size_t limit) {
-  std::u16string s = Utf16(utf8, limit);
-  bool wide = !Fits8Bit(s);
-  b.U8(static_cast<uint8_t>(s.size()));
-  b.U8(wide ? 1 : 0);
-  b.Chars(s, 0, s.size(), wide);
-}
-
-void WriteLongString(BiffBuffer& b, std::string_view utf8, size_t limit) {
-  std::u16string s = Utf16(utf8, limit);
-  bool wide = !Fits8Bit(s);
-  b.U16(static_cast<uint16_t>(s.size()));
-  b.U8(wide ? 1 : 0);
-  b.Chars(s, 0, s.size(), wide);
 }
 
 void Writer::WriteStyles(BiffBuffer& g) {
@@ -422,7 +204,7 @@ void Writer::WriteStyles(BiffBuffer& g) {
     }
     g.End();
   }
-  g.Rec16(0x0160, 1);  // USESELFS
+  g.Rec16(kUsesElfs, 1);
 }
 
 void Writer::WriteSst(BiffBuffer& g) {
@@ -433,7 +215,7 @@ void Writer::WriteSst(BiffBuffer& g) {
   g.U32(static_cast<uint32_t>(sst_.size()));
   for (size_t i = 0; i < sst_.size(); ++i) {
     bool cut = false;
-    const std::u16string s = Utf16(sst_[i], kMaxCellChars, &cut);
+    const std::u16string s = Utf8ToUtf16(sst_[i], kMaxCellChars, &cut);
     if (cut) ++cut_strings_;
     bool wide = !Fits8Bit(s);
     if (g.RecordDataSize() + 3 + (s.empty() ? 0 : (wide ? 2 : 1)) > kMaxRecordData) {
@@ -465,28 +247,28 @@ void Writer::WriteGlobals(BiffBuffer& g, std::vector<size_t>* sheet_pos_fields) 
   g.U32(0);
   g.U32(6);
   g.End();
-  g.Rec16(0x00E1, 0x04B0);  // INTERFACEHDR
-  g.Rec16(0x00C1, 0);       // MMS
-  g.Empty(0x00E2);          // INTERFACEEND
-  g.Begin(0x005C);          // WRITEACCESS
+  g.Rec16(kInterfaceHdr, 0x04B0);
+  g.Rec16(kMms, 0);
+  g.Empty(kInterfaceEnd);
+  g.Begin(kWriteAccess);
   {
     size_t start = g.size();
     WriteLongString(g, "Quillmere", 100);
     while (g.size() - start < 112) g.U8(' ');
   }
   g.End();
-  g.Rec16(0x0042, 1200);  // CODEPAGE: UTF-16
-  g.Rec16(0x0161, 0);     // DSF
-  g.Begin(0x013D);        // TABID
+  g.Rec16(kCodePage, 1200);  // UTF-16
+  g.Rec16(kDsf, 0);
+  g.Begin(kRRTabId);
   for (size_t i = 0; i < sheets_.size(); ++i) g.U16(static_cast<uint16_t>(i + 1));
   g.End();
-  g.Rec16(0x009C, 0x000E);  // FNGROUPCOUNT
-  g.Rec16(0x0019, 0);       // WINDOWPROTECT
-  g.Rec16(0x0012, 0);       // PROTECT
-  g.Rec16(0x0013, 0);       // PASSWORD
-  g.Rec16(0x01AF, 0);       // PROT4REV
-  g.Rec16(0x01BC, 0);       // PROT4REVPASS
-  g.Begin(0x003D);          // WINDOW1
+  g.Rec16(kBuiltInFnGroupCount, 0x000E);
+  g.Rec16(kWinProtect, 0);
+  g.Rec16(kProtect, 0);
+  g.Rec16(kPassword, 0);
+  g.Rec16(kProt4Rev, 0);
+  g.Rec16(kProt4RevPass, 0);
+  g.Begin(kWindow1);
   g.U16(0x0168);
   g.U16(0x001E);
   g.U16(0x3A5C);
@@ -497,18 +279,18 @@ void Writer::WriteGlobals(BiffBuffer& g, std::vector<size_t>* sheet_pos_fields) 
   g.U16(1);
   g.U16(0x0258);
   g.End();
-  g.Rec16(0x0040, 0);                              // BACKUP
-  g.Rec16(0x008D, 0);                              // HIDEOBJ
-  g.Rec16(0x0022, wb_.styles().date1904 ? 1 : 0);  // DATEMODE
-  g.Rec16(0x000E, 1);                              // PRECISION
-  g.Rec16(0x01B7, 0);                              // REFRESHALL
-  g.Rec16(0x00DA, 0);                              // BOOKBOOL
+  g.Rec16(kBackup, 0);
+  g.Rec16(kHideObj, 0);
+  g.Rec16(kDate1904, wb_.styles().date1904 ? 1 : 0);
+  g.Rec16(kCalcPrecision, 1);
+  g.Rec16(kRefreshAll, 0);
+  g.Rec16(kBookBool, 0);
   WriteStyles(g);
   std::vector<std::string> names;
   for (const Worksheet* ws : sheets_) names.push_back(ws->Name());
   names = WritableSheetNames(names);
   for (const std::string& name : names) {
-    g.Begin(kBoundSheet);
+    g.Begin(kBoundSheet8);
     sheet_pos_fields->push_back(g.size());
     g.U32(0);  // patched once the sheet's place is known
     g.U8(0);
@@ -516,7 +298,7 @@ void Writer::WriteGlobals(BiffBuffer& g, std::vector<size_t>* sheet_pos_fields) 
     WriteShortString(g, name, 31);
     g.End();
   }
-  g.Begin(0x008C);  // COUNTRY
+  g.Begin(kCountry);
   g.U16(1);
   g.U16(86);
   g.End();
@@ -540,7 +322,7 @@ void Writer::WriteFormula(const Worksheet& ws, int r, const Cell& c, std::vector
       break;
     case CellType::kText: {
       bool cut = false;
-      text = Utf16(ws.TextOf(c), kMaxCellChars, &cut);
+      text = Utf8ToUtf16(ws.TextOf(c), kMaxCellChars, &cut);
       if (cut) ++cut_strings_;
       s.Bytes("\x00\x00\x00\x00\x00\x00\xFF\xFF", 8);
       break;
@@ -572,7 +354,7 @@ void Writer::WriteRowCells(const Worksheet& ws, int r, const Row& row, BiffBuffe
   const auto& cells = row.cells;
   const uint16_t rw = static_cast<uint16_t>(r - 1);
   size_t n = cells.size();
-  while (n > 0 && cells[n - 1].col > kXlsCols) --n;
+  while (n > 0 && cells[n - 1].col > kXlsMaxCols) --n;
   uint32_t rk = 0;
   for (size_t i = 0; i < n;) {
     const Cell& c = cells[i];
@@ -673,14 +455,14 @@ void Writer::WriteSheet(const Worksheet& ws, bool selected, BiffBuffer& head) {
   // Rows that go into the file: those with cells inside the grid or their own height.
   std::vector<int> rows;
   int c1 = 0, c2 = 0;
-  const int last_row = std::min(ws.RowCount(), kXlsRows);
+  const int last_row = std::min(ws.RowCount(), kXlsMaxRows);
   for (int r = 1; r <= last_row; ++r) {
     const Row& row = *ws.RowAt(r);
-    bool has_cells = !row.cells.empty() && row.cells.front().col <= kXlsCols;
+    bool has_cells = !row.cells.empty() && row.cells.front().col <= kXlsMaxCols;
     if (has_cells) {
       int hi = 0;
       for (auto it = row.cells.rbegin(); it != row.cells.rend(); ++it)
-        if (it->col <= kXlsCols) {
+        if (it->col <= kXlsMaxCols) {
           hi = it->col;
           break;
         }
@@ -714,32 +496,32 @@ void Writer::WriteSheet(const Worksheet& ws, bool selected, BiffBuffer& head) {
   // whole; without one it stays in memory.
   BiffBuffer& s = bodies_.emplace_back(head.Pos(), std::tmpfile());
 
-  s.Rec16(0x000D, 1);    // CALCMODE: automatic
-  s.Rec16(0x000C, 100);  // CALCCOUNT
-  s.Rec16(0x000F, 1);    // REFMODE: A1
-  s.Rec16(0x0011, 0);    // ITERATION
-  s.Begin(0x0010);       // DELTA
+  s.Rec16(kCalcMode, 1);  // automatic
+  s.Rec16(kCalcCount, 100);
+  s.Rec16(kCalcRefMode, 1);  // A1
+  s.Rec16(kCalcIter, 0);
+  s.Begin(kCalcDelta);
   s.F64(0.001);
   s.End();
-  s.Rec16(0x005F, 1);  // SAVERECALC
-  s.Rec16(0x002A, 0);  // PRINTHEADERS
-  s.Rec16(0x002B, 0);  // PRINTGRIDLINES
-  s.Rec16(0x0082, 1);  // GRIDSET
-  s.Begin(0x0080);     // GUTS
+  s.Rec16(kCalcSaveRecalc, 1);
+  s.Rec16(kPrintRowCol, 0);
+  s.Rec16(kPrintGrid, 0);
+  s.Rec16(kGridSet, 1);
+  s.Begin(kGuts);
   s.U32(0);
   s.U32(0);
   s.End();
   const uint16_t default_twips =
       static_cast<uint16_t>(std::lround(std::clamp(ws.default_row_height, 1.0, 409.0) * 20));
-  s.Begin(0x0225);  // DEFAULTROWHEIGHT
+  s.Begin(kDefaultRowHeight);
   s.U16(0);
   s.U16(default_twips);
   s.End();
-  s.Rec16(0x0081, 0x04C1);  // WSBOOL
-  s.Empty(0x0014);          // HEADER
-  s.Empty(0x0015);          // FOOTER
-  s.Rec16(0x0083, 0);       // HCENTER
-  s.Rec16(0x0084, 0);       // VCENTER
+  s.Rec16(kWsBool, 0x04C1);
+  s.Empty(kHeader);
+  s.Empty(kFooter);
+  s.Rec16(kHCenter, 0);
+  s.Rec16(kVCenter, 0);
 
   head.Patch32(index_defcol, static_cast<uint32_t>(s.Pos()));
   s.Rec16(kDefColWidth, static_cast<uint16_t>(std::clamp(ws.default_column_width, 0.0, 255.0)));
@@ -747,11 +529,11 @@ void Writer::WriteSheet(const Worksheet& ws, bool selected, BiffBuffer& head) {
   const auto& widths = ws.column_widths();
   for (auto it = widths.begin(); it != widths.end();) {
     int first = it->first;
-    if (first > kXlsCols) break;
+    if (first > kXlsMaxCols) break;
     double w = it->second;
     int last = first;
     auto next = std::next(it);
-    while (next != widths.end() && next->first == last + 1 && next->first <= kXlsCols &&
+    while (next != widths.end() && next->first == last + 1 && next->first <= kXlsMaxCols &&
            next->second == w)
       last = next->first, ++next;
     it = next;
@@ -781,10 +563,10 @@ void Writer::WriteSheet(const Worksheet& ws, bool selected, BiffBuffer& head) {
       int r = rows[k];
       const Row& row = *ws.RowAt(r);
       uint16_t cmin = 0, cmax = 0;
-      if (!row.cells.empty() && row.cells.front().col <= kXlsCols) {
+      if (!row.cells.empty() && row.cells.front().col <= kXlsMaxCols) {
         cmin = static_cast<uint16_t>(row.cells.front().col - 1);
         for (auto it = row.cells.rbegin(); it != row.cells.rend(); ++it)
-          if (it->col <= kXlsCols) {
+          if (it->col <= kXlsMaxCols) {
             cmax = it->col;
             break;
           }
@@ -834,10 +616,11 @@ void Writer::WriteSheet(const Worksheet& ws, bool selected, BiffBuffer& head) {
   s.End();
 
   // Merged ranges: at most 1,027 to a record, more records rather than CONTINUE.
-  std::vector<Range> merges = WritableMerges(ws.merges(), kXlsRows, kXlsCols, &dropped_merges_);
+  std::vector<Range> merges =
+      WritableMerges(ws.merges(), kXlsMaxRows, kXlsMaxCols, &dropped_merges_);
   for (size_t i = 0; i < merges.size(); i += 1027) {
     size_t k = std::min<size_t>(merges.size() - i, 1027);
-    s.Begin(kMergedCells);
+    s.Begin(kMergeCells);
     s.U16(static_cast<uint16_t>(k));
     for (size_t j = i; j < i + k; ++j) {
       s.U16(static_cast<uint16_t>(merges[j].r1 - 1));
@@ -855,7 +638,7 @@ Status Writer::Build() {
     const Worksheet* ws = wb_.Worksheets(i);
     if (!ws->IsEmpty()) {
       Range u = ws->UsedRange();
-      if (u.r2 > kXlsRows || u.c2 > kXlsCols)
+      if (u.r2 > kXlsMaxRows || u.c2 > kXlsMaxCols)
         return MakeError(ErrorCode::kInvalidArgument,
                          "sheet \"" + ws->Name() +
                              "\" does not fit the .xls grid of 65,536 rows and 256 columns");
@@ -885,89 +668,6 @@ Status Writer::Build() {
   if (dropped_merges_)
     Warn(std::to_string(dropped_merges_) + "个合并单元格区域与其他区域重叠或超出表格范围，已忽略");
   if (cut_strings_) Warn(std::to_string(cut_strings_) + "段文本超过32767个字符，已截断");
-  return Status::Ok();
-}
-
-Status Writer::Save(const std::string& path) {
-  static std::once_flag once;
-  std::call_once(once, [] { gsf_init(); });
-  // Our caller already writes to a temporary name and renames it, so the file is written in
-  // place (libgsf's own file output would add a second temporary file and rename).
-#ifdef _WIN32
-  FILE* f = _wfopen(PathFromUtf8(path).c_str(), L"wb");
-#else
-  FILE* f = std::fopen(path.c_str(), "wb");
-#endif
-  if (!f)
-    return MakeError(ErrorCodeFromErrno(errno),
-                     std::string("cannot create the file (") + std::strerror(errno) + ")");
-  GsfOutput* sink = gsf_output_stdio_new_FILE(path.c_str(), f, FALSE);
-  if (!sink) {
-    std::fclose(f);
-    return MakeError(ErrorCode::kIo, "cannot create the file");
-  }
-  GsfOutfile* ole = gsf_outfile_msole_new_full(sink, 512, 64);
-  GsfOutput* child = gsf_outfile_new_child(ole, "Workbook", FALSE);
-  bool ok = child != nullptr;
-  std::string why;
-  int saved_errno = 0;
-  size_t total = 0;
-  auto put = [&](const uint8_t* p, size_t n) {
-    if (ok && n && !gsf_output_write(child, n, p)) {
-      saved_errno = errno;
-      ok = false;
-    }
-    total += n;
-  };
-  put(globals_.bytes().data(), globals_.bytes().size());
-  std::vector<uint8_t> chunk(1 << 20);
-  for (BiffBuffer& b : bodies_) {
-    if (FILE* f = b.spill_file(); f && b.spilled()) {
-      std::rewind(f);
-      for (size_t left = b.spilled(); ok && left > 0;) {
-        size_t n = std::fread(chunk.data(), 1, std::min(left, chunk.size()), f);
-        if (n == 0) {
-          ok = false;
-          why = "reading a temporary file failed";
-          break;
-        }
-        put(chunk.data(), n);
-        left -= n;
-      }
-    }
-    put(b.bytes().data(), b.bytes().size());
-  }
-  // Short streams would land in the mini-stream, which some readers handle poorly.
-  if (total < 4096) {
-    std::vector<uint8_t> zeros(4096 - total, 0);
-    put(zeros.data(), zeros.size());
-  }
-  if (child) {
-    if (!ok && why.empty() && gsf_output_error(child)) why = gsf_output_error(child)->message;
-    if (!gsf_output_close(child)) {
-      if (ok) saved_errno = errno;
-      ok = false;
-    }
-    g_object_unref(child);
-  }
-  if (!gsf_output_close(GSF_OUTPUT(ole))) {
-    if (ok) saved_errno = errno;
-    if (why.empty() && gsf_output_error(GSF_OUTPUT(ole)))
-      why = gsf_output_error(GSF_OUTPUT(ole))->message;
-    ok = false;
-  }
-  g_object_unref(ole);
-  // Closing the container closes the file too, unless it failed half way.
-  if (!gsf_output_is_closed(sink) && !gsf_output_close(sink)) {
-    if (ok) saved_errno = errno;
-    if (why.empty() && gsf_output_error(sink)) why = gsf_output_error(sink)->message;
-    ok = false;
-  }
-  g_object_unref(sink);
-  // libgsf reports the failed write by text only; the errno of the failing call is still set.
-  if (!ok)
-    return MakeError(ErrorCodeFromErrno(saved_errno),
-                     why.empty() ? "writing the file failed" : why);
   return Status::Ok();
 }
 

@@ -8,6 +8,8 @@
 
 #include "../io.h"
 #include "../memory_budget.h"
+#include "../utf.h"
+#include "xlsx.h"
 #include "xlsx_read_internal.h"
 #include "xlsx_read_parts.h"
 #include "xlsx_read_xml.h"
@@ -19,24 +21,6 @@ namespace qm::xlsx {
 // Small text helpers
 
 namespace {
-
-void AppendUtf8(std::string& out, uint32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
 
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';

@@ -10,8 +10,10 @@
 #include <vector>
 
 #include "../io.h"
+#include "../utf.h"
+#include "../write_common.h"
 #include "style_names.h"
-#include "write_common.h"
+#include "xlsx.h"
 #include "xml_writer.h"
 #include "zip_deflate.h"
 
@@ -21,17 +23,6 @@ namespace {
 constexpr size_t kMaxCellChars = 32767;  // UTF-16 units
 constexpr size_t kPieceBytes = 1 << 20;  // sheet XML is deflated in pieces of about this size
 constexpr size_t kMaxFormulaChars = 8192;
-
-// UTF-16 units of a UTF-8 text: one per character, two for those beyond the BMP.
-size_t Utf16Length(std::string_view s) {
-  size_t n = 0;
-  for (char ch : s) {
-    auto c = static_cast<unsigned char>(ch);
-    if ((c & 0xC0) != 0x80) ++n;
-    if (c >= 0xF0) ++n;
-  }
-  return n;
-}
 
 void AppendColumnName(std::string& o, int col) {
   char buf[4];

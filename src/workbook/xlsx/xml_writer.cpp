@@ -3,7 +3,7 @@
 #include <cassert>
 #include <cstring>
 
-#include "write_common.h"
+#include "../write_common.h"
 
 namespace qm::xlsx {
 namespace {

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <memory>
 
+#include "../bytes.h"
+
 namespace qm::zip {
 namespace {
 
@@ -16,16 +18,9 @@ constexpr uint32_t kEnd64Sig = 0x06064b50;
 constexpr uint32_t kEnd64LocatorSig = 0x07064b50;
 constexpr size_t kChunk = 64 * 1024;
 
-uint16_t U16(const uint8_t* p) {
-  return static_cast<uint16_t>(p[0] | p[1] << 8);
-}
-uint32_t U32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-uint64_t U64(const uint8_t* p) {
-  return static_cast<uint64_t>(U32(p)) | static_cast<uint64_t>(U32(p + 4)) << 32;
-}
+using le::U16;
+using le::U32;
+using le::U64;
 
 std::string LowerAscii(std::string_view s) {
   std::string out(s);

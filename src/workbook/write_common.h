@@ -10,7 +10,8 @@
 #include <unordered_set>
 #include <vector>
 
-#include "../worksheet.h"
+#include "utf.h"
+#include "worksheet.h"
 
 namespace qm {
 
@@ -77,46 +78,6 @@ class WrittenNumFmts {
  private:
   std::map<int, std::string> formats_;
 };
-
-// The length of the well-formed UTF-8 sequence at s[i], or 0 when it is not one (stray or
-// missing continuation bytes, overlong forms, surrogates, U+FFFE/U+FFFF, beyond U+10FFFF).
-inline size_t Utf8SeqLen(std::string_view s, size_t i) {
-  auto b = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
-  unsigned char c = b(i), lo = 0x80, hi = 0xBF;
-  size_t n;
-  if (c < 0x80) return 1;
-  if (c >= 0xC2 && c <= 0xDF) {
-    n = 2;
-  } else if (c >= 0xE0 && c <= 0xEF) {
-    n = 3;
-    if (c == 0xE0) lo = 0xA0;
-    if (c == 0xED) hi = 0x9F;
-  } else if (c >= 0xF0 && c <= 0xF4) {
-    n = 4;
-    if (c == 0xF0) lo = 0x90;
-    if (c == 0xF4) hi = 0x8F;
-  } else {
-    return 0;
-  }
-  if (i + n > s.size() || b(i + 1) < lo || b(i + 1) > hi) return 0;
-  for (size_t k = 2; k < n; ++k)
-    if ((b(i + k) & 0xC0) != 0x80) return 0;
-  if (n == 3 && c == 0xEF && b(i + 1) == 0xBF && b(i + 2) >= 0xBE) return 0;
-  return n;
-}
-
-// The first `units` UTF-16 units of a UTF-8 text, never splitting a character.
-inline std::string CutUtf16(const std::string& s, size_t units) {
-  size_t used = 0, i = 0;
-  while (i < s.size()) {
-    auto c = static_cast<unsigned char>(s[i]);
-    size_t len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 1;
-    used += len == 4 ? 2 : 1;
-    if (used > units) break;
-    i += len;
-  }
-  return s.substr(0, std::min(i, s.size()));
-}
 
 // Sheet names as spreadsheet programs accept them: none of []:*?/\, no apostrophe at either
 // end, 1 to 31 characters, and no two alike (letter case aside). A clash gets " (2)", " (3)"...

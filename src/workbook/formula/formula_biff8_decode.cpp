@@ -1,0 +1,315 @@
+// BIFF8 parsed formulas (reverse-Polish token arrays) as A1 text, for the tokens a formula needs
+// to travel into another workbook: constants, operators, parentheses, cell and area references of
+// the formula's own sheet and built-in functions.
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+
+#include "workbook/bytes.h"
+#include "workbook/cell.h"
+#include "workbook/formula/formula.h"
+#include "workbook/formula/formula_biff8_tokens.h"
+#include "workbook/formula/formula_functions.h"
+#include "workbook/formula/formula_lexer.h"
+#include "workbook/utf.h"
+#include "workbook/worksheet.h"
+
+namespace qm {
+namespace {
+
+using formula::FunctionInfo;
+using formula::RefPart;
+
+// Operator precedence as the text form reads it; an operand binding less tightly than its
+// operator needs parentheses that the token array leaves implicit.
+enum Prec : int {
+  kPrecUnion = 0,
+  kPrecCompare = 1,
+  kPrecConcat = 2,
+  kPrecAdd = 3,
+  kPrecMul = 4,
+  kPrecPower = 5,
+  kPrecPercent = 6,
+  kPrecUnary = 7,
+  kPrecRef = 8,
+  kPrecPrimary = 9,
+};
+
+struct Operand {
+  std::string text;
+  int prec = kPrecPrimary;
+};
+
+using le::U16;
+using namespace biff8;
+
+std::optional<std::string> NumberText(double d) {
+  if (!std::isfinite(d)) return std::nullopt;
+  char buf[400];
+  // Plain notation for the magnitudes people type, as spreadsheet programs show them.
+  const double a = std::fabs(d);
+  auto res = a == 0 || (a >= 1e-9 && a < 1e15)
+                 ? std::to_chars(buf, buf + sizeof buf, d, std::chars_format::fixed)
+                 : std::to_chars(buf, buf + sizeof buf, d, std::chars_format::scientific);
+  std::string s(buf, res.ptr);
+  for (char& c : s)
+    if (c == 'e') c = 'E';
+  return s;
+}
+
+// A reference from the cell's row/column words; `rel_base` adds the formula cell for the
+// offset forms used by shared formulas.
+RefPart DecodePart(uint16_t rw, uint16_t colword, bool offset_form, int row0, int col0) {
+  RefPart p;
+  p.row_abs = !(colword & 0x8000);
+  p.col_abs = !(colword & 0x4000);
+  int row = rw, col = colword & 0x3FFF;
+  if (offset_form && !p.row_abs) row = (static_cast<int16_t>(rw) + row0) & 0xFFFF;
+  if (offset_form && !p.col_abs) col = (col + col0) & 0xFF;
+  p.row = row + 1;
+  p.col = col + 1;
+  return p;
+}
+
+std::string AreaText(RefPart a, RefPart b) {
+  // Spelled top-left to bottom-right, as the text form always reads.
+  if (a.row > b.row) std::swap(a.row, b.row), std::swap(a.row_abs, b.row_abs);
+  if (a.col > b.col) std::swap(a.col, b.col), std::swap(a.col_abs, b.col_abs);
+  std::string s;
+  if (a.row == 1 && b.row == kXlsMaxRows) {  // whole columns
+    formula::AppendPart(s, a, true, false);
+    s.push_back(':');
+    formula::AppendPart(s, b, true, false);
+  } else if (a.col == 1 && b.col == kXlsMaxCols) {  // whole rows
+    formula::AppendPart(s, a, false, true);
+    s.push_back(':');
+    formula::AppendPart(s, b, false, true);
+  } else {
+    formula::AppendPart(s, a, true, true);
+    s.push_back(':');
+    formula::AppendPart(s, b, true, true);
+  }
+  return s;
+}
+
+// Built by appending: GCC 12 warns falsely about `"(" + std::string&&`.
+std::string Join(std::string_view a, std::string_view b, std::string_view c = {}) {
+  std::string s;
+  s.reserve(a.size() + b.size() + c.size());
+  s.append(a).append(b).append(c);
+  return s;
+}
+
+std::string Wrap(const Operand& o, int min_prec) {
+  if (o.prec >= min_prec) return o.text;
+  return Join("(", o.text, ")");
+}
+
+const char* BinaryOperator(uint8_t ptg) {
+  static const char* const kOps[] = {
+      "+", "-", "*", "/", "^", "&", "<", "<=", "=", ">=", ">", "<>", " ", ",", ":"};
+  return kOps[ptg - kPtgAdd];
+}
+
+int BinaryPrec(uint8_t ptg) {
+  if (ptg <= kPtgSub) return kPrecAdd;
+  if (ptg <= kPtgDiv) return kPrecMul;
+  if (ptg == kPtgPower) return kPrecPower;
+  if (ptg == kPtgConcat) return kPrecConcat;
+  if (ptg <= kPtgNe) return kPrecCompare;
+  if (ptg == kPtgUnion) return kPrecUnion;
+  return kPrecRef;
+}
+
+}  // namespace
+
+std::optional<std::string> DecodeBiff8Formula(std::span<const uint8_t> rgce, int row, int col) {
+  const uint8_t* p = rgce.data();
+  const size_t n = rgce.size();
+  const int row0 = row - 1, col0 = col - 1;
+  std::vector<Operand> st;
+  size_t i = 0;
+  auto need = [&](size_t bytes) { return i + bytes <= n; };
+  auto pop = [&]() {
+    Operand o = std::move(st.back());
+    st.pop_back();
+    return o;
+  };
+  auto call = [&](const char* name, size_t argc) -> bool {
+    if (st.size() < argc) return false;
+    std::string s = name;
+    s.push_back('(');
+    for (size_t k = st.size() - argc; k < st.size(); ++k) {
+      if (k != st.size() - argc) s.push_back(',');
+      s += Wrap(st[k], kPrecCompare);
+    }
+    s.push_back(')');
+    st.resize(st.size() - argc);
+    st.push_back({std::move(s), kPrecPrimary});
+    return true;
+  };
+
+  while (i < n) {
+    const uint8_t ptg = p[i++];
+    if (ptg >= kPtgAdd && ptg <= kPtgRange) {
+      if (st.size() < 2) return std::nullopt;
+      Operand b = pop(), a = pop();
+      int prec = BinaryPrec(ptg);
+      std::string s = Wrap(a, prec);
+      s += BinaryOperator(ptg);
+      s += Wrap(b, prec + 1);
+      st.push_back({std::move(s), prec});
+      continue;
+    }
+    switch (ptg) {
+      case kPtgUplus:
+      case kPtgUminus: {
+        if (st.empty()) return std::nullopt;
+        Operand a = pop();
+        st.push_back({Join(ptg == kPtgUplus ? "+" : "-", Wrap(a, kPrecUnary)), kPrecUnary});
+        continue;
+      }
+      case kPtgPercent: {
+        if (st.empty()) return std::nullopt;
+        Operand a = pop();
+        st.push_back({Join(Wrap(a, kPrecPercent), "%"), kPrecPercent});
+        continue;
+      }
+      case kPtgParen:
+        if (st.empty()) return std::nullopt;
+        st.back().text = Join("(", st.back().text, ")");
+        st.back().prec = kPrecPrimary;
+        continue;
+      case kPtgMissArg:
+        st.push_back({"", kPrecPrimary});
+        continue;
+      case kPtgStr: {
+        if (!need(2)) return std::nullopt;
+        size_t cch = p[i];
+        bool wide = p[i + 1] & 0x01;
+        i += 2;
+        if (!need(cch * (wide ? 2 : 1))) return std::nullopt;
+        std::string s = "\"";
+        // Lone surrogates are kept as they are: the text goes back into a token unchanged.
+        Utf16ToUtf8 text(s, Utf16ToUtf8::Lone::kKeep);
+        for (size_t k = 0; k < cch; ++k) {
+          const uint16_t cu = wide ? U16(p + i + 2 * k) : p[i + k];
+          text.Unit(cu);
+          if (cu == '"') s.push_back('"');
+        }
+        text.Finish();
+        s.push_back('"');
+        i += cch * (wide ? 2 : 1);
+        st.push_back({std::move(s), kPrecPrimary});
+        continue;
+      }
+      case kPtgAttr: {  // only the one-argument SUM carries meaning for the text
+        if (!need(3)) return std::nullopt;
+        uint8_t grbit = p[i];
+        uint16_t data = U16(p + i + 1);
+        i += 3;
+        if (grbit & kAttrChoose) {  // a jump table follows
+          if (!need(2 * (static_cast<size_t>(data) + 1))) return std::nullopt;
+          i += 2 * (static_cast<size_t>(data) + 1);
+        } else if (grbit & kAttrSum) {
+          if (!call("SUM", 1)) return std::nullopt;
+        }
+        continue;
+      }
+      case kPtgErr:
+        if (!need(1) || !IsErrorCode(p[i])) return std::nullopt;
+        st.push_back({ErrorText(p[i]), kPrecPrimary});
+        i += 1;
+        continue;
+      case kPtgBool:
+        if (!need(1)) return std::nullopt;
+        st.push_back({p[i] ? "TRUE" : "FALSE", kPrecPrimary});
+        i += 1;
+        continue;
+      case kPtgInt:
+        if (!need(2)) return std::nullopt;
+        st.push_back({std::to_string(U16(p + i)), kPrecPrimary});
+        i += 2;
+        continue;
+      case kPtgNum: {
+        if (!need(8)) return std::nullopt;
+        double d;
+        std::memcpy(&d, p + i, 8);
+        i += 8;
+        auto s = NumberText(d);
+        if (!s) return std::nullopt;
+        st.push_back({std::move(*s), d < 0 ? kPrecUnary : kPrecPrimary});
+        continue;
+      }
+      default:
+        break;
+    }
+    if (ptg < 0x20 || ptg >= 0x80) return std::nullopt;  // ptgExp, ptgTbl, extended tokens
+    switch (ptg & 0x1F) {                                // operand tokens of every class
+      case kPtgFunc:
+      case kPtgFuncVar: {
+        const bool var = (ptg & 0x1F) == kPtgFuncVar;
+        if (!need(var ? 3 : 2)) return std::nullopt;
+        size_t argc = var ? (p[i] & 0x7F) : 0;
+        uint16_t id = U16(p + i + (var ? 1 : 0));
+        i += var ? 3 : 2;
+        if (id & 0x8000) return std::nullopt;  // a command equivalent
+        const FunctionInfo* f = formula::FunctionById(id);
+        if (!f) return std::nullopt;  // add-ins and functions we do not know
+        if (!var) {
+          if (!f->fixed()) return std::nullopt;
+          argc = f->min_args;
+        }
+        if (!call(f->name, argc)) return std::nullopt;
+        continue;
+      }
+      case kPtgRef:
+      case kPtgRefN: {
+        if (!need(4)) return std::nullopt;
+        RefPart a = DecodePart(U16(p + i), U16(p + i + 2), (ptg & 0x1F) == kPtgRefN, row0, col0);
+        i += 4;
+        std::string s;
+        formula::AppendPart(s, a, true, true);
+        st.push_back({std::move(s), kPrecPrimary});
+        continue;
+      }
+      case kPtgArea:
+      case kPtgAreaN: {
+        if (!need(8)) return std::nullopt;
+        const bool offs = (ptg & 0x1F) == kPtgAreaN;
+        RefPart a = DecodePart(U16(p + i), U16(p + i + 4), offs, row0, col0);
+        RefPart b = DecodePart(U16(p + i + 2), U16(p + i + 6), offs, row0, col0);
+        i += 8;
+        st.push_back({AreaText(a, b), kPrecPrimary});
+        continue;
+      }
+      case kPtgMemArea:  // the memory tokens only announce the sub-expression that follows
+      case kPtgMemErr:
+      case kPtgMemNoMem:
+        if (!need(6)) return std::nullopt;
+        i += 6;
+        continue;
+      case kPtgMemFunc:
+        if (!need(2)) return std::nullopt;
+        i += 2;
+        continue;
+      case kPtgRefErr:  // reference to a deleted cell
+        if (!need(4)) return std::nullopt;
+        i += 4;
+        st.push_back({"#REF!", kPrecPrimary});
+        continue;
+      case kPtgAreaErr:
+        if (!need(8)) return std::nullopt;
+        i += 8;
+        st.push_back({"#REF!", kPrecPrimary});
+        continue;
+      default:  // arrays, names, other sheets, external names
+        return std::nullopt;
+    }
+  }
+  if (st.size() != 1) return std::nullopt;
+  return std::move(st.back().text);
+}
+
+}  // namespace qm
