@@ -12,8 +12,9 @@
 #include <vector>
 
 #include "merge/engines.h"
+#include "merge/header_rules.h"
 #include "workbook/application.h"
-#include "workbook/header.h"
+#include "workbook/value_text.h"
 
 namespace qm::testing {
 

@@ -3,6 +3,7 @@
 // unsorted input.
 #include <random>
 
+#include "merge/key_index.h"
 #include "test_engines_port.h"
 
 namespace qm::testing {

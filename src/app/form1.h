@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "app/core/dispatch.h"
+#include "merge/header_rules.h"
 #include "merge/port.h"
-#include "workbook/header.h"
 
 class QGroupBox;
 class QLabel;

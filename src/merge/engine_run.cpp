@@ -7,6 +7,8 @@
 #include <malloc.h>
 #endif
 
+#include "merge/typed_number.h"
+
 namespace qm::engine {
 
 int AskKeyColumn(InteractionPort& port, const HeaderList& list, int header_width) {

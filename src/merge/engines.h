@@ -4,9 +4,9 @@
 #include <optional>
 #include <string>
 
+#include "merge/header_rules.h"
 #include "merge/port.h"
 #include "workbook/application.h"
-#include "workbook/header.h"
 
 namespace qm {
 

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "merge/engine_run.h"
+#include "merge/typed_number.h"
 
 namespace qm {
 

@@ -2,6 +2,8 @@
 
 #include <unordered_map>
 
+#include "workbook/value_text.h"
+
 namespace qm::engine {
 
 namespace {
