@@ -54,7 +54,7 @@ class ScriptedPort : public InteractionPort {
     events.push_back("dialog " + title);
     return a;
   }
-  std::optional<std::string> Input(const std::string& prompt, const std::string& title,
+  std::optional<std::string> Input(PromptKind, const std::string& prompt, const std::string& title,
                                    const std::string& def) override {
     std::optional<std::string> a;
     if (!inputs.empty()) {

@@ -13,8 +13,8 @@ namespace qm::engine {
 
 int AskKeyColumn(InteractionPort& port, const HeaderList& list, int header_width) {
   const InputPrompt prompt = KeyPrompt(list);
-  double k = RoundHalfEven(
-      ReadTypedNumber(port.Input(prompt.prompt, prompt.title, prompt.default_answer)));
+  double k = RoundHalfEven(ReadTypedNumber(
+      port.Input(PromptKind::kKeyColumn, prompt.prompt, prompt.title, prompt.default_answer)));
   if (!std::isfinite(k) || k < 1 || k > header_width) return 0;
   return static_cast<int>(k);
 }

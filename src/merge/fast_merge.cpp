@@ -8,7 +8,9 @@
 
 namespace qm {
 
-RunResult FastMerge(int mode, MergeContext& ctx) {
+RunResult FastMerge(VerticalMode vertical_mode, MergeContext& ctx) {
+  // The overwrite pass takes one more progress step.
+  const int mode = vertical_mode == VerticalMode::kOverwrite ? 1 : 0;
   engine::EngineRun run(ctx);
   InteractionPort& port = ctx.port;
   run.TakeFiles();
@@ -37,7 +39,8 @@ RunResult FastMerge(int mode, MergeContext& ctx) {
   }
 
   auto rows_answer =
-      port.Input("快速合并要求表头必须从第一行开始，请问表头占几行？", engine::kAppTitle, "1");
+      port.Input(PromptKind::kHeaderRows, "快速合并要求表头必须从第一行开始，请问表头占几行？",
+                 engine::kAppTitle, "1");
   // Whole rows to cut from every appended block; more than the grid holds cuts them all.
   const double h = RoundHalfEven(ReadTypedNumber(rows_answer));
   const int cut = h >= 1 ? static_cast<int>(std::min<double>(h, kMaxRows)) : 0;

@@ -6,7 +6,9 @@
 
 namespace qm {
 
-RunResult SafeMerge(int mode, MergeContext& ctx) {
+RunResult SafeMerge(VerticalMode vertical_mode, MergeContext& ctx) {
+  // The overwrite pass takes one more progress step.
+  const int mode = vertical_mode == VerticalMode::kOverwrite ? 1 : 0;
   engine::EngineRun run(ctx);
   InteractionPort& port = ctx.port;
   run.TakeFiles();
