@@ -32,8 +32,8 @@ class QuietPort : public InteractionPort {
                                    const std::string&) override {
     return kind == PromptKind::kKeyColumn ? key : header_rows;
   }
-  std::string LogText() override { return log; }
-  void SetLogText(const std::string& t) override { log = t; }
+  void ReplaceLog(const std::string& t) override { log = t; }
+  void AppendLog(const std::string& line) override { log += "\r\n" + line; }
   void ScrollLogToEnd() override {}
   void SetProgressMax(double) override {}
   void SetProgressValue(double) override {}

@@ -54,8 +54,10 @@ class ScriptedPort : public InteractionPort {
     events.push_back("dialog " + title);
     return a;
   }
-  std::optional<std::string> Input(PromptKind, const std::string& prompt, const std::string& title,
-                                   const std::string& def) override {
+  std::vector<PromptKind> prompt_kinds;  // the question of every input box, in order
+  std::optional<std::string> Input(PromptKind kind, const std::string& prompt,
+                                   const std::string& title, const std::string& def) override {
+    prompt_kinds.push_back(kind);
     std::optional<std::string> a;
     if (!inputs.empty()) {
       a = inputs.front();

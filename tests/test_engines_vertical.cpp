@@ -166,6 +166,27 @@ TEST(KeyAnswerTest, AnswersRoundingHalfToEvenOntoAHeaderColumnAreAccepted) {
   }
 }
 
+// Front ends without dialogs answer each input box from its own flag by the question it names,
+// never by its title or text.
+TEST(KeyAnswerTest, EveryInputBoxNamesItsQuestion) {
+  using P = PromptKind;
+  for (int engine = 0; engine < 4; ++engine) {
+    Bench b;
+    b.Add("a.xls", Rows{{"编号", "姓名"}, {1, "甲"}});
+    b.Add("b.xls", Rows{{"编号", "姓名"}, {1, "乙"}});
+    b.port.inputs = {"1", "1"};
+    RunResult r;
+    if (engine == 0) r = FastMerge(VerticalMode::kAppend, b.ctx);
+    if (engine == 1) r = FastMerge(VerticalMode::kOverwrite, b.ctx);
+    if (engine == 2) r = SafeMerge(VerticalMode::kOverwrite, b.ctx);
+    if (engine == 3) r = SmartMerge(SmartMode::kBoth, b.ctx);
+    ASSERT_EQ(r.outcome, Outcome::kDone) << engine;
+    const std::vector<std::vector<P>> expected = {
+        {P::kHeaderRows}, {P::kHeaderRows, P::kKeyColumn}, {P::kKeyColumn}, {P::kKeyColumn}};
+    EXPECT_EQ(b.port.prompt_kinds, expected[static_cast<size_t>(engine)]) << engine;
+  }
+}
+
 TEST(MergeStartTest, EmptyListReturnsSilentlyAndCancelAtTheConfirmationChangesNothing) {
   for (int mode = 0; mode < 2; ++mode) {
     const VerticalMode vertical = mode ? VerticalMode::kOverwrite : VerticalMode::kAppend;

@@ -113,15 +113,7 @@ RunResult SmartMerge(SmartMode mode, MergeContext& ctx) {
     port.SetProgressValue(t + 1);
   }
 
-  // Saved before the closing line, so that a failed save is never announced as the end.
-  std::string switched;
-  auto saved = run.Save(engine::kSmartResultName, switched);
-  if (!saved) return run.Fail(saved.error());
-  if (!switched.empty()) run.AppendLog(switched);
-  for (const std::string& w : saved->warnings) run.AppendLog(w);
-  run.AppendLog(engine::kEndLine);
-  run.ScrollLog();
-  return run.Finish(saved->path);
+  return run.SaveAndFinish(engine::kSmartResultName, engine::ReportTo::kLog, engine::kEndLine);
 }
 
 }  // namespace qm
