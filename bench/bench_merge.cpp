@@ -28,12 +28,12 @@ class QuietPort : public InteractionPort {
     if (b == Buttons::kYesNo) return sorted ? Answer::kYes : Answer::kNo;
     return Answer::kOk;
   }
-  std::optional<std::string> Input(const std::string&, const std::string& title,
+  std::optional<std::string> Input(PromptKind kind, const std::string&, const std::string&,
                                    const std::string&) override {
-    return title == "输入提示" ? key : header_rows;
+    return kind == PromptKind::kKeyColumn ? key : header_rows;
   }
-  std::string LogText() override { return log; }
-  void SetLogText(const std::string& t) override { log = t; }
+  void ReplaceLog(const std::string& t) override { log = t; }
+  void AppendLog(const std::string& line) override { log += "\r\n" + line; }
   void ScrollLogToEnd() override {}
   void SetProgressMax(double) override {}
   void SetProgressValue(double) override {}
@@ -84,8 +84,9 @@ struct Setup {
   }
 };
 
-void RunEngine(benchmark::State& state, Setup& s, RunResult (*engine)(int, MergeContext&), int mode,
-               int64_t rows) {
+template <typename Mode>
+void RunEngine(benchmark::State& state, Setup& s, RunResult (*engine)(Mode, MergeContext&),
+               Mode mode, int64_t rows) {
   for (auto _ : state) {
     Application app(s.store);
     HeaderState header;
@@ -105,7 +106,7 @@ void BM_FastVertical(benchmark::State& state) {
   std::iota(keys.begin(), keys.end(), 1);
   for (int i = 0; i < 60; ++i)
     s.Add(Named("t", i, ".xls"), MakeTable(1000, 10, keys, Header(10, "c"), i));
-  RunEngine(state, s, FastMerge, 0, 60000);
+  RunEngine(state, s, FastMerge, VerticalMode::kAppend, 60000);
 }
 BENCHMARK(BM_FastVertical)->Unit(benchmark::kMillisecond);
 
@@ -121,14 +122,14 @@ void SmartSetup(Setup& s) {
 void BM_SmartHorizontal(benchmark::State& state) {
   Setup s;
   SmartSetup(s);
-  RunEngine(state, s, SmartMerge, 0, 200000);
+  RunEngine(state, s, SmartMerge, SmartMode::kHorizontal, 200000);
 }
 BENCHMARK(BM_SmartHorizontal)->Unit(benchmark::kMillisecond);
 
 void BM_SmartBoth(benchmark::State& state) {
   Setup s;
   SmartSetup(s);
-  RunEngine(state, s, SmartMerge, 1, 200000);
+  RunEngine(state, s, SmartMerge, SmartMode::kBoth, 200000);
 }
 BENCHMARK(BM_SmartBoth)->Unit(benchmark::kMillisecond);
 
@@ -140,7 +141,7 @@ void BM_SortedSmart(benchmark::State& state) {
     s.Add(Named("t", i, ".xls"), MakeTable(20000, 6, keys, Header(6, Named("表", i, "列")), i));
   }
   s.port.sorted = true;
-  RunEngine(state, s, SmartMerge, 0, 200000);
+  RunEngine(state, s, SmartMerge, SmartMode::kHorizontal, 200000);
 }
 BENCHMARK(BM_SortedSmart)->Unit(benchmark::kMillisecond);
 
@@ -155,7 +156,7 @@ void EqualKeysSetup(Setup& s) {
 void BM_SmartBothEqualKeys(benchmark::State& state) {
   Setup s;
   EqualKeysSetup(s);
-  RunEngine(state, s, SmartMerge, 1, 200000);
+  RunEngine(state, s, SmartMerge, SmartMode::kBoth, 200000);
 }
 BENCHMARK(BM_SmartBothEqualKeys)->Unit(benchmark::kMillisecond);
 
@@ -163,7 +164,7 @@ void BM_SortedSmartEqualKeys(benchmark::State& state) {
   Setup s;
   EqualKeysSetup(s);
   s.port.sorted = true;
-  RunEngine(state, s, SmartMerge, 0, 200000);
+  RunEngine(state, s, SmartMerge, SmartMode::kHorizontal, 200000);
 }
 BENCHMARK(BM_SortedSmartEqualKeys)->Unit(benchmark::kMillisecond);
 
@@ -176,7 +177,7 @@ void BM_SafeOverwrite(benchmark::State& state) {
     for (int& k : keys) k = static_cast<int>(rng() % 100000);
     s.Add(Named("t", i, ".xls"), MakeTable(2000, 10, keys, Header(10, "c"), i));
   }
-  RunEngine(state, s, SafeMerge, 1, 400000);
+  RunEngine(state, s, SafeMerge, VerticalMode::kOverwrite, 400000);
 }
 BENCHMARK(BM_SafeOverwrite)->Unit(benchmark::kMillisecond);
 

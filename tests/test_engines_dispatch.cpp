@@ -1,11 +1,13 @@
-// The dispatch table and the folder listing that the window and the command line share.
+// The dispatch table and the folder listing that the window and the command line share, and
+// the window's option groups.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 
-#include "app/core/dispatch.h"
-#include "app/core/file_list.h"
+#include "app/option_groups.h"
+#include "core/dispatch.h"
+#include "core/file_list.h"
 #include "test_engines_port.h"
 
 namespace qm::testing {
@@ -14,27 +16,49 @@ namespace {
 namespace fs = std::filesystem;
 
 TEST(DispatchTest, OptionPairsMapToOneEngineAndModeAndKindClicksResetTheVariant) {
-  EXPECT_EQ(Dispatch(0, 0), (DispatchChoice{Engine::kSafeMerge, 0}));  // fresh start
-  EXPECT_EQ(Dispatch(1, 0), (DispatchChoice{Engine::kSafeMerge, 1}));
-  EXPECT_EQ(Dispatch(0, 1), (DispatchChoice{Engine::kFastMerge, 0}));
-  EXPECT_EQ(Dispatch(1, 1), (DispatchChoice{Engine::kFastMerge, 1}));
-  EXPECT_EQ(Dispatch(2, 0), (DispatchChoice{Engine::kSmartMerge, 0}));
-  EXPECT_EQ(Dispatch(2, 1), (DispatchChoice{Engine::kSmartMerge, 1}));
-  EXPECT_FALSE(Dispatch(3, 0));
-  EXPECT_FALSE(Dispatch(0, 2));
+  using K = MergeKind;
+  using V = MergeVariant;
+  EXPECT_EQ(Dispatch(K::kVertical, V::kSafe),
+            (DispatchChoice{Engine::kSafeMerge, VerticalMode::kAppend}));  // fresh start
+  EXPECT_EQ(Dispatch(K::kOverwrite, V::kSafe),
+            (DispatchChoice{Engine::kSafeMerge, VerticalMode::kOverwrite}));
+  EXPECT_EQ(Dispatch(K::kVertical, V::kFast),
+            (DispatchChoice{Engine::kFastMerge, VerticalMode::kAppend}));
+  EXPECT_EQ(Dispatch(K::kOverwrite, V::kFast),
+            (DispatchChoice{Engine::kFastMerge, VerticalMode::kOverwrite}));
+  EXPECT_EQ(Dispatch(K::kSmart, V::kHorizontal),
+            (DispatchChoice{Engine::kSmartMerge, SmartMode::kHorizontal}));
+  EXPECT_EQ(Dispatch(K::kSmart, V::kBoth), (DispatchChoice{Engine::kSmartMerge, SmartMode::kBoth}));
+  EXPECT_FALSE(Dispatch(K::kSmart, V::kSafe));
+  EXPECT_FALSE(Dispatch(K::kVertical, V::kHorizontal));
+  // The same engine with the other kind of mode is another choice.
+  EXPECT_NE((DispatchChoice{Engine::kSmartMerge, SmartMode::kHorizontal}),
+            (DispatchChoice{Engine::kSmartMerge, VerticalMode::kAppend}));
 
-  EXPECT_EQ(VariantCaptions(2), (std::array<std::string, 2>{"横向合并", "纵横合并"}));
-  EXPECT_EQ(VariantSelectedAfterKindClick(2), 1);
-  EXPECT_EQ(VariantCaptions(1), (std::array<std::string, 2>{"安全合并", "快速合并"}));
-  EXPECT_EQ(VariantSelectedAfterKindClick(1), 0);
-  EXPECT_EQ(VariantSelectedAfterKindClick(0), 0);
+  EXPECT_EQ(VariantCaptions(K::kSmart), (std::array<std::string, 2>{"横向合并", "纵横合并"}));
+  EXPECT_EQ(VariantSelectedAfterKindClick(K::kSmart), 1);
+  EXPECT_EQ(VariantCaptions(K::kOverwrite), (std::array<std::string, 2>{"安全合并", "快速合并"}));
+  EXPECT_EQ(VariantSelectedAfterKindClick(K::kOverwrite), 0);
+  EXPECT_EQ(VariantSelectedAfterKindClick(K::kVertical), 0);
+}
+
+// The window's buttons: the kind group top to bottom, the variant group's two buttons meaning
+// safe/fast or horizontal/both by the kind; a group with nothing checked starts nothing.
+TEST(DispatchTest, CheckedButtonsNameTheChoiceOfTheirKind) {
+  EXPECT_EQ(ChoiceOfButtons(0, 0), Dispatch(MergeKind::kVertical, MergeVariant::kSafe));
+  EXPECT_EQ(ChoiceOfButtons(1, 1), Dispatch(MergeKind::kOverwrite, MergeVariant::kFast));
+  EXPECT_EQ(ChoiceOfButtons(2, 0), Dispatch(MergeKind::kSmart, MergeVariant::kHorizontal));
+  EXPECT_EQ(ChoiceOfButtons(2, 1), Dispatch(MergeKind::kSmart, MergeVariant::kBoth));
+  for (auto [kind, variant] : {std::pair{-1, 0}, {0, -1}, {3, 0}, {0, 2}})
+    EXPECT_FALSE(ChoiceOfButtons(kind, variant)) << kind << " " << variant;
 }
 
 TEST(DispatchTest, RunChoiceStartsTheChosenEngine) {
   Bench b;
   b.Add("a.xls", Rows{{"k"}, {1}});
   b.port.buttons = {Answer::kCancel};
-  EXPECT_EQ(RunChoice(*Dispatch(1, 1), b.ctx).outcome, Outcome::kCancelled);
+  EXPECT_EQ(RunChoice(*Dispatch(MergeKind::kOverwrite, MergeVariant::kFast), b.ctx).outcome,
+            Outcome::kCancelled);
   EXPECT_EQ(b.port.dialogs[0].text,
             "执行此操作，合并前不检查表头是否规范。你确定要纵向覆盖合并这1个工作表吗？");
 }

@@ -12,8 +12,9 @@
 #include <vector>
 
 #include "merge/engines.h"
+#include "merge/header_rules.h"
 #include "workbook/application.h"
-#include "workbook/header.h"
+#include "workbook/value_text.h"
 
 namespace qm::testing {
 
@@ -53,8 +54,10 @@ class ScriptedPort : public InteractionPort {
     events.push_back("dialog " + title);
     return a;
   }
-  std::optional<std::string> Input(const std::string& prompt, const std::string& title,
-                                   const std::string& def) override {
+  std::vector<PromptKind> prompt_kinds;  // the question of every input box, in order
+  std::optional<std::string> Input(PromptKind kind, const std::string& prompt,
+                                   const std::string& title, const std::string& def) override {
+    prompt_kinds.push_back(kind);
     std::optional<std::string> a;
     if (!inputs.empty()) {
       a = inputs.front();

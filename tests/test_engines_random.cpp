@@ -3,6 +3,7 @@
 // unsorted input.
 #include <random>
 
+#include "merge/key_index.h"
 #include "test_engines_port.h"
 
 namespace qm::testing {
@@ -171,7 +172,9 @@ TEST(EngineDifferentialTest, IndexedSmartPathsMatchThePlainScansOnRandomTables) 
 
     b.port.inputs = {std::to_string(key)};
     if (mode == 2) b.port.buttons = {Answer::kYes};
-    ASSERT_EQ(SmartMerge(mode == 2 ? 0 : mode, b.ctx).outcome, Outcome::kDone) << seed;
+    ASSERT_EQ(SmartMerge(mode == 1 ? SmartMode::kBoth : SmartMode::kHorizontal, b.ctx).outcome,
+              Outcome::kDone)
+        << seed;
     ASSERT_EQ(Grid(*b.Saved("智能合并结果.xls")), Grid(expected)) << "seed " << seed;
     ++runs;
   }

@@ -57,19 +57,19 @@ RunResult RunKind(Kind kind, SkipBench& b) {
   switch (kind) {
     case Kind::kFast:
       b.port.inputs = {"1"};
-      return FastMerge(0, b.ctx);
+      return FastMerge(VerticalMode::kAppend, b.ctx);
     case Kind::kSafe:
-      return SafeMerge(0, b.ctx);
+      return SafeMerge(VerticalMode::kAppend, b.ctx);
     case Kind::kSmartBoth:
       b.port.inputs = {"1"};
-      return SmartMerge(1, b.ctx);
+      return SmartMerge(SmartMode::kBoth, b.ctx);
     case Kind::kSmartHorizontal:
       b.port.inputs = {"1"};
-      return SmartMerge(0, b.ctx);
+      return SmartMerge(SmartMode::kHorizontal, b.ctx);
     case Kind::kSorted:
       b.port.inputs = {"1"};
       b.port.buttons = {Answer::kYes};
-      return SmartMerge(0, b.ctx);
+      return SmartMerge(SmartMode::kHorizontal, b.ctx);
   }
   return {};
 }
@@ -189,7 +189,7 @@ TEST(SkipUnreadableTest, SafeMergeTellsHeaderMismatchApartFromUnreadable) {
   b.Add("b.xls", Rows{{"别的", "表头"}, {1, 2}});
   b.AddBroken("c.xls", MakeError(ErrorCode::kMissing, "/src/c.xls: cannot open the file"));
   b.Add("d.xls", Table("d", 2, 5));
-  EXPECT_EQ(SafeMerge(0, b.ctx).outcome, Outcome::kDone);
+  EXPECT_EQ(SafeMerge(VerticalMode::kAppend, b.ctx).outcome, Outcome::kDone);
   ASSERT_EQ(b.port.outcomes.size(), 4u);
   EXPECT_EQ(b.port.outcomes[1].status, FileStatus::kHeaderMismatch);
   EXPECT_EQ(b.port.outcomes[1].rows, 0);
@@ -208,7 +208,7 @@ TEST(SkipUnreadableTest, FilesAfterAStopOrCancelAreNotReached) {
   b.Add("a.xls", Table("a", 1));
   b.Add("b.xls", Table("b", 1));
   b.port.inputs = {"0"};  // a key column of 0 stops the overwrite merge
-  EXPECT_EQ(SafeMerge(1, b.ctx).outcome, Outcome::kStopped);
+  EXPECT_EQ(SafeMerge(VerticalMode::kOverwrite, b.ctx).outcome, Outcome::kStopped);
   ASSERT_EQ(b.port.outcomes.size(), 2u);
   EXPECT_EQ(b.port.outcomes[0].status, FileStatus::kTemplate);
   EXPECT_EQ(b.port.outcomes[1].status, FileStatus::kNotReached);
@@ -216,7 +216,7 @@ TEST(SkipUnreadableTest, FilesAfterAStopOrCancelAreNotReached) {
   SkipBench c;
   c.Add("a.xls", Table("a", 1));
   c.port.buttons = {Answer::kCancel};
-  EXPECT_EQ(FastMerge(0, c.ctx).outcome, Outcome::kCancelled);
+  EXPECT_EQ(FastMerge(VerticalMode::kAppend, c.ctx).outcome, Outcome::kCancelled);
   ASSERT_EQ(c.port.outcomes.size(), 1u);
   EXPECT_EQ(c.port.outcomes[0].status, FileStatus::kNotReached);
 }

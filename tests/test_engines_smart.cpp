@@ -11,14 +11,14 @@ namespace {
 using Lines = std::vector<std::string>;
 using G = std::vector<std::vector<std::string>>;
 
-RunResult Smart(Bench& b, int mode, const char* key = "1") {
+RunResult Smart(Bench& b, SmartMode mode, const char* key = "1") {
   b.port.inputs = {key};
   return SmartMerge(mode, b.ctx);
 }
 RunResult Sorted(Bench& b, const char* key = "1") {
   b.port.inputs = {key};
   b.port.buttons = {Answer::kYes};
-  return SmartMerge(0, b.ctx);
+  return SmartMerge(SmartMode::kHorizontal, b.ctx);
 }
 
 TEST(SmartMergeTest, HorizontalRoadAddsHeadersFillsEmptyCellsAndLogsEveryTable) {
@@ -26,7 +26,7 @@ TEST(SmartMergeTest, HorizontalRoadAddsHeadersFillsEmptyCellsAndLogsEveryTable) 
   b.Add("a.xls", Rows{{"编号", "姓名"}, {1, "甲"}, {2, V()}, {1, V()}});
   b.Add("b.xls", Rows{{"编号", "金额", "姓名"}, {1, 100, "乙"}, {2, 200, "丙"}, {9, 900, "x"}});
   b.Add("c.xlsx", Rows{{"编号", "金额", "部门"}, {1, 555, "财务"}, {2, 0, 0}});
-  ASSERT_EQ(Smart(b, 0).outcome, Outcome::kDone);
+  ASSERT_EQ(Smart(b, SmartMode::kHorizontal).outcome, Outcome::kDone);
 
   ASSERT_EQ(b.port.dialogs.size(), 2u);
   EXPECT_EQ(b.port.dialogs[0].kind, "question");
@@ -58,7 +58,7 @@ TEST(SmartMergeTest, BothModeAppendsUnseenKeysWhichLaterRowsThenFind) {
   b.Add("a.xls", Rows{{"编号", "姓名", "金额"}, {1, "甲"}});
   b.Add("b.xls", Rows{{"编号", "姓名"}, {5, "戊"}, {5, "重复"}});
   b.Add("c.xls", Rows{{"编号", "金额"}, {5, 50}});
-  ASSERT_EQ(Smart(b, 1).outcome, Outcome::kDone);
+  ASSERT_EQ(Smart(b, SmartMode::kBoth).outcome, Outcome::kDone);
   // No sorted-input question in mode 1.
   EXPECT_EQ(b.port.dialogs.size(), 1u);
   EXPECT_EQ(Grid(*b.Saved("智能合并结果.xls")),
@@ -69,7 +69,7 @@ TEST(SmartMergeTest, AKeyHeaderTheResultLacksTakesAddedKeysIntoItsNewColumn) {
   Bench b;
   b.Add("a.xls", Rows{{"编号", "姓名"}, {1, "甲"}});
   b.Add("b.xls", Rows{{"代码", "姓名"}, {7, "庚"}, {7, "辛"}});
-  ASSERT_EQ(Smart(b, 1).outcome, Outcome::kDone);
+  ASSERT_EQ(Smart(b, SmartMode::kBoth).outcome, Outcome::kDone);
   // The added rows carry their key under 代码, so the second 7 does not find the first.
   EXPECT_EQ(Grid(*b.Saved("智能合并结果.xls")), (G{{"t:编号", "t:姓名", "t:代码"},
                                                    {"n:1", "t:甲"},
@@ -81,14 +81,14 @@ TEST(SmartMergeTest, BlankResultKeysMeetOnlyANumericZeroAndNumbersNeverMeetText)
   Bench b;
   b.Add("a.xls", Rows{{"编号", "值"}, {V(), V()}, {1001, V()}, {"5", V()}});
   b.Add("b.xls", Rows{{"编号", "值"}, {"1001", "文本"}, {5, "数"}, {0, "零"}});
-  ASSERT_EQ(Smart(b, 0).outcome, Outcome::kDone);
+  ASSERT_EQ(Smart(b, SmartMode::kHorizontal).outcome, Outcome::kDone);
   EXPECT_EQ(Grid(*b.Saved("智能合并结果.xls")),
             (G{{"t:编号", "t:值"}, {"", "t:零"}, {"n:1001"}, {"t:5"}}));
 
   Bench f;
   f.Add("a.xls", Rows{{"编号", "值"}, {V(), V()}, {3, "x"}});
   f.Add("b.xls", Rows{{"编号", "值"}, {V::Bool(false), "假"}});
-  ASSERT_EQ(Smart(f, 0).outcome, Outcome::kDone);
+  ASSERT_EQ(Smart(f, SmartMode::kHorizontal).outcome, Outcome::kDone);
   EXPECT_EQ(Show(f.Saved("智能合并结果.xls")->Cells(2, 2)), "t:假");
 }
 
@@ -97,7 +97,7 @@ TEST(SmartMergeTest, NewHeadersGoToResultWidthPlusOneEvenOverTemplateHeaders) {
     Bench b;
     b.Add("a.xls", Rows{{"编号", "姓名", "部门", V(), "甲列", "乙列"}, {1, "甲"}});
     b.Add("b.xls", Rows{{"编号", "新一", "新二"}, {1, "x", "y"}});
-    ASSERT_EQ((sorted ? Sorted(b) : Smart(b, 0)).outcome, Outcome::kDone);
+    ASSERT_EQ((sorted ? Sorted(b) : Smart(b, SmartMode::kHorizontal)).outcome, Outcome::kDone);
     EXPECT_EQ(Grid(*b.Saved("智能合并结果.xls")),
               (G{{"t:编号", "t:姓名", "t:部门", "t:新一", "t:新二", "t:乙列"},
                  {"n:1", "t:甲", "", "t:x", "t:y"}}))
@@ -110,7 +110,7 @@ TEST(SmartMergeTest, SourceWithoutHeaderOrWithAnEmptyFirstKeyAddsNoValues) {
   b.Add("a.xls", Rows{{"编号", "姓名"}, {1, "甲"}});
   b.Add("b.xls", Rows{{"编号", "年龄"}, {V(), 30}, {1, 40}});
   b.Add("c.xls", Rows{{V(), "z"}, {V(), "y"}});
-  ASSERT_EQ(Smart(b, 1).outcome, Outcome::kDone);
+  ASSERT_EQ(Smart(b, SmartMode::kBoth).outcome, Outcome::kDone);
   EXPECT_EQ(Grid(*b.Saved("智能合并结果.xls")),
             (G{{"t:编号", "t:姓名", "t:年龄"}, {"n:1", "t:甲"}}));
 }
@@ -125,7 +125,7 @@ TEST(SmartMergeTest, DatesKeepADateFormatAndFormulasTravelAsValues) {
   (void)ws.SetNumber(2, 2, 45000, src->styles().AddXf(x));
   (void)ws.SetFormula(2, 2, "44999+1");
   b.Add("b.xls", std::move(src));
-  ASSERT_EQ(Smart(b, 0).outcome, Outcome::kDone);
+  ASSERT_EQ(Smart(b, SmartMode::kHorizontal).outcome, Outcome::kDone);
   CellValue v = b.Saved("智能合并结果.xls")->Cells(2, 2);
   EXPECT_TRUE(v.is_date);
   EXPECT_EQ(v.number, 45000);
@@ -141,7 +141,7 @@ TEST(SmartMergeTest, ADateHeaderAddedToTheResultIsShownAsADateNotASerialNumber) 
     x.num_fmt = 14;
     (void)src->Worksheets(1)->SetNumber(1, 2, 45000, src->styles().AddXf(x));
     b.Add("b.xls", std::move(src));
-    ASSERT_EQ((sorted ? Sorted(b) : Smart(b, 0)).outcome, Outcome::kDone);
+    ASSERT_EQ((sorted ? Sorted(b) : Smart(b, SmartMode::kHorizontal)).outcome, Outcome::kDone);
     CellValue v = b.Saved("智能合并结果.xls")->Cells(1, 3);
     EXPECT_TRUE(v.is_date) << sorted;
     EXPECT_EQ(ValueText(v), "2023/3/15") << sorted;
@@ -162,7 +162,7 @@ TEST(SmartMergeTest, DatesOfA1904SourceKeepTheirCalendarDayInTheResult) {
     (void)src->Worksheets(1)->SetNumber(1, 2, 45000 - 1462, date);
     (void)src->Worksheets(1)->SetNumber(2, 2, 45000 - 1462, date);
     b.Add("b.xls", std::move(src));
-    ASSERT_EQ((sorted ? Sorted(b) : Smart(b, 0)).outcome, Outcome::kDone);
+    ASSERT_EQ((sorted ? Sorted(b) : Smart(b, SmartMode::kHorizontal)).outcome, Outcome::kDone);
     const Worksheet* out = b.Saved("智能合并结果.xls");
     EXPECT_EQ(ValueText(out->Cells(1, 3)), "2023/3/15") << sorted;
     EXPECT_EQ(ValueText(out->Cells(2, 3)), "2023/3/15") << sorted;
@@ -177,7 +177,7 @@ TEST(SmartMergeTest, BothSmartPathsMakeTheTemplateTheCurrentEntryBeforeTheKeyPro
     // The stop path too: the entry is made current before the key is asked for.
     b.port.inputs = {"0"};
     if (sorted) b.port.buttons = {Answer::kYes};
-    ASSERT_EQ(SmartMerge(0, b.ctx).outcome, Outcome::kStopped);
+    ASSERT_EQ(SmartMerge(SmartMode::kHorizontal, b.ctx).outcome, Outcome::kStopped);
     const auto& ev = b.port.events;
     auto current = std::find(ev.begin(), ev.end(), "current 0");
     auto input = std::find(ev.begin(), ev.end(), "input 输入提示");
@@ -188,7 +188,7 @@ TEST(SmartMergeTest, BothSmartPathsMakeTheTemplateTheCurrentEntryBeforeTheKeyPro
   // The vertical merges leave the list alone.
   Bench v;
   v.Add("a.xls", Rows{{"编号"}, {1}});
-  ASSERT_EQ(SafeMerge(0, v.ctx).outcome, Outcome::kDone);
+  ASSERT_EQ(SafeMerge(VerticalMode::kAppend, v.ctx).outcome, Outcome::kDone);
   EXPECT_TRUE(v.port.EventsStartingWith("current").empty());
 }
 
@@ -223,7 +223,7 @@ TEST(SortedSmartMergeTest, CursorOnlyMovesForwardSoDuplicatesPairUpAndUnsortedRo
   Bench u;
   u.Add("a.xls", Rows{{"k", "v"}, {1, V()}, {1, V()}, {2, V()}});
   u.Add("b.xls", Rows{{"k", "w"}, {2, "b"}, {1, "一"}, {1, "二"}});
-  ASSERT_EQ(Smart(u, 0).outcome, Outcome::kDone);
+  ASSERT_EQ(Smart(u, SmartMode::kHorizontal).outcome, Outcome::kDone);
   EXPECT_EQ(
       Grid(*u.Saved("智能合并结果.xls")),
       (G{{"t:k", "t:v", "t:w"}, {"n:1", "", "t:一"}, {"n:1", "", "t:一"}, {"n:2", "", "t:b"}}));
@@ -256,7 +256,10 @@ TEST(SmartMergeTest, ManyRowsUnderOneKeyMergeInLinearIndexSteps) {
     b.Add("a.xls", std::move(tpl));
     b.Add("b.xls", std::move(src));
     const uint64_t before = engine::KeyIndex::Steps();
-    ASSERT_EQ((mode == 2 ? Sorted(b) : Smart(b, mode)).outcome, Outcome::kDone);
+    ASSERT_EQ(
+        (mode == 2 ? Sorted(b) : Smart(b, mode == 1 ? SmartMode::kBoth : SmartMode::kHorizontal))
+            .outcome,
+        Outcome::kDone);
     const uint64_t steps = engine::KeyIndex::Steps() - before;
     EXPECT_LT(steps, 10u * n) << "index steps for " << n << " equal keys";
     EXPECT_GT(steps, 0u);
@@ -288,7 +291,7 @@ TEST(SmartMergeTest, OnlyTheTemplateStillAsksForTheKeyAndSavesIt) {
   for (bool sorted : {false, true}) {
     Bench b;
     b.Add("a.xls", Rows{{"编号", "姓名"}, {1, "甲"}});
-    ASSERT_EQ((sorted ? Sorted(b) : Smart(b, 1)).outcome, Outcome::kDone);
+    ASSERT_EQ((sorted ? Sorted(b) : Smart(b, SmartMode::kBoth)).outcome, Outcome::kDone);
     EXPECT_EQ(b.port.max, 1);
     EXPECT_EQ(b.port.value, 1);
     EXPECT_EQ(Grid(*b.Saved("智能合并结果.xls")), (G{{"t:编号", "t:姓名"}, {"n:1", "t:甲"}}));
@@ -320,7 +323,7 @@ TEST(SmartMergeTest, HeaderColumnsPast99AndSourceRowsPast32767WorkLikeAnyOther) 
     }
     b.Add("a.xls", std::move(tpl));
     b.Add("b.xls", std::move(src));
-    ASSERT_EQ((sorted ? Sorted(b) : Smart(b, 0)).outcome, Outcome::kDone);
+    ASSERT_EQ((sorted ? Sorted(b) : Smart(b, SmartMode::kHorizontal)).outcome, Outcome::kDone);
     const Worksheet& out = *b.store.Get("/src/合并结果/智能合并结果.xls")->Worksheets(1);
     EXPECT_EQ(Show(out.Cells(1, 101)), "t:new");
     EXPECT_EQ(Show(out.Cells(n + 1, 101)), "n:" + std::to_string(-(n + 1)));

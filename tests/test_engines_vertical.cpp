@@ -20,7 +20,7 @@ TEST(FastMergeTest, StacksBlocksUnderOneHeaderWithTheLogProgressAndDialogsOfTheR
   b.Add("b.xls", Table("b", 1, 3));
   b.Add("c.xlsx", Table("c", 1, 4));
   b.port.inputs = {"1"};
-  RunResult r = FastMerge(0, b.ctx);
+  RunResult r = FastMerge(VerticalMode::kAppend, b.ctx);
 
   EXPECT_EQ(r.outcome, Outcome::kDone);
   EXPECT_EQ(r.result_path, "/src/合并结果/合并结果.xls");
@@ -82,7 +82,7 @@ TEST(FastMergeTest, HeaderRowCountCutsTheSameRowsFromEveryAppendedBlockOnly) {
     b.Add("a.xls", titled);
     b.Add("b.xls", second);
     b.port.inputs = {c.answer};
-    ASSERT_EQ(FastMerge(0, b.ctx).outcome, Outcome::kDone);
+    ASSERT_EQ(FastMerge(VerticalMode::kAppend, b.ctx).outcome, Outcome::kDone);
     EXPECT_EQ(Grid(*b.Saved()), c.expected) << c.answer.value_or("<cancel>");
   }
 }
@@ -92,7 +92,7 @@ TEST(FastMergeTest, OverwriteModeLogsTheHeaderListAndTheOverwriteLineAndEndsAtFu
   b.Add("a.xls", Rows{{"编号", "姓名"}, {1, "旧"}, {2, "乙"}});
   b.Add("b.xls", Rows{{"编号", "姓名"}, {1, "新"}});
   b.port.inputs = {"1", "1"};
-  ASSERT_EQ(FastMerge(1, b.ctx).outcome, Outcome::kDone);
+  ASSERT_EQ(FastMerge(VerticalMode::kOverwrite, b.ctx).outcome, Outcome::kDone);
   EXPECT_EQ(b.port.dialogs[0].text,
             "执行此操作，合并前不检查表头是否规范。你确定要纵向覆盖合并这2个工作表吗？");
   EXPECT_EQ(b.port.dialogs[2].text, " 1:编号| 2:姓名|\r请输入关键字列列号！");
@@ -121,16 +121,16 @@ TEST(KeyAnswerTest, NegativeZeroTextCancelAndBeyondTheHeaderAllTakeTheStopPath) 
       RunResult r;
       if (engine == 0) {
         b.port.inputs = {"1", answer};
-        r = FastMerge(1, b.ctx);
+        r = FastMerge(VerticalMode::kOverwrite, b.ctx);
         EXPECT_EQ(b.port.LogLines(), (Lines{"已退出合并操作！"}));
         EXPECT_TRUE(b.port.status.empty());
       } else {
         b.port.inputs = {answer};
-        if (engine == 1) r = SafeMerge(1, b.ctx);
-        if (engine == 2) r = SmartMerge(1, b.ctx);
+        if (engine == 1) r = SafeMerge(VerticalMode::kOverwrite, b.ctx);
+        if (engine == 2) r = SmartMerge(SmartMode::kBoth, b.ctx);
         if (engine == 3) {
           b.port.buttons = {Answer::kYes};
-          r = SmartMerge(0, b.ctx);
+          r = SmartMerge(SmartMode::kHorizontal, b.ctx);
         }
         EXPECT_EQ(b.port.status.back(), "已退出合并操作！");
         Lines expected_log{"instructions"};
@@ -159,26 +159,50 @@ TEST(KeyAnswerTest, AnswersRoundingHalfToEvenOntoAHeaderColumnAreAccepted) {
     Bench b;
     b.Add("a.xls", Rows{{"编号", "姓名", "金额"}, {1, "甲"}});
     b.port.inputs = {"1", c.answer};
-    ASSERT_EQ(FastMerge(1, b.ctx).outcome, Outcome::kDone) << c.answer;
+    ASSERT_EQ(FastMerge(VerticalMode::kOverwrite, b.ctx).outcome, Outcome::kDone) << c.answer;
     EXPECT_EQ(b.port.LogLines()[3],
               std::string("正在将关键字(") + c.key_name + ")相同的新记录覆盖旧记录...")
         << c.answer;
   }
 }
 
+// Front ends without dialogs answer each input box from its own flag by the question it names,
+// never by its title or text.
+TEST(KeyAnswerTest, EveryInputBoxNamesItsQuestion) {
+  using P = PromptKind;
+  for (int engine = 0; engine < 4; ++engine) {
+    Bench b;
+    b.Add("a.xls", Rows{{"编号", "姓名"}, {1, "甲"}});
+    b.Add("b.xls", Rows{{"编号", "姓名"}, {1, "乙"}});
+    b.port.inputs = {"1", "1"};
+    RunResult r;
+    if (engine == 0) r = FastMerge(VerticalMode::kAppend, b.ctx);
+    if (engine == 1) r = FastMerge(VerticalMode::kOverwrite, b.ctx);
+    if (engine == 2) r = SafeMerge(VerticalMode::kOverwrite, b.ctx);
+    if (engine == 3) r = SmartMerge(SmartMode::kBoth, b.ctx);
+    ASSERT_EQ(r.outcome, Outcome::kDone) << engine;
+    const std::vector<std::vector<P>> expected = {
+        {P::kHeaderRows}, {P::kHeaderRows, P::kKeyColumn}, {P::kKeyColumn}, {P::kKeyColumn}};
+    EXPECT_EQ(b.port.prompt_kinds, expected[static_cast<size_t>(engine)]) << engine;
+  }
+}
+
 TEST(MergeStartTest, EmptyListReturnsSilentlyAndCancelAtTheConfirmationChangesNothing) {
   for (int mode = 0; mode < 2; ++mode) {
+    const VerticalMode vertical = mode ? VerticalMode::kOverwrite : VerticalMode::kAppend;
+    const SmartMode smart = mode ? SmartMode::kBoth : SmartMode::kHorizontal;
     Bench b;
-    EXPECT_EQ(FastMerge(mode, b.ctx).outcome, Outcome::kEmpty);
-    EXPECT_EQ(SafeMerge(mode, b.ctx).outcome, Outcome::kEmpty);
-    EXPECT_EQ(SmartMerge(mode, b.ctx).outcome, Outcome::kEmpty);
+    EXPECT_EQ(FastMerge(vertical, b.ctx).outcome, Outcome::kEmpty);
+    EXPECT_EQ(SafeMerge(vertical, b.ctx).outcome, Outcome::kEmpty);
+    EXPECT_EQ(SmartMerge(smart, b.ctx).outcome, Outcome::kEmpty);
     EXPECT_TRUE(b.port.events.empty());
   }
   for (int engine = 0; engine < 2; ++engine) {
     Bench b;
     b.Add("a.xls", Table("a", 1));
     b.port.buttons = {Answer::kCancel};
-    RunResult r = engine == 0 ? FastMerge(0, b.ctx) : SafeMerge(0, b.ctx);
+    RunResult r = engine == 0 ? FastMerge(VerticalMode::kAppend, b.ctx)
+                              : SafeMerge(VerticalMode::kAppend, b.ctx);
     EXPECT_EQ(r.outcome, Outcome::kCancelled);
     // Only the question; the file's outcome (not reached) is an account, not a change.
     EXPECT_EQ(b.port.events, (Lines{"dialog 合并提示", "file not-reached a.xls"}));
@@ -193,7 +217,7 @@ TEST(SafeMergeTest, SkipsTablesWhoseHeaderDiffersAndCutsEachTablesOwnTitleRows) 
   b.Add("b.xls", Rows{{"编号", "姓名"}, {2, "乙"}});
   b.Add("c.xls", Rows{{"编号", "名字"}, {3, "丙"}});
   b.Add("d.xls", Rows{{"标题"}, {"说明"}, {"编号", "姓名", V(), "备注"}, {4, "丁", V(), "x"}});
-  ASSERT_EQ(SafeMerge(0, b.ctx).outcome, Outcome::kDone);
+  ASSERT_EQ(SafeMerge(VerticalMode::kAppend, b.ctx).outcome, Outcome::kDone);
   EXPECT_EQ(b.port.dialogs[0].text,
             "执行此操作，合并每一个工作表前均会检查表头是否规范，速度稍慢。你确定要纵向合并这4个"
             "工作表吗？");
@@ -221,7 +245,7 @@ TEST(SafeMergeTest, OverwriteModeRedetectsOverTheStackedResultAndNamesTheTemplat
   b.Add("a.xls", Rows{{"编号", "姓名"}, {1001, "甲"}, {1002, "乙"}});
   b.Add("b.xls", Rows{{"x"}, {"编号", "姓名"}, {1001, "甲新"}});
   b.port.inputs = {"1"};
-  ASSERT_EQ(SafeMerge(1, b.ctx).outcome, Outcome::kDone);
+  ASSERT_EQ(SafeMerge(VerticalMode::kOverwrite, b.ctx).outcome, Outcome::kDone);
   EXPECT_EQ(b.port.LogLines()[5], "正在将关键字(编号)相同的新记录覆盖旧记录...");
   EXPECT_EQ(b.port.max, 3);
   EXPECT_EQ(b.port.value, 3);
@@ -236,7 +260,7 @@ TEST(SafeMergeTest, TemplateWithoutHeaderAppendsHeaderlessTablesWhole) {
   c.push_back({2, "w"});
   b.Add("a.xls", a);
   b.Add("b.xls", c);
-  ASSERT_EQ(SafeMerge(0, b.ctx).outcome, Outcome::kDone);
+  ASSERT_EQ(SafeMerge(VerticalMode::kAppend, b.ctx).outcome, Outcome::kDone);
   G expected(5, {"", "t:x"});
   expected.push_back({"n:1", "t:y"});
   for (int i = 0; i < 5; ++i) expected.push_back({"", "t:z"});
@@ -303,9 +327,10 @@ TEST(MergeFailureTest, AnUnreadableTemplateEndsTheRunWithOneMessageAndNothingWri
     b.Add("a.xls", Table("a", 1));
     b.port.inputs = {"1", "1"};
     if (engine == 3) b.port.buttons = {Answer::kYes};
-    RunResult r = engine == 0   ? FastMerge(0, b.ctx)
-                  : engine == 1 ? SafeMerge(0, b.ctx)
-                                : SmartMerge(engine == 2 ? 1 : 0, b.ctx);
+    RunResult r = engine == 0 ? FastMerge(VerticalMode::kAppend, b.ctx)
+                  : engine == 1
+                      ? SafeMerge(VerticalMode::kAppend, b.ctx)
+                      : SmartMerge(engine == 2 ? SmartMode::kBoth : SmartMode::kHorizontal, b.ctx);
     EXPECT_EQ(r.outcome, Outcome::kFailed) << engine;
     EXPECT_EQ(b.port.dialogs.back().title, "合并");
     EXPECT_EQ(b.port.dialogs.back().kind, "message");
@@ -322,7 +347,7 @@ TEST(MergeFailureTest, AFailedSaveIsReportedAndTheFolderItCreatedIsRemoved) {
   b.Add("a.xls", Table("a", 1));
   b.store.fail_saves = MakeError(ErrorCode::kIo, "/src/合并结果/合并结果.xls: disk full");
   b.port.inputs = {"1"};
-  RunResult r = FastMerge(0, b.ctx);
+  RunResult r = FastMerge(VerticalMode::kAppend, b.ctx);
   EXPECT_EQ(r.outcome, Outcome::kFailed);
   EXPECT_EQ(b.port.dialogs.back().text,
             "合并失败：/src/合并结果/合并结果.xls：读写文件出错（disk full）");
@@ -339,7 +364,7 @@ TEST(MergeFailureTest, ABlockPastTheLastRowOfTheGridFailsInsteadOfBeingCut) {
   b.Add("a.xls", std::move(big));
   b.Add("b.xls", Rows{{"k"}, {1}, {2}, {3}, {4}, {5}, {6}, {7}, {8}, {9}, {10}, {11}, {12}});
   b.port.inputs = {"0"};
-  EXPECT_EQ(FastMerge(0, b.ctx).outcome, Outcome::kFailed);
+  EXPECT_EQ(FastMerge(VerticalMode::kAppend, b.ctx).outcome, Outcome::kFailed);
   EXPECT_NE(b.port.dialogs.back().text.find("/src/b.xls"), std::string::npos);
 }
 
@@ -353,7 +378,7 @@ TEST(MergeResultTest, ResultTooLargeForXlsIsSavedAsXlsxWithOneLogLine) {
     b.Add(name, std::move(wb));
   }
   b.port.inputs = {"1"};
-  RunResult r = FastMerge(0, b.ctx);
+  RunResult r = FastMerge(VerticalMode::kAppend, b.ctx);
   ASSERT_EQ(r.outcome, Outcome::kDone);
   EXPECT_EQ(r.result_path, "/src/合并结果/合并结果.xlsx");
   EXPECT_TRUE(b.store.Has("/src/合并结果/合并结果.xlsx"));
@@ -373,7 +398,7 @@ TEST(MergeResultTest, ResultTakesTheTemplatesColumnWidthsAndBlockRowHeights) {
   other->Worksheets(1)->SetColumnWidth(1, 40);
   b.Add("b.xls", std::move(other));
   b.port.inputs = {"1"};
-  ASSERT_EQ(FastMerge(0, b.ctx).outcome, Outcome::kDone);
+  ASSERT_EQ(FastMerge(VerticalMode::kAppend, b.ctx).outcome, Outcome::kDone);
   EXPECT_EQ(b.Saved()->ColumnWidth(2), 25);
   EXPECT_EQ(b.Saved()->ColumnWidth(1), 0);
   EXPECT_EQ(b.Saved()->RowHeight(1), 28);
@@ -386,12 +411,12 @@ TEST(MergeResultTest, AnExistingResultIsReplacedAndTheResultFolderIsCreated) {
   (void)b.store.MakeFolder("/src/合并结果", created);
   b.store.Put("/src/合并结果/合并结果.xls", Book(Rows{{"old"}}));
   b.port.inputs = {"1"};
-  ASSERT_EQ(SafeMerge(0, b.ctx).outcome, Outcome::kDone);
+  ASSERT_EQ(SafeMerge(VerticalMode::kAppend, b.ctx).outcome, Outcome::kDone);
   EXPECT_EQ(Show(b.Saved()->Cells(1, 1)), "t:编号");
 
   Bench fresh;
   fresh.Add("a.xls", Table("a", 1));
-  ASSERT_EQ(SafeMerge(0, fresh.ctx).outcome, Outcome::kDone);
+  ASSERT_EQ(SafeMerge(VerticalMode::kAppend, fresh.ctx).outcome, Outcome::kDone);
   EXPECT_TRUE(fresh.store.HasFolder("/src/合并结果"));
 }
 

@@ -1,7 +1,10 @@
 // Header detection, header list text, key prompt, typed numbers, value text and key equality.
 #include <gtest/gtest.h>
 
-#include "workbook/header.h"
+#include "merge/header_rules.h"
+#include "merge/key_index.h"
+#include "merge/typed_number.h"
+#include "workbook/value_text.h"
 
 namespace qm {
 namespace {

@@ -220,5 +220,26 @@ TEST(Layering, NoQtHeaderUnderTheSpreadsheetLayerOrTheEngines) {
   }
 }
 
+// The command line and the shared core stand beside the window, not on it: nothing of theirs may
+// include a header of src/app.
+TEST(Layering, NothingUnderTheCommandLineOrTheCoreIncludesTheWindow) {
+  namespace fs = std::filesystem;
+  int files = 0;
+  for (const char* sub : {"src/cli", "src/core"}) {
+    for (const auto& e : fs::recursive_directory_iterator(fs::path(QM_SOURCE_DIR) / sub)) {
+      if (!e.is_regular_file()) continue;
+      ++files;
+      std::ifstream in(e.path());
+      std::string line;
+      while (std::getline(in, line)) {
+        auto p = line.find("#include");
+        if (p == std::string::npos) continue;
+        EXPECT_EQ(line.find("app/", p), std::string::npos) << e.path() << ": " << line;
+      }
+    }
+  }
+  EXPECT_GT(files, 0);
+}
+
 }  // namespace
 }  // namespace qm

@@ -18,7 +18,7 @@
 #include <sstream>
 #include <string>
 
-#include "app/core/dispatch.h"
+#include "core/dispatch.h"
 #include "test_engines_port.h"
 #include "workbook/application.h"
 #include "workbook/io.h"
@@ -286,7 +286,7 @@ TEST_F(ReadLimitsTest, SourcePastTheBudgetIsSkippedAndAResultPastItEndsTheRun) {
     b.Add("b.xls", StyledBlanks(40000, 20));
     b.port.inputs = {"1"};
     LowerBudget(size_t{8} << 20);
-    RunResult r = RunChoice(DispatchChoice{Engine::kFastMerge, 0}, b.ctx);
+    RunResult r = RunChoice(DispatchChoice{Engine::kFastMerge, VerticalMode::kAppend}, b.ctx);
     memory::SetBudgetForTesting(0);
     EXPECT_EQ(r.outcome, Outcome::kDone);
     ASSERT_EQ(b.port.outcomes.size(), 2u);
@@ -300,7 +300,7 @@ TEST_F(ReadLimitsTest, SourcePastTheBudgetIsSkippedAndAResultPastItEndsTheRun) {
   for (int k = 0; k < 20; ++k) b.Add("b" + std::to_string(k) + ".xls", StyledBlanks(3000, 20));
   b.port.inputs = {"1"};
   LowerBudget(size_t{8} << 20);
-  RunResult r = RunChoice(DispatchChoice{Engine::kFastMerge, 0}, b.ctx);
+  RunResult r = RunChoice(DispatchChoice{Engine::kFastMerge, VerticalMode::kAppend}, b.ctx);
   memory::SetBudgetForTesting(0);
   EXPECT_EQ(r.outcome, Outcome::kFailed) << b.port.log;
   ASSERT_FALSE(b.port.dialogs.empty());
@@ -347,7 +347,7 @@ TEST_F(ReadLimitsTest, OutOfMemoryEscapingAnEngineEndsTheRunWithAMessage) {
   store.Put("/src/b.xls", testing::Book({{"k", "v"}, {3, 4}}));
   port.files = {"a.xls", "b.xls"};
   port.inputs = {"1"};
-  RunResult r = RunChoice(DispatchChoice{Engine::kFastMerge, 0}, ctx);
+  RunResult r = RunChoice(DispatchChoice{Engine::kFastMerge, VerticalMode::kAppend}, ctx);
   EXPECT_EQ(r.outcome, Outcome::kFailed);
   EXPECT_FALSE(r.result_path);
   ASSERT_FALSE(port.dialogs.empty());

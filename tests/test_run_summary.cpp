@@ -1,7 +1,7 @@
 // The closing account of a run: which outcomes count where, and the exact line.
 #include <gtest/gtest.h>
 
-#include "app/core/run_summary.h"
+#include "core/run_summary.h"
 
 namespace qm {
 namespace {

@@ -182,9 +182,9 @@ TEST(SaveWarningsTest, EveryWarningOfTheSaveBecomesALogLineBeforeTheClosingOne) 
     b.Add("b.xls", Rows{{"k", "v"}, {3, 4}});
     b.store.save_warnings = warnings;
     b.port.inputs = {"1", "1"};
-    RunResult r = engine == 0   ? FastMerge(0, b.ctx)
-                  : engine == 1 ? SafeMerge(0, b.ctx)
-                                : SmartMerge(1, b.ctx);
+    RunResult r = engine == 0   ? FastMerge(VerticalMode::kAppend, b.ctx)
+                  : engine == 1 ? SafeMerge(VerticalMode::kAppend, b.ctx)
+                                : SmartMerge(SmartMode::kBoth, b.ctx);
     ASSERT_EQ(r.outcome, Outcome::kDone);
     std::vector<std::string> lines = b.port.LogLines();
     ASSERT_GE(lines.size(), 3u);
@@ -200,7 +200,7 @@ TEST(SaveWarningsTest, SortedSmartMergeTellsTheWarningsOnItsStatusLines) {
   b.store.save_warnings = {"1段文本超过32767个字符，已截断"};
   b.port.inputs = {"1"};
   b.port.buttons = {Answer::kYes};
-  ASSERT_EQ(SmartMerge(0, b.ctx).outcome, Outcome::kDone);
+  ASSERT_EQ(SmartMerge(SmartMode::kHorizontal, b.ctx).outcome, Outcome::kDone);
   EXPECT_EQ(b.port.status,
             (std::vector<std::string>{"开始智能合并...", "1段文本超过32767个字符，已截断",
                                       "智能合并操作完成！"}));

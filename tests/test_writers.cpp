@@ -25,8 +25,8 @@
 
 #include "corpus_util.h"
 #include "test_support.h"
-#include "workbook/header.h"
 #include "workbook/io.h"
+#include "workbook/value_text.h"
 #include "workbook/workbook.h"
 #include "workbook/xls/biff_out.h"
 #include "workbook/xls/xls.h"

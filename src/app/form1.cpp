@@ -24,10 +24,11 @@
 #include <cmath>
 
 #include "app/app_icon.h"
-#include "app/core/file_list.h"
-#include "app/core/run_summary.h"
+#include "app/option_groups.h"
 #include "app/picture_box.h"
 #include "app/web_panel.h"
+#include "core/file_list.h"
+#include "core/run_summary.h"
 
 // Resources compiled into a static library need an explicit hook to be linked in.
 static void InitResources() {
@@ -220,7 +221,7 @@ void Form1::BuildControls() {
                             QString::fromUtf8(kinds[i]), Twips(90, 240 + 360 * i, 1095, 180));
     connect(kindOptions[i], &QRadioButton::clicked, this, [this, i] { OnKindClicked(i); });
   }
-  const auto variants = VariantCaptions(0);
+  const auto variants = VariantCaptions(MergeKind::kVertical);
   for (int i = 0; i < 2; ++i)
     variantOptions[i] = option(variantGroup, QStringLiteral("Option2_%1").arg(i), Q(variants[i]),
                                Twips(90, 240 + 360 * i, 1095, 255));
@@ -405,10 +406,11 @@ void Form1::OnFileDoubleClicked() {
 // --- Options and the start button --------------------------------------------------------------
 
 void Form1::OnKindClicked(int index) {
-  const auto captions = VariantCaptions(index);
+  const MergeKind kind = kKindButtons[static_cast<size_t>(index)];
+  const auto captions = VariantCaptions(kind);
   variantOptions[0]->setText(Q(captions[0]));
   variantOptions[1]->setText(Q(captions[1]));
-  variantOptions[VariantSelectedAfterKindClick(index)]->setChecked(true);
+  variantOptions[VariantSelectedAfterKindClick(kind)]->setChecked(true);
 }
 
 void Form1::OnStartClicked() {
@@ -421,7 +423,7 @@ void Form1::OnStartClicked() {
   // A folder typed but not confirmed is listed first: the old list is never merged against
   // a new folder. When it holds no workbooks the listing has said so.
   if (folderEdit->text().toStdString() != listed_folder_ && !RelistTypedFolder(false)) return;
-  const auto choice = Dispatch(checked(kindOptions), checked(variantOptions));
+  const auto choice = ChoiceOfButtons(checked(kindOptions), checked(variantOptions));
   if (!choice) return;
   if (fileList->count() == 0) {
     Message("列表中没有要合并的文件", kAppTitle, Buttons::kOk);
@@ -532,7 +534,8 @@ Answer Form1::Message(const std::string& text, const std::string& title, Buttons
   return Answer::kCancel;
 }
 
-std::optional<std::string> Form1::Input(const std::string& prompt, const std::string& title,
+std::optional<std::string> Form1::Input(PromptKind, const std::string& prompt,
+                                        const std::string& title,
                                         const std::string& default_answer) {
   QInputDialog dialog(this);
   dialog.setInputMode(QInputDialog::TextInput);

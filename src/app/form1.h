@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "app/core/dispatch.h"
+#include "core/dispatch.h"
+#include "merge/header_rules.h"
 #include "merge/port.h"
-#include "workbook/header.h"
 
 class QGroupBox;
 class QLabel;
@@ -56,7 +56,8 @@ class Form1 : public QWidget, public InteractionPort {
 
   // --- The interaction port --------------------------------------------------------------
   Answer Message(const std::string& text, const std::string& title, Buttons buttons) override;
-  std::optional<std::string> Input(const std::string& prompt, const std::string& title,
+  std::optional<std::string> Input(PromptKind kind, const std::string& prompt,
+                                   const std::string& title,
                                    const std::string& default_answer) override;
   void ReplaceLog(const std::string& text) override { SetLogText(text); }
   void AppendLog(const std::string& line) override;

@@ -8,9 +8,10 @@
 #include <thread>
 
 #include "cli/printable.h"
-#include "workbook/header.h"
+#include "merge/header_rules.h"
 #include "workbook/io.h"
 #include "workbook/paths.h"
+#include "workbook/value_text.h"
 
 namespace qm {
 namespace {

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "cli/printable.h"
-#include "workbook/header.h"
 #include "workbook/io.h"
+#include "workbook/value_text.h"
 
 namespace qm {
 namespace {

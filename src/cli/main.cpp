@@ -16,12 +16,12 @@
 #include <thread>
 #include <vector>
 
-#include "app/core/dispatch.h"
-#include "app/core/file_list.h"
-#include "app/core/run_summary.h"
 #include "cli/check.h"
 #include "cli/dump.h"
 #include "cli/printable.h"
+#include "core/dispatch.h"
+#include "core/file_list.h"
+#include "core/run_summary.h"
 #include "merge/engine_run.h"
 #include "merge/engines.h"
 #include "workbook/paths.h"
@@ -76,10 +76,11 @@ class CliPort : public qm::InteractionPort {
     return a;
   }
 
-  std::optional<std::string> Input(const std::string& prompt, const std::string& title,
+  std::optional<std::string> Input(qm::PromptKind kind, const std::string& prompt,
+                                   const std::string& title,
                                    const std::string& default_answer) override {
-    // The key prompt has its own title; the other input box asks for the header rows.
-    const std::optional<std::string>& given = title == "输入提示" ? key : header_rows;
+    const std::optional<std::string>& given =
+        kind == qm::PromptKind::kKeyColumn ? key : header_rows;
     std::optional<std::string> answer = given;
     std::cerr << "[" << qm::Printable(title, false) << "] " << qm::Printable(prompt, true);
     if (!given && isatty(STDIN_FILENO)) {
@@ -351,11 +352,15 @@ int main(int argc, char** argv) {
                  "       quillmere-cli --dump WORKBOOK [--json]\n";
     return kExitUsage;
   }
-  const int k = kind == "vertical" ? 0 : kind == "overwrite" ? 1 : 2;
-  int v = -1;
-  if (k == 2) v = variant == "horizontal" ? 0 : variant == "both" ? 1 : -1;
-  if (k != 2) v = variant == "safe" ? 0 : variant == "fast" ? 1 : -1;
-  std::optional<qm::DispatchChoice> choice = v < 0 ? std::nullopt : qm::Dispatch(k, v);
+  const qm::MergeKind k = kind == "vertical"    ? qm::MergeKind::kVertical
+                          : kind == "overwrite" ? qm::MergeKind::kOverwrite
+                                                : qm::MergeKind::kSmart;
+  const qm::MergeVariant v = variant == "safe"         ? qm::MergeVariant::kSafe
+                             : variant == "fast"       ? qm::MergeVariant::kFast
+                             : variant == "horizontal" ? qm::MergeVariant::kHorizontal
+                                                       : qm::MergeVariant::kBoth;
+  // A variant of the other kinds (--kind smart --variant safe) has no engine.
+  std::optional<qm::DispatchChoice> choice = qm::Dispatch(k, v);
   if (!choice) {
     std::cerr << "--variant " << variant << " does not go with --kind " << kind << "\n";
     return kExitUsage;

@@ -7,12 +7,14 @@
 #include <malloc.h>
 #endif
 
+#include "merge/typed_number.h"
+
 namespace qm::engine {
 
 int AskKeyColumn(InteractionPort& port, const HeaderList& list, int header_width) {
   const InputPrompt prompt = KeyPrompt(list);
-  double k = RoundHalfEven(
-      ReadTypedNumber(port.Input(prompt.prompt, prompt.title, prompt.default_answer)));
+  double k = RoundHalfEven(ReadTypedNumber(
+      port.Input(PromptKind::kKeyColumn, prompt.prompt, prompt.title, prompt.default_answer)));
   if (!std::isfinite(k) || k < 1 || k > header_width) return 0;
   return static_cast<int>(k);
 }
@@ -48,7 +50,7 @@ void EngineRun::SetOutcome(size_t k, FileStatus status, std::optional<long long>
   outcomes_[k].rows = rows;
 }
 
-void EngineRun::SkipUnreadable(size_t k, const Error& error, bool on_status) {
+void EngineRun::SkipUnreadable(size_t k, const Error& error, ReportTo where) {
   const std::string reason = ErrorReason(error, SourcePath(k));
   if (k < outcomes_.size()) {
     outcomes_[k].status = FileStatus::kUnreadable;
@@ -57,7 +59,7 @@ void EngineRun::SkipUnreadable(size_t k, const Error& error, bool on_status) {
     outcomes_[k].reason = reason;
   }
   const std::string line = SkippedLine(files[k], reason);
-  if (on_status) {
+  if (where == ReportTo::kStatus) {
     port.PrintStatus(line);
   } else {
     AppendLog(line);
@@ -149,9 +151,27 @@ void Discard(EngineRun& run) {
 }
 }  // namespace
 
+std::optional<RunResult> EngineRun::TakeTemplate() {
+  auto tpl = OpenSource(0);
+  if (!tpl) return FailTemplate(tpl.error());
+  if (Status st = PasteTemplate(**tpl); !st) return Fail(st.error(), SourcePath(0));
+  CloseSource(*tpl);
+  SetOutcome(0, FileStatus::kTemplate, ResultRows());
+  return std::nullopt;
+}
+
 RunResult EngineRun::Stop() {
   Discard(*this);
   return {Outcome::kStopped, std::nullopt};
+}
+
+RunResult EngineRun::StopAtKey(ReportTo where) {
+  if (where == ReportTo::kStatus)
+    port.PrintStatus(kStoppedLine);
+  else
+    port.ReplaceLog(kStoppedLine);
+  port.Message(kStopMessage, kAppTitle, Buttons::kOk);
+  return Stop();
 }
 
 RunResult EngineRun::Fail(const Error& error, const std::string& file) {
@@ -197,15 +217,23 @@ RunResult EngineRun::Finish(const std::string& path) {
   return {Outcome::kDone, path};
 }
 
-RunResult EngineRun::SaveAndFinish(const std::string& name) {
+RunResult EngineRun::SaveAndFinish(const std::string& name, ReportTo where,
+                                   const std::string& end_line, bool alerts_back) {
+  // Saved before the closing line, so that a failed save is never announced as the end.
   std::string switched;
   auto saved = Save(name, switched);
   if (!saved) return Fail(saved.error());
-  app.DisplayAlerts = true;
-  if (!switched.empty()) AppendLog(switched);
-  for (const std::string& w : saved->warnings) AppendLog(w);
-  AppendLog(kEndLine);
-  ScrollLog();
+  if (alerts_back) app.DisplayAlerts = true;
+  auto tell = [&](const std::string& line) {
+    if (where == ReportTo::kStatus)
+      port.PrintStatus(line);
+    else
+      AppendLog(line);
+  };
+  if (!switched.empty()) tell(switched);
+  for (const std::string& w : saved->warnings) tell(w);
+  tell(end_line);
+  if (where == ReportTo::kLog) ScrollLog();
   return Finish(saved->path);
 }
 

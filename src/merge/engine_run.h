@@ -26,6 +26,10 @@ inline constexpr const char* kSmartResultName = "智能合并结果.xls";
 // the run has to stop.
 int AskKeyColumn(InteractionPort& port, const HeaderList& list, int header_width);
 
+// Where a run puts its own lines: on the log, or, for the runs that report there, on the status
+// lines.
+enum class ReportTo { kLog, kStatus };
+
 class EngineRun {
  public:
   explicit EngineRun(MergeContext& ctx) : ctx_(ctx), port(ctx.port), app(ctx.app) {}
@@ -57,15 +61,21 @@ class EngineRun {
 
   // What became of entry k; `rows` are the rows it brought into the result.
   void SetOutcome(size_t k, FileStatus status, std::optional<long long> rows = std::nullopt);
-  // Entry k could not be read: it is left out with one line naming it and the reason, on the log
-  // or, for the runs that report on the status lines, there.
-  void SkipUnreadable(size_t k, const Error& error, bool on_status = false);
+  // Entry k could not be read: it is left out with one line naming it and the reason.
+  void SkipUnreadable(size_t k, const Error& error, ReportTo where = ReportTo::kLog);
   // Rows of the result sheet's used range, 0 for an empty sheet.
   long long ResultRows() const;
+
+  // Opens entry 0, pastes it as the template and records it. nullopt when it went in; otherwise
+  // how the run ended (the failure told).
+  std::optional<RunResult> TakeTemplate();
 
   // The stop path after a key answer that does not count: the result is discarded and the
   // application quit.
   RunResult Stop();
+  // The same, told first: the stop line replaces the log or joins the status lines, then the
+  // message box says why.
+  RunResult StopAtKey(ReportTo where);
   // A failure after the run started: one message naming the file and the reason, the result
   // discarded, the application quit. Without `file`, the file the error's detail leads with.
   RunResult Fail(const Error& error, const std::string& file = {});
@@ -76,8 +86,11 @@ class EngineRun {
   Result<SaveResult> Save(const std::string& name, std::string& switched_line);
   // The normal end: the application shown with the result open.
   RunResult Finish(const std::string& path);
-  // The vertical merges' normal end: save, tell of a switch to .xlsx, the closing log line.
-  RunResult SaveAndFinish(const std::string& name);
+  // The normal end: the result saved as `name`; then a switch to .xlsx, the save's warnings and
+  // `end_line` are told (the log scrolled after them), and the result is shown. The vertical
+  // merges turn the alerts back on once the result is saved (`alerts_back`).
+  RunResult SaveAndFinish(const std::string& name, ReportTo where, const std::string& end_line,
+                          bool alerts_back = false);
 
   MergeContext& ctx_;
   InteractionPort& port;

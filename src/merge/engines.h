@@ -4,9 +4,9 @@
 #include <optional>
 #include <string>
 
+#include "merge/header_rules.h"
 #include "merge/port.h"
 #include "workbook/application.h"
-#include "workbook/header.h"
 
 namespace qm {
 
@@ -31,9 +31,21 @@ struct MergeContext {
   HeaderState& header;
 };
 
-RunResult FastMerge(int mode, MergeContext& ctx);
-RunResult SafeMerge(int mode, MergeContext& ctx);
-RunResult SmartMerge(int mode, MergeContext& ctx);
+// What the vertical merges do with the stacked records.
+enum class VerticalMode {
+  kAppend,     // every record stays
+  kOverwrite,  // a newer record replaces an older one of the same key
+};
+
+// What the unsorted smart merge does with a source row whose key the result lacks.
+enum class SmartMode {
+  kHorizontal,  // the row is dropped; sorted tables may take the forward-only path instead
+  kBoth,        // the row is appended
+};
+
+RunResult FastMerge(VerticalMode mode, MergeContext& ctx);
+RunResult SafeMerge(VerticalMode mode, MergeContext& ctx);
+RunResult SmartMerge(SmartMode mode, MergeContext& ctx);
 RunResult SortedSmartMerge(MergeContext& ctx);
 
 // Collapses records with equal usable keys in `key_column` below header.HeaderRow: the first

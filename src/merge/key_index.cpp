@@ -4,6 +4,37 @@
 #include <atomic>
 #include <functional>
 
+namespace qm {
+
+namespace {
+// Numbers, dates and booleans compare as numbers; TRUE is -1.
+double NumericKey(const CellValue& v) {
+  if (v.type == CellType::kBool) return v.number != 0 ? -1.0 : 0.0;
+  return v.number;
+}
+}  // namespace
+
+bool KeysEqual(const CellValue& a, const CellValue& b) {
+  if (a.type == CellType::kError || b.type == CellType::kError) return false;
+  if (a.type == CellType::kBlank || b.type == CellType::kBlank) {
+    const CellValue& o = a.type == CellType::kBlank ? b : a;
+    switch (o.type) {
+      case CellType::kBlank:
+        return true;
+      case CellType::kText:
+        return o.text.empty();
+      default:
+        return NumericKey(o) == 0;
+    }
+  }
+  bool at = a.type == CellType::kText, bt = b.type == CellType::kText;
+  if (at != bt) return false;
+  if (at) return a.text == b.text;
+  return NumericKey(a) == NumericKey(b);
+}
+
+}  // namespace qm
+
 namespace qm::engine {
 
 namespace {

@@ -12,6 +12,15 @@
 #include "workbook/cell.h"
 #include "workbook/worksheet.h"
 
+namespace qm {
+
+// Key equality: numbers (dates and booleans among them, TRUE being -1) by value, texts by exact
+// characters, never a number with a text; blank equals blank, "", 0 and FALSE; an error equals
+// nothing.
+bool KeysEqual(const CellValue& a, const CellValue& b);
+
+}  // namespace qm
+
 namespace qm::engine {
 
 // A key value in the form under which equal keys meet: numbers, dates and booleans as numbers

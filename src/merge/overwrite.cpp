@@ -6,6 +6,7 @@
 
 #include "merge/engine_run.h"
 #include "merge/key_index.h"
+#include "workbook/value_text.h"
 
 namespace qm {
 

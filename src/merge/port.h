@@ -10,6 +10,13 @@
 namespace qm {
 
 enum class Buttons { kOk, kOkCancel, kYesNo };
+
+// Which question an input box asks, so that a front end without dialogs can answer each from
+// its own source.
+enum class PromptKind {
+  kHeaderRows,  // how many header rows the fast merge cuts from every appended block
+  kKeyColumn,   // the key column, with the header list as the prompt
+};
 enum class Answer { kOk, kCancel, kYes, kNo };
 
 // What became of one listed file in a run.
@@ -40,8 +47,9 @@ class InteractionPort {
 
   // A modal message box; returns the button pressed (closing the box counts as Cancel/No).
   virtual Answer Message(const std::string& text, const std::string& title, Buttons buttons) = 0;
-  // An input box; nullopt on Cancel.
-  virtual std::optional<std::string> Input(const std::string& prompt, const std::string& title,
+  // An input box asking the question `kind`; nullopt on Cancel.
+  virtual std::optional<std::string> Input(PromptKind kind, const std::string& prompt,
+                                           const std::string& title,
                                            const std::string& default_answer) = 0;
 
   // The log: replaced whole (an engine's opening line), or one line added after a line break

@@ -2,6 +2,8 @@
 
 #include <unordered_map>
 
+#include "workbook/value_text.h"
+
 namespace qm::engine {
 
 namespace {
@@ -115,24 +117,13 @@ int AskKey(EngineRun& run, HeaderState& header, SmartResult& res) {
 }
 
 int StartSmartResult(EngineRun& run, HeaderState& header, SmartResult& res, RunResult* ended) {
-  {
-    auto tpl = run.OpenSource(0);
-    if (!tpl) {
-      *ended = run.FailTemplate(tpl.error());
-      return 0;
-    }
-    if (Status st = run.PasteTemplate(**tpl); !st) {
-      *ended = run.Fail(st.error(), run.SourcePath(0));
-      return 0;
-    }
-    run.CloseSource(*tpl);
-    run.SetOutcome(0, FileStatus::kTemplate, run.ResultRows());
+  if (auto failed = run.TakeTemplate()) {
+    *ended = *failed;
+    return 0;
   }
   const int key = AskKey(run, header, res);
   if (key == 0) {
-    run.port.PrintStatus(kStoppedLine);
-    run.port.Message(kStopMessage, kAppTitle, Buttons::kOk);
-    *ended = run.Stop();
+    *ended = run.StopAtKey(ReportTo::kStatus);
     return 0;
   }
   run.port.SetProgressValue(1);

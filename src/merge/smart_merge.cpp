@@ -1,15 +1,16 @@
 // The smart merge for unsorted tables: every source row is looked up among all result data rows
-// by its key; matched rows are completed, and in mode 1 unmatched rows are appended. The lookup
-// goes through a key index that finds exactly the rows a top-to-bottom scan would.
+// by its key; matched rows are completed, and in the both mode unmatched rows are appended. The
+// lookup goes through a key index that finds exactly the rows a top-to-bottom scan would.
 #include "merge/key_index.h"
 #include "merge/smart_common.h"
+#include "workbook/value_text.h"
 
 namespace qm {
 
 namespace {
 
 // Merges one source table into the result. `index` covers the result data rows.
-Status MergeTable(engine::EngineRun& run, int mode, int key, engine::SmartResult& res,
+Status MergeTable(engine::EngineRun& run, SmartMode mode, int key, engine::SmartResult& res,
                   engine::SmartSource& src, engine::Filler& filler, int& row_count) {
   Worksheet& sheet = *run.sheet;
   if (Status st = engine::MergeHeaders(sheet, res, src, filler); !st) return st;
@@ -48,7 +49,7 @@ Status MergeTable(engine::EngineRun& run, int mode, int key, engine::SmartResult
       }
       if (!matches.empty()) index.MarkHeld(*k, cols);
     }
-    if (mode == 1 && !found) {
+    if (mode == SmartMode::kBoth && !found) {
       const int j = ++row_count;
       bool wrote = false;
       if (Status st = filler.Fill(src, r, key, j, key, wrote); !st) return st;
@@ -60,14 +61,15 @@ Status MergeTable(engine::EngineRun& run, int mode, int key, engine::SmartResult
 
 }  // namespace
 
-RunResult SmartMerge(int mode, MergeContext& ctx) {
+RunResult SmartMerge(SmartMode mode, MergeContext& ctx) {
   InteractionPort& port = ctx.port;
   std::vector<std::string> files = port.FileList();
   const int n = static_cast<int>(files.size());
   if (n < 1) return {Outcome::kEmpty, std::nullopt};
 
-  if (mode == 0 && port.Message("如果所有表格均已按关键字列升序排序，选择“是”，否则点“否”。",
-                                engine::kAppTitle, Buttons::kYesNo) == Answer::kYes)
+  if (mode == SmartMode::kHorizontal &&
+      port.Message("如果所有表格均已按关键字列升序排序，选择“是”，否则点“否”。", engine::kAppTitle,
+                   Buttons::kYesNo) == Answer::kYes)
     return SortedSmartMerge(ctx);
 
   engine::EngineRun run(ctx);
@@ -111,15 +113,7 @@ RunResult SmartMerge(int mode, MergeContext& ctx) {
     port.SetProgressValue(t + 1);
   }
 
-  // Saved before the closing line, so that a failed save is never announced as the end.
-  std::string switched;
-  auto saved = run.Save(engine::kSmartResultName, switched);
-  if (!saved) return run.Fail(saved.error());
-  if (!switched.empty()) run.AppendLog(switched);
-  for (const std::string& w : saved->warnings) run.AppendLog(w);
-  run.AppendLog(engine::kEndLine);
-  run.ScrollLog();
-  return run.Finish(saved->path);
+  return run.SaveAndFinish(engine::kSmartResultName, engine::ReportTo::kLog, engine::kEndLine);
 }
 
 }  // namespace qm

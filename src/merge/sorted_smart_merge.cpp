@@ -3,6 +3,7 @@
 // at or after the cursor that a forward scan finds, so unsorted input drops the same rows.
 #include "merge/key_index.h"
 #include "merge/smart_common.h"
+#include "workbook/value_text.h"
 
 namespace qm {
 
@@ -33,7 +34,7 @@ RunResult SortedSmartMerge(MergeContext& ctx) {
     auto src_wb = run.OpenSource(static_cast<size_t>(f));
     if (!src_wb) {
       // This path reports on the status lines only.
-      run.SkipUnreadable(static_cast<size_t>(f), src_wb.error(), true);
+      run.SkipUnreadable(static_cast<size_t>(f), src_wb.error(), engine::ReportTo::kStatus);
       port.SetProgressValue(f + 1);
       continue;
     }
@@ -65,14 +66,9 @@ RunResult SortedSmartMerge(MergeContext& ctx) {
     port.SetProgressValue(f + 1);
   }
 
-  std::string switched;
-  auto saved = run.Save(engine::kSmartResultName, switched);
-  if (!saved) return run.Fail(saved.error());
   // This path reports on the status lines only, so the switch to .xlsx is told there too.
-  if (!switched.empty()) port.PrintStatus(switched);
-  for (const std::string& w : saved->warnings) port.PrintStatus(w);
-  port.PrintStatus("智能合并操作完成！");
-  return run.Finish(saved->path);
+  return run.SaveAndFinish(engine::kSmartResultName, engine::ReportTo::kStatus,
+                           "智能合并操作完成！");
 }
 
 }  // namespace qm

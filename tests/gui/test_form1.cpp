@@ -16,10 +16,10 @@
 #include <QTest>
 #include <memory>
 
-#include "app/core/run_summary.h"
 #include "app/form1.h"
 #include "app/picture_box.h"
 #include "app/web_panel.h"
+#include "core/run_summary.h"
 #include "dialog_script.h"
 #include "form1_test.h"
 #include "workbook/io.h"
@@ -314,14 +314,17 @@ void Form1Test::everyRowOfTheTableStartsItsEngine() {
     int kind, variant;
     DispatchChoice expected;
   } rows[] = {
-      {0, 0, {Engine::kSafeMerge, 0}},  {1, 0, {Engine::kSafeMerge, 1}},
-      {0, 1, {Engine::kFastMerge, 0}},  {1, 1, {Engine::kFastMerge, 1}},
-      {2, 0, {Engine::kSmartMerge, 0}}, {2, 1, {Engine::kSmartMerge, 1}},
+      {0, 0, {Engine::kSafeMerge, VerticalMode::kAppend}},
+      {1, 0, {Engine::kSafeMerge, VerticalMode::kOverwrite}},
+      {0, 1, {Engine::kFastMerge, VerticalMode::kAppend}},
+      {1, 1, {Engine::kFastMerge, VerticalMode::kOverwrite}},
+      {2, 0, {Engine::kSmartMerge, SmartMode::kHorizontal}},
+      {2, 1, {Engine::kSmartMerge, SmartMode::kBoth}},
   };
   // A fresh window starts the safe vertical merge.
   QTest::mouseClick(w->startButton, Qt::LeftButton);
   QCOMPARE(rec.runs.size(), size_t(1));
-  QVERIFY((rec.runs[0] == DispatchChoice{Engine::kSafeMerge, 0}));
+  QVERIFY((rec.runs[0] == DispatchChoice{Engine::kSafeMerge, VerticalMode::kAppend}));
   for (const auto& row : rows) {
     rec.runs.clear();
     w->kindOptions[row.kind]->click();
@@ -384,9 +387,12 @@ void Form1Test::portDialogsShowExactTextsAndButtons() {
 
   // A lone carriage return in a prompt breaks the line; the entry comes pre-filled.
   dialogs.Type("3列").Type(QString(), true).Type("");
-  QCOMPARE(w->Input(" 1:A| 2:B|\r请输入关键字列列号！", "输入提示", "1"), std::string("3列"));
-  QCOMPARE(w->Input("快速合并要求表头必须从第一行开始，请问表头占几行？", "", "1"), std::nullopt);
-  QCOMPARE(w->Input("x", "", "1"), std::string());
+  QCOMPARE(w->Input(PromptKind::kKeyColumn, " 1:A| 2:B|\r请输入关键字列列号！", "输入提示", "1"),
+           std::string("3列"));
+  QCOMPARE(w->Input(PromptKind::kHeaderRows, "快速合并要求表头必须从第一行开始，请问表头占几行？",
+                    "", "1"),
+           std::nullopt);
+  QCOMPARE(w->Input(PromptKind::kHeaderRows, "x", "", "1"), std::string());
   QCOMPARE(dialogs.seen[4].text, QString(" 1:A| 2:B|\n请输入关键字列列号！"));
   QCOMPARE(dialogs.seen[4].title, QString("输入提示"));
   QCOMPARE(dialogs.seen[4].default_text, QString("1"));

@@ -16,10 +16,10 @@
 #include <QTest>
 #include <memory>
 
-#include "app/core/run_summary.h"
 #include "app/form1.h"
 #include "app/picture_box.h"
 #include "app/web_panel.h"
+#include "core/run_summary.h"
 #include "dialog_script.h"
 #include "form1_test.h"
 #include "workbook/io.h"

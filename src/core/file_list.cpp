@@ -1,4 +1,4 @@
-#include "app/core/file_list.h"
+#include "core/file_list.h"
 
 #include <algorithm>
 #include <filesystem>

@@ -1,4 +1,4 @@
-#include "app/core/run_summary.h"
+#include "core/run_summary.h"
 
 namespace qm {
 

@@ -1,0 +1,164 @@
+// The vertical merges: the template's table first, then every other table's rows below it,
+// optionally followed by the overwrite pass. The fast and the safe merge are this one engine
+// with two header policies; what each says to the user on the way stays its own.
+#include <algorithm>
+
+#include "merge/engine_run.h"
+#include "merge/typed_number.h"
+
+namespace qm {
+
+namespace {
+
+enum class HeaderPolicy {
+  // Fast: every table's used range is moved as one block and the same user-given number of
+  // header rows is cut from every appended block.
+  kFixedRows,
+  // Safe: every table's header is detected and compared with the template's before the table
+  // is appended; a table that differs is named and left out.
+  kDetected,
+};
+
+std::string ConfirmText(HeaderPolicy policy, VerticalMode mode, int n) {
+  const std::string caution = policy == HeaderPolicy::kDetected
+                                  ? "执行此操作，合并每一个工作表前均会检查表头是否规范，速度稍慢。"
+                                  : "执行此操作，合并前不检查表头是否规范。";
+  const std::string word = mode == VerticalMode::kOverwrite ? "覆盖" : "";
+  return caution + "你确定要纵向" + word + "合并这" + std::to_string(n) + "个工作表吗？";
+}
+
+// The fast merge's question: whole rows to cut from every appended block; more than the grid
+// holds cuts them all.
+int AskHeaderRows(InteractionPort& port) {
+  auto answer =
+      port.Input(PromptKind::kHeaderRows, "快速合并要求表头必须从第一行开始，请问表头占几行？",
+                 engine::kAppTitle, "1");
+  const double h = RoundHalfEven(ReadTypedNumber(answer));
+  return h >= 1 ? static_cast<int>(std::min<double>(h, kMaxRows)) : 0;
+}
+
+// Appends source k (open as `src`) at row `next` and cuts `cut` rows from the block's top.
+Status AppendBlock(engine::EngineRun& run, size_t k, Workbook* src, int next, int cut) {
+  if (Status st = run.PasteUsedRange(*src, next); !st) return st;
+  run.CloseSource(src);
+  if (cut > 0) run.sheet->DeleteRows(next, cut);
+  run.SetOutcome(k, FileStatus::kMerged, std::max(0LL, run.ResultRows() - (next - 1)));
+  return Status::Ok();
+}
+
+// Appends source k (open as `src`) at row `next` without its header and the rows above it when
+// its header list reads as the template's; logs the outcome and the table's header list.
+Status AppendIfHeaderMatches(engine::EngineRun& run, size_t k, Workbook* src, int next,
+                             HeaderState& header, const std::string& tpl_text) {
+  Worksheet& ws = *src->Worksheets(1);
+  DetectHeader(ws, header);
+  const std::string text = HeaderListText(BuildHeaderList(ws, header));
+  if (text == tpl_text) {
+    // A table in which no header was found has nothing to cut.
+    if (header.HeaderWidth > 0) ws.DeleteRows(1, header.HeaderRow);
+    if (Status st = run.PasteUsedRange(*src, next); !st) return st;
+    run.SetOutcome(k, FileStatus::kMerged, std::max(0LL, run.ResultRows() - (next - 1)));
+  } else {
+    run.AppendLog("未合并，表格不规范！");
+    run.SetOutcome(k, FileStatus::kHeaderMismatch, 0);
+  }
+  run.AppendLog(text);
+  run.ScrollLog();
+  run.CloseSource(src);
+  return Status::Ok();
+}
+
+RunResult VerticalMerge(HeaderPolicy policy, VerticalMode mode, MergeContext& ctx) {
+  const bool detected = policy == HeaderPolicy::kDetected;
+  const bool overwrite = mode == VerticalMode::kOverwrite;
+  engine::EngineRun run(ctx);
+  InteractionPort& port = ctx.port;
+  run.TakeFiles();
+  const int n = static_cast<int>(run.files.size());
+  if (n < 1) return {Outcome::kEmpty, std::nullopt};
+
+  if (port.Message(ConfirmText(policy, mode, n), "合并提示", Buttons::kOkCancel) != Answer::kOk)
+    return {Outcome::kCancelled, std::nullopt};
+
+  // The overwrite pass is one more progress step. The two policies open in their own order, and
+  // only the safe one clears the status lines.
+  const int steps = n + (overwrite ? 1 : 0);
+  const std::string first_line = "检测表1:" + run.files[0];
+  if (detected) {
+    port.ClearStatus();
+    port.SetProgressMax(steps);
+    port.SetProgressValue(0);
+    port.ReplaceLog(engine::kStartLine);
+    run.TakeFolder();
+    run.CreateResult();
+    run.AppendLog(first_line);
+  } else {
+    port.ReplaceLog(engine::kStartLine);
+    port.SetProgressMax(steps);
+    port.SetProgressValue(0);
+    run.AppendLog(first_line);
+    run.TakeFolder();
+    run.CreateResult();
+  }
+
+  if (auto ended = run.TakeTemplate()) return *ended;
+
+  const int cut = detected ? 0 : AskHeaderRows(port);
+
+  // The template's header: the safe merge holds every table to it, the overwrite pass names its
+  // key from it. The fast merge without that pass never looks for it.
+  HeaderList list;
+  if (detected || overwrite) {
+    DetectHeader(*run.sheet, ctx.header);
+    list = BuildHeaderList(*run.sheet, ctx.header);
+  }
+  const std::string tpl_text = HeaderListText(list);
+  int key = 0;
+  if (overwrite) {
+    key = engine::AskKeyColumn(port, list, ctx.header.HeaderWidth);
+    if (key == 0)
+      return run.StopAtKey(detected ? engine::ReportTo::kStatus : engine::ReportTo::kLog);
+  }
+
+  port.SetProgressValue(1);
+  run.AppendLog(detected || overwrite ? tpl_text : run.files[0]);
+
+  for (int k = 1; k < n; ++k) {
+    const auto entry = static_cast<size_t>(k);
+    run.AppendLog("检测表" + std::to_string(k + 1) + ":" + run.files[entry]);
+    run.ScrollLog();
+    const int next = run.sheet->UsedRange().RowsCount() + 1;
+    auto src = run.OpenSource(entry);
+    if (!src) {
+      run.SkipUnreadable(entry, src.error());
+      port.SetProgressValue(k + 1);
+      continue;
+    }
+    Status st = detected ? AppendIfHeaderMatches(run, entry, *src, next, ctx.header, tpl_text)
+                         : AppendBlock(run, entry, *src, next, cut);
+    if (!st) return run.Fail(st.error());
+    port.SetProgressValue(k + 1);
+  }
+
+  if (key > 0) {
+    // The safe merge finds the header again over the stacked result.
+    if (detected) DetectHeader(*run.sheet, ctx.header);
+    OverwriteDuplicates(*run.sheet, key, list[static_cast<size_t>(key - 1)].text, ctx.header, port);
+    port.SetProgressValue(steps);
+  }
+
+  return run.SaveAndFinish(engine::kMergeResultName, engine::ReportTo::kLog, engine::kEndLine,
+                           /*alerts_back=*/true);
+}
+
+}  // namespace
+
+RunResult FastMerge(VerticalMode mode, MergeContext& ctx) {
+  return VerticalMerge(HeaderPolicy::kFixedRows, mode, ctx);
+}
+
+RunResult SafeMerge(VerticalMode mode, MergeContext& ctx) {
+  return VerticalMerge(HeaderPolicy::kDetected, mode, ctx);
+}
+
+}  // namespace qm
