@@ -10,6 +10,8 @@
 #include <functional>
 #include <string>
 
+#include "../xlsx/ooxml_decrypt.h"
+
 namespace qm::xls {
 
 namespace {
@@ -21,12 +23,6 @@ uint16_t U16(const uint8_t* p) {
 }
 uint32_t U32(const uint8_t* p) {
   return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
-std::string Utf16(std::string_view pw) {
-  std::string out;
-  for (char c : pw) out += c, out += '\0';
-  return out;
 }
 
 // XOR obfuscation ([MS-OFFCRYPTO] 2.3.7): a 16-byte array derived from the password.
@@ -207,24 +203,38 @@ DecryptOutcome DecryptWithDefaultPassword(std::vector<uint8_t>& s, size_t at) {
   return DecryptWithPassword(s, at, "VelvetSweatshop");
 }
 
+DecryptOutcome DecryptWithPasswords(std::vector<uint8_t>& s, size_t at,
+                                    const std::vector<std::string>& passwords, std::string* used) {
+  DecryptOutcome out = DecryptWithDefaultPassword(s, at);
+  if (out == DecryptOutcome::kDecrypted && used) used->clear();
+  for (size_t i = 0; i < passwords.size() && out == DecryptOutcome::kWrongPassword; ++i) {
+    out = DecryptWithPassword(s, at, passwords[i]);
+    if (out == DecryptOutcome::kDecrypted && used) *used = passwords[i];
+  }
+  return out;
+}
+
 DecryptOutcome DecryptWithPassword(std::vector<uint8_t>& s, size_t at, std::string_view password) {
   if (at + 4 > s.size()) return DecryptOutcome::kUnsupported;
   size_t len = U16(&s[at + 2]);
   size_t body = at + 4;
-  if (body + len > s.size() || len < 6) return DecryptOutcome::kUnsupported;
+  // BIFF5 knows only XOR obfuscation and writes its key and verifier without a type before them.
+  const bool biff5_xor = len == 4;
+  if (body + len > s.size() || (len < 6 && !biff5_xor)) return DecryptOutcome::kUnsupported;
   const uint8_t* p = &s[body];
-  uint16_t type = U16(p);
+  uint16_t type = biff5_xor ? 0 : U16(p);
   if (type == 0) {
     if (password.empty() || password.size() > 15) return DecryptOutcome::kWrongPassword;
+    const uint8_t* kv = biff5_xor ? p : p + 2;
     uint16_t key = XorKey(password);
-    if (key != U16(p + 2) || XorVerifier(password) != U16(p + 4))
+    if (key != U16(kv) || XorVerifier(password) != U16(kv + 2))
       return DecryptOutcome::kWrongPassword;
     XorRecords(s, body + len, XorArray(password, key));
     return DecryptOutcome::kDecrypted;
   }
   if (type != 1) return DecryptOutcome::kUnsupported;
   uint16_t major = U16(p + 2), minor = U16(p + 4);
-  const std::string pw = Utf16(password);
+  const std::string pw = ooxml::PasswordUtf16(std::string(password));
   const size_t next = body + len;
 
   if (major == 1 && minor == 1) {

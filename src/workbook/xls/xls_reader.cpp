@@ -14,6 +14,7 @@
 #include "../formula/formula.h"
 #include "../io.h"
 #include "../memory_budget.h"
+#include "../xlsx/ooxml_decrypt.h"
 #include "cfb_reader.h"
 #include "xls_decrypt.h"
 
@@ -419,6 +420,7 @@ class BiffReader {
 
   Result<std::unique_ptr<Workbook>> Run();
   std::vector<uint8_t> decrypted;  // the stream after decryption, when it was encrypted
+  std::string used_password;       // the user's password that decrypted it, if one did
 
  private:
   Error Fail(ErrorCode code, const std::string& why) const {
@@ -1070,19 +1072,20 @@ Result<std::unique_ptr<Workbook>> BiffReader::Run() {
   }
 
   if (auto e = ReadGlobals(rr)) return *e;
-  if (pending_filepass_ && biff_ < 8)
-    return Fail(ErrorCode::kEncrypted, "the workbook is password protected");
   if (pending_filepass_) {
     decrypted.assign(data_, data_ + size_);
-    switch (DecryptWithDefaultPassword(decrypted, filepass_at_)) {
+    switch (DecryptWithPasswords(decrypted, filepass_at_, opt_.passwords, &used_password)) {
       case DecryptOutcome::kDecrypted:
         break;
       case DecryptOutcome::kWrongPassword:
-        return Fail(ErrorCode::kEncrypted,
-                    "the workbook is password protected (it needs a password to open)");
+        return MakeError(ErrorCode::kEncrypted,
+                         name_ + ": the workbook is password protected (wrong or no password)",
+                         "密码不对或未提供");
       case DecryptOutcome::kUnsupported:
-        return Fail(ErrorCode::kEncrypted,
-                    "the workbook is password protected (an encryption this program cannot open)");
+        return MakeError(
+            ErrorCode::kEncrypted,
+            name_ + ": the workbook is password protected (an encryption this program cannot open)",
+            "不支持的加密方式");
     }
     data_ = decrypted.data();
     pending_filepass_ = false;
@@ -1149,12 +1152,15 @@ Result<std::unique_ptr<Workbook>> BiffReader::Run() {
 }  // namespace
 
 Result<std::unique_ptr<Workbook>> Read(const uint8_t* data, size_t size, const std::string& name,
-                                       const ReadOptions& options) {
+                                       const ReadOptions& options, std::string* used_password) {
+  auto run = [&](const uint8_t* d, size_t n) {
+    BiffReader reader(d, n, name, options);
+    Result<std::unique_ptr<Workbook>> r = reader.Run();
+    if (r.ok() && used_password) *used_password = reader.used_password;
+    return r;
+  };
   ContainerKind kind = SniffContainer(data, size);
-  if (kind == ContainerKind::kRawBiff) {
-    BiffReader reader(data, size, name, options);
-    return reader.Run();
-  }
+  if (kind == ContainerKind::kRawBiff) return run(data, size);
   if (kind != ContainerKind::kCompoundFile)
     return MakeError(ErrorCode::kNotAWorkbook, name + ": not a workbook");
   cfb::Reader cfb;
@@ -1163,21 +1169,17 @@ Result<std::unique_ptr<Workbook>> Read(const uint8_t* data, size_t size, const s
   int index = cfb.Find(u"Workbook");
   if (index < 0) index = cfb.Find(u"Book");
   if (index < 0) {
-    if (cfb.Find(u"EncryptionInfo") >= 0)
-      return MakeError(ErrorCode::kEncrypted,
-                       name + ": the workbook is password protected (an encrypted .xlsx package)");
+    if (ooxml::IsEncryptedPackage(cfb))
+      return ooxml::ReadEncryptedPackage(cfb, name, options, used_password);
     return MakeError(ErrorCode::kNotAWorkbook,
                      name + ": not a workbook (a compound file without a workbook stream)");
   }
-  if (std::span<const uint8_t> in_place = cfb.InPlace(index); !in_place.empty()) {
-    BiffReader reader(in_place.data(), in_place.size(), name, options);
-    return reader.Run();
-  }
+  if (std::span<const uint8_t> in_place = cfb.InPlace(index); !in_place.empty())
+    return run(in_place.data(), in_place.size());
   std::vector<uint8_t> stream = cfb.ReadStream(index);
   if (stream.empty())
     return MakeError(ErrorCode::kCorrupt, name + ": the workbook stream is empty or unreadable");
-  BiffReader reader(stream.data(), stream.size(), name, options);
-  return reader.Run();
+  return run(stream.data(), stream.size());
 }
 
 }  // namespace qm::xls
