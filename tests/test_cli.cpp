@@ -165,7 +165,7 @@ TEST_F(CliTest, MessyFolderIsMergedWithEveryUnreadableFileSkippedAndExits3) {
                             {"code", nullptr},
                             {"reason", nullptr}}));
   EXPECT_EQ(files[1]["code"], "password");
-  EXPECT_EQ(files[1]["reason"], "文件受密码保护");
+  EXPECT_EQ(files[1]["reason"], "文件受密码保护，密码不对或未提供");
   EXPECT_EQ(files[2]["code"], "not-a-workbook");
   EXPECT_EQ(files[2]["reason"], "不是Excel工作簿（看起来是文本文件，如CSV）");
   EXPECT_EQ(files[3]["code"], "empty");
@@ -173,7 +173,8 @@ TEST_F(CliTest, MessyFolderIsMergedWithEveryUnreadableFileSkippedAndExits3) {
   EXPECT_EQ(files[4]["rows"], 1);
   // The skip lines are in the log, in Chinese; the summary is not.
   const std::string log = r.transcript["log"];
-  EXPECT_NE(log.find("无法读取，已跳过：2加密.xls（文件受密码保护）"), std::string::npos);
+  EXPECT_NE(log.find("无法读取，已跳过：2加密.xls（文件受密码保护，密码不对或未提供）"),
+            std::string::npos);
   EXPECT_NE(log.find("无法读取，已跳过：4空.xlsx（文件是空的）"), std::string::npos);
   EXPECT_EQ(log.find("合并完成"), std::string::npos);
 

@@ -6,8 +6,9 @@ set -euo pipefail
 build_pkgs=(build-essential cmake ninja-build pkg-config qt6-base-dev libgl-dev
   libexpat1-dev zlib1g-dev libdeflate-dev nettle-dev libcli11-dev
   nlohmann-json3-dev fonts-noto-cjk qt6-translations-l10n)
-test_pkgs=(googletest libgtest-dev libgsf-1-dev clang libclang-rt-14-dev clang-format-14 python3 python3-xlrd
-  python3-openpyxl libreoffice-calc-nogui xvfb xauth desktop-file-utils appstream)
+test_pkgs=(googletest libgtest-dev libgsf-1-dev clang libclang-rt-14-dev clang-format-14 python3
+  python3-xlrd python3-openpyxl python3-msoffcrypto-tool libreoffice-calc-nogui xvfb xauth
+  desktop-file-utils appstream)
 bench_pkgs=(libbenchmark-dev libxlsxwriter-dev python3-xlwt python3-openpyxl python3-pandas
   python3-xlsxwriter)
 

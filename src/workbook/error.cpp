@@ -60,8 +60,10 @@ std::string ErrorReason(const Error& e, const std::string& file) {
       bracket.erase(0, file.size() + 2);
   }
   std::string out = entry.text;
-  if (!bracket.empty()) out += "（" + bracket + "）";
-  return out;
+  if (bracket.empty()) return out;
+  // "文件受密码保护，密码不对或未提供" reads as one sentence; other details are asides.
+  if (e.code == ErrorCode::kEncrypted) return out + "，" + bracket;
+  return out + "（" + bracket + "）";
 }
 
 ErrorCode ErrorCodeFromErrno(int err) {

@@ -50,12 +50,14 @@ Error NoMemory(const std::string& name, std::string note) {
 
 Result<std::unique_ptr<Workbook>> ReadBytesUnguarded(const uint8_t* data, size_t size,
                                                      const std::string& name,
-                                                     const ReadOptions& options) {
+                                                     const ReadOptions& options,
+                                                     std::string* used_password) {
+  if (used_password) used_password->clear();
   Result<std::unique_ptr<Workbook>> r = MakeError(ErrorCode::kNotAWorkbook, "");
   switch (SniffContainer(data, size)) {
     case ContainerKind::kCompoundFile:
     case ContainerKind::kRawBiff:
-      r = xls::Read(data, size, name, options);
+      r = xls::Read(data, size, name, options, used_password);
       break;
     case ContainerKind::kZip:
       r = xlsx::Read(data, size, name, options);
@@ -222,22 +224,24 @@ ContainerKind SniffContainer(const uint8_t* d, size_t n) {
 
 Result<std::unique_ptr<Workbook>> ReadWorkbookBytes(const uint8_t* data, size_t size,
                                                     const std::string& name,
-                                                    const ReadOptions& options) {
+                                                    const ReadOptions& options,
+                                                    std::string* used_password) {
   try {
-    return ReadBytesUnguarded(data, size, name, options);
+    return ReadBytesUnguarded(data, size, name, options, used_password);
   } catch (const std::bad_alloc& e) {
     return NoMemory(name, memory::NoMemoryNote(e));
   }
 }
 
 Result<std::unique_ptr<Workbook>> ReadWorkbookFile(const std::string& path,
-                                                   const ReadOptions& options) {
+                                                   const ReadOptions& options,
+                                                   std::string* used_password) {
   try {
     // The bytes count against the budget while the reader works on them.
     memory::ScopedCharge charge;
     std::vector<uint8_t> bytes;
     if (Status st = ReadSource(path, bytes, charge); !st) return st.error();
-    return ReadWorkbookBytes(bytes.data(), bytes.size(), path, options);
+    return ReadWorkbookBytes(bytes.data(), bytes.size(), path, options, used_password);
   } catch (const std::bad_alloc& e) {
     return NoMemory(path, memory::NoMemoryNote(e));
   }

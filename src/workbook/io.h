@@ -21,15 +21,22 @@ ContainerKind SniffContainer(const uint8_t* data, size_t size);
 struct ReadOptions {
   // The engines only ever look at the first worksheet; skipping the others saves time.
   bool first_worksheet_only = false;
+  // Passwords to open encrypted workbooks with, tried in order after the default password
+  // spreadsheet programs use when the user set none.
+  std::vector<std::string> passwords = {};
 };
 
 // Reads the whole file (opened read-only) and hands it to the reader its content calls for.
+// `*used_password`, when given, receives the password of `options.passwords` that opened the
+// workbook, or "" when it needed none of them (so a caller can try that one first next time).
 Result<std::unique_ptr<Workbook>> ReadWorkbookFile(const std::string& path,
-                                                   const ReadOptions& options = {});
+                                                   const ReadOptions& options = {},
+                                                   std::string* used_password = nullptr);
 // The same for bytes already in memory; `name` is used in messages.
 Result<std::unique_ptr<Workbook>> ReadWorkbookBytes(const uint8_t* data, size_t size,
                                                     const std::string& name,
-                                                    const ReadOptions& options = {});
+                                                    const ReadOptions& options = {},
+                                                    std::string* used_password = nullptr);
 
 // True when every sheet of the workbook fits the .xls grid (kXlsMaxRows, kXlsMaxCols).
 bool FitsXlsGrid(const Workbook& wb);

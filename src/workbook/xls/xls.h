@@ -11,9 +11,12 @@
 
 namespace qm::xls {
 
-// Reads BIFF2 to BIFF8, in a compound file or raw. Errors name `name` and the reason.
+// Reads BIFF2 to BIFF8, in a compound file or raw, and the encrypted .xlsx packages that come in
+// a compound file. Errors name `name` and the reason. `used_password` receives the user's
+// password that opened the file ("" when none was needed).
 Result<std::unique_ptr<Workbook>> Read(const uint8_t* data, size_t size, const std::string& name,
-                                       const ReadOptions& options);
+                                       const ReadOptions& options,
+                                       std::string* used_password = nullptr);
 
 // Writes BIFF8. `warnings`, when given, receives what had to change to fit the format (texts
 // cut, ...).

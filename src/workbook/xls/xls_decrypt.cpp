@@ -12,6 +12,7 @@
 
 #include "../bytes.h"
 #include "../utf.h"
+#include "../xlsx/ooxml_decrypt.h"
 #include "biff_records.h"
 
 namespace qm::xls {
@@ -22,17 +23,6 @@ constexpr size_t kBlock = 1024;  // both RC4 schemes re-key every 1024 bytes of 
 
 using le::U16;
 using le::U32;
-
-// The password as the hashes take it: UTF-16LE bytes, one unit for each byte of the text.
-std::string Utf16LeBytes(std::string_view pw) {
-  std::string out;
-  for (char16_t u : Latin1ToUtf16(pw)) {
-    uint8_t b[2];
-    le::Put16(b, u);
-    out.append(reinterpret_cast<const char*>(b), 2);
-  }
-  return out;
-}
 
 // XOR obfuscation ([MS-OFFCRYPTO] 2.3.7): a 16-byte array derived from the password.
 const uint16_t kInitialCode[15] = {0xE1F0, 0x1D0F, 0xCC9C, 0x84C0, 0x110C, 0x0E10, 0xF1CE, 0x313E,
@@ -208,24 +198,38 @@ DecryptOutcome DecryptWithDefaultPassword(std::vector<uint8_t>& s, size_t at) {
   return DecryptWithPassword(s, at, "VelvetSweatshop");
 }
 
+DecryptOutcome DecryptWithPasswords(std::vector<uint8_t>& s, size_t at,
+                                    const std::vector<std::string>& passwords, std::string* used) {
+  DecryptOutcome out = DecryptWithDefaultPassword(s, at);
+  if (out == DecryptOutcome::kDecrypted && used) used->clear();
+  for (size_t i = 0; i < passwords.size() && out == DecryptOutcome::kWrongPassword; ++i) {
+    out = DecryptWithPassword(s, at, passwords[i]);
+    if (out == DecryptOutcome::kDecrypted && used) *used = passwords[i];
+  }
+  return out;
+}
+
 DecryptOutcome DecryptWithPassword(std::vector<uint8_t>& s, size_t at, std::string_view password) {
   if (at + 4 > s.size()) return DecryptOutcome::kUnsupported;
   size_t len = U16(&s[at + 2]);
   size_t body = at + 4;
-  if (body + len > s.size() || len < 6) return DecryptOutcome::kUnsupported;
+  // BIFF5 knows only XOR obfuscation and writes its key and verifier without a type before them.
+  const bool biff5_xor = len == 4;
+  if (body + len > s.size() || (len < 6 && !biff5_xor)) return DecryptOutcome::kUnsupported;
   const uint8_t* p = &s[body];
-  uint16_t type = U16(p);
+  uint16_t type = biff5_xor ? 0 : U16(p);
   if (type == 0) {
     if (password.empty() || password.size() > 15) return DecryptOutcome::kWrongPassword;
+    const uint8_t* kv = biff5_xor ? p : p + 2;
     uint16_t key = XorKey(password);
-    if (key != U16(p + 2) || XorVerifier(password) != U16(p + 4))
+    if (key != U16(kv) || XorVerifier(password) != U16(kv + 2))
       return DecryptOutcome::kWrongPassword;
     XorRecords(s, body + len, XorArray(password, key));
     return DecryptOutcome::kDecrypted;
   }
   if (type != 1) return DecryptOutcome::kUnsupported;
   uint16_t major = U16(p + 2), minor = U16(p + 4);
-  const std::string pw = Utf16LeBytes(password);
+  const std::string pw = ooxml::PasswordUtf16(std::string(password));
   const size_t next = body + len;
 
   if (major == 1 && minor == 1) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "../xlsx/ooxml_decrypt.h"
 #include "biff_records.h"
 #include "cfb_reader.h"
 #include "xls.h"
@@ -103,6 +104,7 @@ class BiffReader {
       : data_(data), size_(size), opt_(opt), book_(name) {}
 
   Result<std::unique_ptr<Workbook>> Run();
+  std::string used_password;  // the user's password that decrypted the stream, if one did
 
  private:
   Error Fail(ErrorCode code, const std::string& why) const { return book_.Fail(code, why); }
@@ -174,19 +176,24 @@ Result<std::unique_ptr<Workbook>> BiffReader::Run() {
   }
 
   ReadGlobals(rr);
-  if (book_.pending_filepass && biff < 8)
-    return Fail(ErrorCode::kEncrypted, "the workbook is password protected");
   if (book_.pending_filepass) {
     decrypted_.assign(data_, data_ + size_);
-    switch (DecryptWithDefaultPassword(decrypted_, book_.filepass_at)) {
+    switch (DecryptWithPasswords(decrypted_, book_.filepass_at, opt_.passwords, &used_password)) {
       case DecryptOutcome::kDecrypted:
         break;
-      case DecryptOutcome::kWrongPassword:
-        return Fail(ErrorCode::kEncrypted,
-                    "the workbook is password protected (it needs a password to open)");
-      case DecryptOutcome::kUnsupported:
-        return Fail(ErrorCode::kEncrypted,
-                    "the workbook is password protected (an encryption this program cannot open)");
+      case DecryptOutcome::kWrongPassword: {
+        Error e = Fail(ErrorCode::kEncrypted,
+                       "the workbook is password protected (wrong or no password)");
+        e.note = "密码不对或未提供";
+        return e;
+      }
+      case DecryptOutcome::kUnsupported: {
+        Error e = Fail(ErrorCode::kEncrypted,
+                       "the workbook is password protected (an encryption this program cannot "
+                       "open)");
+        e.note = "不支持的加密方式";
+        return e;
+      }
     }
     data_ = decrypted_.data();
     book_.pending_filepass = false;
@@ -253,12 +260,15 @@ Result<std::unique_ptr<Workbook>> BiffReader::Run() {
 }  // namespace
 
 Result<std::unique_ptr<Workbook>> Read(const uint8_t* data, size_t size, const std::string& name,
-                                       const ReadOptions& options) {
+                                       const ReadOptions& options, std::string* used_password) {
+  auto run = [&](const uint8_t* d, size_t n) {
+    BiffReader reader(d, n, name, options);
+    Result<std::unique_ptr<Workbook>> r = reader.Run();
+    if (r.ok() && used_password) *used_password = reader.used_password;
+    return r;
+  };
   ContainerKind kind = SniffContainer(data, size);
-  if (kind == ContainerKind::kRawBiff) {
-    BiffReader reader(data, size, name, options);
-    return reader.Run();
-  }
+  if (kind == ContainerKind::kRawBiff) return run(data, size);
   if (kind != ContainerKind::kCompoundFile)
     return MakeError(ErrorCode::kNotAWorkbook, name + ": not a workbook");
   cfb::Reader cfb;
@@ -267,21 +277,17 @@ Result<std::unique_ptr<Workbook>> Read(const uint8_t* data, size_t size, const s
   int index = cfb.Find(u"Workbook");
   if (index < 0) index = cfb.Find(u"Book");
   if (index < 0) {
-    if (cfb.Find(u"EncryptionInfo") >= 0)
-      return MakeError(ErrorCode::kEncrypted,
-                       name + ": the workbook is password protected (an encrypted .xlsx package)");
+    if (ooxml::IsEncryptedPackage(cfb))
+      return ooxml::ReadEncryptedPackage(cfb, name, options, used_password);
     return MakeError(ErrorCode::kNotAWorkbook,
                      name + ": not a workbook (a compound file without a workbook stream)");
   }
-  if (std::span<const uint8_t> in_place = cfb.InPlace(index); !in_place.empty()) {
-    BiffReader reader(in_place.data(), in_place.size(), name, options);
-    return reader.Run();
-  }
+  if (std::span<const uint8_t> in_place = cfb.InPlace(index); !in_place.empty())
+    return run(in_place.data(), in_place.size());
   std::vector<uint8_t> stream = cfb.ReadStream(index);
   if (stream.empty())
     return MakeError(ErrorCode::kCorrupt, name + ": the workbook stream is empty or unreadable");
-  BiffReader reader(stream.data(), stream.size(), name, options);
-  return reader.Run();
+  return run(stream.data(), stream.size());
 }
 
 }  // namespace qm::xls
