@@ -294,20 +294,20 @@ std::shared_ptr<Worksheet> Priced(int rows) {
   // Quantity, price, amount = quantity × price, and a total row below.
   auto ws = std::make_shared<Worksheet>("S", std::make_shared<StyleTable>());
   for (int r = 1; r <= rows; ++r) {
-    ws->SetNumber(r, 1, r);
-    ws->SetNumber(r, 2, 10);
-    ws->SetNumber(r, 3, r * 10.0);
-    ws->SetFormula(r, 3, "A" + std::to_string(r) + "*B" + std::to_string(r));
+    (void)ws->SetNumber(r, 1, r);
+    (void)ws->SetNumber(r, 2, 10);
+    (void)ws->SetNumber(r, 3, r * 10.0);
+    (void)ws->SetFormula(r, 3, "A" + std::to_string(r) + "*B" + std::to_string(r));
   }
-  ws->SetNumber(rows + 1, 3, rows * (rows + 1) * 5.0);
-  ws->SetFormula(rows + 1, 3, "SUM(C1:C" + std::to_string(rows) + ")");
+  (void)ws->SetNumber(rows + 1, 3, rows * (rows + 1) * 5.0);
+  (void)ws->SetFormula(rows + 1, 3, "SUM(C1:C" + std::to_string(rows) + ")");
   return ws;
 }
 
 TEST(WorksheetFormulas, PastedFormulasPointAtTheirOwnRows) {
   auto src = Priced(3);
-  src->SetNumber(1, 4, 7);
-  src->SetFormula(1, 4, "Other!A1");  // cannot travel: the value stays
+  (void)src->SetNumber(1, 4, 7);
+  (void)src->SetFormula(1, 4, "Other!A1");  // cannot travel: the value stays
   Worksheet dst("D", std::make_shared<StyleTable>());
   ASSERT_TRUE(dst.PasteFrom(*src, Range{1, 1, 4, 4}, 11, 2));
   EXPECT_EQ(dst.Cells(11, 4).formula, "B11*C11");
@@ -337,7 +337,7 @@ TEST(WorksheetFormulas, DeletingRowsRewritesTheRemainingFormulas) {
   EXPECT_EQ(ws->Cells(1, 3).formula, "A1*B1");
   EXPECT_EQ(ws->Cells(2, 3).formula, "A2*B2");  // was row 4
   EXPECT_EQ(ws->Cells(4, 3).formula, "SUM(C1:C3)");
-  ws->SetFormula(5, 1, "C2+Z9");
+  (void)ws->SetFormula(5, 1, "C2+Z9");
   ws->DeleteRowSet({2, 9});
   EXPECT_EQ(ws->Cells(3, 3).formula, "SUM(C1:C2)");
   EXPECT_EQ(ws->Cells(4, 1).formula, "#REF!+#REF!");
@@ -345,8 +345,8 @@ TEST(WorksheetFormulas, DeletingRowsRewritesTheRemainingFormulas) {
 
 TEST(WorksheetFormulas, PoolEntrySharedAfterSameSheetPasteIsRewrittenOnce) {
   auto ws = std::make_shared<Worksheet>("S", std::make_shared<StyleTable>());
-  ws->SetNumber(1, 1, 0);
-  ws->SetFormula(1, 1, "$C$10");  // absolute: the pasted copy may share the pool entry
+  (void)ws->SetNumber(1, 1, 0);
+  (void)ws->SetFormula(1, 1, "$C$10");  // absolute: the pasted copy may share the pool entry
   ASSERT_TRUE(ws->PasteFrom(*ws, Range{1, 1, 1, 1}, 2, 1));
   ws->DeleteRows(5);
   EXPECT_EQ(ws->Cells(1, 1).formula, "$C$9");
@@ -357,7 +357,7 @@ TEST(WorksheetFormulas, FormulasAreRewrittenAfterRepeatedDeletionsAboveAndBelowT
   auto src = Priced(3);
   auto ws = std::make_shared<Worksheet>("D", std::make_shared<StyleTable>());
   ASSERT_TRUE(ws->PasteFrom(*src, Range{1, 1, 4, 3}, 11, 1));  // total: SUM(C11:C13) in row 14
-  ws->SetFormula(1, 1, "A1+A30");
+  (void)ws->SetFormula(1, 1, "A1+A30");
   ws->DeleteRows(40);  // below every reference: nothing changes
   EXPECT_EQ(ws->Cells(14, 3).formula, "SUM(C11:C13)");
   EXPECT_EQ(ws->Cells(1, 1).formula, "A1+A30");
@@ -374,8 +374,8 @@ TEST(WorksheetFormulas, FormulasAreRewrittenAfterRepeatedDeletionsAboveAndBelowT
 
 TEST(WorksheetFormulas, UnsupportedFormulaIsDroppedOnDeletionKeepingTheValue) {
   auto ws = std::make_shared<Worksheet>("S", std::make_shared<StyleTable>());
-  ws->SetNumber(3, 1, 42);
-  ws->SetFormula(3, 1, "Rate*2");
+  (void)ws->SetNumber(3, 1, 42);
+  (void)ws->SetFormula(3, 1, "Rate*2");
   ws->DeleteRows(1);
   EXPECT_EQ(ws->Cells(2, 1).formula, "");
   EXPECT_EQ(ws->Cells(2, 1).number, 42);

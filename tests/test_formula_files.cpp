@@ -28,23 +28,23 @@ constexpr int kRows = 20;
 std::unique_ptr<Workbook> PricedWorkbook() {
   auto wb = std::make_unique<Workbook>();
   Worksheet& ws = wb->AddWorksheet("Sheet1");
-  ws.SetText(1, 1, "数量");
-  ws.SetText(1, 2, "单价");
-  ws.SetText(1, 3, "金额");
+  (void)ws.SetText(1, 1, "数量");
+  (void)ws.SetText(1, 2, "单价");
+  (void)ws.SetText(1, 3, "金额");
   double total = 0;
   for (int r = 2; r <= kRows + 1; ++r) {
     const std::string n = std::to_string(r);
-    ws.SetNumber(r, 1, r);
-    ws.SetNumber(r, 2, 2.5);
-    ws.SetNumber(r, 3, r * 2.5);
-    ws.SetFormula(r, 3, "A" + n + "*B" + n);
+    (void)ws.SetNumber(r, 1, r);
+    (void)ws.SetNumber(r, 2, 2.5);
+    (void)ws.SetNumber(r, 3, r * 2.5);
+    (void)ws.SetFormula(r, 3, "A" + n + "*B" + n);
     total += r * 2.5;
   }
-  ws.SetText(kRows + 2, 1, "合计");
-  ws.SetNumber(kRows + 2, 3, total);
-  ws.SetFormula(kRows + 2, 3, "SUM(C2:C" + std::to_string(kRows + 1) + ")");
-  ws.SetText(kRows + 3, 3, "ok");
-  ws.SetFormula(kRows + 3, 3, "IF(C" + std::to_string(kRows + 2) + ">0,\"ok\",\"empty\")");
+  (void)ws.SetText(kRows + 2, 1, "合计");
+  (void)ws.SetNumber(kRows + 2, 3, total);
+  (void)ws.SetFormula(kRows + 2, 3, "SUM(C2:C" + std::to_string(kRows + 1) + ")");
+  (void)ws.SetText(kRows + 3, 3, "ok");
+  (void)ws.SetFormula(kRows + 3, 3, "IF(C" + std::to_string(kRows + 2) + ">0,\"ok\",\"empty\")");
   return wb;
 }
 

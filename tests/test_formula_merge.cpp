@@ -45,23 +45,23 @@ class FormulaMergeLibreOfficeTest : public ::testing::Test {
     Workbook wb;
     Worksheet& ws = wb.AddWorksheet("Sheet1");
     const char* head[] = {"编号", "数量", "单价", "金额"};
-    for (int c = 1; c <= 4; ++c) ws.SetText(1, c, head[c - 1]);
+    for (int c = 1; c <= 4; ++c) (void)ws.SetText(1, c, head[c - 1]);
     int r = 2;
     for (const auto& id : ids) {
       double qty = r * scale, price = 1.5 + r;
-      ws.SetText(r, 1, id);
-      ws.SetNumber(r, 2, qty);
-      ws.SetNumber(r, 3, price);
-      ws.SetNumber(r, 4, qty * price);
-      ws.SetFormula(r, 4, "B" + std::to_string(r) + "*C" + std::to_string(r));
+      (void)ws.SetText(r, 1, id);
+      (void)ws.SetNumber(r, 2, qty);
+      (void)ws.SetNumber(r, 3, price);
+      (void)ws.SetNumber(r, 4, qty * price);
+      (void)ws.SetFormula(r, 4, "B" + std::to_string(r) + "*C" + std::to_string(r));
       ++r;
     }
     if (total) {
       double sum = 0;
       for (int i = 2; i < r; ++i) sum += ws.Cells(i, 4).number;
-      ws.SetText(r, 1, "合计" + name);
-      ws.SetNumber(r, 4, sum);
-      ws.SetFormula(r, 4, "SUM(D2:D" + std::to_string(r - 1) + ")");
+      (void)ws.SetText(r, 1, "合计" + name);
+      (void)ws.SetNumber(r, 4, sum);
+      (void)ws.SetFormula(r, 4, "SUM(D2:D" + std::to_string(r - 1) + ")");
     }
     return SaveWorkbookFile(wb, (dir_ / "src" / name).string()).ok();
   }
@@ -176,10 +176,10 @@ TEST_F(FormulaMergeLibreOfficeTest, LibreOfficeRecalculatesAStaleCachedValue) {
     SCOPED_TRACE(name);
     Workbook wb;
     Worksheet& ws = wb.AddWorksheet("Sheet1");
-    ws.SetNumber(1, 2, 3);
-    ws.SetNumber(1, 3, 4);
-    ws.SetNumber(1, 4, 99);  // stale: the formula gives 12
-    ws.SetFormula(1, 4, "B1*C1");
+    (void)ws.SetNumber(1, 2, 3);
+    (void)ws.SetNumber(1, 3, 4);
+    (void)ws.SetNumber(1, 4, 99);  // stale: the formula gives 12
+    (void)ws.SetFormula(1, 4, "B1*C1");
     fs::path file = dir_ / name;
     ASSERT_TRUE(SaveWorkbookFile(wb, file.string()).ok());
     std::vector<std::string> lo = RecalculatedColumnD(file);

@@ -14,12 +14,12 @@ Worksheet Sheet() {
 }
 
 void FillRun(Worksheet& ws, int r, int from, int to) {
-  for (int c = from; c <= to; ++c) ws.SetText(r, c, "h" + std::to_string(c));
+  for (int c = from; c <= to; ++c) (void)ws.SetText(r, c, "h" + std::to_string(c));
 }
 
 TEST(DetectHeader, TitleAboveAWiderHeaderPicksTheHeaderRow) {
   Worksheet ws = Sheet();
-  ws.SetText(1, 1, "月报");
+  (void)ws.SetText(1, 1, "月报");
   for (int r = 2; r <= 8; ++r) FillRun(ws, r, 1, 6);
   HeaderState st;
   DetectHeader(ws, st);
@@ -47,10 +47,10 @@ TEST(DetectHeader, AGapEndsTheRunAndZeroCountsAsAHeaderCell) {
   HeaderState st;
   DetectHeader(ws, st);
   EXPECT_EQ(st.HeaderWidth, 2);
-  ws.SetNumber(1, 3, 0);
+  (void)ws.SetNumber(1, 3, 0);
   DetectHeader(ws, st);
   EXPECT_EQ(st.HeaderWidth, 8);
-  ws.SetText(1, 3, "");  // a stored empty text is empty
+  (void)ws.SetText(1, 3, "");  // a stored empty text is empty
   DetectHeader(ws, st);
   EXPECT_EQ(st.HeaderWidth, 2);
 }
@@ -62,7 +62,7 @@ TEST(DetectHeader, NoHeaderLeavesHeaderRowFromTheCallBefore) {
   DetectHeader(found, st);
   EXPECT_EQ(st.HeaderRow, 4);
   Worksheet blank = Sheet();
-  blank.SetText(2, 2, "not in column 1");
+  (void)blank.SetText(2, 2, "not in column 1");
   DetectHeader(blank, st);
   EXPECT_EQ(st.HeaderWidth, 0);
   EXPECT_EQ(st.HeaderRow, 4);
@@ -70,7 +70,7 @@ TEST(DetectHeader, NoHeaderLeavesHeaderRowFromTheCallBefore) {
 
 TEST(DetectHeader, RowFilledToTheLastColumnEndsThere) {
   Worksheet ws = Sheet();
-  for (int c = 1; c <= kMaxCols; ++c) ws.SetNumber(1, c, c);
+  for (int c = 1; c <= kMaxCols; ++c) (void)ws.SetNumber(1, c, c);
   HeaderState st;
   DetectHeader(ws, st);
   EXPECT_EQ(st.HeaderWidth, kMaxCols);
@@ -78,9 +78,9 @@ TEST(DetectHeader, RowFilledToTheLastColumnEndsThere) {
 
 TEST(HeaderList, TextFormAndKeyPrompt) {
   Worksheet ws = Sheet();
-  ws.SetText(1, 1, "姓名");
-  ws.SetText(1, 2, "部门");
-  ws.SetText(1, 3, "金额");
+  (void)ws.SetText(1, 1, "姓名");
+  (void)ws.SetText(1, 2, "部门");
+  (void)ws.SetText(1, 3, "金额");
   HeaderState st;
   DetectHeader(ws, st);
   HeaderList list = BuildHeaderList(ws, st);
@@ -92,7 +92,7 @@ TEST(HeaderList, TextFormAndKeyPrompt) {
   EXPECT_EQ(p.title, "输入提示");
   EXPECT_EQ(p.default_answer, "1");
   EXPECT_EQ(KeyPrompt({}).prompt, "\r请输入关键字列列号！");
-  ws.SetNumber(1, 1, 5);
+  (void)ws.SetNumber(1, 1, 5);
   EXPECT_EQ(HeaderListText(BuildHeaderList(ws, st)).substr(0, 5), " 1:5|");
   // Past 99 columns the numbers simply grow.
   EXPECT_EQ(HeaderListText({{100, "x"}}), " 100:x|");

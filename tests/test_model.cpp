@@ -23,23 +23,23 @@ TEST(UsedRange, EmptySheetReportsA1AloneAndCountsOneRow) {
 
 TEST(UsedRange, NeedNotStartAtA1AndCountsFormatOnlyCells) {
   auto ws = NewSheet();
-  ws->SetNumber(3, 2, 1);
-  ws->SetText(5, 4, "x");
+  (void)ws->SetNumber(3, 2, 1);
+  (void)ws->SetText(5, 4, "x");
   EXPECT_EQ(ws->UsedRange(), (Range{3, 2, 5, 4}));
   EXPECT_EQ(ws->UsedRange().RowsCount(), 3);
   uint16_t bold = ws->styles().AddXf(Xf{.font = ws->styles().AddFont(Font{.bold = true})});
-  ws->SetBlank(8, 1, bold);  // a formatted blank counts
+  (void)ws->SetBlank(8, 1, bold);  // a formatted blank counts
   EXPECT_EQ(ws->UsedRange(), (Range{3, 1, 8, 4}));
-  ws->SetBlank(8, 1, 0);  // back to the default format: no longer used
+  (void)ws->SetBlank(8, 1, 0);  // back to the default format: no longer used
   EXPECT_EQ(ws->UsedRange(), (Range{3, 2, 5, 4}));
 }
 
 TEST(Cells, WriteReadAndReplaceKeepsFormatUnlessGiven) {
   auto ws = NewSheet();
-  ws->SetNumber(1, 1, 2.5, 0);
-  ws->SetText(1, 3, "文本");
-  ws->SetBool(1, 2, true);
-  ws->SetError(2, 1, static_cast<uint8_t>(CellError::kNA));
+  (void)ws->SetNumber(1, 1, 2.5, 0);
+  (void)ws->SetText(1, 3, "文本");
+  (void)ws->SetBool(1, 2, true);
+  (void)ws->SetError(2, 1, static_cast<uint8_t>(CellError::kNA));
   EXPECT_EQ(ws->Cells(1, 1).number, 2.5);
   EXPECT_EQ(ws->Cells(1, 3).text, "文本");
   EXPECT_TRUE(ws->Cells(1, 2).IsBool());
@@ -49,18 +49,18 @@ TEST(Cells, WriteReadAndReplaceKeepsFormatUnlessGiven) {
   EXPECT_FALSE(ws->SetNumber(kMaxRows + 1, 1, 1).ok());
   EXPECT_FALSE(ws->SetNumber(1, kMaxCols + 1, 1).ok());
   uint16_t date = ws->styles().AddXf(Xf{.num_fmt = 14});
-  ws->SetNumber(4, 1, 45000, date);
-  ws->SetNumber(4, 1, 45001);  // keeps the date format
+  (void)ws->SetNumber(4, 1, 45000, date);
+  (void)ws->SetNumber(4, 1, 45001);  // keeps the date format
   EXPECT_TRUE(ws->Cells(4, 1).is_date);
 }
 
 TEST(Paste, OverExistingCellsReplacesTheAreaOnlyAndBlanksClear) {
   auto src = NewSheet();
-  src->SetNumber(1, 1, 1);
-  src->SetNumber(2, 2, 4);  // (1,2) and (2,1) are blank in the source
+  (void)src->SetNumber(1, 1, 1);
+  (void)src->SetNumber(2, 2, 4);  // (1,2) and (2,1) are blank in the source
   auto dst = NewSheet();
   for (int r = 1; r <= 3; ++r)
-    for (int c = 1; c <= 4; ++c) dst->SetNumber(r, c, 100 * r + c);
+    for (int c = 1; c <= 4; ++c) (void)dst->SetNumber(r, c, 100 * r + c);
   Application app;
   app.Copy(src, src->UsedRange());
   ASSERT_TRUE(app.PasteSpecial(*dst, 2, 2).ok());
@@ -75,10 +75,10 @@ TEST(Paste, OverExistingCellsReplacesTheAreaOnlyAndBlanksClear) {
 
 TEST(Paste, UsedRangeNotAtA1LandsWithItsTopLeftAtTheTarget) {
   auto src = NewSheet();
-  src->SetText(3, 2, "h");
-  src->SetText(4, 3, "v");
+  (void)src->SetText(3, 2, "h");
+  (void)src->SetText(4, 3, "v");
   auto dst = NewSheet();
-  dst->SetNumber(1, 1, 0);
+  (void)dst->SetNumber(1, 1, 0);
   ASSERT_TRUE(dst->PasteFrom(*src, src->UsedRange(), 2, 1).ok());
   EXPECT_EQ(dst->Cells(2, 1).text, "h");
   EXPECT_EQ(dst->Cells(3, 2).text, "v");
@@ -87,8 +87,8 @@ TEST(Paste, UsedRangeNotAtA1LandsWithItsTopLeftAtTheTarget) {
 
 TEST(Paste, WholeRowReplacesTheRowIncludingCellsBeyondTheSource) {
   auto ws = NewSheet();
-  for (int c = 1; c <= 5; ++c) ws->SetNumber(2, c, c);
-  ws->SetNumber(5, 1, 9);
+  for (int c = 1; c <= 5; ++c) (void)ws->SetNumber(2, c, c);
+  (void)ws->SetNumber(5, 1, 9);
   ws->SetRowHeight(5, 30);
   Application app;
   app.Copy(ws, Application::RowsOf(5));
@@ -101,8 +101,8 @@ TEST(Paste, WholeRowReplacesTheRowIncludingCellsBeyondTheSource) {
 
 TEST(Paste, BeyondTheGridIsAnErrorNotATruncation) {
   auto src = NewSheet();
-  src->SetNumber(1, 1, 1);
-  src->SetNumber(3, 1, 1);
+  (void)src->SetNumber(1, 1, 1);
+  (void)src->SetNumber(3, 1, 1);
   auto dst = NewSheet();
   Status st = dst->PasteFrom(*src, src->UsedRange(), kMaxRows - 1, 1);
   EXPECT_FALSE(st.ok());
@@ -114,8 +114,8 @@ TEST(Paste, CarriesTextFormatsAndMergesAcrossWorkbooks) {
   Worksheet& s = a.AddWorksheet("A");
   uint16_t red = a.styles().AddXf(
       Xf{.font = a.styles().AddFont(Font{.bold = true, .color = Rgb(0xFF0000)}), .num_fmt = 14});
-  s.SetText(1, 1, "标题", red);
-  s.SetNumber(2, 1, 45000, red);
+  (void)s.SetText(1, 1, "标题", red);
+  (void)s.SetNumber(2, 1, 45000, red);
   s.AddMerge({1, 1, 1, 3});
   s.AddMerge({2, 2, 5, 2});  // sticks out of the copied area: stays behind
   Worksheet& d = b.AddWorksheet("B");
@@ -133,8 +133,8 @@ TEST(Paste, CarriesTextFormatsAndMergesAcrossWorkbooks) {
 
 TEST(Paste, CopyRemembersWidthsAndHeightsForTheCaller) {
   auto ws = NewSheet();
-  ws->SetNumber(1, 1, 1);
-  ws->SetNumber(2, 3, 1);
+  (void)ws->SetNumber(1, 1, 1);
+  (void)ws->SetNumber(2, 3, 1);
   ws->SetColumnWidth(2, 20);
   ws->SetRowHeight(2, 25);
   Application app;
@@ -147,7 +147,7 @@ TEST(Paste, CopyRemembersWidthsAndHeightsForTheCaller) {
 
 TEST(DeleteRows, InsideAndBelowTheUsedRange) {
   auto ws = NewSheet();
-  for (int r = 1; r <= 6; ++r) ws->SetNumber(r, 1, r);
+  for (int r = 1; r <= 6; ++r) (void)ws->SetNumber(r, 1, r);
   ws->AddMerge({5, 1, 6, 2});
   ws->DeleteRows(2);
   EXPECT_EQ(ws->Cells(2, 1).number, 3);
@@ -165,8 +165,8 @@ TEST(DeleteRows, InsideAndBelowTheUsedRange) {
 TEST(DeleteRows, RowSetMatchesOneByOneDeletion) {
   auto a = NewSheet(), b = NewSheet();
   for (int r = 1; r <= 50; ++r) {
-    a->SetNumber(r, 1 + r % 3, r);
-    b->SetNumber(r, 1 + r % 3, r);
+    (void)a->SetNumber(r, 1 + r % 3, r);
+    (void)b->SetNumber(r, 1 + r % 3, r);
   }
   std::vector<int> rows = {40, 3, 17, 18, 3, 50, 60};
   a->DeleteRowSet(rows);

@@ -33,7 +33,7 @@ class SaveSafetyTest : public ::testing::Test {
             ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(dir_);
     fs::create_directories(dir_);
-    wb_.AddWorksheet("S").SetText(1, 1, "x");
+    (void)wb_.AddWorksheet("S").SetText(1, 1, "x");
   }
   void TearDown() override {
     std::error_code ec;

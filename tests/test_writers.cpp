@@ -113,43 +113,44 @@ std::unique_ptr<Sample> MakeSample(bool date1904 = false) {
   s->fill = st.AddXf(fx);
 
   Worksheet& ws = s->wb.AddWorksheet("数据表");
-  ws.SetText(1, 1, "名称", s->bold);
-  ws.SetText(1, 2, "Amount", s->bold);
-  ws.SetText(1, 3, "日期", s->bold);
+  (void)ws.SetText(1, 1, "名称", s->bold);
+  (void)ws.SetText(1, 2, "Amount", s->bold);
+  (void)ws.SetText(1, 3, "日期", s->bold);
   const double numbers[] = {0,     1,         -7,        12.34,  0.1 + 0.2,        1e300,
                             -1e-5, 536870911, 536870912, 4.5e15, 123456789.123456, -0.5};
-  for (int i = 0; i < 12; ++i) ws.SetNumber(2 + i / 4, 4 + i % 4, numbers[i]);
-  ws.SetNumber(2, 3, 45000, s->date);
-  ws.SetNumber(3, 3, 45000.75, s->date);
-  ws.SetNumber(4, 3, 0.125, s->pct);
-  ws.SetBool(5, 1, true);
-  ws.SetBool(5, 2, false);
-  ws.SetError(5, 3, 0x07);
-  ws.SetError(5, 4, 0x2A);
-  ws.SetText(6, 1, "");
-  ws.SetText(6, 2, "a<b & \"c\" _x0041_ \x01 end ");
-  ws.SetText(6, 3, "  leading and trailing  ");
-  ws.SetText(6, 4, "line one\r\nline two\rthree\ttab");
+  for (int i = 0; i < 12; ++i) (void)ws.SetNumber(2 + i / 4, 4 + i % 4, numbers[i]);
+  (void)ws.SetNumber(2, 3, 45000, s->date);
+  (void)ws.SetNumber(3, 3, 45000.75, s->date);
+  (void)ws.SetNumber(4, 3, 0.125, s->pct);
+  (void)ws.SetBool(5, 1, true);
+  (void)ws.SetBool(5, 2, false);
+  (void)ws.SetError(5, 3, 0x07);
+  (void)ws.SetError(5, 4, 0x2A);
+  (void)ws.SetText(6, 1, "");
+  (void)ws.SetText(6, 2, "a<b & \"c\" _x0041_ \x01 end ");
+  (void)ws.SetText(6, 3, "  leading and trailing  ");
+  (void)ws.SetText(6, 4, "line one\r\nline two\rthree\ttab");
   // Format-only blanks, adjacent (one MULBLANK) and alone.
-  ws.SetStyle(7, 1, s->fill);
-  ws.SetStyle(7, 2, s->fill);
-  ws.SetStyle(7, 3, s->bold);
-  ws.SetStyle(7, 6, s->fill);
-  ws.SetText(8, 1, "with fill", s->fill);
-  ws.SetNumber(8, 2, 3);
-  ws.SetFormula(8, 2, "1+2");
-  ws.SetText(8, 3, "abc");  // a text result needs a STRING record after the formula
-  ws.SetFormula(8, 3, "\"ab\"&\"c\"");
-  ws.SetBool(8, 4, true);
-  ws.SetFormula(8, 4, "1<2");
+  (void)ws.SetStyle(7, 1, s->fill);
+  (void)ws.SetStyle(7, 2, s->fill);
+  (void)ws.SetStyle(7, 3, s->bold);
+  (void)ws.SetStyle(7, 6, s->fill);
+  (void)ws.SetText(8, 1, "with fill", s->fill);
+  (void)ws.SetNumber(8, 2, 3);
+  (void)ws.SetFormula(8, 2, "1+2");
+  (void)ws.SetText(8, 3, "abc");  // a text result needs a STRING record after the formula
+  (void)ws.SetFormula(8, 3, "\"ab\"&\"c\"");
+  (void)ws.SetBool(8, 4, true);
+  (void)ws.SetFormula(8, 4, "1<2");
 
   s->texts = MixedStrings(3000, 7);
-  for (size_t i = 0; i < s->texts.size(); ++i) ws.SetText(10 + static_cast<int>(i), 1, s->texts[i]);
-  ws.SetText(10, 2, Repeat("长", 20000));     // UTF-16 across three CONTINUE records
-  ws.SetText(11, 2, Repeat("latin-", 3000));  // 8-bit across two
-  ws.SetText(12, 2, Repeat("😀", 5000));       // surrogate pairs across records
-  ws.SetText(13, 2, Repeat("汉a", 4111));     // a string ending right at a record boundary
-  ws.SetText(14, 2, s->texts[5]);             // a repeat of an earlier string
+  for (size_t i = 0; i < s->texts.size(); ++i)
+    (void)ws.SetText(10 + static_cast<int>(i), 1, s->texts[i]);
+  (void)ws.SetText(10, 2, Repeat("长", 20000));     // UTF-16 across three CONTINUE records
+  (void)ws.SetText(11, 2, Repeat("latin-", 3000));  // 8-bit across two
+  (void)ws.SetText(12, 2, Repeat("😀", 5000));       // surrogate pairs across records
+  (void)ws.SetText(13, 2, Repeat("汉a", 4111));     // a string ending right at a record boundary
+  (void)ws.SetText(14, 2, s->texts[5]);             // a repeat of an earlier string
 
   ws.SetColumnWidth(1, 30);
   ws.SetColumnWidth(2, 12.5);
@@ -160,8 +161,8 @@ std::unique_ptr<Sample> MakeSample(bool date1904 = false) {
   for (int i = 0; i < 1100; ++i) ws.AddMerge({10 + 2 * i, 5, 11 + 2 * i, 6});
 
   Worksheet& second = s->wb.AddWorksheet("Second");
-  second.SetText(1, 1, "second sheet");
-  second.SetNumber(2, 1, 42);
+  (void)second.SetText(1, 1, "second sheet");
+  (void)second.SetNumber(2, 1, 42);
   return s;
 }
 
@@ -367,7 +368,7 @@ TEST(XlsWriter, SheetLargerThanTheSpillThresholdKeepsIndexAndDbcellPointers) {
   Worksheet& ws = wb.AddWorksheet("S");
   for (int r = 1; r <= 20000; ++r)
     for (int c = 1; c <= 5; ++c) ws.AppendNumber(r, c, r * 0.37 + c / 3.0, 0);
-  wb.AddWorksheet("T").SetText(1, 1, "after");
+  (void)wb.AddWorksheet("T").SetText(1, 1, "after");
   ASSERT_TRUE(xls::Write(wb, dir / "big.xls").ok());
   std::vector<Rec> recs = Records(WorkbookStream(dir / "big.xls"));
   ExpectIndexAndDbcellsConsistent(recs, 20000 / 32);
@@ -384,7 +385,7 @@ TEST(XlsWriter, SurrogatePairIsNotSplitAcrossContinueRecords) {
   // One Latin letter first puts the record boundary between the halves of an emoji.
   TempDir dir;
   Workbook wb;
-  wb.AddWorksheet("S").SetText(1, 1, "a" + Repeat("😀", 5000));
+  (void)wb.AddWorksheet("S").SetText(1, 1, "a" + Repeat("😀", 5000));
   ASSERT_TRUE(xls::Write(wb, dir / "pairs.xls").ok());
   std::vector<Rec> recs = Records(WorkbookStream(dir / "pairs.xls"));
   size_t sst = 0;
@@ -438,9 +439,9 @@ TEST(XlsxWriter, FormulaOverTheLengthLimitKeepsOnlyItsCachedValue) {
   Worksheet& ws = wb.AddWorksheet("S");
   std::string at_limit = "1" + Repeat("+1", 4095);  // 8,191 characters
   std::string over = at_limit + "+1";               // 8,193
-  ws.SetNumber(1, 1, 4096);
+  (void)ws.SetNumber(1, 1, 4096);
   ASSERT_TRUE(ws.SetFormula(1, 1, at_limit).ok());
-  ws.SetNumber(2, 1, 4097);
+  (void)ws.SetNumber(2, 1, 4097);
   ASSERT_TRUE(ws.SetFormula(2, 1, over).ok());
   TempDir dir;
   ASSERT_TRUE(SaveWorkbookFile(wb, dir / "long.xlsx").ok());
@@ -598,8 +599,8 @@ TEST(Interop, BoolWithANumberPayloadStaysTrueAndNonFiniteNumbersBecomeNumErrors)
   b.col = 1;
   b.type = static_cast<uint32_t>(CellType::kBool);
   ws.AppendCell(1, b);
-  ws.SetNumber(1, 2, std::numeric_limits<double>::infinity());
-  ws.SetNumber(1, 3, std::nan(""));
+  (void)ws.SetNumber(1, 2, std::numeric_limits<double>::infinity());
+  (void)ws.SetNumber(1, 3, std::nan(""));
   TempDir dir;
   for (const char* name : {"nf.xls", "nf.xlsx"}) {
     SCOPED_TRACE(name);
@@ -628,9 +629,10 @@ TEST(Interop, EastAsianBuiltinDateFormatsAreWrittenOutSoEveryReaderSeesDates) {
   Worksheet& ws = wb.AddWorksheet("S");
   const uint16_t ids[] = {st.AddNumFmt("yyyy\"年\"m\"月\"d\"日\""), 32, 57};
   EXPECT_EQ(ids[0], 31);
-  for (int i = 0; i < 3; ++i) ws.SetNumber(1, i + 1, 45000.5, st.AddXf(Xf{.num_fmt = ids[i]}));
+  for (int i = 0; i < 3; ++i)
+    (void)ws.SetNumber(1, i + 1, 45000.5, st.AddXf(Xf{.num_fmt = ids[i]}));
   // A dangling custom id falls back to General instead of a reference readers must repair.
-  ws.SetNumber(1, 4, 7, st.AddXf(Xf{.num_fmt = 200}));
+  (void)ws.SetNumber(1, 4, 7, st.AddXf(Xf{.num_fmt = 200}));
   TempDir dir;
   for (const char* name : {"cjk.xls", "cjk.xlsx"}) {
     SCOPED_TRACE(name);
@@ -663,8 +665,10 @@ TEST(Interop, FontFamilyOutsideTheXlsxRangeIsLeftOut) {
   Workbook wb;
   StyleTable& st = wb.styles();
   Worksheet& ws = wb.AddWorksheet("S");
-  ws.SetText(1, 1, "odd", st.AddXf(Xf{.font = st.AddFont(Font{.name = "Arial", .family = 107})}));
-  ws.SetText(1, 2, "swiss", st.AddXf(Xf{.font = st.AddFont(Font{.name = "Arial", .family = 2})}));
+  (void)ws.SetText(1, 1, "odd",
+                   st.AddXf(Xf{.font = st.AddFont(Font{.name = "Arial", .family = 107})}));
+  (void)ws.SetText(1, 2, "swiss",
+                   st.AddXf(Xf{.font = st.AddFont(Font{.name = "Arial", .family = 2})}));
   TempDir dir;
   ASSERT_TRUE(SaveWorkbookFile(wb, dir / "family.xlsx").ok());
   nlohmann::json j = XlrdDump(dir / "family.xlsx");
@@ -677,7 +681,7 @@ TEST(Interop, FontFamilyOutsideTheXlsxRangeIsLeftOut) {
 TEST(Interop, OverlappingMergedRangesAreLeftOutAndReported) {
   Workbook wb;
   Worksheet& ws = wb.AddWorksheet("S");
-  ws.SetText(1, 1, "a");
+  (void)ws.SetText(1, 1, "a");
   ws.AddMerge({1, 1, 2, 2});
   ws.AddMerge({2, 2, 3, 3});  // overlaps the first
   ws.AddMerge({5, 1, 6, 1});
@@ -709,7 +713,7 @@ TEST(Interop, SheetNamesAreMadeValidAndUniqueAndAnEmptyWorkbookGetsOneSheet) {
   const std::string long_name = Repeat("长", 40);
   for (const std::string& n : {std::string("a/b"), std::string("A_b"), std::string("'quoted'"),
                                std::string(""), long_name, long_name})
-    wb.AddWorksheet(n).SetNumber(1, 1, 1);
+    (void)wb.AddWorksheet(n).SetNumber(1, 1, 1);
   const std::vector<std::string> want = {"a_b",    "A_b (2)",        "quoted",
                                          "Sheet4", Repeat("长", 31), Repeat("长", 27) + " (2)"};
   TempDir dir;
@@ -737,11 +741,11 @@ TEST(Interop, InvalidUtf8BecomesReplacementCharactersInsteadOfABrokenFile) {
   }
   Workbook wb;
   Worksheet& ws = wb.AddWorksheet("S");
-  ws.SetText(1, 1,
-             "a\xFF"
-             "b\xED\xA0\x80"
-             "c\xE6\xB1");  // stray byte, surrogate, cut short
-  ws.SetText(2, 1, "fine 汉字");
+  (void)ws.SetText(1, 1,
+                   "a\xFF"
+                   "b\xED\xA0\x80"
+                   "c\xE6\xB1");  // stray byte, surrogate, cut short
+  (void)ws.SetText(2, 1, "fine 汉字");
   TempDir dir;
   for (const char* name : {"u.xls", "u.xlsx"}) {
     SCOPED_TRACE(name);
@@ -772,18 +776,18 @@ TEST(Interop, LibreOfficeConvertsBothFormatsWithTheSameValuesAndNoWarning) {
   StyleTable& st = wb.styles();
   uint16_t bold = st.AddXf(Xf{.font = st.AddFont(Font{.bold = true})});
   Worksheet& ws = wb.AddWorksheet("结果");
-  ws.SetText(1, 1, "名称", bold);
-  ws.SetText(1, 2, "数量");
-  ws.SetText(1, 3, "x");
-  ws.SetText(2, 1, "苹果, \"红\"");
-  ws.SetNumber(2, 2, 12.5);
-  ws.SetNumber(2, 3, 3);
-  ws.SetFormula(2, 3, "B2-9.5");
-  ws.SetText(3, 1, Repeat("长文本", 3000));
-  ws.SetNumber(3, 2, -4);
-  ws.SetError(3, 3, 0x07);
+  (void)ws.SetText(1, 1, "名称", bold);
+  (void)ws.SetText(1, 2, "数量");
+  (void)ws.SetText(1, 3, "x");
+  (void)ws.SetText(2, 1, "苹果, \"红\"");
+  (void)ws.SetNumber(2, 2, 12.5);
+  (void)ws.SetNumber(2, 3, 3);
+  (void)ws.SetFormula(2, 3, "B2-9.5");
+  (void)ws.SetText(3, 1, Repeat("长文本", 3000));
+  (void)ws.SetNumber(3, 2, -4);
+  (void)ws.SetError(3, 3, 0x07);
   ws.AddMerge({5, 1, 5, 3});
-  ws.SetText(5, 1, "merged");
+  (void)ws.SetText(5, 1, "merged");
   ASSERT_TRUE(xls::Write(wb, dir / "r1.xls").ok());
   ASSERT_TRUE(xlsx::Write(wb, dir / "r2.xlsx").ok());
   testing::Conversion conv = testing::ConvertWithLibreOffice(
@@ -816,7 +820,7 @@ TEST(SaveWorkbookFile, XlsNameIsAlwaysBiff8AndReplacesTheOldFileWithoutLeftovers
   std::string path = dir / "结果.xls";
   { std::ofstream(path) << "old content"; }
   Workbook wb;
-  wb.AddWorksheet("S").SetNumber(1, 1, 1);
+  (void)wb.AddWorksheet("S").SetNumber(1, 1, 1);
   auto r = SaveWorkbookFile(wb, path);
   ASSERT_TRUE(r.ok()) << r.error().detail;
   EXPECT_EQ(r->path, path);
@@ -832,8 +836,8 @@ TEST(SaveWorkbookFile, OverTheXlsGridWritesXlsxUnderTheSameBaseName) {
   TempDir dir;
   Workbook wb;
   Worksheet& ws = wb.AddWorksheet("S");
-  ws.SetNumber(1, 1, 1);
-  ws.SetNumber(1, 257, 2);
+  (void)ws.SetNumber(1, 1, 1);
+  (void)ws.SetNumber(1, 257, 2);
   auto r = SaveWorkbookFile(wb, dir / "big.xls");
   ASSERT_TRUE(r.ok()) << r.error().detail;
   EXPECT_TRUE(r->switched_to_xlsx);
@@ -851,7 +855,7 @@ TEST(SaveWorkbookFile, OverTheXlsGridWritesXlsxUnderTheSameBaseName) {
 TEST(SaveWorkbookFile, FailureNamesThePathAndLeavesNothingBehind) {
   TempDir dir;
   Workbook wb;
-  wb.AddWorksheet("S").SetNumber(1, 1, 1);
+  (void)wb.AddWorksheet("S").SetNumber(1, 1, 1);
   fs::create_directories(dir / "taken.xlsx");  // a folder where the file should go
   auto r = SaveWorkbookFile(wb, dir / "taken.xlsx");
   ASSERT_FALSE(r.ok());
@@ -866,8 +870,8 @@ TEST(SaveWorkbookFile, TextOverTheCellLimitIsCutAndReported) {
   TempDir dir;
   Workbook wb;
   Worksheet& ws = wb.AddWorksheet("S");
-  ws.SetText(1, 1, Repeat("字", 40000));
-  ws.SetText(2, 1, Repeat("a", 32767));  // exactly at the limit: kept whole
+  (void)ws.SetText(1, 1, Repeat("字", 40000));
+  (void)ws.SetText(2, 1, Repeat("a", 32767));  // exactly at the limit: kept whole
   for (const char* name : {"cut.xls", "cut.xlsx"}) {
     auto r = SaveWorkbookFile(wb, dir / name);
     ASSERT_TRUE(r.ok());
@@ -931,8 +935,8 @@ TEST(RoundTrip, DatesOfA1904SourceKeepTheirDayThroughPasteAndSave) {
   src.styles().date1904 = true;
   const uint16_t date = src.styles().AddXf(Xf{.num_fmt = 14});
   Worksheet& s = src.AddWorksheet("S");
-  s.SetNumber(1, 1, 43538, date);  // 2023-03-15 counted from 1904
-  s.SetNumber(1, 2, 43538);        // a plain number stays as it is
+  (void)s.SetNumber(1, 1, 43538, date);  // 2023-03-15 counted from 1904
+  (void)s.SetNumber(1, 2, 43538);        // a plain number stays as it is
   for (bool result1904 : {false, true}) {
     Workbook result;
     result.styles().date1904 = result1904;
@@ -956,12 +960,12 @@ TEST(RoundTrip, DatesOfA1904SourceKeepTheirDayThroughPasteAndSave) {
 TEST(RoundTrip, DanglingNumberFormatOfASourceDoesNotPickUpTheResultsFormat) {
   Workbook src;
   Worksheet& s = src.AddWorksheet("S");
-  s.SetNumber(1, 1, 42, src.styles().AddXf(Xf{.num_fmt = 170}));
+  (void)s.SetNumber(1, 1, 42, src.styles().AddXf(Xf{.num_fmt = 170}));
   Workbook result;
   StyleTable& st = result.styles();
   st.SetNumFmt(170, "yyyy-mm-dd");
   Worksheet& ws = result.AddWorksheet("R");
-  ws.SetNumber(2, 1, 45000, st.AddXf(Xf{.num_fmt = 170}));
+  (void)ws.SetNumber(2, 1, 45000, st.AddXf(Xf{.num_fmt = 170}));
   ASSERT_TRUE(ws.PasteFrom(s, s.UsedRange(), 1, 1).ok());
   EXPECT_FALSE(ws.Cells(1, 1).is_date);
   EXPECT_EQ(st.NumFmtString(st.xf(ws.Cells(1, 1).style).num_fmt), "General");
@@ -980,7 +984,8 @@ TEST(XlsWriter, FontNamesAreCutTo31Characters) {
   Workbook wb;
   StyleTable& st = wb.styles();
   std::string name(40, 'F');
-  wb.AddWorksheet("S").SetText(1, 1, "x", st.AddXf(Xf{.font = st.AddFont(Font{.name = name})}));
+  (void)wb.AddWorksheet("S").SetText(1, 1, "x",
+                                     st.AddXf(Xf{.font = st.AddFont(Font{.name = name})}));
   TempDir dir;
   ASSERT_TRUE(xls::Write(wb, dir / "f.xls").ok());
   int fonts = 0;
@@ -1002,8 +1007,8 @@ TEST(XlsWriter, FontNamesAreCutTo31Characters) {
 TEST(RoundTrip, EscapesInAFormulasTextResultComeBackDecoded) {
   Workbook wb;
   Worksheet& ws = wb.AddWorksheet("S");
-  ws.SetText(1, 1, "a\rb _x0041_");
-  ws.SetFormula(1, 1, "\"a\"&CHAR(13)&\"b _x0041_\"");
+  (void)ws.SetText(1, 1, "a\rb _x0041_");
+  (void)ws.SetFormula(1, 1, "\"a\"&CHAR(13)&\"b _x0041_\"");
   TempDir dir;
   ASSERT_TRUE(SaveWorkbookFile(wb, dir / "esc.xlsx").ok());
   auto back = ReadWorkbookFile(dir / "esc.xlsx");

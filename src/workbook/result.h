@@ -48,8 +48,8 @@ std::string ErrorReason(const Error& e, const std::string& file = {});
 // The code for the failure behind an errno value (ENOENT is kMissing, EACCES kPermission, ...).
 ErrorCode ErrorCodeFromErrno(int err);
 
-// A status without a payload.
-class Status {
+// A status without a payload. Dropping one unread hides a failure, so the compiler says so.
+class [[nodiscard]] Status {
  public:
   Status() = default;
   Status(Error e) : error_(std::move(e)) {}  // NOLINT: implicit by design
@@ -65,7 +65,7 @@ class Status {
 
 // A value or an error.
 template <class T>
-class Result {
+class [[nodiscard]] Result {
  public:
   Result(T value) : v_(std::move(value)) {}  // NOLINT: implicit by design
   Result(Error e) : v_(std::move(e)) {}      // NOLINT: implicit by design

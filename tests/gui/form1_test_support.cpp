@@ -60,11 +60,11 @@ bool WriteTables(const QString& folder, const QStringList& names) {
   for (int f = 0; f < names.size(); ++f) {
     Workbook wb;
     Worksheet& ws = wb.AddWorksheet("Sheet1");
-    ws.SetText(1, 1, "工号");
-    ws.SetText(1, 2, "列" + std::to_string(f + 1));
+    (void)ws.SetText(1, 1, "工号");
+    (void)ws.SetText(1, 2, "列" + std::to_string(f + 1));
     for (int r = 2; r <= 4; ++r) {
-      ws.SetNumber(r, 1, r - 1);
-      ws.SetNumber(r, 2, f * 100 + r);
+      (void)ws.SetNumber(r, 1, r - 1);
+      (void)ws.SetNumber(r, 2, f * 100 + r);
     }
     if (!SaveWorkbookFile(wb, (folder + "/" + names[f]).toStdString()).ok()) return false;
   }

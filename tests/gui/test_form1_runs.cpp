@@ -146,11 +146,11 @@ void Form1Test::wholeMergeThroughTheRealDialogs() {
   for (int f = 0; f < names.size(); ++f) {
     Workbook wb;
     Worksheet& ws = wb.AddWorksheet("Sheet1");
-    ws.SetText(1, 1, "姓名");
-    ws.SetText(1, 2, "数量");
+    (void)ws.SetText(1, 1, "姓名");
+    (void)ws.SetText(1, 2, "数量");
     for (int r = 2; r <= 4; ++r) {
-      ws.SetText(r, 1, "员工" + std::to_string(f * 10 + r));
-      ws.SetNumber(r, 2, r * 1.5);
+      (void)ws.SetText(r, 1, "员工" + std::to_string(f * 10 + r));
+      (void)ws.SetNumber(r, 2, r * 1.5);
     }
     auto saved = SaveWorkbookFile(wb, (dir.path() + "/" + names[f]).toStdString());
     QVERIFY2(saved.ok(), saved.ok() ? "" : saved.error().detail.c_str());

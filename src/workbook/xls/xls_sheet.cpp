@@ -70,6 +70,14 @@ class SheetReader {
     return row >= 0 && row < kMaxRows && col >= 0 && col < kXlsMaxCols;
   }
   void Put(int row, int col, CellType type, uint64_t bits, uint16_t style);
+  // Stores a cell's formula; the first that cannot be kept (too many, out of memory) ends the
+  // read with its reason rather than leaving a sheet that silently lacks formulas.
+  void PutFormula(int row, int col, std::string_view text) {
+    if (failed_) return;
+    if (Status st = ws_.SetFormula(row + 1, col + 1, text); !st)
+      failed_ = book_.Fail(st.error().code, st.error().detail);
+  }
+  std::optional<Error> failed_;
   void PutNumber(int row, int col, double v, uint16_t style) {
     uint64_t bits;
     std::memcpy(&bits, &v, 8);
@@ -123,7 +131,7 @@ void SheetReader::Put(int row, int col, CellType type, uint64_t bits, uint16_t s
 void SheetReader::FlushPending(std::string_view text) {
   if (!pending_.active) return;
   PutText(pending_.row, pending_.col, text, pending_.style);
-  if (pending_.formula) ws_.SetFormula(pending_.row + 1, pending_.col + 1, *pending_.formula);
+  if (pending_.formula) PutFormula(pending_.row, pending_.col, *pending_.formula);
   pending_.active = false;
 }
 
@@ -169,9 +177,10 @@ std::optional<Error> SheetReader::Run(bool embedded_globals) {
     at.row = n >= 4 ? U16(p) : 0;
     at.col = n >= 4 ? U16(p + 2) : 0;
     Dispatch(r, at);
+    if (failed_) return failed_;
   }
   FlushPending("");
-  return std::nullopt;
+  return failed_;
 }
 
 SheetReader::Global SheetReader::EmbeddedGlobal(const BiffRecord& r) {
@@ -354,7 +363,7 @@ void SheetReader::OnFormula(const BiffRecord& r, At at) {
   } else {
     PutNumber(row, col, F64(v), style);
   }
-  if (text && InGrid(row, col)) ws_.SetFormula(row + 1, col + 1, *text);
+  if (text && InGrid(row, col)) PutFormula(row, col, *text);
 }
 
 void SheetReader::OnShrFmla(const BiffRecord& r) {
@@ -372,7 +381,7 @@ void SheetReader::OnShrFmla(const BiffRecord& r) {
       if (pending_.active && pending_.row == last_.row && pending_.col == last_.col)
         pending_.formula = f;
       else if (InGrid(last_.row, last_.col))
-        ws_.SetFormula(last_.row + 1, last_.col + 1, *f);
+        PutFormula(last_.row, last_.col, *f);
     }
     shared_[key] = std::move(rgce);
   }
