@@ -14,8 +14,8 @@
 #include "../write_common.h"
 #include "biff_out.h"
 #include "biff_records.h"
-#include "workbook_stream.h"
 #include "palette.h"
+#include "workbook_stream.h"
 #include "xls.h"
 
 namespace qm::xls {
