@@ -139,8 +139,8 @@ TEST_F(CliPasswordTest, DumpAndCheckOpenProtectedWorkbooksWithTheGivenPasswords)
   const std::string agile = "'" + Data("encrypted/agile_aes128_sha1.xlsx").string() + "'";
   const Ran plain = Run("--dump '" + Data("xlsx/dump_sample.xlsx").string() + "' --json", false);
   ASSERT_EQ(plain.status, 0);
-  const Ran opened = Run("--dump " + agile + " --json --password wrong-guess --password sha1-pw",
-                         false);
+  const Ran opened =
+      Run("--dump " + agile + " --json --password wrong-guess --password sha1-pw", false);
   EXPECT_EQ(opened.status, 0) << opened.err;
   EXPECT_EQ(opened.out, plain.out);
   ExpectNoSecret(opened);
@@ -152,8 +152,8 @@ TEST_F(CliPasswordTest, DumpAndCheckOpenProtectedWorkbooksWithTheGivenPasswords)
   fs::copy_file(Data("xlsx/dump_sample.xlsx"), Src() / "1.xlsx");
   fs::copy_file(Data("encrypted/standard_aes128.xlsx"), Src() / "2.xlsx");
   fs::copy_file(Data("encrypted/agile_aes128_sha1.xlsx"), Src() / "3.xlsx");
-  const Ran all = Run("--check " + Folder() + " --json --password 标准Std1 --password sha1-pw",
-                      false);
+  const Ran all =
+      Run("--check " + Folder() + " --json --password 标准Std1 --password sha1-pw", false);
   EXPECT_EQ(all.status, 0) << all.out;
   const json j = json::parse(all.out);
   ASSERT_EQ(j["files"].size(), 3u);

@@ -152,8 +152,7 @@ TEST(PasswordTest, CancelSkipsTheFileAsUnreadableAndAProtectedTemplateEndsTheRun
     EXPECT_EQ(r.outcome, Outcome::kFailed);
     ASSERT_EQ(b.PasswordDialogs().size(), 1u);
     EXPECT_EQ(b.PasswordDialogs()[0].text, "a.xls 受密码保护，请输入打开密码：");
-    EXPECT_EQ(b.port.dialogs.back().text,
-              "合并失败：/src/a.xls：文件受密码保护，密码不对或未提供");
+    EXPECT_EQ(b.port.dialogs.back().text, "合并失败：/src/a.xls：文件受密码保护，密码不对或未提供");
     ASSERT_FALSE(b.port.outcomes.empty());
     EXPECT_EQ(b.port.outcomes[0].code, "password");
     EXPECT_EQ(b.Saved(), nullptr);

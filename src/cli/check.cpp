@@ -80,7 +80,8 @@ std::vector<CheckedFile> CheckFiles(const std::string& folder,
   std::vector<CheckedFile> out(files.size());
   std::atomic<size_t> next{0};
   auto work = [&] {
-    for (size_t k; (k = next.fetch_add(1)) < files.size();) out[k] = CheckOne(folder, files[k], passwords);
+    for (size_t k; (k = next.fetch_add(1)) < files.size();)
+      out[k] = CheckOne(folder, files[k], passwords);
   };
   workers = std::max(1u, std::min<unsigned>(workers, static_cast<unsigned>(files.size())));
   std::vector<std::thread> pool;
