@@ -51,7 +51,7 @@ std::vector<std::string> SplitLines(const std::string& text) {
 class CliPort : public qm::InteractionPort {
  public:
   std::string folder;
-  std::vector<std::string> files, passwords;
+  std::vector<std::string> files;
   std::optional<std::string> header_rows, key;
   bool sorted = false;
   bool cancel = false;
@@ -300,7 +300,7 @@ int main(int argc, char** argv) {
 #endif
   CLI::App app{"Merges the workbooks of one folder into one result workbook."};
   std::string dump, folder, kind, variant, transcript, sorted = "no";
-  std::vector<std::string> files;
+  std::vector<std::string> files, passwords;
   std::optional<std::string> header_rows, key;
   bool json_out = false, cancel = false, check = false;
   app.add_option("--dump", dump, "print the first worksheet of a workbook");
