@@ -19,7 +19,7 @@
 namespace qm::testing {
 
 struct Dialog {
-  std::string kind;  // "message", "question", "input"
+  std::string kind;  // "message", "question", "input", "password" (its answer shown as "***")
   std::string title, text, default_answer, answer;
 };
 
@@ -65,6 +65,21 @@ class ScriptedPort : public InteractionPort {
     }
     dialogs.push_back({"input", title, prompt, def, a ? *a : "<cancel>"});
     events.push_back("input " + title);
+    return a;
+  }
+  // Answers to password boxes, in order; unscripted: Cancel. The files asked about, in order.
+  std::deque<std::optional<std::string>> password_answers;
+  std::vector<std::string> password_files;
+  std::optional<std::string> AskPassword(const std::string& file, bool wrong_before) override {
+    password_files.push_back(file);
+    std::optional<std::string> a;
+    if (!password_answers.empty()) {
+      a = password_answers.front();
+      password_answers.pop_front();
+    }
+    dialogs.push_back(
+        {"password", "合并", PasswordPrompt(file, wrong_before), "", a ? "***" : "<cancel>"});
+    events.push_back("password " + file);
     return a;
   }
   void ReplaceLog(const std::string& t) override {

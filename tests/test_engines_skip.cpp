@@ -20,11 +20,11 @@ Rows Table(const char* tag, int n, int first_id = 1) {
 class FailingStore : public MemoryStore {
  public:
   std::map<std::string, Error> failures;
-  Result<std::unique_ptr<Workbook>> Read(const std::string& path,
-                                         const ReadOptions& options) override {
+  Result<std::unique_ptr<Workbook>> Read(const std::string& path, const ReadOptions& options,
+                                         std::string* used_password) override {
     auto it = failures.find(path);
     if (it != failures.end()) return it->second;
-    return MemoryStore::Read(path, options);
+    return MemoryStore::Read(path, options, used_password);
   }
 };
 

@@ -314,10 +314,10 @@ TEST_F(ReadLimitsTest, SourcePastTheBudgetIsSkippedAndAResultPastItEndsTheRun) {
 class StarvedStore : public MemoryStore {
  public:
   bool starve_reads = false;
-  Result<std::unique_ptr<Workbook>> Read(const std::string& path,
-                                         const ReadOptions& options) override {
+  Result<std::unique_ptr<Workbook>> Read(const std::string& path, const ReadOptions& options,
+                                         std::string* used_password) override {
     if (starve_reads) throw std::bad_alloc();
-    return MemoryStore::Read(path, options);
+    return MemoryStore::Read(path, options, used_password);
   }
   Result<SaveResult> Save(const Workbook&, const std::string&) override { throw std::bad_alloc(); }
 };

@@ -448,6 +448,7 @@ void Form1::OnStartClicked() {
     EndOfRun end{this};
     Application app;
     MergeContext ctx{app, *this, header_};
+    ctx.passwords = &passwords_;
     last_run_ = hooks_.run_engine(*choice, ctx);
   }
   status_lines_ = StatusLines::kHidden;
@@ -546,6 +547,20 @@ std::optional<std::string> Form1::Input(PromptKind, const std::string& prompt,
   for (QLabel* label : dialog.findChildren<QLabel*>()) label->setWordWrap(true);
   dialog.setMinimumWidth(360);
   dialog.setTextValue(Q(default_answer));
+  dialog.setOkButtonText(QStringLiteral("确定"));
+  dialog.setCancelButtonText(QStringLiteral("取消"));
+  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+  return dialog.textValue().toStdString();
+}
+
+std::optional<std::string> Form1::AskPassword(const std::string& file, bool wrong_before) {
+  QInputDialog dialog(this);
+  dialog.setInputMode(QInputDialog::TextInput);
+  dialog.setTextEchoMode(QLineEdit::Password);
+  dialog.setWindowTitle(Q(kAppTitle));
+  dialog.setLabelText(DialogText(PasswordPrompt(file, wrong_before)));
+  for (QLabel* label : dialog.findChildren<QLabel*>()) label->setWordWrap(true);
+  dialog.setMinimumWidth(360);
   dialog.setOkButtonText(QStringLiteral("确定"));
   dialog.setCancelButtonText(QStringLiteral("取消"));
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;

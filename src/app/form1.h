@@ -59,6 +59,7 @@ class Form1 : public QWidget, public InteractionPort {
   std::optional<std::string> Input(PromptKind kind, const std::string& prompt,
                                    const std::string& title,
                                    const std::string& default_answer) override;
+  std::optional<std::string> AskPassword(const std::string& file, bool wrong_before) override;
   void ReplaceLog(const std::string& text) override { SetLogText(text); }
   void AppendLog(const std::string& line) override;
   void ScrollLogToEnd() override;
@@ -83,6 +84,9 @@ class Form1 : public QWidget, public InteractionPort {
   // What the engine reported of each listed file in the last run.
   const std::vector<FileOutcome>& Outcomes() const { return outcomes_; }
   HeaderState& Header() { return header_; }
+  // The passwords that opened protected sources, the latest first; kept in memory for the
+  // program's run only.
+  const std::vector<std::string>& Passwords() const { return passwords_; }
   std::string ProgramFolder() const;
 
   // The controls. Each widget keeps as its objectName the name tests and anyone walking the
@@ -134,6 +138,7 @@ class Form1 : public QWidget, public InteractionPort {
 
   Form1Hooks hooks_;
   HeaderState header_;
+  std::vector<std::string> passwords_;
   std::string log_text_;
   bool log_edited_ = false;   // the user typed into logBox since the program last set it
   bool setting_log_ = false;  // logBox is being changed by the program, not the user

@@ -16,13 +16,14 @@
 namespace qm {
 namespace {
 
-CheckedFile CheckOne(const std::string& folder, const std::string& name) {
+CheckedFile CheckOne(const std::string& folder, const std::string& name,
+                     const std::vector<std::string>& passwords) {
   CheckedFile out;
   out.name = name;
   const std::string path = WithTrailingSeparator(folder) + name;
   try {
     // The engines read only the first worksheet; so does the check, every cell of it.
-    auto r = ReadWorkbookFile(path, {true});
+    auto r = ReadWorkbookFile(path, {true, passwords});
     if (r && (*r)->WorksheetCount() == 0)
       r = MakeError(ErrorCode::kCorrupt, path + ": the workbook has no worksheet");
     if (!r) {
@@ -74,11 +75,13 @@ std::string Pad(const std::string& s, size_t width) {
 }  // namespace
 
 std::vector<CheckedFile> CheckFiles(const std::string& folder,
-                                    const std::vector<std::string>& files, unsigned workers) {
+                                    const std::vector<std::string>& files, unsigned workers,
+                                    const std::vector<std::string>& passwords) {
   std::vector<CheckedFile> out(files.size());
   std::atomic<size_t> next{0};
   auto work = [&] {
-    for (size_t k; (k = next.fetch_add(1)) < files.size();) out[k] = CheckOne(folder, files[k]);
+    for (size_t k; (k = next.fetch_add(1)) < files.size();)
+      out[k] = CheckOne(folder, files[k], passwords);
   };
   workers = std::max(1u, std::min<unsigned>(workers, static_cast<unsigned>(files.size())));
   std::vector<std::thread> pool;

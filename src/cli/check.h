@@ -19,10 +19,11 @@ struct CheckedFile {
   std::string code, reason;            // unreadable files
 };
 
-// Reads `files` of `folder` (the first is the template) on `workers` threads at once; the
-// results keep the list order.
+// Reads `files` of `folder` (the first is the template) on `workers` threads at once, protected
+// ones with the default password or one of `passwords`; the results keep the list order.
 std::vector<CheckedFile> CheckFiles(const std::string& folder,
-                                    const std::vector<std::string>& files, unsigned workers);
+                                    const std::vector<std::string>& files, unsigned workers,
+                                    const std::vector<std::string>& passwords = {});
 
 // Prints the results (an aligned table, or JSON) and returns the exit status: 0 when every file
 // is readable, 3 when some are not.

@@ -33,13 +33,13 @@ nlohmann::ordered_json NumberJson(double d) {
   return d;
 }
 
-int DumpUnguarded(const std::string& path, bool json);
+int DumpUnguarded(const std::string& path, bool json, const std::vector<std::string>& passwords);
 
 }  // namespace
 
-int RunDump(const std::string& path, bool json) {
+int RunDump(const std::string& path, bool json, const std::vector<std::string>& passwords) {
   try {
-    return DumpUnguarded(path, json);
+    return DumpUnguarded(path, json, passwords);
   } catch (const std::bad_alloc&) {
     // The reader turns its own shortage into an error; this is the printing running out.
     std::cerr << path << ": not enough memory to print the workbook\n";
@@ -49,8 +49,8 @@ int RunDump(const std::string& path, bool json) {
 
 namespace {
 
-int DumpUnguarded(const std::string& path, bool json) {
-  auto r = ReadWorkbookFile(path, {true});
+int DumpUnguarded(const std::string& path, bool json, const std::vector<std::string>& passwords) {
+  auto r = ReadWorkbookFile(path, {true, passwords});
   if (!r) {
     std::cerr << Printable(r.error().detail, false) << "\n";
     return 2;

@@ -300,7 +300,7 @@ int main(int argc, char** argv) {
 #endif
   CLI::App app{"Merges the workbooks of one folder into one result workbook."};
   std::string dump, folder, kind, variant, transcript, sorted = "no";
-  std::vector<std::string> files;
+  std::vector<std::string> files, passwords;
   std::optional<std::string> header_rows, key;
   bool json_out = false, cancel = false, check = false;
   app.add_option("--dump", dump, "print the first worksheet of a workbook");
@@ -322,6 +322,10 @@ int main(int argc, char** argv) {
       ->check(CLI::IsMember({"yes", "no"}));
   app.add_flag("--cancel", cancel, "answer Cancel to the confirmation");
   app.add_option("--transcript", transcript, "write a JSON transcript of the run to this file");
+  // Never echoed: not on the terminal, not in the log, not in the transcript.
+  app.add_option("--password", passwords,
+                 "a password to try on protected workbooks, after the default one (repeatable)")
+      ->allow_extra_args(false);
   try {
     std::vector<std::string> args = SplitEmptyAssignments(argc, argv);
     std::reverse(args.begin(), args.end());  // the parser takes them last first
@@ -330,10 +334,11 @@ int main(int argc, char** argv) {
     int rc = app.exit(e);
     return rc == 0 ? 0 : kExitUsage;
   }
-  if (!dump.empty()) return qm::RunDump(dump, json_out);
+  if (!dump.empty()) return qm::RunDump(dump, json_out, passwords);
   if (check) {
     if (folder.empty()) {
-      std::cerr << "usage: quillmere-cli --check FOLDER [--files NAMES] [--json]\n";
+      std::cerr << "usage: quillmere-cli --check FOLDER [--files NAMES] [--password TEXT]... "
+                   "[--json]\n";
       return kExitUsage;
     }
     std::vector<std::string> list;
@@ -342,14 +347,15 @@ int main(int argc, char** argv) {
       std::cerr << "[合并] " << qm::kNoWorkbooksMessage << "\n";
       return kExitStopped;
     }
-    return qm::PrintCheck(qm::CheckFiles(folder, list, std::thread::hardware_concurrency()),
-                          json_out);
+    return qm::PrintCheck(
+        qm::CheckFiles(folder, list, std::thread::hardware_concurrency(), passwords), json_out);
   }
 
   if (folder.empty() || kind.empty() || variant.empty()) {
     std::cerr << "usage: quillmere-cli FOLDER --kind KIND --variant VARIANT [options]\n"
-                 "       quillmere-cli --check FOLDER [--files NAMES] [--json]\n"
-                 "       quillmere-cli --dump WORKBOOK [--json]\n";
+                 "       quillmere-cli --check FOLDER [--files NAMES] [--password TEXT]... "
+                 "[--json]\n"
+                 "       quillmere-cli --dump WORKBOOK [--json] [--password TEXT]...\n";
     return kExitUsage;
   }
   const qm::MergeKind k = kind == "vertical"    ? qm::MergeKind::kVertical
@@ -394,6 +400,7 @@ int main(int argc, char** argv) {
     qm::Application spreadsheet;
     qm::HeaderState header;
     qm::MergeContext ctx{spreadsheet, port, header};
+    ctx.passwords = &passwords;
     result = qm::RunChoice(*choice, ctx);
   }
   const qm::RunSummary summary = qm::Summarize(port.outcomes);

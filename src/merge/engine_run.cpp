@@ -90,13 +90,47 @@ void EngineRun::CreateResult() {
   app.DisplayAlerts = false;
 }
 
-Result<Workbook*> EngineRun::OpenSource(size_t k) {
+namespace {
+// The reader's refusal of a protected file that none of the passwords tried opens; other
+// protection (a kind the reader cannot decrypt) is not worth asking about.
+bool WantsPassword(const Result<Workbook*>& r) {
+  return !r && r.error().code == ErrorCode::kEncrypted && r.error().note == "密码不对或未提供";
+}
+}  // namespace
+
+ReadOptions EngineRun::SourceOptions() {
   ReadOptions options;
   options.first_worksheet_only = true;
-  auto r = app.workbooks().Open(SourcePath(k), options);
-  if (r) open_sources_.push_back(*r);
-  // The next workbook is read while this one is merged.
-  if (r && k + 1 < files.size()) app.workbooks().Prefetch(SourcePath(k + 1), options);
+  options.passwords = Passwords();
+  return options;
+}
+
+void EngineRun::RememberPassword(const std::string& password) {
+  if (password.empty()) return;
+  std::vector<std::string>& list = Passwords();
+  list.erase(std::remove(list.begin(), list.end(), password), list.end());
+  list.insert(list.begin(), password);
+}
+
+Result<Workbook*> EngineRun::OpenSource(size_t k) {
+  const ReadOptions options = SourceOptions();
+  std::string used;
+  auto r = app.workbooks().Open(SourcePath(k), options, &used);
+  for (bool wrong = false; WantsPassword(r); wrong = true) {
+    std::optional<std::string> answer = port.AskPassword(files[k], wrong);
+    if (!answer) break;
+    // Only the new answer: the known ones have just failed, and each try of a modern
+    // encryption costs a hundred thousand rounds of hashing.
+    ReadOptions one = options;
+    one.passwords = {*answer};
+    r = app.workbooks().Open(SourcePath(k), one, &used);
+  }
+  if (r) {
+    open_sources_.push_back(*r);
+    RememberPassword(used);
+  }
+  // The next workbook is read while this one is merged, with the passwords as they now stand.
+  if (r && k + 1 < files.size()) app.workbooks().Prefetch(SourcePath(k + 1), SourceOptions());
   return r;
 }
 
@@ -240,6 +274,11 @@ RunResult EngineRun::SaveAndFinish(const std::string& name, ReportTo where,
 }  // namespace qm::engine
 
 namespace qm {
+
+std::string PasswordPrompt(const std::string& file, bool wrong_before) {
+  return wrong_before ? file + " 的密码不对，请重新输入打开密码："
+                      : file + " 受密码保护，请输入打开密码：";
+}
 
 const char* FileStatusName(FileStatus status) {
   switch (status) {

@@ -49,7 +49,9 @@ class EngineRun {
 
   // A new result workbook, alerts off.
   void CreateResult();
-  // Opens entry k of the list; the workbook stays open until CloseSource.
+  // Opens entry k of the list; the workbook stays open until CloseSource. A protected source no
+  // known password opens is asked for at the port, again while the answer is wrong; Cancel
+  // leaves the refusal to be reported like any unreadable file.
   Result<Workbook*> OpenSource(size_t k);
   void CloseSource(Workbook* wb);
 
@@ -65,6 +67,10 @@ class EngineRun {
   void SkipUnreadable(size_t k, const Error& error, ReportTo where = ReportTo::kLog);
   // Rows of the result sheet's used range, 0 for an empty sheet.
   long long ResultRows() const;
+  // The passwords tried on protected sources: the front end's list, or the run's own.
+  std::vector<std::string>& Passwords() {
+    return ctx_.passwords ? *ctx_.passwords : own_passwords_;
+  }
 
   // Opens entry 0, pastes it as the template and records it. nullopt when it went in; otherwise
   // how the run ended (the failure told).
@@ -101,6 +107,10 @@ class EngineRun {
   Worksheet* sheet = nullptr;
 
  private:
+  ReadOptions SourceOptions();
+  void RememberPassword(const std::string& password);
+
+  std::vector<std::string> own_passwords_;
   std::vector<Workbook*> open_sources_;
   std::vector<FileOutcome> outcomes_;
 };

@@ -3,6 +3,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "merge/header_rules.h"
 #include "merge/port.h"
@@ -29,6 +30,10 @@ struct MergeContext {
   Application& app;
   InteractionPort& port;
   HeaderState& header;
+  // Passwords to try on protected sources, in order, after the default one; owned by the front
+  // end so that what worked in one run is tried first in the next. A password that opens a
+  // source (one the user typed included) moves to the front. Null: the run keeps its own list.
+  std::vector<std::string>* passwords = nullptr;
 };
 
 // What the vertical merges do with the stacked records.

@@ -37,6 +37,10 @@ struct FileOutcome {
   std::string reason;             // unreadable: the Chinese reason
 };
 
+// The question of the password box, the first time and after a password that did not open the
+// file.
+std::string PasswordPrompt(const std::string& file, bool wrong_before);
+
 // The stable names transcripts use: "template", "merged", "header-mismatch", "unreadable",
 // "not-reached".
 const char* FileStatusName(FileStatus status);
@@ -69,6 +73,16 @@ class InteractionPort {
   // The source folder and the file list, as the user left them.
   virtual std::string SourceFolder() = 0;
   virtual std::vector<std::string> FileList() = 0;
+
+  // Asks for the password that opens the protected `file` (as listed), in a box whose entry
+  // hides what is typed; `wrong_before` says the last password given for it did not open it.
+  // nullopt on Cancel. A front end without prompts (the default) never asks: the file is then
+  // skipped as unreadable. The answer is the user's secret: never log or record it.
+  virtual std::optional<std::string> AskPassword(const std::string& file, bool wrong_before) {
+    (void)file;
+    (void)wrong_before;
+    return std::nullopt;
+  }
 
   // Makes entry `index` of the file list its current entry: the smart merges put the caret on
   // the template while they work. A front end without a list has nothing to do.

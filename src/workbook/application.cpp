@@ -23,9 +23,10 @@ namespace {
 // A read whose running out of memory (or any other exception) becomes an error value naming the
 // file: a background read's exception would otherwise surface later, where nothing expects it.
 Result<std::unique_ptr<Workbook>> GuardedRead(WorkbookStore& store, const std::string& path,
-                                              const ReadOptions& options) {
+                                              const ReadOptions& options,
+                                              std::string* used_password) {
   try {
-    return store.Read(path, options);
+    return store.Read(path, options, used_password);
   } catch (const std::bad_alloc&) {
     return MakeError(ErrorCode::kNoMemory, path + ": not enough memory to hold the workbook",
                      "系统无法分配更多内存");
@@ -42,7 +43,9 @@ void Workbooks::Prefetch(const std::string& full_path, const ReadOptions& option
   WorkbookStore* store = &app_.store();
   try {
     prefetch_ = std::async(std::launch::async, [store, full_path, options] {
-      return GuardedRead(*store, full_path, options);
+      ReadOutcome out{MakeError(ErrorCode::kIo, ""), {}};
+      out.workbook = GuardedRead(*store, full_path, options, &out.used_password);
+      return out;
     });
   } catch (const std::exception&) {
     // No thread to spare (a low address-space limit, ...): the file is read when opened.
@@ -51,18 +54,26 @@ void Workbooks::Prefetch(const std::string& full_path, const ReadOptions& option
   }
   prefetch_path_ = full_path;
   prefetch_first_only_ = options.first_worksheet_only;
+  prefetch_passwords_ = options.passwords;
 }
 
-Result<Workbook*> Workbooks::Open(const std::string& full_path, const ReadOptions& options) {
+Result<Workbook*> Workbooks::Open(const std::string& full_path, const ReadOptions& options,
+                                  std::string* used_password) {
   Result<std::unique_ptr<Workbook>> r = MakeError(ErrorCode::kIo, "");
+  std::string used;
+  // A read ahead with other passwords may have been refused where these would open the file.
   if (prefetch_.valid() && prefetch_path_ == full_path &&
-      prefetch_first_only_ == options.first_worksheet_only) {
-    r = prefetch_.get();
+      prefetch_first_only_ == options.first_worksheet_only &&
+      prefetch_passwords_ == options.passwords) {
+    ReadOutcome ahead = prefetch_.get();
+    r = std::move(ahead.workbook);
+    used = std::move(ahead.used_password);
   } else {
     if (prefetch_.valid()) prefetch_.wait();
     prefetch_ = {};
-    r = GuardedRead(app_.store(), full_path, options);
+    r = GuardedRead(app_.store(), full_path, options, &used);
   }
+  if (used_password) *used_password = r ? used : std::string();
   if (!r) return r.error();
   std::unique_ptr<Workbook> wb = std::move(r.value());
   if (wb->WorksheetCount() == 0)
@@ -121,8 +132,9 @@ void Application::Quit() {
 namespace fs = std::filesystem;
 
 Result<std::unique_ptr<Workbook>> DiskStore::Read(const std::string& path,
-                                                  const ReadOptions& options) {
-  return ReadWorkbookFile(path, options);
+                                                  const ReadOptions& options,
+                                                  std::string* used_password) {
+  return ReadWorkbookFile(path, options, used_password);
 }
 
 Result<SaveResult> DiskStore::Save(const Workbook& wb, const std::string& path) {
@@ -195,7 +207,9 @@ const Workbook* MemoryStore::Get(const std::string& path) const {
   return nullptr;
 }
 
-Result<std::unique_ptr<Workbook>> MemoryStore::Read(const std::string& path, const ReadOptions&) {
+Result<std::unique_ptr<Workbook>> MemoryStore::Read(const std::string& path, const ReadOptions&,
+                                                    std::string* used_password) {
+  if (used_password) used_password->clear();
   const Workbook* wb = Get(path);
   if (!wb) return MakeError(ErrorCode::kMissing, path + ": cannot open the file (no such file)");
   try {

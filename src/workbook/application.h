@@ -20,8 +20,11 @@ class Application;
 class WorkbookStore {
  public:
   virtual ~WorkbookStore() = default;
+  // `*used_password`, when given, receives the password of `options.passwords` that opened the
+  // file, or "" when it needed none of them.
   virtual Result<std::unique_ptr<Workbook>> Read(const std::string& path,
-                                                 const ReadOptions& options) = 0;
+                                                 const ReadOptions& options,
+                                                 std::string* used_password) = 0;
   virtual Result<SaveResult> Save(const Workbook& wb, const std::string& path) = 0;
   // Creates a folder when it is missing; `created` tells whether it had to be made.
   virtual Status MakeFolder(const std::string& path, bool& created) = 0;
@@ -31,8 +34,8 @@ class WorkbookStore {
 
 class DiskStore : public WorkbookStore {
  public:
-  Result<std::unique_ptr<Workbook>> Read(const std::string& path,
-                                         const ReadOptions& options) override;
+  Result<std::unique_ptr<Workbook>> Read(const std::string& path, const ReadOptions& options,
+                                         std::string* used_password) override;
   Result<SaveResult> Save(const Workbook& wb, const std::string& path) override;
   Status MakeFolder(const std::string& path, bool& created) override;
   void RemoveEmptyFolder(const std::string& path) override;
@@ -52,8 +55,9 @@ class MemoryStore : public WorkbookStore {
   // What the next saves report as the writer's warnings.
   std::vector<std::string> save_warnings;
 
-  Result<std::unique_ptr<Workbook>> Read(const std::string& path,
-                                         const ReadOptions& options) override;
+  // Stored workbooks are never protected: no password is ever used.
+  Result<std::unique_ptr<Workbook>> Read(const std::string& path, const ReadOptions& options,
+                                         std::string* used_password) override;
   Result<SaveResult> Save(const Workbook& wb, const std::string& path) override;
   Status MakeFolder(const std::string& path, bool& created) override;
   void RemoveEmptyFolder(const std::string& path) override;
@@ -76,10 +80,12 @@ class Workbooks {
   // A new workbook whose first worksheet is empty.
   Workbook* Add();
   // Opens a file read-only, without prompts; the reader is chosen by the file's content.
-  Result<Workbook*> Open(const std::string& full_path, const ReadOptions& options = {});
+  // `*used_password`, when given, receives the password of `options.passwords` that opened it.
+  Result<Workbook*> Open(const std::string& full_path, const ReadOptions& options = {},
+                         std::string* used_password = nullptr);
   // Starts reading a file in the background, so that a later Open of the same path with the same
-  // options finds it read (its outcome, error included, is handed out then). One at a time: a
-  // new prefetch or an Open of another path drops the pending one.
+  // options (passwords included) finds it read (its outcome, error included, is handed out
+  // then). One at a time: a new prefetch or an Open of another path drops the pending one.
   void Prefetch(const std::string& full_path, const ReadOptions& options = {});
   int Count() const { return static_cast<int>(open_.size()); }
   Workbook* Item(int index);  // 1-based
@@ -91,9 +97,14 @@ class Workbooks {
  private:
   Application& app_;
   std::vector<std::unique_ptr<Workbook>> open_;
+  struct ReadOutcome {
+    Result<std::unique_ptr<Workbook>> workbook;
+    std::string used_password;
+  };
   std::string prefetch_path_;
   bool prefetch_first_only_ = false;
-  std::future<Result<std::unique_ptr<Workbook>>> prefetch_;
+  std::vector<std::string> prefetch_passwords_;
+  std::future<ReadOutcome> prefetch_;
 };
 
 // A copied area: the sheet it came from (kept alive) and the rectangle, with the column widths

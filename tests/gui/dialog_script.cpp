@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QFileDialog>
 #include <QInputDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
@@ -22,6 +23,7 @@ SeenDialog Describe(QWidget* w) {
     d.kind = "input";
     d.text = in->labelText();
     d.default_text = in->textValue();
+    d.hidden = in->textEchoMode() == QLineEdit::Password;
   } else if (auto* fd = qobject_cast<QFileDialog*>(w)) {
     d.kind = "file";
     if (auto* types = fd->findChild<QComboBox*>(QStringLiteral("fileTypeCombo")))

@@ -16,6 +16,7 @@ struct SeenDialog {
   QString title;
   QString text;          // file dialogs: the file type shown
   QString default_text;  // input boxes: the answer offered; file dialogs: the folder shown
+  bool hidden = false;   // input boxes: the entry hides what is typed
   QStringList buttons;   // message boxes only
 };
 

@@ -63,6 +63,8 @@ class Form1Test : public QObject {
   void addDialogOpensInTheListedFolder();
   void sortedSmartMergeShowsItsStatusLinesInTheLog();
   void safeMergeKeepsItsStatusLinesOffTheLog();
+  void passwordBoxHidesTheEntryAndSaysWhenTheLastOneWasWrong();
+  void protectedSourcesAskForPasswordsThatAreRememberedForTheNextRun();
   void screenshot();
   void summaryScreenshot();
 };
