@@ -177,8 +177,11 @@ TEST(PasswordTest, FrontEndPasswordsAreTriedUnaskedAndTheOneThatWorkedMovesToThe
   // The read-ahead of c was made with the password b had just moved to the front, and handed
   // out as it was: c was read once.
   EXPECT_EQ(b.store.ReadsOf("/src/c.xls"), 1);
-  for (const auto& read : b.store.reads)
-    if (read.first == "/src/c.xls") EXPECT_EQ(read.second.front(), kSecret);
+  for (const auto& read : b.store.reads) {
+    if (read.first == "/src/c.xls") {
+      EXPECT_EQ(read.second.front(), kSecret);
+    }
+  }
   EXPECT_EQ(b.Saved()->UsedRange().RowsCount(), 5);
   b.ExpectSecretNowhere();
 }
