@@ -302,7 +302,7 @@ int main(int argc, char** argv) {
   std::string dump, folder, kind, variant, transcript, sorted = "no";
   std::vector<std::string> files;
   std::optional<std::string> header_rows, key;
-  bool json_out = false, cancel = false, check = false;
+  bool json_out = false, cancel = false, check = false, source_column = false;
   app.add_option("--dump", dump, "print the first worksheet of a workbook");
   app.add_flag("--json", json_out, "with --dump or --check: print JSON");
   app.add_flag("--check", check,
@@ -322,6 +322,8 @@ int main(int argc, char** argv) {
       ->check(CLI::IsMember({"yes", "no"}));
   app.add_flag("--cancel", cancel, "answer Cancel to the confirmation");
   app.add_option("--transcript", transcript, "write a JSON transcript of the run to this file");
+  app.add_flag("--source-column", source_column,
+               "add the column 来源文件 naming the workbook each row came from");
   try {
     std::vector<std::string> args = SplitEmptyAssignments(argc, argv);
     std::reverse(args.begin(), args.end());  // the parser takes them last first
@@ -394,6 +396,7 @@ int main(int argc, char** argv) {
     qm::Application spreadsheet;
     qm::HeaderState header;
     qm::MergeContext ctx{spreadsheet, port, header};
+    ctx.source_column = source_column;
     result = qm::RunChoice(*choice, ctx);
   }
   const qm::RunSummary summary = qm::Summarize(port.outcomes);

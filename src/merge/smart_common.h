@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "merge/engine_run.h"
+#include "merge/source_column.h"
 
 namespace qm::engine {
 

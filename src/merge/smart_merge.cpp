@@ -87,6 +87,9 @@ RunResult SmartMerge(SmartMode mode, MergeContext& ctx) {
   RunResult ended;
   const int key = engine::StartSmartResult(run, ctx.header, res, &ended);
   if (key == 0) return ended;
+  // Rows keep the workbook that brought them; completing a row does not change it.
+  engine::SourceColumn sources;
+  sources.Note(res.header_row + 1, engine::LastUsedRow(*run.sheet), run.files[0]);
 
   engine::Filler filler(*run.sheet);
   for (int t = 1; t < n; ++t) {
@@ -108,9 +111,16 @@ RunResult SmartMerge(SmartMode mode, MergeContext& ctx) {
     if (Status st = MergeTable(run, mode, key, res, src, filler, row_count); !st)
       return run.Fail(st.error(), (*src_wb)->FullName());
     run.CloseSource(*src_wb);
+    sources.Note(rows_before + 1, row_count, run.files[static_cast<size_t>(t)]);
     // A table that only filled cells joined the result all the same.
     run.SetOutcome(static_cast<size_t>(t), FileStatus::kMerged, row_count - rows_before);
     port.SetProgressValue(t + 1);
+  }
+
+  // Right of every header the tables brought, so that none of them lands on it.
+  if (ctx.source_column) {
+    if (Status st = sources.Write(*run.sheet, res.header_row, res.width + 1); !st)
+      return run.Fail(st.error(), run.SourcePath(0));
   }
 
   return run.SaveAndFinish(engine::kSmartResultName, engine::ReportTo::kLog, engine::kEndLine);
