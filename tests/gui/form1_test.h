@@ -63,6 +63,7 @@ class Form1Test : public QObject {
   void addDialogOpensInTheListedFolder();
   void sortedSmartMergeShowsItsStatusLinesInTheLog();
   void safeMergeKeepsItsStatusLinesOffTheLog();
+  void sourceColumnBoxReachesTheEngineAndOverlapsNoControl();
   void screenshot();
   void summaryScreenshot();
 };
