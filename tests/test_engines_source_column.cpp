@@ -1,6 +1,5 @@
 // The column 来源文件: with the option on every engine names each data row's workbook right of
 // the table; with it off, and in everything but that column, a run is the run without it.
-#include "merge/source_column.h"
 #include "test_engines_port.h"
 
 namespace qm::testing {
@@ -265,24 +264,6 @@ TEST(SourceColumnTest, SmartMergeSetsTheColumnRightOfTheHeadersLaterTablesAdded)
     EXPECT_EQ(Grid(*Result(b, e)), expected);
     EXPECT_EQ(b.header.HeaderWidth, 2);  // the last table's, as without the column
   }
-}
-
-TEST(SourceColumnTest, NotedRowsLaterNotesOverwriteAndEmptyRowsAreLeftAlone) {
-  Workbook wb;
-  Worksheet& ws = wb.AddWorksheet("Sheet1");
-  Fill(ws, Rows{{"编号", "金额"}, {1, 10}, {2, 20}, {}, {4, 40}});
-  engine::SourceColumn sources;
-  sources.Note(2, 5, "a.xls");
-  sources.Note(3, 3, "b.xls");
-  sources.Note(7, 5, "c.xls");  // nothing: the range is empty
-  ASSERT_TRUE(sources.Write(ws, 1, 3));
-  EXPECT_EQ(Grid(ws), (G{{"t:编号", "t:金额", "t:来源文件"},
-                         {"n:1", "n:10", "t:a.xls"},
-                         {"n:2", "n:20", "t:b.xls"},
-                         {},
-                         {"n:4", "n:40", "t:a.xls"}}));
-  // A column beyond the grid is refused.
-  EXPECT_FALSE(sources.Write(ws, 1, kMaxCols + 1));
 }
 
 }  // namespace

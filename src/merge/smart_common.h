@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "merge/engine_run.h"
-#include "merge/source_column.h"
 
 namespace qm::engine {
 

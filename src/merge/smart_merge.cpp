@@ -3,6 +3,7 @@
 // lookup goes through a key index that finds exactly the rows a top-to-bottom scan would.
 #include "merge/key_index.h"
 #include "merge/smart_common.h"
+#include "merge/source_column.h"
 #include "workbook/value_text.h"
 
 namespace qm {

@@ -3,6 +3,7 @@
 // at or after the cursor that a forward scan finds, so unsorted input drops the same rows.
 #include "merge/key_index.h"
 #include "merge/smart_common.h"
+#include "merge/source_column.h"
 #include "workbook/value_text.h"
 
 namespace qm {
