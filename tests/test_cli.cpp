@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "workbook/io.h"
+#include "workbook/value_text.h"
 
 namespace {
 
@@ -181,6 +182,59 @@ TEST_F(CliTest, MessyFolderIsMergedWithEveryUnreadableFileSkippedAndExits3) {
   auto wb = qm::ReadWorkbookFile(result);
   ASSERT_TRUE(wb);
   EXPECT_EQ((*wb)->Worksheets(1)->UsedRange().RowsCount(), 3);
+}
+
+// The result's cells read back from the file, row by row as text ("" for blank).
+std::vector<std::vector<std::string>> ReadBack(const fs::path& p) {
+  std::vector<std::vector<std::string>> out;
+  auto wb = qm::ReadWorkbookFile(p.string());
+  if (!wb) return out;
+  const qm::Worksheet& ws = *(*wb)->Worksheets(1);
+  const qm::Range u = ws.UsedRange();
+  for (int r = 1; r <= u.r2; ++r) {
+    out.emplace_back();
+    for (int c = 1; c <= u.c2; ++c) out.back().push_back(qm::ValueText(ws.Cells(r, c)));
+  }
+  return out;
+}
+
+TEST_F(CliTest, SourceColumnFlagNamesEachRowsWorkbookInEveryKind) {
+  WriteTable(Src() / "一月.xls", 1);
+  WriteTable(Src() / "二月.xlsx", 2);
+  WriteTable(Src() / "三月.xls", 1);
+  const std::string files = " --files 一月.xls,二月.xlsx,三月.xls";
+  using Grid = std::vector<std::vector<std::string>>;
+  const fs::path merged = Src() / "合并结果" / "合并结果.xls";
+
+  CliRun plain = Run(Folder() + " --kind vertical --variant safe" + files);
+  ASSERT_EQ(plain.status, 0) << plain.err;
+  EXPECT_EQ(ReadBack(merged), (Grid{{"工号", "金额"}, {"1", "10"}, {"2", "20"}, {"1", "10"}}));
+
+  CliRun safe = Run(Folder() + " --kind vertical --variant safe --source-column" + files);
+  ASSERT_EQ(safe.status, 0) << safe.err;
+  EXPECT_EQ(ReadBack(merged), (Grid{{"工号", "金额", "来源文件"},
+                                    {"1", "10", "一月.xls"},
+                                    {"2", "20", "二月.xlsx"},
+                                    {"1", "10", "三月.xls"}}));
+  // The run tells and asks the same with the column as without it.
+  EXPECT_EQ(safe.out, plain.out);
+  EXPECT_EQ(safe.transcript["dialogs"], plain.transcript["dialogs"]);
+  EXPECT_EQ(safe.transcript["files"], plain.transcript["files"]);
+
+  CliRun over =
+      Run(Folder() + " --kind overwrite --variant fast --header-rows 1 --key 1 --source-column" +
+          files);
+  ASSERT_EQ(over.status, 0) << over.err;
+  EXPECT_EQ(over.transcript["dialogs"][2]["text"], " 1:工号| 2:金额|\r请输入关键字列列号！");
+  EXPECT_EQ(
+      ReadBack(merged),
+      (Grid{{"工号", "金额", "来源文件"}, {"1", "10", "三月.xls"}, {"2", "20", "二月.xlsx"}}));
+
+  CliRun smart = Run(Folder() + " --kind smart --variant both --key 1 --source-column" + files);
+  ASSERT_EQ(smart.status, 0) << smart.err;
+  EXPECT_EQ(
+      ReadBack(Src() / "合并结果" / "智能合并结果.xls"),
+      (Grid{{"工号", "金额", "来源文件"}, {"1", "10", "一月.xls"}, {"2", "20", "二月.xlsx"}}));
 }
 
 // Runs with the arguments as given, without a transcript of the fixture's own.

@@ -15,6 +15,7 @@
 #include "merge/header_rules.h"
 #include "merge/port.h"
 
+class QCheckBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -100,6 +101,7 @@ class Form1 : public QWidget, public InteractionPort {
   QGroupBox* variantGroup;                      // Frame2
   std::array<QRadioButton*, 3> kindOptions;     // Option1_0..2: the merge kinds
   std::array<QRadioButton*, 2> variantOptions;  // Option2_0..1: captions follow the kind
+  QCheckBox* sourceColumnBox;                   // SourceColumn: 添加来源列, off at start
   QPushButton* startButton;                     // Command7: 开始合并
   QPushButton* helpButton;                      // Command6: 使用说明
   QPlainTextEdit* logBox;                       // Text2: the instructions, then the run's log

@@ -302,7 +302,7 @@ int main(int argc, char** argv) {
   std::string dump, folder, kind, variant, transcript, sorted = "no";
   std::vector<std::string> files, passwords;
   std::optional<std::string> header_rows, key;
-  bool json_out = false, cancel = false, check = false;
+  bool json_out = false, cancel = false, check = false, source_column = false;
   app.add_option("--dump", dump, "print the first worksheet of a workbook");
   app.add_flag("--json", json_out, "with --dump or --check: print JSON");
   app.add_flag("--check", check,
@@ -326,6 +326,8 @@ int main(int argc, char** argv) {
   app.add_option("--password", passwords,
                  "a password to try on protected workbooks, after the default one (repeatable)")
       ->allow_extra_args(false);
+  app.add_flag("--source-column", source_column,
+               "add the column 来源文件 naming the workbook each row came from");
   try {
     std::vector<std::string> args = SplitEmptyAssignments(argc, argv);
     std::reverse(args.begin(), args.end());  // the parser takes them last first
@@ -401,6 +403,7 @@ int main(int argc, char** argv) {
     qm::HeaderState header;
     qm::MergeContext ctx{spreadsheet, port, header};
     ctx.passwords = &passwords;
+    ctx.source_column = source_column;
     result = qm::RunChoice(*choice, ctx);
   }
   const qm::RunSummary summary = qm::Summarize(port.outcomes);

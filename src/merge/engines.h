@@ -24,8 +24,8 @@ struct RunResult {
   std::optional<std::string> result_path;  // the file written, when one was
 };
 
-// What an engine works with for one run: the application it drives, the port to the user and
-// the window-level header values that persist between runs.
+// What an engine works with for one run: the application it drives, the port to the user, the
+// window-level header values that persist between runs and the user's options for the result.
 struct MergeContext {
   Application& app;
   InteractionPort& port;
@@ -34,6 +34,9 @@ struct MergeContext {
   // end so that what worked in one run is tried first in the next. A password that opens a
   // source (one the user typed included) moves to the front. Null: the run keeps its own list.
   std::vector<std::string>* passwords = nullptr;
+  // Adds the column 来源文件 right of the table, naming for every data row the listed workbook
+  // it came from.
+  bool source_column = false;
 };
 
 // What the vertical merges do with the stacked records.

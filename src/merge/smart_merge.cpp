@@ -3,6 +3,7 @@
 // lookup goes through a key index that finds exactly the rows a top-to-bottom scan would.
 #include "merge/key_index.h"
 #include "merge/smart_common.h"
+#include "merge/source_column.h"
 #include "workbook/value_text.h"
 
 namespace qm {
@@ -87,6 +88,9 @@ RunResult SmartMerge(SmartMode mode, MergeContext& ctx) {
   RunResult ended;
   const int key = engine::StartSmartResult(run, ctx.header, res, &ended);
   if (key == 0) return ended;
+  // Rows keep the workbook that brought them; completing a row does not change it.
+  engine::SourceColumn sources;
+  sources.Note(res.header_row + 1, engine::LastUsedRow(*run.sheet), run.files[0]);
 
   engine::Filler filler(*run.sheet);
   for (int t = 1; t < n; ++t) {
@@ -108,9 +112,16 @@ RunResult SmartMerge(SmartMode mode, MergeContext& ctx) {
     if (Status st = MergeTable(run, mode, key, res, src, filler, row_count); !st)
       return run.Fail(st.error(), (*src_wb)->FullName());
     run.CloseSource(*src_wb);
+    sources.Note(rows_before + 1, row_count, run.files[static_cast<size_t>(t)]);
     // A table that only filled cells joined the result all the same.
     run.SetOutcome(static_cast<size_t>(t), FileStatus::kMerged, row_count - rows_before);
     port.SetProgressValue(t + 1);
+  }
+
+  // Right of every header the tables brought, so that none of them lands on it.
+  if (ctx.source_column) {
+    if (Status st = sources.Write(*run.sheet, res.header_row, res.width + 1); !st)
+      return run.Fail(st.error(), run.SourcePath(0));
   }
 
   return run.SaveAndFinish(engine::kSmartResultName, engine::ReportTo::kLog, engine::kEndLine);

@@ -3,6 +3,7 @@
 // at or after the cursor that a forward scan finds, so unsorted input drops the same rows.
 #include "merge/key_index.h"
 #include "merge/smart_common.h"
+#include "merge/source_column.h"
 #include "workbook/value_text.h"
 
 namespace qm {
@@ -26,6 +27,9 @@ RunResult SortedSmartMerge(MergeContext& ctx) {
   RunResult ended;
   const int key = engine::StartSmartResult(run, ctx.header, res, &ended);
   if (key == 0) return ended;
+  // No row is appended on this path: every data row is the template's.
+  engine::SourceColumn sources;
+  sources.Note(res.header_row + 1, engine::LastUsedRow(*run.sheet), run.files[0]);
 
   engine::Filler filler(*run.sheet);
   Worksheet& sheet = *run.sheet;
@@ -64,6 +68,12 @@ RunResult SortedSmartMerge(MergeContext& ctx) {
     run.CloseSource(*src_wb);
     run.SetOutcome(static_cast<size_t>(f), FileStatus::kMerged, 0);
     port.SetProgressValue(f + 1);
+  }
+
+  // Right of every header the tables brought, so that none of them lands on it.
+  if (ctx.source_column) {
+    if (Status st = sources.Write(*run.sheet, res.header_row, res.width + 1); !st)
+      return run.Fail(st.error(), run.SourcePath(0));
   }
 
   // This path reports on the status lines only, so the switch to .xlsx is told there too.

@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "merge/engine_run.h"
+#include "merge/source_column.h"
 #include "merge/typed_number.h"
 
 namespace qm {
@@ -48,12 +49,14 @@ Status AppendBlock(engine::EngineRun& run, size_t k, Workbook* src, int next, in
 
 // Appends source k (open as `src`) at row `next` without its header and the rows above it when
 // its header list reads as the template's; logs the outcome and the table's header list.
+// `appended` tells whether it went in.
 Status AppendIfHeaderMatches(engine::EngineRun& run, size_t k, Workbook* src, int next,
-                             HeaderState& header, const std::string& tpl_text) {
+                             HeaderState& header, const std::string& tpl_text, bool& appended) {
   Worksheet& ws = *src->Worksheets(1);
   DetectHeader(ws, header);
   const std::string text = HeaderListText(BuildHeaderList(ws, header));
-  if (text == tpl_text) {
+  appended = text == tpl_text;
+  if (appended) {
     // A table in which no header was found has nothing to cut.
     if (header.HeaderWidth > 0) ws.DeleteRows(1, header.HeaderRow);
     if (Status st = run.PasteUsedRange(*src, next); !st) return st;
@@ -66,6 +69,31 @@ Status AppendIfHeaderMatches(engine::EngineRun& run, size_t k, Workbook* src, in
   run.ScrollLog();
   run.CloseSource(src);
   return Status::Ok();
+}
+
+// Where the column 来源文件 goes: right of the template's header, its title in the header row.
+// The fast merge records no header of its own, so the template's is looked for here without
+// keeping it, and its header row is the last of the rows the user said to cut; a template
+// without a header (or an answer of 0 rows) puts the title into row 1, right of the template's
+// table.
+struct SourceColumnPlace {
+  int row = 1;
+  int column = 1;
+};
+SourceColumnPlace PlaceSourceColumn(HeaderPolicy policy, const Worksheet& tpl_sheet,
+                                    HeaderState tpl_header, bool header_detected, int cut) {
+  if (!header_detected) DetectHeader(tpl_sheet, tpl_header);
+  const int last = engine::LastUsedRow(tpl_sheet);
+  SourceColumnPlace at;
+  if (tpl_header.HeaderWidth > 0)
+    at.column = tpl_header.HeaderWidth + 1;
+  else if (!tpl_sheet.IsEmpty())
+    at.column = tpl_sheet.UsedRange().c2 + 1;
+  if (policy == HeaderPolicy::kDetected)
+    at.row = tpl_header.HeaderWidth > 0 ? tpl_header.HeaderRow : 1;
+  else
+    at.row = std::max(1, std::min(cut, last));
+  return at;
 }
 
 RunResult VerticalMerge(HeaderPolicy policy, VerticalMode mode, MergeContext& ctx) {
@@ -120,6 +148,13 @@ RunResult VerticalMerge(HeaderPolicy policy, VerticalMode mode, MergeContext& ct
       return run.StopAtKey(detected ? engine::ReportTo::kStatus : engine::ReportTo::kLog);
   }
 
+  engine::SourceColumn sources;
+  SourceColumnPlace source_at;
+  if (ctx.source_column) {
+    source_at = PlaceSourceColumn(policy, *run.sheet, ctx.header, detected || overwrite, cut);
+    sources.Note(source_at.row + 1, engine::LastUsedRow(*run.sheet), run.files[0]);
+  }
+
   port.SetProgressValue(1);
   run.AppendLog(detected || overwrite ? tpl_text : run.files[0]);
 
@@ -134,15 +169,25 @@ RunResult VerticalMerge(HeaderPolicy policy, VerticalMode mode, MergeContext& ct
       port.SetProgressValue(k + 1);
       continue;
     }
-    Status st = detected ? AppendIfHeaderMatches(run, entry, *src, next, ctx.header, tpl_text)
-                         : AppendBlock(run, entry, *src, next, cut);
+    bool appended = true;
+    Status st = detected
+                    ? AppendIfHeaderMatches(run, entry, *src, next, ctx.header, tpl_text, appended)
+                    : AppendBlock(run, entry, *src, next, cut);
     if (!st) return run.Fail(st.error());
+    if (appended && ctx.source_column)
+      sources.Note(next, engine::LastUsedRow(*run.sheet), run.files[entry]);
     port.SetProgressValue(k + 1);
   }
 
+  // The safe merge finds the header again over the stacked result.
+  if (key > 0 && detected) DetectHeader(*run.sheet, ctx.header);
+  // Written after that, so the header is found as without the column, and before the overwrite
+  // pass, whose whole-row copies carry each kept row's name with its content.
+  if (ctx.source_column) {
+    if (Status st = sources.Write(*run.sheet, source_at.row, source_at.column); !st)
+      return run.Fail(st.error(), run.SourcePath(0));
+  }
   if (key > 0) {
-    // The safe merge finds the header again over the stacked result.
-    if (detected) DetectHeader(*run.sheet, ctx.header);
     OverwriteDuplicates(*run.sheet, key, list[static_cast<size_t>(key - 1)].text, ctx.header, port);
     port.SetProgressValue(steps);
   }

@@ -1,6 +1,7 @@
 // The window driven through its real widgets and dialogs: its controls, the file list, the
 // option groups and the dialogs it shows.
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QFile>
 #include <QFontMetrics>
@@ -49,7 +50,7 @@ void Form1Test::controlsArePlacedFromTwips() {
       {w->helpButton, {248, 376, 81, 33}},   {w->logBox, {336, 64, 401, 81}},
       {w->statusBox, {336, 64, 401, 81}},    {w->progressBar, {336, 160, 401, 25}},
       {w->tipsPanel, {336, 192, 401, 217}},  {w->diagramPanel, {8, 424, 729, 113}},
-      {w->taglineBox, {0, 544, 817, 25}},
+      {w->taglineBox, {0, 544, 817, 25}},    {w->sourceColumnBox, {248, 41, 89, 23}},
   };
   for (const auto& e : expected) QCOMPARE(e.widget->geometry(), e.rect);
   // Option buttons keep left, width and centre; they may only grow taller for their font.
@@ -83,7 +84,7 @@ void Form1Test::controlsKeepTheirObjectNames() {
       {w->helpButton, "Command6"},   {w->logBox, "Text2"},
       {w->statusBox, "Picture1"},    {w->progressBar, "ProgressBar1"},
       {w->tipsPanel, "WebBrowser2"}, {w->diagramPanel, "WebBrowser1"},
-      {w->taglineBox, "Picture2"},
+      {w->taglineBox, "Picture2"},   {w->sourceColumnBox, "SourceColumn"},
   };
   for (const auto& e : expected) {
     QCOMPARE(e.widget->objectName(), QString(e.name));
@@ -401,3 +402,36 @@ void Form1Test::portDialogsShowExactTextsAndButtons() {
 }
 
 QTEST_MAIN(Form1Test)
+
+// The box sits where no other control is, starts off, and its state is what the engine gets.
+void Form1Test::sourceColumnBoxReachesTheEngineAndOverlapsNoControl() {
+  QTemporaryDir dir;
+  Touch(dir.path(), {"a.xls", "b.xls"});
+  Recorded rec;
+  std::vector<bool> seen;
+  auto w = MakeWindow(rec, dir.path(), [&seen](MergeContext& ctx) {
+    seen.push_back(ctx.source_column);
+    return RunResult{Outcome::kDone, std::nullopt};
+  });
+  w->Load();
+  QCOMPARE(w->sourceColumnBox->text(), QString("添加来源列"));
+  QVERIFY(!w->sourceColumnBox->isChecked());
+  const QRect box = w->sourceColumnBox->geometry();
+  QVERIFY(QRect(QPoint(0, 0), w->size()).contains(box));
+  QVERIFY(box.height() >= QFontMetrics(w->sourceColumnBox->font()).height() + 4);
+  QVERIFY(box.width() >= w->sourceColumnBox->sizeHint().width());
+  for (QWidget* other : w->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+    // The tagline is drawn wider than the window along its bottom edge, below everything.
+    if (other == w->sourceColumnBox || other == w->taglineBox || !other->isVisibleTo(w.get()))
+      continue;
+    QVERIFY2(!box.intersects(other->geometry()), qPrintable(other->objectName()));
+  }
+
+  QTest::mouseClick(w->startButton, Qt::LeftButton);
+  QTest::mouseClick(w->sourceColumnBox, Qt::LeftButton);
+  QVERIFY(w->sourceColumnBox->isChecked());
+  QTest::mouseClick(w->startButton, Qt::LeftButton);
+  w->kindOptions[2]->click();
+  QTest::mouseClick(w->startButton, Qt::LeftButton);
+  QCOMPARE(seen, (std::vector<bool>{false, true, true}));
+}

@@ -1,0 +1,46 @@
+#include "merge/source_column.h"
+
+#include "workbook/value_text.h"
+
+namespace qm::engine {
+
+namespace {
+
+// Whether row r holds a value anywhere but in `column`.
+bool HoldsData(const Worksheet& sheet, int r, int column) {
+  const Row* row = sheet.RowAt(r);
+  if (!row) return false;
+  for (const Cell& cell : row->cells)
+    if (cell.col != column && !IsEmptyValue(sheet.ValueOf(cell))) return true;
+  return false;
+}
+
+}  // namespace
+
+int LastUsedRow(const Worksheet& sheet) {
+  return sheet.IsEmpty() ? 0 : sheet.UsedRange().r2;
+}
+
+void SourceColumn::Note(int first, int last, const std::string& name) {
+  if (first < 1) first = 1;
+  if (last >= first) blocks_.push_back({first, last, name});
+}
+
+Status SourceColumn::Write(Worksheet& sheet, int header_row, int column) const {
+  int header_style = -1;
+  if (const Cell* left = column > 1 ? sheet.FindCell(header_row, column - 1) : nullptr)
+    header_style = left->style;
+  if (Status st = sheet.SetText(header_row, column, kSourceColumnHeader, header_style); !st)
+    return st;
+  for (const Block& b : blocks_) {
+    const uint32_t text = sheet.AddString(b.name);
+    for (int r = b.first; r <= b.last; ++r) {
+      if (r == header_row || !HoldsData(sheet, r, column)) continue;
+      const Cell* old = sheet.FindCell(r, column);
+      sheet.AppendPooled(r, column, text, old ? old->style : 0);
+    }
+  }
+  return Status::Ok();
+}
+
+}  // namespace qm::engine

@@ -1,0 +1,39 @@
+// The optional column 来源文件: every data row of a result names the workbook it came from.
+// Engines note which rows each workbook brought while they build the result and write the
+// column once, after every header detection and key prompt, so that those see the tables as
+// they would without it; a pass that moves whole rows afterwards carries the names along.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "workbook/result.h"
+#include "workbook/worksheet.h"
+
+namespace qm::engine {
+
+inline constexpr const char* kSourceColumnHeader = "来源文件";
+
+class SourceColumn {
+ public:
+  // Rows first..last of the result came from the workbook listed as `name`. A later note over
+  // the same rows wins, as a later paste over them does.
+  void Note(int first, int last, const std::string& name);
+
+  // Writes the header into (header_row, column), formatted as the header cell to its left, and
+  // the noted names into `column`. Rows that hold nothing are left without a name. Fails when
+  // the column lies beyond the grid.
+  Status Write(Worksheet& sheet, int header_row, int column) const;
+
+ private:
+  struct Block {
+    int first, last;
+    std::string name;
+  };
+  std::vector<Block> blocks_;
+};
+
+// The last row of a sheet's used range, 0 for an empty sheet.
+int LastUsedRow(const Worksheet& sheet);
+
+}  // namespace qm::engine
