@@ -5,8 +5,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
-#include <unordered_map>
+#include <string_view>
 #include <vector>
 
 #include "workbook/cell.h"
@@ -51,6 +52,10 @@ std::optional<Key> KeyOf(const CellValue& v);
 // rows already holds (a fill into those columns can change none of them). Every row an index hands
 // out or steps over counts as one step; Steps() sums them over all indexes of the process, so a
 // test can tell linear from quadratic work without timing it.
+//
+// The index is flat: the keys sit in one array found through an open-addressing table, their
+// texts in one buffer and the rows of all buckets in another, so a sheet of a hundred thousand
+// keys costs a handful of allocations rather than a few per key.
 class KeyIndex {
  public:
   KeyIndex() = default;
@@ -60,8 +65,8 @@ class KeyIndex {
 
   // Indexes column `col` of rows r1..r2.
   void Build(const Worksheet& sheet, int col, int r1, int r2);
-  // The rows holding `key`, ascending; nullptr when none.
-  const std::vector<int>* Find(const Key& key) const;
+  // The rows holding `key`, ascending; empty when none.
+  std::span<const int> Find(const Key& key) const;
   // The first row >= from holding `key`, or 0. Calls for one key are expected with `from` not
   // decreasing (the sorted merge's cursor only moves down); they then cost the bucket's length in
   // all, not per call. A smaller `from` still gets the right answer by a binary search.
@@ -83,12 +88,40 @@ class KeyIndex {
   static uint64_t Steps();
 
  private:
-  struct Bucket {
-    std::vector<int> rows;
-    size_t cursor = 0;           // rows[0..cursor) lie before the last `from` of FirstFrom
-    std::vector<uint64_t> held;  // bit c: every row holds a value in result column c
+  static constexpr uint32_t kNone = UINT32_MAX;
+  struct KeyRef {
+    bool is_text;
+    double number;
+    std::string_view text;
   };
-  std::unordered_map<Key, Bucket, KeyHash> buckets_;
+  struct Bucket {
+    uint64_t hash = 0;
+    double number = 0;
+    uint32_t text_at = 0, text_size = 0;
+    bool is_text = false;
+    // rows_[first .. first + count) in ascending order, room for `room` rows there.
+    uint32_t first = 0, count = 0, room = 0;
+    uint32_t cursor = 0;         // rows before it lie before the last `from` of FirstFrom
+    uint64_t held = 0;           // bit c: every row holds a value in result column c (< 64)
+    uint32_t wide_held = kNone;  // columns from 64 on, in wide_held_
+  };
+
+  static KeyRef RefOf(const Key& k) { return {k.is_text, k.number, k.text}; }
+  static uint64_t HashOf(const KeyRef& k);
+  // The bucket of `k`, or kNone and the free slot where it would go.
+  uint32_t Locate(const KeyRef& k, uint64_t hash, size_t* free_slot) const;
+  // The bucket of `k`, made empty when there is none.
+  uint32_t FindOrAdd(const KeyRef& k, uint64_t hash);
+  void Grow();
+  // Makes room for one more row in bucket b, moving its rows to the end of rows_ when full.
+  void Reserve(Bucket& b);
+  bool HasHeld(const Bucket& b, int c) const;
+
+  std::vector<Bucket> buckets_;
+  std::vector<uint32_t> slots_;  // bucket index + 1, 0 = free; size a power of two
+  std::string texts_;
+  std::vector<int> rows_;
+  std::vector<std::vector<uint64_t>> wide_held_;
   uint64_t steps_ = 0;
 };
 

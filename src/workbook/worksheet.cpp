@@ -338,6 +338,16 @@ void Worksheet::AppendPooled(int r, int c, uint32_t string_index, uint16_t style
 void Worksheet::DeleteRows(int r, int count) {
   if (r < 1 || count < 1) return;
   int last = r + count - 1;
+  // The used area follows the deletion without a pass over the whole sheet, so that appending
+  // table after table and cutting each one's header stays linear.
+  const bool keep_used = used_valid_ && used_.r1 != 0 && r <= used_.r2;
+  bool cols_touched = false;
+  if (keep_used)
+    for (int x = r; x <= std::min(last, RowCount()); ++x) {
+      const auto& cells = rows_[static_cast<size_t>(x - 1)].cells;
+      if (!cells.empty() && (cells.front().col <= used_.c1 || cells.back().col >= used_.c2))
+        cols_touched = true;
+    }
   if (r <= RowCount()) {
     auto first = rows_.begin() + (r - 1);
     rows_.erase(first, first + (std::min(last, RowCount()) - r + 1));
@@ -350,7 +360,47 @@ void Worksheet::DeleteRows(int r, int count) {
   RewriteFormulasAfterDeletion(formula::RowDeletion(r, count));
   Recount();
   if (used_valid_ && used_.r1 != 0 && r > used_.r2) return;
+  if (keep_used) {
+    ShiftUsedAfterDeletion(r, count, cols_touched);
+    return;
+  }
   InvalidateUsed();
+}
+
+void Worksheet::ShiftUsedAfterDeletion(int r, int count, bool cols_touched) {
+  const int last = r + count - 1;
+  auto filled = [&](int x) { return !rows_[static_cast<size_t>(x - 1)].cells.empty(); };
+  Range u = used_;
+  if (u.r2 > last) {
+    u.r2 -= count;
+  } else {
+    // The bottom rows went: the new bottom is the last filled row above the deletion.
+    u.r2 = std::min(r - 1, RowCount());
+    while (u.r2 >= 1 && !filled(u.r2)) --u.r2;
+  }
+  if (u.r2 < 1) {
+    used_ = {0, 0, 0, 0};
+    return;
+  }
+  if (u.r1 >= r) {
+    // The top rows went: the new top is the first filled row where they were.
+    u.r1 = r;
+    while (u.r1 < u.r2 && !filled(u.r1)) ++u.r1;
+  }
+  if (cols_touched) {
+    // A deleted row reached the left or right edge: find the edges again, stopping as soon as
+    // rows that still reach the old ones are found (the common case: the next row does).
+    int c1 = kMaxCols + 1, c2 = 0;
+    for (int x = u.r1; x <= u.r2 && (c1 > used_.c1 || c2 < used_.c2); ++x) {
+      const auto& cells = rows_[static_cast<size_t>(x - 1)].cells;
+      if (cells.empty()) continue;
+      c1 = std::min<int>(c1, cells.front().col);
+      c2 = std::max<int>(c2, cells.back().col);
+    }
+    u.c1 = c1;
+    u.c2 = c2;
+  }
+  used_ = u;
 }
 
 void Worksheet::DeleteRowSet(std::vector<int> rows) {

@@ -160,6 +160,9 @@ class Worksheet {
   Range UsedRangeOrEmpty() const;  // r1 == 0 when nothing is used
   void Touch(int r, int c) const;
   void InvalidateUsed() const { used_valid_ = false; }
+  // Moves the known used area through the deletion of `count` rows from r, which lay at or
+  // above its bottom; `cols_touched` when a deleted row held a cell in its left or right column.
+  void ShiftUsedAfterDeletion(int r, int count, bool cols_touched);
   // Formula pool index (1-based, 0 = none) for a formula pasted from `text` moved by (dr, dc).
   uint32_t PastedFormula(const std::string& text, bool same_sheet, int dr, int dc,
                          std::string& scratch);

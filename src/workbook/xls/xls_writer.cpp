@@ -5,11 +5,11 @@
 #include <deque>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "../formula/formula.h"
 #include "../io.h"
+#include "../text_table.h"
 #include "../utf.h"
 #include "../write_common.h"
 #include "biff_out.h"
@@ -56,11 +56,10 @@ class Writer {
   std::vector<std::string>* warnings_;
   std::vector<const Worksheet*> sheets_;
   std::unique_ptr<Worksheet> placeholder_;
-  std::unordered_map<std::string_view, uint32_t> sst_index_;
   static constexpr uint32_t kNone = 0xFFFFFFFF;
   std::vector<std::vector<uint32_t>> pool_to_sst_;  // per sheet: pool index -> table entry
   size_t sheet_ = 0;                                // the sheet being written
-  std::vector<std::string_view> sst_;               // texts stay in the sheets' pools until written
+  TextTable sst_;                                   // texts stay in the sheets' pools until written
   uint32_t sst_total_ = 0;
   size_t xf_count_ = 0;
   Palette palette_;
@@ -71,9 +70,7 @@ class Writer {
 };
 
 uint32_t Writer::StringIndex(const Worksheet&, std::string_view text) {
-  auto [it, added] = sst_index_.emplace(text, static_cast<uint32_t>(sst_.size()));
-  if (added) sst_.push_back(text);
-  return it->second;
+  return sst_.Add(text);
 }
 
 void Writer::CollectStrings() {
@@ -215,7 +212,7 @@ void Writer::WriteSst(BiffBuffer& g) {
   g.U32(static_cast<uint32_t>(sst_.size()));
   for (size_t i = 0; i < sst_.size(); ++i) {
     bool cut = false;
-    const std::u16string s = Utf8ToUtf16(sst_[i], kMaxCellChars, &cut);
+    const std::u16string s = Utf8ToUtf16(sst_.texts()[i], kMaxCellChars, &cut);
     if (cut) ++cut_strings_;
     bool wide = !Fits8Bit(s);
     if (g.RecordDataSize() + 3 + (s.empty() ? 0 : (wide ? 2 : 1)) > kMaxRecordData) {

@@ -6,10 +6,10 @@
 #include <iterator>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "../io.h"
+#include "../text_table.h"
 #include "../utf.h"
 #include "../write_common.h"
 #include "style_names.h"
@@ -99,6 +99,8 @@ class Writer {
   Status WriteSheet(const Worksheet& ws, int index, bool selected);
   void AppendCell(std::string& o, const Worksheet& ws, const Cell& c, const std::string& row);
   uint32_t StringIndex(std::string_view s);
+  // StringIndex through the sheet's pool index of the text.
+  uint32_t PooledIndex(uint64_t pool_index, std::string_view s);
   std::string Styles() const;
   Status WriteSharedStrings();
   std::string WorkbookXml() const;
@@ -108,8 +110,9 @@ class Writer {
   std::vector<const Worksheet*> sheets_;
   std::unique_ptr<Worksheet> placeholder_;
   ZipDeflateWriter zip_;
-  std::unordered_map<std::string_view, uint32_t> sst_index_;
-  std::vector<std::string_view> sst_;
+  TextTable sst_;
+  static constexpr uint32_t kNoEntry = UINT32_MAX;
+  std::vector<uint32_t> pool_to_sst_;  // the sheet being written: pool index -> table entry
   size_t sst_total_ = 0;
   size_t cut_ = 0;
   size_t dropped_merges_ = 0;
@@ -118,9 +121,17 @@ class Writer {
 
 uint32_t Writer::StringIndex(std::string_view s) {
   ++sst_total_;
-  auto [it, added] = sst_index_.emplace(s, static_cast<uint32_t>(sst_.size()));
-  if (added) sst_.push_back(s);
-  return it->second;
+  return sst_.Add(s);
+}
+
+uint32_t Writer::PooledIndex(uint64_t pool_index, std::string_view s) {
+  // A text shared by many cells is looked up once per sheet.
+  if (pool_index >= pool_to_sst_.size())
+    pool_to_sst_.resize(std::max<size_t>(pool_index + 1, pool_to_sst_.size() * 2), kNoEntry);
+  uint32_t& m = pool_to_sst_[pool_index];
+  if (m == kNoEntry) return m = StringIndex(s);
+  ++sst_total_;
+  return m;
 }
 
 // Writes one <c> element.
@@ -184,7 +195,7 @@ void Writer::AppendCell(std::string& o, const Worksheet& ws, const Cell& c,
       o += "<v>";
       if (f.empty()) {
         if (cut) ++cut_;
-        AppendInt(o, StringIndex(t));
+        AppendInt(o, PooledIndex(c.bits, t));
       } else {
         AppendEscaped(o, t);
       }
@@ -204,6 +215,7 @@ void Writer::AppendCell(std::string& o, const Worksheet& ws, const Cell& c,
 }
 
 Status Writer::WriteSheet(const Worksheet& ws, int index, bool selected) {
+  pool_to_sst_.clear();
   Status st = zip_.BeginPart("xl/worksheets/sheet" + std::to_string(index) + ".xml");
   if (!st) return st;
   std::string o;
@@ -447,7 +459,7 @@ Status Writer::WriteSharedStrings() {
   o += kMainNs;
   o += "\" count=\"" + std::to_string(sst_total_) + "\" uniqueCount=\"" +
        std::to_string(sst_.size()) + "\">";
-  for (std::string_view s : sst_) {
+  for (std::string_view s : sst_.texts()) {
     bool keep_space = !s.empty() && (s.front() == ' ' || s.back() == ' ' || s.front() == '\n' ||
                                      s.back() == '\n' || s.front() == '\t' || s.back() == '\t');
     o += keep_space ? "<si><t xml:space=\"preserve\">" : "<si><t>";
