@@ -47,7 +47,7 @@ std::vector<uint8_t> WriteCompound(const std::vector<uint8_t>& data, const fs::p
 TEST(CfbWriter, StreamsOfEverySizeReadBackThroughOurReaderAndXlrds) {
   const fs::path path =
       fs::temp_directory_path() / ("qm_cfb_" + std::to_string(::getpid()) + ".xls");
-  const bool xlrd = testing::Shell("python3 -c 'import xlrd' 2>&1 && echo yes") == "yes\n";
+  const bool xlrd = testing::Shell("/usr/bin/python3 -c 'import xlrd' 2>&1 && echo yes") == "yes\n";
   if (!xlrd && testing::InCi()) ADD_FAILURE() << "python3-xlrd is not installed";
   // 8 MB needs more than the header's 109 table sectors: the extension is exercised.
   for (size_t size : {size_t{4096}, size_t{5000}, size_t{70000}, size_t{8} << 20}) {
@@ -65,14 +65,14 @@ TEST(CfbWriter, StreamsOfEverySizeReadBackThroughOurReaderAndXlrds) {
     if (!xlrd) continue;
     // xlrd's compound-document parser checks the chains and the allocation table itself.
     const std::string out = testing::Shell(
-        "python3 -c 'import sys, hashlib, xlrd.compdoc as c; "
+        "/usr/bin/python3 -c 'import sys, hashlib, xlrd.compdoc as c; "
         "d = c.CompDoc(open(sys.argv[1], \"rb\").read(), logfile=sys.stderr); "
         "s = d.get_named_stream(\"Workbook\"); print(len(s), hashlib.sha1(s).hexdigest())' '" +
         path.string() + "' 2>&1");
     std::ofstream(path.string() + ".raw", std::ios::binary)
         .write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(size));
     const std::string expect = testing::Shell(
-        "python3 -c 'import sys, hashlib; d = open(sys.argv[1], \"rb\").read(); "
+        "/usr/bin/python3 -c 'import sys, hashlib; d = open(sys.argv[1], \"rb\").read(); "
         "print(len(d), hashlib.sha1(d).hexdigest())' '" +
         path.string() + ".raw'");
     EXPECT_EQ(out, expect);
