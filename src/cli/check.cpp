@@ -55,20 +55,8 @@ CheckedFile CheckOne(const std::string& folder, const std::string& name,
   return out;
 }
 
-// Display columns of a UTF-8 text: East Asian wide characters take two.
-size_t Width(const std::string& s) {
-  size_t w = 0;
-  for (size_t i = 0; i < s.size();) {
-    const auto c = static_cast<unsigned char>(s[i]);
-    const size_t len = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
-    w += len >= 3 ? 2 : 1;
-    i += len;
-  }
-  return w;
-}
-
 std::string Pad(const std::string& s, size_t width) {
-  const size_t w = Width(s);
+  const size_t w = DisplayWidth(s);
   return s + std::string(w < width ? width - w : 0, ' ');
 }
 
@@ -131,7 +119,7 @@ int PrintCheck(const std::vector<CheckedFile>& checked, bool json) {
   }
 
   size_t name_width = 4;
-  for (const CheckedFile& f : checked) name_width = std::max(name_width, Width(f.name));
+  for (const CheckedFile& f : checked) name_width = std::max(name_width, DisplayWidth(f.name));
   for (size_t k = 0; k < checked.size(); ++k) {
     const CheckedFile& f = checked[k];
     std::string line = Pad(f.name, name_width) + "  ";

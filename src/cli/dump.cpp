@@ -15,18 +15,6 @@
 namespace qm {
 namespace {
 
-// Display columns of a UTF-8 text: East Asian wide characters take two.
-size_t DisplayWidth(const std::string& s) {
-  size_t w = 0;
-  for (size_t i = 0; i < s.size();) {
-    unsigned char c = static_cast<unsigned char>(s[i]);
-    int len = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
-    w += len >= 3 ? 2 : 1;
-    i += static_cast<size_t>(len);
-  }
-  return w;
-}
-
 nlohmann::ordered_json NumberJson(double d) {
   if (std::isnan(d)) return "NaN";
   if (std::isinf(d)) return d > 0 ? "Infinity" : "-Infinity";

@@ -61,4 +61,15 @@ std::string Printable(const std::string& s, bool breaks) {
   return out;
 }
 
+size_t DisplayWidth(const std::string& s) {
+  size_t w = 0;
+  for (size_t i = 0; i < s.size();) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    const size_t len = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+    w += len >= 3 ? 2 : 1;
+    i += len;
+  }
+  return w;
+}
+
 }  // namespace qm

@@ -1,6 +1,7 @@
 // Text on its way to a terminal.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace qm {
@@ -10,5 +11,8 @@ namespace qm {
 // drive the terminal. Controls are shown as \xHH (C1 controls as \u00HH); a tab stays. With
 // `breaks`, CR LF, CR and LF are the text's own line breaks and print as one line break each.
 std::string Printable(const std::string& s, bool breaks);
+
+// Display columns of a UTF-8 text on a terminal: East Asian wide characters take two.
+size_t DisplayWidth(const std::string& s);
 
 }  // namespace qm
