@@ -11,6 +11,9 @@ struct CodeEntry {
   const char* name;
   const char* text;
   bool bracket_from_detail;  // the English detail says something the code's text does not
+  // How the detail follows the text: most details are asides in brackets; a password's
+  // ("密码不对或未提供") continues the sentence.
+  bool detail_continues = false;
 };
 
 // One table for every failure a user can see; a new code gets a new row, names never change.
@@ -18,7 +21,7 @@ constexpr CodeEntry kCodes[] = {
     {ErrorCode::kOk, "ok", "成功", false},
     {ErrorCode::kNotSupported, "not-supported", "不支持的文件格式", true},
     {ErrorCode::kNotAWorkbook, "not-a-workbook", "不是Excel工作簿", false},
-    {ErrorCode::kEncrypted, "password", "文件受密码保护", false},
+    {ErrorCode::kEncrypted, "password", "文件受密码保护", false, true},
     {ErrorCode::kCorrupt, "corrupt", "文件已损坏", true},
     {ErrorCode::kTooLarge, "too-large", "文件太大", true},
     {ErrorCode::kIo, "io", "读写文件出错", true},
@@ -61,9 +64,7 @@ std::string ErrorReason(const Error& e, const std::string& file) {
   }
   std::string out = entry.text;
   if (bracket.empty()) return out;
-  // "文件受密码保护，密码不对或未提供" reads as one sentence; other details are asides.
-  if (e.code == ErrorCode::kEncrypted) return out + "，" + bracket;
-  return out + "（" + bracket + "）";
+  return entry.detail_continues ? out + "，" + bracket : out + "（" + bracket + "）";
 }
 
 ErrorCode ErrorCodeFromErrno(int err) {
