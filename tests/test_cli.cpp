@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "test_support.h"
 #include "workbook/io.h"
 #include "workbook/value_text.h"
 
@@ -30,12 +31,7 @@ struct CliRun {
   json transcript;
 };
 
-std::string Slurp(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
+using qm::testing::Slurp;
 
 class CliTest : public ::testing::Test {
  protected:

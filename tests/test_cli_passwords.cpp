@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "test_support.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -24,12 +26,7 @@ struct Ran {
   json transcript;
 };
 
-std::string Slurp(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
+using qm::testing::Slurp;
 
 fs::path Data(const std::string& rel) {
   return fs::path(QM_TEST_DATA) / rel;

@@ -20,6 +20,7 @@
 
 #include "core/dispatch.h"
 #include "test_engines_port.h"
+#include "test_support.h"
 #include "workbook/application.h"
 #include "workbook/io.h"
 #include "workbook/memory_budget.h"
@@ -85,12 +86,7 @@ std::unique_ptr<Workbook> DistinctTexts(int rows, int cols) {
   return wb;
 }
 
-std::string Slurp(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
+using testing::Slurp;
 
 struct Exit {
   bool exited = false;  // false: killed by a signal (an abort is 134 from a shell)

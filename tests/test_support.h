@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -40,6 +41,12 @@ inline std::string Shell(const std::string& cmd, int* status = nullptr) {
   int rc = ::pclose(p);
   if (status) *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
   return out;
+}
+
+// The whole content of a file (empty when it cannot be read).
+inline std::string Slurp(const std::filesystem::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
 }
 
 inline bool HaveLibreOffice() {
