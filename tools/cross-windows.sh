@@ -275,7 +275,7 @@ cli="$dir/src/cli/quillmere-cli.exe"
 tests="$dir/tests/quillmere_tests.exe"
 for exe in "$cli" "$tests"; do
   # Self-contained: the only DLLs loaded are Windows' own.
-  if objdump -p "$exe" | grep -i 'DLL Name' | grep -q -i -E 'libstdc|libgcc|winpthread|zlib|expat|nettle|deflate'; then
+  if $triplet-objdump -p "$exe" | grep -i 'DLL Name' | grep -q -i -E 'libstdc|libgcc|winpthread|zlib|expat|nettle|deflate'; then
     die "$(basename "$exe") needs a DLL beside it"
   fi
 done
@@ -312,7 +312,10 @@ merges=(
   "月报-覆盖|monthly|--kind overwrite --variant safe --key 1"
   "智能|smart|--kind smart --variant both --key 1"
 )
-result_of() { find "$1/合并结果" -maxdepth 1 -type f -name '*.xls' 2>/dev/null | sort | head -n 1; }
+result_of() {
+  [ -d "$1/合并结果" ] || return 0
+  find "$1/合并结果" -maxdepth 1 -type f -name '*.xls' | sort | head -n 1
+}
 for m in "${merges[@]}"; do
   IFS='|' read -r name example options <<<"$m"
   step "Merging $name ($options) under Wine"
