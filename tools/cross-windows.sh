@@ -15,7 +15,14 @@
 #                            needs what a Windows machine lacks)
 #   QM_LINUX_CLI             the Linux quillmere-cli to compare with (default build/src/cli/...;
 #                            the comparison is skipped when there is none)
+#   QM_DEBIAN_MIRROR         where the source packages come from (default deb.debian.org)
+#   QM_SKIP_WINDOWS=1        do nothing (for callers that make this step optional)
 set -euo pipefail
+
+if [ "${QM_SKIP_WINDOWS:-0}" = 1 ]; then
+  echo "cross-windows: skipped (QM_SKIP_WINDOWS=1)"
+  exit 0
+fi
 
 repo="$(cd "$(dirname "$0")/.." && pwd)"
 dir="${1:-$repo/build-windows}"
@@ -83,7 +90,7 @@ fetch_sources() {
   step "Fetching Debian sources: ${todo[*]}"
   local apt="$dir/apt"
   mkdir -p "$apt/lists/partial" "$apt/cache/archives/partial"
-  echo "deb-src http://deb.debian.org/debian bookworm main" >"$apt/sources.list"
+  echo "deb-src ${QM_DEBIAN_MIRROR:-http://deb.debian.org/debian} bookworm main" >"$apt/sources.list"
   local opts=(-o "Dir::Etc::SourceList=$apt/sources.list" -o Dir::Etc::SourceParts=/dev/null
     -o "Dir::State::Lists=$apt/lists" -o "Dir::Cache=$apt/cache" -o Debug::NoLocking=1)
   # Root's apt hands downloads to the _apt user, who may not enter the build folder.
