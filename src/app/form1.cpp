@@ -335,6 +335,21 @@ void Form1::OnDiagramPageLoaded() {
 
 // --- The file list -----------------------------------------------------------------------------
 
+namespace {
+
+// The program keeps '/' between the parts of a path; the user sees the system's separator. A
+// long folder shows its beginning, as a text box does.
+void ShowFolder(QLineEdit* box, const std::string& folder) {
+  box->setText(QDir::toNativeSeparators(Q(folder)));
+  box->setCursorPosition(0);
+}
+
+std::string TypedFolder(const QLineEdit* box) {
+  return QDir::fromNativeSeparators(box->text()).toStdString();
+}
+
+}  // namespace
+
 void Form1::LoadFolder(const QString& folder) {
   std::string f = folder.isEmpty() ? ProgramFolder() : folder.toStdString();
   f = WithTrailingSeparator(f);
@@ -343,16 +358,14 @@ void Form1::LoadFolder(const QString& folder) {
   if (names.empty()) {
     Message(kNoWorkbooksMessage, kAppTitle, Buttons::kOk);
     // The box goes back to the folder listed before, also when a typed folder was refused.
-    folderEdit->setText(Q(listed_folder_));
-    folderEdit->setCursorPosition(0);
+    ShowFolder(folderEdit, listed_folder_);
     return;
   }
   listedNames = std::move(names);
   for (const auto& n : listedNames) fileList->addItem(Q(n));
   fileList->setCurrentRow(0);
   listed_folder_ = f;
-  folderEdit->setText(Q(f));
-  folderEdit->setCursorPosition(0);  // a long folder shows its beginning, as a text box does
+  ShowFolder(folderEdit, f);
 }
 
 bool Form1::RelistTypedFolder(bool even_if_unchanged) {
@@ -361,14 +374,12 @@ bool Form1::RelistTypedFolder(bool even_if_unchanged) {
   if (running_ || relisting_) return true;
   const QString typed = folderEdit->text().trimmed();
   if (typed.isEmpty()) {
-    folderEdit->setText(Q(listed_folder_));
-    folderEdit->setCursorPosition(0);
+    ShowFolder(folderEdit, listed_folder_);
     return true;
   }
   const std::string folder = WithTrailingSeparator(QDir(typed).absolutePath().toStdString());
   if (!even_if_unchanged && folder == listed_folder_) {
-    folderEdit->setText(Q(listed_folder_));
-    folderEdit->setCursorPosition(0);
+    ShowFolder(folderEdit, listed_folder_);
     return true;
   }
   relisting_ = true;
@@ -432,7 +443,7 @@ void Form1::OnStartClicked() {
   };
   // A folder typed but not confirmed is listed first: the old list is never merged against
   // a new folder. When it holds no workbooks the listing has said so.
-  if (folderEdit->text().toStdString() != listed_folder_ && !RelistTypedFolder(false)) return;
+  if (TypedFolder(folderEdit) != listed_folder_ && !RelistTypedFolder(false)) return;
   const auto choice = ChoiceOfButtons(checked(kindOptions), checked(variantOptions));
   if (!choice) return;
   if (fileList->count() == 0) {
@@ -664,7 +675,7 @@ void Form1::PrintStatus(const std::string& line) {
 }
 
 std::string Form1::SourceFolder() {
-  return folderEdit->text().toStdString();
+  return TypedFolder(folderEdit);
 }
 
 std::vector<std::string> Form1::FileList() {

@@ -1,9 +1,18 @@
 // quillmere-cli: the merge engines without a window. The dialogs of one run are answered from the
 // flags (or, for input boxes without a flag, on the terminal), the log goes to standard output,
 // message boxes to standard error, and a JSON transcript of the run can be written at the end.
+#ifdef _WIN32
+#include <io.h>
+#include <windows.h>
+// after windows.h
+#include <shellapi.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
@@ -36,6 +45,53 @@ constexpr int kExitStopped = 1;
 constexpr int kExitFailed = 2;
 constexpr int kExitSkipped = 3;  // done and saved, but some source could not be read
 constexpr int kExitUsage = 64;
+
+bool StdinIsTerminal() {
+#ifdef _WIN32
+  return _isatty(_fileno(stdin)) != 0;
+#else
+  return isatty(STDIN_FILENO) != 0;
+#endif
+}
+
+// The arguments after the program's name, in UTF-8. On Windows `argv` comes in the ANSI code
+// page, where Chinese names turn into "?"; the UTF-16 command line has them whole.
+std::vector<std::string> CommandLineArguments(int argc, char** argv) {
+  std::vector<std::string> args;
+#ifdef _WIN32
+  int n = 0;
+  if (wchar_t** w = CommandLineToArgvW(GetCommandLineW(), &n)) {
+    for (int i = 1; i < n; ++i) {
+      const int len = static_cast<int>(wcslen(w[i]));
+      std::string a(static_cast<size_t>(len) * 3, '\0');
+      a.resize(static_cast<size_t>(
+          WideCharToMultiByte(CP_UTF8, 0, w[i], len, a.data(), len * 3, nullptr, nullptr)));
+      args.push_back(std::move(a));
+    }
+    LocalFree(w);
+    return args;
+  }
+#endif
+  for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
+  return args;
+}
+
+#ifdef _WIN32
+// The console shows what the program prints as UTF-8, and gets its old code page back at exit:
+// the setting belongs to the console window, which outlives the program.
+UINT g_console_output_cp = 0, g_console_input_cp = 0;
+void RestoreConsole() {
+  if (g_console_output_cp) SetConsoleOutputCP(g_console_output_cp);
+  if (g_console_input_cp) SetConsoleCP(g_console_input_cp);
+}
+void UseUtf8Console() {
+  g_console_output_cp = GetConsoleOutputCP();
+  g_console_input_cp = GetConsoleCP();
+  SetConsoleOutputCP(CP_UTF8);
+  SetConsoleCP(CP_UTF8);
+  std::atexit(RestoreConsole);
+}
+#endif
 
 std::vector<std::string> SplitLines(const std::string& text) {
   std::vector<std::string> out;
@@ -83,7 +139,7 @@ class CliPort : public qm::InteractionPort {
         kind == qm::PromptKind::kKeyColumn ? key : header_rows;
     std::optional<std::string> answer = given;
     std::cerr << "[" << qm::Printable(title, false) << "] " << qm::Printable(prompt, true);
-    if (!given && isatty(STDIN_FILENO)) {
+    if (!given && StdinIsTerminal()) {
       std::cerr << " [" << qm::Printable(default_answer, false) << "] " << std::flush;
       std::string line;
       if (std::getline(std::cin, line))
@@ -227,10 +283,9 @@ bool IsPlainName(const std::string& name) {
 }
 
 // "--opt=" is an empty answer, as "--opt ''" is; the parser would take it for a missing value.
-std::vector<std::string> SplitEmptyAssignments(int argc, char** argv) {
+std::vector<std::string> SplitEmptyAssignments(std::vector<std::string> raw) {
   std::vector<std::string> args;
-  for (int i = 1; i < argc; ++i) {
-    std::string a = argv[i];
+  for (std::string& a : raw) {
     if (a.size() > 3 && a.compare(0, 2, "--") == 0 && a.back() == '=' &&
         a.find('=') == a.size() - 1) {
       args.push_back(a.substr(0, a.size() - 1));
@@ -298,6 +353,9 @@ int main(int argc, char** argv) {
   // the result file is the work. Failed writes to a closed pipe are simply lost.
   std::signal(SIGPIPE, SIG_IGN);
 #endif
+#ifdef _WIN32
+  UseUtf8Console();
+#endif
   CLI::App app{"Merges the workbooks of one folder into one result workbook."};
   std::string dump, folder, kind, variant, transcript, sorted = "no";
   std::vector<std::string> files, passwords;
@@ -329,7 +387,7 @@ int main(int argc, char** argv) {
   app.add_flag("--source-column", source_column,
                "add the column 来源文件 naming the workbook each row came from");
   try {
-    std::vector<std::string> args = SplitEmptyAssignments(argc, argv);
+    std::vector<std::string> args = SplitEmptyAssignments(CommandLineArguments(argc, argv));
     std::reverse(args.begin(), args.end());  // the parser takes them last first
     app.parse(args);
   } catch (const CLI::ParseError& e) {

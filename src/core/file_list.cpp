@@ -6,6 +6,10 @@
 
 #include "workbook/paths.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace qm {
 namespace fs = std::filesystem;
 
@@ -58,6 +62,18 @@ bool WildMatch(const std::u32string& p, size_t pi, const std::u32string& s, size
   return si == s.size();
 }
 
+// Hidden the way the system hides files: a leading dot, and on Windows the hidden attribute too.
+bool IsHidden(const fs::directory_entry& entry, const std::string& name) {
+  if (!name.empty() && name[0] == '.') return true;
+#ifdef _WIN32
+  const DWORD attributes = GetFileAttributesW(entry.path().c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_HIDDEN) != 0;
+#else
+  (void)entry;
+  return false;
+#endif
+}
+
 std::vector<std::string> RegularFiles(const std::string& folder) {
   std::vector<std::string> names;
   std::error_code ec;
@@ -66,7 +82,7 @@ std::vector<std::string> RegularFiles(const std::string& folder) {
     std::error_code e2;
     if (!it->is_regular_file(e2)) continue;
     std::string name = PathToUtf8(it->path().filename());
-    if (!name.empty() && name[0] == '.') continue;  // hidden files are not listed
+    if (IsHidden(*it, name)) continue;  // hidden files are not listed
     names.push_back(std::move(name));
   }
   std::sort(names.begin(), names.end(), WindowsLess);

@@ -153,7 +153,7 @@ Status DiskStore::MakeFolder(const std::string& path, bool& created) {
   if (fs::is_directory(p, ec)) return Status::Ok();
   created = fs::create_directory(p, ec);
   if (ec || !fs::is_directory(p))
-    return MakeError(ec ? ErrorCodeFromErrno(ec.value()) : ErrorCode::kNotRegular,
+    return MakeError(ec ? ErrorCodeFromSystem(ec) : ErrorCode::kNotRegular,
                      path + ": cannot create the folder (" +
                          (ec ? ec.message() : std::string("not a folder")) + ")");
   return Status::Ok();

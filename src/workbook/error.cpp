@@ -77,7 +77,9 @@ ErrorCode ErrorCodeFromErrno(int err) {
     case EROFS:
       return ErrorCode::kPermission;
     case ENOSPC:
+#ifdef EDQUOT
     case EDQUOT:
+#endif
       return ErrorCode::kDiskFull;
     case ENOMEM:
       return ErrorCode::kNoMemory;
@@ -87,6 +89,11 @@ ErrorCode ErrorCodeFromErrno(int err) {
     default:
       return ErrorCode::kIo;
   }
+}
+
+ErrorCode ErrorCodeFromSystem(const std::error_code& ec) {
+  const std::error_condition c = ec.default_error_condition();
+  return c.category() == std::generic_category() ? ErrorCodeFromErrno(c.value()) : ErrorCode::kIo;
 }
 
 }  // namespace qm

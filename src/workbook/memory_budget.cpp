@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <atomic>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/resource.h>
 #include <unistd.h>
 #endif
@@ -16,7 +18,12 @@ std::atomic<size_t> g_budget_override{0};
 
 size_t DerivedBudget() {
   size_t budget = SIZE_MAX;
-#ifndef _WIN32
+#ifdef _WIN32
+  MEMORYSTATUSEX status{};
+  status.dwLength = sizeof status;
+  if (GlobalMemoryStatusEx(&status) && status.ullTotalPhys > 0)
+    budget = static_cast<size_t>(status.ullTotalPhys / 4 * 3);
+#else
   long pages = sysconf(_SC_PHYS_PAGES);
   long page = sysconf(_SC_PAGESIZE);
   if (pages > 0 && page > 0)

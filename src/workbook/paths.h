@@ -11,19 +11,17 @@ inline std::filesystem::path PathFromUtf8(const std::string& s) {
   return std::filesystem::path(std::u8string(s.begin(), s.end()));
 }
 
+// With '/' between the parts on every system (see WithTrailingSeparator).
 inline std::string PathToUtf8(const std::filesystem::path& p) {
-  std::u8string u = p.u8string();
+  std::u8string u = p.generic_u8string();
   return std::string(u.begin(), u.end());
 }
 
-// `folder` with one trailing path separator (none added to an empty string).
+// `folder` with one trailing path separator (none added to an empty string). Inside the program
+// paths use '/' on every system, which Windows accepts too; the window shows native separators.
 inline std::string WithTrailingSeparator(const std::string& folder) {
   if (folder.empty() || folder.back() == '/' || folder.back() == '\\') return folder;
-#ifdef _WIN32
-  return folder + "\\";
-#else
   return folder + "/";
-#endif
 }
 
 }  // namespace qm

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <system_error>
 #include <utility>
 #include <variant>
 
@@ -47,6 +48,9 @@ struct Error {
 std::string ErrorReason(const Error& e, const std::string& file = {});
 // The code for the failure behind an errno value (ENOENT is kMissing, EACCES kPermission, ...).
 ErrorCode ErrorCodeFromErrno(int err);
+// The same for an error of the standard library's filesystem calls, whose values are the
+// system's own (Windows error numbers on Windows).
+ErrorCode ErrorCodeFromSystem(const std::error_code& ec);
 
 // A status without a payload. Dropping one unread hides a failure, so the compiler says so.
 class [[nodiscard]] Status {

@@ -6,13 +6,16 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <mutex>
 #include <random>
 #include <system_error>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -138,7 +141,15 @@ void RemoveStaleTempFiles(const std::string& folder) {
     ::close(fd);
   }
 #else
-  (void)folder;
+  // A running save holds its temporary open without sharing the right to delete it, so only
+  // the leftovers of killed runs can go.
+  std::error_code ec;
+  for (fs::directory_iterator it(PathFromUtf8(folder), ec), end; !ec && it != end;
+       it.increment(ec)) {
+    std::error_code e2;
+    if (IsTempFileName(PathToUtf8(it->path().filename())) && it->is_regular_file(e2))
+      DeleteFileW(it->path().c_str());
+  }
 #endif
 }
 
@@ -173,11 +184,20 @@ Result<std::unique_ptr<TempFile>> TempFile::CreateBeside(const std::string& targ
     tmp->fd_ = fd;
     tmp->slot_ = Publish(p);
 #else
-    std::error_code ec;
-    if (fs::exists(PathFromUtf8(p), ec)) continue;
-    FILE* f = _wfopen(PathFromUtf8(p).c_str(), L"wbx");
-    if (!f) continue;
-    std::fclose(f);
+    // Held until the rename: readers and the writer may open it, nobody may delete it.
+    HANDLE h =
+        CreateFileW(PathFromUtf8(p).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+      const DWORD err = GetLastError();
+      if (err == ERROR_FILE_EXISTS || err == ERROR_ALREADY_EXISTS) continue;
+      const std::error_code ec(static_cast<int>(err), std::system_category());
+      return MakeError(ErrorCodeFromSystem(ec), target +
+                                                    ": cannot save: cannot create a temporary "
+                                                    "file (" +
+                                                    ec.message() + ")");
+    }
+    tmp->fd_ = reinterpret_cast<intptr_t>(h);
 #endif
     tmp->path_ = p;
     return tmp;
@@ -187,23 +207,61 @@ Result<std::unique_ptr<TempFile>> TempFile::CreateBeside(const std::string& targ
 }
 
 TempFile::~TempFile() {
+#ifdef _WIN32
+  Release();  // the hold forbids deleting, also to its holder
+#endif
   if (!done_) {
     std::error_code ec;
     fs::remove(PathFromUtf8(path_), ec);
   }
-#ifndef _WIN32
+  Release();
+}
+
+void TempFile::Release() {
+#ifdef _WIN32
+  if (fd_ != -1) CloseHandle(reinterpret_cast<HANDLE>(fd_));
+#else
   Withdraw(slot_);
-  if (fd_ >= 0) ::close(fd_);
+  slot_ = -1;
+  if (fd_ >= 0) ::close(static_cast<int>(fd_));
 #endif
+  fd_ = -1;
 }
 
 Status TempFile::RenameTo(const std::string& target) {
+#ifdef _WIN32
+  Release();  // renaming needs the right to delete, which the hold denies
+#endif
   std::error_code ec;
   fs::rename(PathFromUtf8(path_), PathFromUtf8(target), ec);
-  if (ec)
-    return MakeError(ErrorCodeFromErrno(ec.value()), target + ": cannot save: " + ec.message());
+  if (ec) return MakeError(ErrorCodeFromSystem(ec), target + ": cannot save: " + ec.message());
   done_ = true;
   return Status::Ok();
+}
+
+std::FILE* OpenSpillFile() {
+#ifdef _WIN32
+  // tmpfile() there makes its file in the root of the current drive, which normal users may not
+  // write to. "D": removed when closed, also when the process is killed.
+  wchar_t folder[MAX_PATH + 1];
+  wchar_t name[MAX_PATH + 1];
+  const DWORD n = GetTempPathW(MAX_PATH + 1, folder);
+  if (n == 0 || n > MAX_PATH) return nullptr;
+  if (GetTempFileNameW(folder, L"qm", 0, name) == 0) return nullptr;
+  std::FILE* f = _wfopen(name, L"w+bD");
+  if (!f) DeleteFileW(name);
+  return f;
+#else
+  // Where the user's TMPDIR says (tmpfile() would not look), named only until it is open.
+  const char* dir = std::getenv("TMPDIR");
+  std::string name = std::string(dir && *dir ? dir : "/tmp") + "/qmspill-XXXXXX";
+  int fd = ::mkostemp(name.data(), O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  ::unlink(name.c_str());
+  std::FILE* f = ::fdopen(fd, "w+b");
+  if (!f) ::close(fd);
+  return f;
+#endif
 }
 
 Result<SaveResult> SaveWorkbookFile(const Workbook& wb, const std::string& path) {

@@ -1,10 +1,13 @@
 // The program's temporary files: "~qm", 16 hex digits, the target's extension and ".tmp", made
-// beside the file they are to become. Each is created exclusively and held under an exclusive
-// flock until it is renamed into place or removed, so that a later run can tell what a killed
-// process left behind (nobody holds it) from the work of a running one (held). SIGINT and SIGTERM
-// remove the temporaries still open before the process ends.
+// beside the file they are to become. Each is created exclusively and held (an exclusive flock;
+// on Windows an open handle that does not share deletion) until it is renamed into place or
+// removed, so that a later run can tell what a killed process left behind (nobody holds it) from
+// the work of a running one (held). SIGINT and SIGTERM remove the temporaries still open before the
+// process ends.
 #pragma once
 
+#include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <string>
 
@@ -28,8 +31,9 @@ class TempFile {
 
  private:
   TempFile() = default;
+  void Release();  // gives up the hold (and on POSIX systems the signal clean-up's entry)
   std::string path_;
-  int fd_ = -1;
+  intptr_t fd_ = -1;  // POSIX: the locked descriptor; Windows: the handle that holds the file
   int slot_ = -1;
   bool done_ = false;
 };
@@ -39,5 +43,9 @@ bool IsTempFileName(const std::string& name);
 // Removes every temporary of the program's pattern in `folder` that no running process holds,
 // whatever its age: the leftovers of runs that were killed while saving.
 void RemoveStaleTempFiles(const std::string& folder);
+
+// An anonymous file in the system's temporary folder, opened for reading and writing and removed
+// when closed; nullptr when none can be made.
+std::FILE* OpenSpillFile();
 
 }  // namespace qm

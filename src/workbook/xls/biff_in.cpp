@@ -1,7 +1,6 @@
 #include "biff_in.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 
 #include "../utf.h"
@@ -18,68 +17,6 @@ double RkValue(uint32_t rk) {
     std::memcpy(&v, &bits, 8);
   }
   return (rk & 1) ? v / 100 : v;
-}
-
-void CodePage::Convert(const uint8_t* p, size_t n, std::string& out) {
-  bool ascii = true;
-  for (size_t i = 0; i < n && ascii; ++i) ascii = p[i] < 0x80;
-  if (ascii) {
-    out.append(reinterpret_cast<const char*>(p), n);
-    return;
-  }
-  if (cp_ == 1200 || cp_ == 0xFFFF) {  // Latin-1 bytes in a file that claims UTF-16
-    for (size_t i = 0; i < n; ++i) AppendUtf8(out, p[i]);
-    return;
-  }
-  if (!opened_) Open();
-  if (cd_ == reinterpret_cast<iconv_t>(-1)) {
-    for (size_t i = 0; i < n; ++i) AppendUtf8(out, p[i]);
-    return;
-  }
-  iconv(cd_, nullptr, nullptr, nullptr, nullptr);
-  char* in = const_cast<char*>(reinterpret_cast<const char*>(p));
-  size_t in_left = n;
-  std::string buf(n * 4 + 8, '\0');
-  while (in_left > 0) {
-    char* o = buf.data();
-    size_t o_left = buf.size();
-    size_t r = iconv(cd_, &in, &in_left, &o, &o_left);
-    out.append(buf.data(), buf.size() - o_left);
-    if (r == static_cast<size_t>(-1)) {
-      if (errno == E2BIG) continue;
-      // An invalid or incomplete sequence: show it as one replacement character and go on.
-      AppendUtf8(out, 0xFFFD);
-      ++in;
-      --in_left;
-    }
-  }
-}
-
-void CodePage::Open() {
-  opened_ = true;
-  std::string name;
-  switch (cp_) {
-    case 10000:
-    case 32768:
-      name = "MACINTOSH";
-      break;
-    case 367:
-      name = "ASCII";
-      break;
-    case 1361:
-      name = "CP1361";
-      break;
-    default:
-      name = "CP" + std::to_string(cp_);
-  }
-  cd_ = iconv_open("UTF-8", name.c_str());
-  if (cd_ == reinterpret_cast<iconv_t>(-1)) cd_ = iconv_open("UTF-8", "CP1252");
-}
-
-void CodePage::Close() {
-  if (opened_ && cd_ != reinterpret_cast<iconv_t>(-1)) iconv_close(cd_);
-  opened_ = false;
-  cd_ = reinterpret_cast<iconv_t>(-1);
 }
 
 void Pieces::AddContinues(RecordReader& rr) {

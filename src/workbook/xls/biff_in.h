@@ -2,8 +2,6 @@
 // records, and text in BIFF8 unicode strings or in the code page of older files.
 #pragma once
 
-#include <iconv.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -17,7 +15,8 @@ namespace qm::xls {
 // An RK number: a 30-bit integer or the top 30 bits of a double, either possibly divided by 100.
 double RkValue(uint32_t rk);
 
-// Bytes in a Windows code page as UTF-8 (BIFF5 and older store text that way).
+// Bytes in a Windows code page as UTF-8 (BIFF5 and older store text that way). The conversion is
+// the system's: iconv on POSIX systems, MultiByteToWideChar on Windows (code_page.cpp).
 class CodePage {
  public:
   CodePage() = default;
@@ -37,7 +36,10 @@ class CodePage {
   void Close();
   uint16_t cp_ = 1252;
   bool opened_ = false;
-  iconv_t cd_ = reinterpret_cast<iconv_t>(-1);
+  // The iconv descriptor, or on Windows the code page number itself; kNone when the code page
+  // is unknown to the system and none of its fallbacks is known either.
+  static constexpr intptr_t kNone = -1;
+  intptr_t handle_ = kNone;
 };
 
 struct BiffRecord {

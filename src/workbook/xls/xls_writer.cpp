@@ -9,6 +9,7 @@
 
 #include "../formula/formula.h"
 #include "../io.h"
+#include "../temp_file.h"
 #include "../text_table.h"
 #include "../utf.h"
 #include "../write_common.h"
@@ -54,6 +55,7 @@ class Writer {
 
   const Workbook& wb_;
   std::vector<std::string>* warnings_;
+  bool told_no_spill_ = false;
   std::vector<const Worksheet*> sheets_;
   std::unique_ptr<Worksheet> placeholder_;
   static constexpr uint32_t kNone = 0xFFFFFFFF;
@@ -490,8 +492,13 @@ void Writer::WriteSheet(const Worksheet& ws, bool selected, BiffBuffer& head) {
   head.End();
 
   // The rest goes through an anonymous temporary file, so a big sheet never sits in memory
-  // whole; without one it stays in memory.
-  BiffBuffer& s = bodies_.emplace_back(head.Pos(), std::tmpfile());
+  // whole; without one it stays in memory, and the user hears why a big save may run short.
+  std::FILE* spill = OpenSpillFile();
+  if (!spill && !told_no_spill_) {
+    told_no_spill_ = true;
+    Warn("无法在临时文件夹中创建临时文件，结果只能全部在内存中写出");
+  }
+  BiffBuffer& s = bodies_.emplace_back(head.Pos(), spill);
 
   s.Rec16(kCalcMode, 1);  // automatic
   s.Rec16(kCalcCount, 100);

@@ -26,7 +26,11 @@ void Put32(std::vector<uint8_t>& b, uint32_t v) {
 uint32_t DosTime() {
   std::time_t t = std::time(nullptr);
   std::tm tm{};
+#ifdef _WIN32
+  localtime_s(&tm, &t);
+#else
   localtime_r(&t, &tm);
+#endif
   if (tm.tm_year < 80) return (1 << 21) | (1 << 16);
   uint32_t date =
       static_cast<uint32_t>(((tm.tm_year - 80) << 9) | ((tm.tm_mon + 1) << 5) | tm.tm_mday);
