@@ -2,7 +2,6 @@
 // through xlrd's independent one, for streams that end inside a sector and for streams large
 // enough that the allocation table outgrows the header and needs its extension sectors.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -29,7 +28,7 @@ std::vector<uint8_t> Pattern(size_t n, uint32_t seed) {
 
 // Writes `data` as the stream "Workbook", in uneven pieces as the xls writer hands them over.
 std::vector<uint8_t> WriteCompound(const std::vector<uint8_t>& data, const fs::path& path) {
-  std::FILE* f = std::fopen(path.c_str(), "wb");
+  std::FILE* f = std::fopen(path.string().c_str(), "wb");
   EXPECT_NE(f, nullptr);
   cfb::Writer w;
   EXPECT_TRUE(w.Begin(f, u"Workbook", data.size()));
@@ -46,7 +45,7 @@ std::vector<uint8_t> WriteCompound(const std::vector<uint8_t>& data, const fs::p
 
 TEST(CfbWriter, StreamsOfEverySizeReadBackThroughOurReaderAndXlrds) {
   const fs::path path =
-      fs::temp_directory_path() / ("qm_cfb_" + std::to_string(::getpid()) + ".xls");
+      fs::temp_directory_path() / ("qm_cfb_" + std::to_string(::qm::testing::ProcessId()) + ".xls");
   const bool xlrd = testing::Shell("/usr/bin/python3 -c 'import xlrd' 2>&1 && echo yes") == "yes\n";
   if (!xlrd && testing::InCi()) ADD_FAILURE() << "python3-xlrd is not installed";
   // 8 MB needs more than the header's 109 table sectors: the extension is exercised.
@@ -82,9 +81,9 @@ TEST(CfbWriter, StreamsOfEverySizeReadBackThroughOurReaderAndXlrds) {
 }
 
 TEST(CfbWriter, RefusesSizesOutOfRangeAndAStreamOfAnotherLength) {
-  const fs::path path =
-      fs::temp_directory_path() / ("qm_cfb_bad_" + std::to_string(::getpid()) + ".xls");
-  std::FILE* f = std::fopen(path.c_str(), "wb");
+  const fs::path path = fs::temp_directory_path() /
+                        ("qm_cfb_bad_" + std::to_string(::qm::testing::ProcessId()) + ".xls");
+  std::FILE* f = std::fopen(path.string().c_str(), "wb");
   ASSERT_NE(f, nullptr);
   cfb::Writer small;
   EXPECT_FALSE(small.Begin(f, u"Workbook", 100));  // would belong in the mini stream

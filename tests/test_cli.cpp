@@ -37,7 +37,7 @@ class CliTest : public ::testing::Test {
  protected:
   void SetUp() override {
     dir_ = fs::temp_directory_path() /
-           ("qm_cli_" + std::to_string(::getpid()) + "_" +
+           ("qm_cli_" + std::to_string(::qm::testing::ProcessId()) + "_" +
             ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(dir_);
     fs::create_directories(dir_ / "src");
@@ -236,7 +236,8 @@ TEST_F(CliTest, SourceColumnFlagNamesEachRowsWorkbookInEveryKind) {
 // Runs with the arguments as given, without a transcript of the fixture's own.
 int RunStatus(const std::string& args, std::string* err = nullptr) {
   std::string e =
-      (fs::temp_directory_path() / ("qm_cli_err_" + std::to_string(::getpid()))).string();
+      (fs::temp_directory_path() / ("qm_cli_err_" + std::to_string(::qm::testing::ProcessId())))
+          .string();
   std::string cmd = std::string(QM_CLI_PATH) + " " + args + " </dev/null >/dev/null 2>'" + e + "'";
   int rc = std::system(cmd.c_str());
   if (err) *err = Slurp(e);

@@ -10,6 +10,8 @@
 #include <sstream>
 #include <string>
 
+#include "test_support.h"
+
 namespace {
 
 struct CliRun {
@@ -19,7 +21,8 @@ struct CliRun {
 
 CliRun RunCli(const std::string& args) {
   namespace fs = std::filesystem;
-  fs::path err_file = fs::temp_directory_path() / ("qm-dump-err-" + std::to_string(getpid()));
+  fs::path err_file =
+      fs::temp_directory_path() / ("qm-dump-err-" + std::to_string(::qm::testing::ProcessId()));
   std::string cmd = std::string("'") + QM_CLI_PATH + "' " + args + " 2>'" + err_file.string() + "'";
   CliRun run;
   FILE* p = popen(cmd.c_str(), "r");

@@ -40,7 +40,7 @@ class CliPasswordTest : public ::testing::Test {
  protected:
   void SetUp() override {
     dir_ = fs::temp_directory_path() /
-           ("qm_clipw_" + std::to_string(::getpid()) + "_" +
+           ("qm_clipw_" + std::to_string(::qm::testing::ProcessId()) + "_" +
             ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(dir_);
     fs::create_directories(Src());

@@ -3,7 +3,6 @@
 // checked against an independent decryptor (msoffcrypto-tool) and against the plain sources the
 // fixtures were made from; damaged packages must each say what is wrong.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -65,7 +64,8 @@ bool HaveMsoffcrypto() {
 // The workbook msoffcrypto-tool decrypts `path` to, read as a plain file.
 std::unique_ptr<Workbook> ReadMsoffcryptoDecryption(const std::string& path,
                                                     const std::string& password) {
-  const fs::path dir = fs::temp_directory_path() / ("qm-decrypt-" + std::to_string(::getpid()));
+  const fs::path dir =
+      fs::temp_directory_path() / ("qm-decrypt-" + std::to_string(::qm::testing::ProcessId()));
   fs::create_directories(dir);
   const fs::path out = dir / fs::path(path).filename();
   int st = 0;

@@ -1,8 +1,6 @@
 // Formulas written by both writers and read back: a per-row amount and a total row keep their
 // text and their cached values; array formulas keep their results.
-#include <gsf/gsf.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <cstring>
@@ -11,6 +9,7 @@
 #include <iostream>
 #include <map>
 
+#include "container_parts.h"
 #include "test_support.h"
 #include "workbook/formula/formula.h"
 #include "workbook/io.h"
@@ -52,7 +51,8 @@ void RoundTrip(const char* ext,
                Status (*write)(const Workbook&, const std::string&, std::vector<std::string>*)) {
   auto wb = PricedWorkbook();
   const fs::path path =
-      fs::temp_directory_path() / ("qm_formula_roundtrip_" + std::to_string(::getpid()) + ext);
+      fs::temp_directory_path() /
+      ("qm_formula_roundtrip_" + std::to_string(::qm::testing::ProcessId()) + ext);
   Status st = write(*wb, path.string(), nullptr);
   ASSERT_TRUE(st) << st.error().detail;
   auto back = ReadWorkbookFile(path.string());
@@ -91,28 +91,7 @@ struct RealFormula {
   std::vector<uint8_t> rgce;
 };
 
-std::vector<uint8_t> WorkbookStream(const std::string& path) {
-  std::vector<uint8_t> out;
-  GError* err = nullptr;
-  GsfInput* in = gsf_input_stdio_new(path.c_str(), &err);
-  if (!in) {
-    if (err) g_error_free(err);
-    return out;
-  }
-  GsfInfile* ole = gsf_infile_msole_new(in, &err);
-  if (ole) {
-    GsfInput* s = gsf_infile_child_by_name(ole, "Workbook");
-    if (s) {
-      out.resize(static_cast<size_t>(gsf_input_size(s)));
-      if (!out.empty() && !gsf_input_read(s, out.size(), out.data())) out.clear();
-      g_object_unref(s);
-    }
-    g_object_unref(ole);
-  }
-  if (err) g_error_free(err);
-  g_object_unref(in);
-  return out;
-}
+using testing::WorkbookStream;
 
 std::vector<RealFormula> CorpusFormulas() {
   namespace fs = std::filesystem;
@@ -249,7 +228,8 @@ TEST(ArrayFormulaTest, LibreOfficeRecalculatesOurCopiesToTheSourcesValues) {
   if (!testing::HaveLibreOffice()) {
     SKIP_OR_FAIL("LibreOffice (soffice) is not installed");
   }
-  const fs::path dir = fs::temp_directory_path() / ("qm_array_" + std::to_string(::getpid()));
+  const fs::path dir =
+      fs::temp_directory_path() / ("qm_array_" + std::to_string(::qm::testing::ProcessId()));
   fs::remove_all(dir);
   fs::create_directories(dir);
   std::vector<std::string> copies;

@@ -3,8 +3,13 @@
 #pragma once
 
 #include <gtest/gtest.h>
+
+#ifdef _WIN32
+#include <process.h>
+#else
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <atomic>
 #include <cstdio>
@@ -26,11 +31,26 @@ inline bool InCi() {
   return v != nullptr && std::string_view(v) == "true";
 }
 
+// For names of temporary folders that runs side by side must not share.
+inline int ProcessId() {
+#ifdef _WIN32
+  return _getpid();
+#else
+  return static_cast<int>(::getpid());
+#endif
+}
+
 // Runs a shell command; its exit status goes to *status (-1 when it did not exit normally) and
-// its standard output (and standard error, when the command redirects it) is returned.
+// its standard output (and standard error, when the command redirects it) is returned. The
+// commands are POSIX shell: on Windows (cmd.exe) the independent checkers they start are not
+// there, and the tests that need them skip.
 inline std::string Shell(const std::string& cmd, int* status = nullptr) {
   std::string out;
+#ifdef _WIN32
+  FILE* p = ::_popen(cmd.c_str(), "r");
+#else
   FILE* p = ::popen(cmd.c_str(), "r");
+#endif
   if (!p) {
     if (status) *status = -1;
     return out;
@@ -38,8 +58,13 @@ inline std::string Shell(const std::string& cmd, int* status = nullptr) {
   char buf[4096];
   size_t n;
   while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+#ifdef _WIN32
+  int rc = ::_pclose(p);
+  if (status) *status = rc;
+#else
   int rc = ::pclose(p);
   if (status) *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+#endif
   return out;
 }
 
@@ -78,7 +103,7 @@ inline Conversion ConvertWithLibreOffice(const std::filesystem::path& dir,
   for (int attempt = 1; attempt <= 3; ++attempt) {
     c.attempts = attempt;
     const fs::path profile =
-        dir / ("lo-profile-" + std::to_string(::getpid()) + "-" + std::to_string(profiles++));
+        dir / ("lo-profile-" + std::to_string(ProcessId()) + "-" + std::to_string(profiles++));
     fs::remove_all(profile);
     fs::create_directories(profile / "user");
     std::ofstream(profile / "user" / "registrymodifications.xcu")

@@ -1,15 +1,8 @@
 // The .xls and .xlsx writers: the record structure of our BIFF8 stream, other readers (xlrd,
 // LibreOffice) seeing what we meant, saving through temporary files, and round trips through our
 // own readers (skipped while a reader reports that it is not available).
-#include <gsf/gsf-infile-msole.h>
-#include <gsf/gsf-infile-zip.h>
-#include <gsf/gsf-infile.h>
-#include <gsf/gsf-input-stdio.h>
-#include <gsf/gsf-utils.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <array>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -23,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "container_parts.h"
 #include "corpus_util.h"
 #include "test_support.h"
 #include "workbook/io.h"
@@ -41,8 +35,9 @@ class TempDir {
  public:
   TempDir() {
     static int counter = 0;
-    path_ = fs::temp_directory_path() /
-            ("qm-writers-" + std::to_string(getpid()) + "-" + std::to_string(++counter));
+    path_ =
+        fs::temp_directory_path() / ("qm-writers-" + std::to_string(::qm::testing::ProcessId()) +
+                                     "-" + std::to_string(++counter));
     fs::create_directories(path_);
   }
   ~TempDir() {
@@ -56,17 +51,7 @@ class TempDir {
   fs::path path_;
 };
 
-std::string Run(const std::string& cmd, int* status = nullptr) {
-  std::string out;
-  FILE* p = popen(cmd.c_str(), "r");
-  if (!p) return out;
-  std::array<char, 65536> buf;
-  size_t n;
-  while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) out.append(buf.data(), n);
-  int st = pclose(p);
-  if (status) *status = st;
-  return out;
-}
+using testing::Shell;
 
 std::string Repeat(std::string_view s, int n) {
   std::string o;
@@ -169,25 +154,7 @@ std::unique_ptr<Sample> MakeSample(bool date1904 = false) {
 // ---------------------------------------------------------------------------------------------
 // The BIFF8 stream, checked record by record.
 
-std::vector<uint8_t> WorkbookStream(const std::string& path) {
-  gsf_init();
-  std::vector<uint8_t> out;
-  GError* err = nullptr;
-  GsfInput* in = gsf_input_stdio_new(path.c_str(), &err);
-  if (!in) return out;
-  GsfInfile* ole = gsf_infile_msole_new(in, &err);
-  if (ole) {
-    GsfInput* wbs = gsf_infile_child_by_name(ole, "Workbook");
-    if (wbs) {
-      out.resize(static_cast<size_t>(gsf_input_size(wbs)));
-      gsf_input_read(wbs, out.size(), out.data());
-      g_object_unref(wbs);
-    }
-    g_object_unref(ole);
-  }
-  g_object_unref(in);
-  return out;
-}
+using testing::WorkbookStream;
 
 struct Rec {
   uint16_t id;
@@ -399,38 +366,9 @@ TEST(XlsWriter, SurrogatePairIsNotSplitAcrossContinueRecords) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// The .xlsx package, read part by part with libgsf's zip reader.
+// The .xlsx package, read part by part with an independent zip reader.
 
-std::map<std::string, std::string> PackageParts(const std::string& path) {
-  gsf_init();
-  std::map<std::string, std::string> parts;
-  GError* err = nullptr;
-  GsfInput* in = gsf_input_stdio_new(path.c_str(), &err);
-  if (!in) return parts;
-  GsfInfile* zip = gsf_infile_zip_new(in, &err);
-  std::function<void(GsfInfile*, const std::string&)> walk = [&](GsfInfile* dir,
-                                                                 const std::string& prefix) {
-    for (int i = 0; i < gsf_infile_num_children(dir); ++i) {
-      GsfInput* child = gsf_infile_child_by_index(dir, i);
-      std::string name = prefix + gsf_infile_name_by_index(dir, i);
-      if (GSF_IS_INFILE(child) && gsf_infile_num_children(GSF_INFILE(child)) >= 0) {
-        walk(GSF_INFILE(child), name + "/");
-      } else {
-        std::string data(static_cast<size_t>(gsf_input_size(child)), '\0');
-        if (!gsf_input_read(child, data.size(), reinterpret_cast<guint8*>(data.data())))
-          data = "<unreadable>";
-        parts[name] = data;
-      }
-      g_object_unref(child);
-    }
-  };
-  if (zip) {
-    walk(zip, "");
-    g_object_unref(zip);
-  }
-  g_object_unref(in);
-  return parts;
-}
+using testing::PackageParts;
 
 // A formula over the 8,192-character limit went into the package as it was, which spreadsheet
 // programs repair by dropping it; now the cell keeps only its cached value.
@@ -490,7 +428,7 @@ const char* kPython = "/usr/bin/python3";
 
 nlohmann::json XlrdDump(const std::string& path) {
   std::string out =
-      Run(std::string(kPython) + " " + QM_SOURCE_DIR + "/tools/xlrd_dump.py '" + path + "' 2>&1");
+      Shell(std::string(kPython) + " " + QM_SOURCE_DIR + "/tools/xlrd_dump.py '" + path + "' 2>&1");
   nlohmann::json j = nlohmann::json::parse(out, nullptr, false);
   EXPECT_FALSE(j.is_discarded()) << out.substr(0, 2000);
   return j;
@@ -498,7 +436,7 @@ nlohmann::json XlrdDump(const std::string& path) {
 
 bool HavePythonModule(const char* module) {
   int st = 0;
-  Run(std::string(kPython) + " -c 'import " + module + "' 2>/dev/null", &st);
+  Shell(std::string(kPython) + " -c 'import " + module + "' 2>/dev/null", &st);
   return st == 0;
 }
 

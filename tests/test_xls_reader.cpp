@@ -2,7 +2,6 @@
 // built byte by byte here for what no writer at hand produces (older BIFF versions, CONTINUE
 // breaks in awkward places, shared formulas, hostile containers).
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstring>
@@ -667,8 +666,8 @@ TEST(XlsContainer, NotAWorkbookSaysWhatTheFileSeemsToBe) {
 
 // A folder named like a workbook made the file reading throw out of the library (an abort).
 TEST(XlsContainer, FolderNamedLikeAWorkbookIsRefusedWithTheReasonInsteadOfACrash) {
-  std::filesystem::path dir =
-      std::filesystem::temp_directory_path() / ("qm-folder-" + std::to_string(::getpid()) + ".xls");
+  std::filesystem::path dir = std::filesystem::temp_directory_path() /
+                              ("qm-folder-" + std::to_string(::qm::testing::ProcessId()) + ".xls");
   std::filesystem::create_directories(dir);
   auto r = ReadWorkbookFile(dir.string());
   std::filesystem::remove(dir);

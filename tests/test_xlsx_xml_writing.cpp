@@ -2,13 +2,13 @@
 // byte: spreadsheet programs are picky about its element order and about which elements close
 // with an end tag, so any change to how it is built must leave the bytes alone.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
 
+#include "test_support.h"
 #include "workbook/io.h"
 #include "workbook/workbook.h"
 #include "workbook/xlsx/xlsx.h"
@@ -152,7 +152,8 @@ void AddStyles(Workbook& wb) {
 }
 
 TEST(XlsxStylesPart, SavedStylesKeepTheirExactBytes) {
-  const fs::path dir = fs::temp_directory_path() / ("qm-styles-part-" + std::to_string(getpid()));
+  const fs::path dir =
+      fs::temp_directory_path() / ("qm-styles-part-" + std::to_string(::qm::testing::ProcessId()));
   fs::create_directories(dir);
   const fs::path path = dir / "styles.xlsx";
   Workbook wb;
