@@ -37,7 +37,8 @@ inline std::vector<CorpusFile> CorpusFiles(const std::function<bool(const nlohma
     std::ifstream in(e.path());
     nlohmann::json j = nlohmann::json::parse(in, nullptr, false);
     if (j.is_discarded() || !want(j)) continue;
-    out.push_back({wb.string(), fs::relative(wb, root).string(), std::move(j)});
+    // '/' between the parts everywhere, as the known exceptions are written.
+    out.push_back({wb.generic_string(), fs::relative(wb, root).generic_string(), std::move(j)});
   }
   std::sort(out.begin(), out.end(), [](auto& a, auto& b) { return a.rel < b.rel; });
   return out;

@@ -75,8 +75,9 @@ TEST_F(PortableTest, PathsInsideTheProgramUseSlashesOnEverySystem) {
   EXPECT_EQ(WithTrailingSeparator("data/"), "data/");
   EXPECT_EQ(WithTrailingSeparator("data\\"), "data\\");  // a Windows user's own separator stays
   EXPECT_EQ(WithTrailingSeparator(""), "");
-  EXPECT_EQ(PathToUtf8(PathFromUtf8("月报") / PathFromUtf8("合并结果") / "合并结果.xls"),
-            "月报/合并结果/合并结果.xls");
+  EXPECT_EQ(
+      PathToUtf8(PathFromUtf8("月报") / PathFromUtf8("合并结果") / PathFromUtf8("合并结果.xls")),
+      "月报/合并结果/合并结果.xls");
 }
 
 TEST_F(PortableTest, ChineseNamesSurviveListingSavingAndReading) {

@@ -20,6 +20,7 @@
 #include "corpus_util.h"
 #include "test_support.h"
 #include "workbook/io.h"
+#include "workbook/paths.h"
 #include "workbook/value_text.h"
 #include "workbook/workbook.h"
 #include "workbook/xls/biff_out.h"
@@ -44,7 +45,10 @@ class TempDir {
     std::error_code ec;
     fs::remove_all(path_, ec);
   }
-  std::string operator/(const std::string& name) const { return (path_ / name).string(); }
+  // UTF-8, as the program takes names (a plain char path is the ANSI code page on Windows).
+  std::string operator/(const std::string& name) const {
+    return PathToUtf8(path_ / PathFromUtf8(name));
+  }
   const fs::path& path() const { return path_; }
 
  private:
@@ -756,14 +760,14 @@ TEST(Interop, LibreOfficeConvertsBothFormatsWithTheSameValuesAndNoWarning) {
 TEST(SaveWorkbookFile, XlsNameIsAlwaysBiff8AndReplacesTheOldFileWithoutLeftovers) {
   TempDir dir;
   std::string path = dir / "结果.xls";
-  { std::ofstream(path) << "old content"; }
+  { std::ofstream(PathFromUtf8(path)) << "old content"; }
   Workbook wb;
   (void)wb.AddWorksheet("S").SetNumber(1, 1, 1);
   auto r = SaveWorkbookFile(wb, path);
   ASSERT_TRUE(r.ok()) << r.error().detail;
   EXPECT_EQ(r->path, path);
   EXPECT_FALSE(r->switched_to_xlsx);
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(PathFromUtf8(path), std::ios::binary);
   char magic[4] = {};
   in.read(magic, 4);
   EXPECT_EQ(std::string(magic, 4), std::string("\xD0\xCF\x11\xE0", 4));
