@@ -120,10 +120,13 @@ TEST_F(SaveSafetyTest, ReadOnlyResultIsRefusedNotReplaced) {
   ASSERT_FALSE(r);
   EXPECT_EQ(r.error().code, ErrorCode::kPermission);
   EXPECT_EQ(r.error().detail, Path("r.xls") + ": cannot save: the file is read-only");
-  std::ifstream in(dir_ / "r.xls");
-  std::string content;
-  in >> content;
-  EXPECT_EQ(content, "old");
+  {
+    // Closed again before the next save: Windows cannot replace a file that is open.
+    std::ifstream in(dir_ / "r.xls");
+    std::string content;
+    in >> content;
+    EXPECT_EQ(content, "old");
+  }
   EXPECT_EQ(Names(dir_), std::set<std::string>{"r.xls"});
 #ifdef _WIN32
   // Windows keeps one read-only attribute, which the owner's write bit stands for.
@@ -132,10 +135,27 @@ TEST_F(SaveSafetyTest, ReadOnlyResultIsRefusedNotReplaced) {
   // Any write bit lets it be replaced.
   fs::permissions(dir_ / "r.xls", fs::perms::others_write, fs::perm_options::add);
 #endif
-  EXPECT_TRUE(SaveWorkbookFile(wb_, Path("r.xls")));
+  auto replaced = SaveWorkbookFile(wb_, Path("r.xls"));
+  EXPECT_TRUE(replaced) << replaced.error().detail;
 }
 
-#ifndef _WIN32  // making a symbolic link takes administrator rights there
+#ifdef _WIN32
+// The last result still open in the spreadsheet program: Windows refuses to replace it, and the
+// user is told why rather than only "permission denied"; once it is closed the save goes through.
+TEST_F(SaveSafetyTest, ResultOpenInAnotherProgramIsNamedAsSuch) {
+  ASSERT_TRUE(SaveWorkbookFile(wb_, Path("合并结果.xls")));
+  {
+    std::ifstream open_elsewhere(PathFromUtf8(Path("合并结果.xls")), std::ios::binary);
+    ASSERT_TRUE(open_elsewhere);
+    auto r = SaveWorkbookFile(wb_, Path("合并结果.xls"));
+    ASSERT_FALSE(r);
+    EXPECT_EQ(r.error().code, ErrorCode::kPermission);
+    EXPECT_EQ(ErrorReason(r.error()), "没有读写权限（文件正被其他程序打开，请关闭后再试）");
+    EXPECT_EQ(Names(dir_), std::set<std::string>{"合并结果.xls"});  // no temporary left
+  }
+  EXPECT_TRUE(SaveWorkbookFile(wb_, Path("合并结果.xls")));
+}
+#else  // making a symbolic link takes administrator rights on Windows
 TEST_F(SaveSafetyTest, ResultFolderThatIsALinkIsRefused) {
   fs::create_directory(dir_ / "elsewhere");
   fs::create_directory_symlink(dir_ / "elsewhere", dir_ / "合并结果");

@@ -231,10 +231,33 @@ void TempFile::Release() {
 Status TempFile::RenameTo(const std::string& target) {
 #ifdef _WIN32
   Release();  // renaming needs the right to delete, which the hold denies
-#endif
+  const fs::path to = PathFromUtf8(target);
+  if (!MoveFileExW(PathFromUtf8(path_).c_str(), to.c_str(),
+                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    const DWORD err = GetLastError();
+    std::error_code ec;
+    if (fs::is_directory(to, ec))
+      return MakeError(ErrorCode::kNotRegular, target + ": cannot save: it is a folder",
+                       "是文件夹");
+    // Windows cannot replace a file another program has open: most often the last result,
+    // still open in the spreadsheet program. An exclusive open fails on exactly that.
+    if (err == ERROR_ACCESS_DENIED || err == ERROR_SHARING_VIOLATION) {
+      HANDLE h = CreateFileW(to.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+      if (h != INVALID_HANDLE_VALUE)
+        CloseHandle(h);
+      else if (GetLastError() == ERROR_SHARING_VIOLATION)
+        return MakeError(ErrorCode::kPermission,
+                         target + ": cannot save: the file is open in another program",
+                         "文件正被其他程序打开，请关闭后再试");
+    }
+    ec.assign(static_cast<int>(err), std::system_category());
+    return MakeError(ErrorCodeFromSystem(ec), target + ": cannot save: " + ec.message());
+  }
+#else
   std::error_code ec;
   fs::rename(PathFromUtf8(path_), PathFromUtf8(target), ec);
   if (ec) return MakeError(ErrorCodeFromSystem(ec), target + ": cannot save: " + ec.message());
+#endif
   done_ = true;
   return Status::Ok();
 }
