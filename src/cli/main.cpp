@@ -2,7 +2,6 @@
 // flags (or, for input boxes without a flag, on the terminal), the log goes to standard output,
 // message boxes to standard error, and a JSON transcript of the run can be written at the end.
 #ifdef _WIN32
-#include <io.h>
 #include <windows.h>
 // after windows.h
 #include <shellapi.h>
@@ -48,7 +47,10 @@ constexpr int kExitUsage = 64;
 
 bool StdinIsTerminal() {
 #ifdef _WIN32
-  return _isatty(_fileno(stdin)) != 0;
+  // Not _isatty: it is true for every character device, NUL included, so `< NUL` in a script
+  // would stop at a prompt. Only a console has a console mode.
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != 0;
 #else
   return isatty(STDIN_FILENO) != 0;
 #endif
