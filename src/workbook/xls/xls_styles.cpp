@@ -74,16 +74,21 @@ void StyleReader::ReadXf(const BiffRecord& r, int biff) {
   const uint8_t* p = r.data;
   size_t n = r.size;
   RawXf x;
-  if (biff >= 8) {
-    if (n < 20) return;
+  // The first eight bytes, laid out alike in BIFF5 and BIFF8: font, format, protection and the
+  // horizontal and vertical alignment.
+  auto read_head = [&] {
     x.font = U16(p);
     x.fmt = U16(p + 2);
-    uint16_t prot = U16(p + 4);
+    const uint16_t prot = U16(p + 4);
     x.xf.locked = prot & 1;
     x.xf.hidden = prot & 2;
     x.xf.align.horizontal = p[6] & 7;
     x.xf.align.wrap = p[6] & 8;
     x.xf.align.vertical = (p[6] >> 4) & 7;
+  };
+  if (biff >= 8) {
+    if (n < 20) return;
+    read_head();
     x.xf.align.rotation = p[7];
     x.xf.align.indent = p[8] & 15;
     x.xf.align.shrink = p[8] & 16;
@@ -106,14 +111,7 @@ void StyleReader::ReadXf(const BiffRecord& r, int biff) {
     x.fill_bg = (fill >> 7) & 0x7F;
   } else if (biff == 5) {
     if (n < 16) return;
-    x.font = U16(p);
-    x.fmt = U16(p + 2);
-    uint16_t prot = U16(p + 4);
-    x.xf.locked = prot & 1;
-    x.xf.hidden = prot & 2;
-    x.xf.align.horizontal = p[6] & 7;
-    x.xf.align.wrap = p[6] & 8;
-    x.xf.align.vertical = (p[6] >> 4) & 7;
+    read_head();
     uint32_t a = U32(p + 8), b = U32(p + 12);
     x.fill_fg = a & 0x7F;
     x.fill_bg = (a >> 7) & 0x7F;
