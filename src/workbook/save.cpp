@@ -124,11 +124,16 @@ bool IsTempFileName(const std::string& name) {
 }
 
 void RemoveStaleTempFiles(const std::string& folder) {
-#ifndef _WIN32
   std::error_code ec;
   for (fs::directory_iterator it(PathFromUtf8(folder), ec), end; !ec && it != end;
        it.increment(ec)) {
     if (!IsTempFileName(PathToUtf8(it->path().filename()))) continue;
+#ifdef _WIN32
+    // A running save holds its temporary open without sharing the right to delete it, so only
+    // the leftovers of killed runs can go.
+    std::error_code e2;
+    if (it->is_regular_file(e2)) DeleteFileW(it->path().c_str());
+#else
     const std::string p = it->path().string();
     int fd = ::open(p.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) continue;
@@ -139,18 +144,8 @@ void RemoveStaleTempFiles(const std::string& folder) {
         SameFile(fd, p))
       ::unlink(p.c_str());
     ::close(fd);
-  }
-#else
-  // A running save holds its temporary open without sharing the right to delete it, so only
-  // the leftovers of killed runs can go.
-  std::error_code ec;
-  for (fs::directory_iterator it(PathFromUtf8(folder), ec), end; !ec && it != end;
-       it.increment(ec)) {
-    std::error_code e2;
-    if (IsTempFileName(PathToUtf8(it->path().filename())) && it->is_regular_file(e2))
-      DeleteFileW(it->path().c_str());
-  }
 #endif
+  }
 }
 
 Result<std::unique_ptr<TempFile>> TempFile::CreateBeside(const std::string& target) {
