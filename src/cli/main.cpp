@@ -34,6 +34,7 @@
 #include "merge/engines.h"
 #include "workbook/paths.h"
 #include "workbook/temp_file.h"
+#include "workbook/utf.h"
 
 namespace {
 
@@ -64,11 +65,10 @@ std::vector<std::string> CommandLineArguments(int argc, char** argv) {
   int n = 0;
   if (wchar_t** w = CommandLineToArgvW(GetCommandLineW(), &n)) {
     for (int i = 1; i < n; ++i) {
-      const int len = static_cast<int>(wcslen(w[i]));
-      std::string a(static_cast<size_t>(len) * 3, '\0');
-      a.resize(static_cast<size_t>(
-          WideCharToMultiByte(CP_UTF8, 0, w[i], len, a.data(), len * 3, nullptr, nullptr)));
-      args.push_back(std::move(a));
+      std::string& a = args.emplace_back();
+      qm::Utf16ToUtf8 utf8(a);
+      for (const wchar_t* u = w[i]; *u; ++u) utf8.Unit(static_cast<uint16_t>(*u));
+      utf8.Finish();
     }
     LocalFree(w);
     return args;
