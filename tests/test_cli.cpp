@@ -36,10 +36,7 @@ using qm::testing::Slurp;
 class CliTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("qm_cli_" + std::to_string(::qm::testing::ProcessId()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
+    dir_ = ::qm::testing::FreshTestFolder("qm_cli");
     fs::create_directories(dir_ / "src");
   }
   void TearDown() override { fs::remove_all(dir_); }

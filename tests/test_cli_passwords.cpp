@@ -39,10 +39,7 @@ const std::vector<std::string> kSecrets = {"rc4pass", "secret128", "sha1-pw", "æ
 class CliPasswordTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("qm_clipw_" + std::to_string(::qm::testing::ProcessId()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
+    dir_ = ::qm::testing::FreshTestFolder("qm_clipw");
     fs::create_directories(Src());
   }
   void TearDown() override { fs::remove_all(dir_); }

@@ -9,6 +9,7 @@
 #include "core/dispatch.h"
 #include "core/file_list.h"
 #include "test_engines_port.h"
+#include "test_support.h"
 
 namespace qm::testing {
 namespace {
@@ -65,13 +66,7 @@ TEST(DispatchTest, RunChoiceStartsTheChosenEngine) {
 
 class FileListTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("qm_list_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
+  void SetUp() override { dir_ = ::qm::testing::FreshTestFolder("qm_list"); }
   void TearDown() override { fs::remove_all(dir_); }
   void Touch(const std::string& name) { std::ofstream(dir_ / fs::u8path(name)) << "x"; }
   fs::path dir_;

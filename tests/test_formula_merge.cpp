@@ -31,10 +31,7 @@ int Shell(const std::string& cmd) {
 class FormulaMergeLibreOfficeTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("qm_fmerge_" + std::to_string(::qm::testing::ProcessId()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
+    dir_ = ::qm::testing::FreshTestFolder("qm_fmerge");
     fs::create_directories(dir_ / "src");
   }
   void TearDown() override { fs::remove_all(dir_); }

@@ -31,13 +31,7 @@ namespace fs = std::filesystem;
 
 class PortableTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           PathFromUtf8("qm_portable_" + std::to_string(testing::ProcessId()) + "_" +
-                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
+  void SetUp() override { dir_ = testing::FreshTestFolder("qm_portable"); }
   void TearDown() override { fs::remove_all(dir_); }
   std::string Dir() const { return PathToUtf8(dir_); }
   void Touch(const std::string& name) { std::ofstream(dir_ / PathFromUtf8(name)) << "x"; }

@@ -44,13 +44,7 @@ using testing::Bench;
 
 class ReadLimitsTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("qm_limits_" + std::to_string(::qm::testing::ProcessId()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
+  void SetUp() override { dir_ = ::qm::testing::FreshTestFolder("qm_limits"); }
   void TearDown() override {
     memory::SetBudgetForTesting(0);
     fs::remove_all(dir_);

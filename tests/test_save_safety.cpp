@@ -30,11 +30,7 @@ namespace fs = std::filesystem;
 class SaveSafetyTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("qm_save_" + std::to_string(::qm::testing::ProcessId()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
+    dir_ = ::qm::testing::FreshTestFolder("qm_save");
     (void)wb_.AddWorksheet("S").SetText(1, 1, "x");
   }
   void TearDown() override {

@@ -49,6 +49,18 @@ inline int ProcessId() {
 #endif
 }
 
+// An empty folder for the running test alone: the system's temporary folder, then
+// "<prefix>_<process>_<test name>", emptied first.
+inline std::filesystem::path FreshTestFolder(const std::string& prefix) {
+  namespace fs = std::filesystem;
+  const fs::path dir =
+      fs::temp_directory_path() / (prefix + "_" + std::to_string(ProcessId()) + "_" +
+                                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  return dir;
+}
+
 // Runs a shell command; its exit status goes to *status (-1 when it did not exit normally) and
 // its standard output (and standard error, when the command redirects it) is returned. The
 // commands are POSIX shell: on Windows (cmd.exe) the independent checkers they start are not
@@ -143,17 +155,15 @@ inline Conversion ConvertWithLibreOffice(const std::filesystem::path& dir,
 }  // namespace qm::testing
 
 // Skips the test where a tool or data set may be missing, fails it under CI=true.
-#define SKIP_OR_FAIL(why)                                \
-  if (::qm::testing::InCi())                             \
-    GTEST_FAIL() << (why) << " (required when CI=true)"; \
-  else                                                   \
-    GTEST_SKIP() << (why)
+#define SKIP_OR_FAIL(why) QM_SKIP_UNLESS_REQUIRED(::qm::testing::InCi(), why)
 
 // For the independent checkers (LibreOffice, xlrd, openpyxl, msoffcrypto-tool): Linux programs,
 // so the Windows build under Wine skips what needs them; the Linux run checks the same writers
 // and readers with them.
-#define SKIP_WITHOUT_CHECKER(why)                        \
-  if (::qm::testing::CheckersRequired())                 \
+#define SKIP_WITHOUT_CHECKER(why) QM_SKIP_UNLESS_REQUIRED(::qm::testing::CheckersRequired(), why)
+
+#define QM_SKIP_UNLESS_REQUIRED(required, why)           \
+  if (required)                                          \
     GTEST_FAIL() << (why) << " (required when CI=true)"; \
   else                                                   \
     GTEST_SKIP() << (why)
