@@ -2,6 +2,7 @@
 // that Chinese names work on Windows too.
 #pragma once
 
+#include <cstdio>
 #include <filesystem>
 #include <string>
 
@@ -22,6 +23,16 @@ inline std::string PathToUtf8(const std::filesystem::path& p) {
 inline std::string WithTrailingSeparator(const std::string& folder) {
   if (folder.empty() || folder.back() == '/' || folder.back() == '\\') return folder;
   return folder + "/";
+}
+
+// Creates (or empties) a file for writing in binary; nullptr with errno set when it cannot. The
+// name is UTF-8, which Windows takes only through the wide call.
+inline std::FILE* CreateForWriting(const std::string& path) {
+#ifdef _WIN32
+  return _wfopen(PathFromUtf8(path).c_str(), L"wb");
+#else
+  return std::fopen(path.c_str(), "wb");
+#endif
 }
 
 }  // namespace qm

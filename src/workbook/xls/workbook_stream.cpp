@@ -20,11 +20,7 @@ Status WriteCompoundFile(const std::string& path, BiffBuffer& globals,
   // Short streams would land in the mini stream, which some readers handle poorly.
   const uint64_t padding = total < 4096 ? 4096 - total : 0;
 
-#ifdef _WIN32
-  std::FILE* f = _wfopen(PathFromUtf8(path).c_str(), L"wb");
-#else
-  std::FILE* f = std::fopen(path.c_str(), "wb");
-#endif
+  std::FILE* f = CreateForWriting(path);
   if (!f)
     return MakeError(ErrorCodeFromErrno(errno),
                      std::string("cannot create the file (") + std::strerror(errno) + ")");

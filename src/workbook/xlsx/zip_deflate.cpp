@@ -49,11 +49,7 @@ ZipDeflateWriter::~ZipDeflateWriter() {
 
 Status ZipDeflateWriter::Open(const std::string& path) {
   path_ = path;
-#ifdef _WIN32
-  f_ = _wfopen(PathFromUtf8(path).c_str(), L"wb");  // names are UTF-8, Windows wants UTF-16
-#else
-  f_ = std::fopen(path.c_str(), "wb");
-#endif
+  f_ = CreateForWriting(path);
   if (!f_)
     return MakeError(ErrorCodeFromErrno(errno),
                      std::string("cannot create the file (") + std::strerror(errno) + ")");
