@@ -173,6 +173,7 @@ std::unique_ptr<Workbook> CloneWorkbook(const Workbook& wb) {
   for (int i = 1; i <= wb.WorksheetCount(); ++i) {
     const Worksheet& src = *wb.Worksheets(i);
     Worksheet& dst = out->AddWorksheet(src.Name());
+    dst.SetHidden(src.IsHidden());
     dst.default_column_width = src.default_column_width;
     dst.default_row_height = src.default_row_height;
     for (const auto& [c, w] : src.column_widths()) dst.SetColumnWidth(c, w);

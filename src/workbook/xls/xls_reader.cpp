@@ -81,6 +81,7 @@ bool Book::GlobalRecord(const BiffRecord& r, RecordReader& rr) {
       if (n >= 6 && sheets.size() < 65536) {
         SheetInfo s;
         s.offset = U32(p);
+        s.hidden = (p[4] & 3) != 0;  // hidden or very hidden
         s.type = p[5];
         size_t pos = 6;
         text.ByteString(p, n, pos, false, s.name);
@@ -239,6 +240,7 @@ Result<std::unique_ptr<Workbook>> BiffReader::Run() {
     uint16_t sdt = sb.size >= 4 ? U16(sb.data + 2) : 0x10;
     if (sdt == 0x20 || sdt == 0x40 || sdt == 0x06) continue;  // a chart or macro sheet after all
     Worksheet& ws = wb->AddWorksheet(s.name);
+    ws.SetHidden(s.hidden);
     if (auto e = ReadSheet(book_, sr, ws, false)) return *e;
     // Only the first worksheet decides; a damaged later one is kept as far as it goes.
     if (sr.truncated() && ws.CellCount() == 0 && worksheets == 0)

@@ -273,7 +273,7 @@ void Writer::WriteGlobals(BiffBuffer& g, std::vector<size_t>* sheet_pos_fields) 
   g.U16(0x3A5C);
   g.U16(0x23BE);
   g.U16(0x0038);
-  g.U16(0);
+  g.U16(FirstVisibleSheet(sheets_));  // the tab shown on opening must not be a hidden one
   g.U16(0);
   g.U16(1);
   g.U16(0x0258);
@@ -288,11 +288,12 @@ void Writer::WriteGlobals(BiffBuffer& g, std::vector<size_t>* sheet_pos_fields) 
   std::vector<std::string> names;
   for (const Worksheet* ws : sheets_) names.push_back(ws->Name());
   names = WritableSheetNames(names);
-  for (const std::string& name : names) {
+  for (size_t i = 0; i < names.size(); ++i) {
+    const std::string& name = names[i];
     g.Begin(kBoundSheet8);
     sheet_pos_fields->push_back(g.size());
     g.U32(0);  // patched once the sheet's place is known
-    g.U8(0);
+    g.U8(WrittenHidden(sheets_, i) ? 1 : 0);
     g.U8(0);
     WriteShortString(g, name, 31);
     g.End();

@@ -220,6 +220,7 @@ class RelsHandler : public XmlHandler {
 
 struct SheetEntry {
   std::string name, rel_id;
+  bool hidden = false;  // state="hidden" or "veryHidden"
 };
 
 class WorkbookHandler : public XmlHandler {
@@ -231,6 +232,7 @@ class WorkbookHandler : public XmlHandler {
       SheetEntry s;
       if (const char* v = Attr(a, "name")) s.name = v;
       if (const char* v = Attr(a, "id")) s.rel_id = v;
+      if (const char* v = Attr(a, "state")) s.hidden = std::string_view(v) != "visible";
       sheets.push_back(std::move(s));
     } else if (n == "workbookPr") {
       date1904 = IsTrue(Attr(a, "date1904"));
@@ -366,6 +368,7 @@ class PackageReader {
         return MakeError(ErrorCode::kCorrupt, name_ + ": the part \"" + part + "\" of sheet \"" +
                                                   s.name + "\" is missing");
       Worksheet& ws = wb->AddWorksheet(s.name);
+      ws.SetHidden(s.hidden);
       if (auto st = ReadSheet(zip_, *e, name_, ws, sst_, xf_map_, book.date1904); !st)
         return st.error();
       if (options.first_worksheet_only) break;

@@ -485,14 +485,20 @@ std::string Writer::WorkbookXml() const {
   o += kRelNs;
   o += "\"><workbookPr";
   if (wb_.styles().date1904) o += " date1904=\"1\"";
-  o += "/><bookViews><workbookView/></bookViews><sheets>";
+  o += "/><bookViews><workbookView";
+  // The tab shown on opening must not be a hidden one.
+  if (const size_t active = FirstVisibleSheet(sheets_); active > 0)
+    o += " activeTab=\"" + std::to_string(active) + "\"";
+  o += "/></bookViews><sheets>";
   std::vector<std::string> names;
   for (const Worksheet* ws : sheets_) names.push_back(ws->Name());
   names = WritableSheetNames(names);
   for (size_t i = 0; i < sheets_.size(); ++i) {
     o += "<sheet name=\"";
     AppendEscaped(o, names[i]);
-    o += "\" sheetId=\"" + std::to_string(i + 1) + "\" r:id=\"rId" + std::to_string(i + 1) + "\"/>";
+    o += "\" sheetId=\"" + std::to_string(i + 1) + "\"";
+    if (WrittenHidden(sheets_, i)) o += " state=\"hidden\"";
+    o += " r:id=\"rId" + std::to_string(i + 1) + "\"/>";
   }
   o += "</sheets>";
   // Cached results may be stale after rows moved; have the reader compute them again.
