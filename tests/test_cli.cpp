@@ -250,6 +250,9 @@ TEST_F(CliTest, CheckTellsWhatAMergeWouldFindWithoutWritingAnything) {
     qm::Worksheet& ws = wb.AddWorksheet("其他");
     (void)ws.SetText(1, 1, "编号");
     (void)ws.SetNumber(2, 1, 1);
+    // The first sheet, the one a merge takes, is hidden behind the one the user sees.
+    ws.SetHidden(true);
+    (void)wb.AddWorksheet("三月").SetText(1, 1, "编号");
     ASSERT_TRUE(qm::SaveWorkbookFile(wb, (Src() / "6别的.xls").string()));
   }
   const fs::path out = dir_ / "check.json";
@@ -264,6 +267,7 @@ TEST_F(CliTest, CheckTellsWhatAMergeWouldFindWithoutWritingAnything) {
                                  {"status", "template"},
                                  {"format", "biff8"},
                                  {"sheet", "Sheet1"},
+                                 {"first_sheet_hidden", false},
                                  {"rows", 2},
                                  {"cols", 2},
                                  {"header_row", 1},
@@ -279,12 +283,13 @@ TEST_F(CliTest, CheckTellsWhatAMergeWouldFindWithoutWritingAnything) {
   EXPECT_EQ(j["files"][4]["header_matches"], true);
   EXPECT_EQ(j["files"][5]["sheet"], "其他");
   EXPECT_EQ(j["files"][5]["header_matches"], false);
+  EXPECT_EQ(j["files"][5]["first_sheet_hidden"], true);
   EXPECT_FALSE(fs::exists(Src() / "合并结果"));
 
   // For people: a line per file and the count; only readable files: exit 0.
   const fs::path text = dir_ / "check.txt";
   const std::string plain = std::string(QM_CLI_PATH) + " --check " + Folder() +
-                            " --files 1一月.xls,5五月.xlsx >'" + text.string() + "'";
+                            " --files 1一月.xls,5五月.xlsx,6别的.xls >'" + text.string() + "'";
   const int rc2 = std::system(plain.c_str());
   ASSERT_TRUE(WIFEXITED(rc2));
   EXPECT_EQ(WEXITSTATUS(rc2), 0);
@@ -292,7 +297,9 @@ TEST_F(CliTest, CheckTellsWhatAMergeWouldFindWithoutWritingAnything) {
   EXPECT_NE(shown.find("5五月.xlsx  xlsx   2行×2列  表头第1行，宽2列  表头与模板相同"),
             std::string::npos)
       << shown;
-  EXPECT_NE(shown.find("共2个文件：可读2个，无法读取0个"), std::string::npos) << shown;
+  EXPECT_NE(shown.find("工作表：其他  第一个工作表“其他”是隐藏的"), std::string::npos) << shown;
+  EXPECT_EQ(shown.find("工作表：Sheet1  第一个"), std::string::npos) << shown;
+  EXPECT_NE(shown.find("共3个文件：可读3个，无法读取0个"), std::string::npos) << shown;
   EXPECT_EQ(RunStatus("--check '" + (dir_ / "none").string() + "'"), 64);
   EXPECT_EQ(RunStatus("--check " + Folder() + " --files ../x.xls"), 64);
 }
@@ -319,6 +326,19 @@ TEST_F(CliTest, EmptyAnswerGivenWithAnEqualsSignIsAnAnswerNotBadUsage) {
     EXPECT_EQ(r.status, 1) << opt << r.err;
     EXPECT_EQ(InputAnswers(r), (std::vector<json>{"", nullptr})) << opt;
   }
+}
+
+// Without --header-rows and without a terminal the header-rows box is answered with Cancel, which
+// once merged every title and header row in as data; it now ends the run as a cancel does.
+TEST_F(CliTest, CancelAtTheHeaderRowsBoxStillMergedAndNowExits1WritingNothing) {
+  WriteTable(Src() / "a.xls", 1);
+  WriteTable(Src() / "b.xls", 2);
+  CliRun r = Run(Folder() + " --kind vertical --variant fast");
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_EQ(r.transcript["outcome"], "cancelled");
+  EXPECT_EQ(InputAnswers(r), (std::vector<json>{nullptr}));
+  EXPECT_EQ(r.transcript["result"], nullptr);
+  EXPECT_FALSE(fs::exists(Src() / "合并结果"));
 }
 
 TEST_F(CliTest, MissingFolderOrAFileAsFolderIsBadUsageNamingIt) {

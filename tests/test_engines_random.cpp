@@ -47,10 +47,18 @@ void PlainSmart(Worksheet& res, const std::vector<const Worksheet*>& sources, in
     for (int r = h.HeaderRow + 1; !IsEmptyValue(src->Cells(r, key)); ++r) {
       CellValue kv = src->Cells(r, key);
       if (sorted) {
-        for (int j = cursor; j <= row_count; ++j)
+        // Forward from the cursor; failing that, the first row behind it, the cursor staying.
+        int found_at = 0;
+        for (int j = cursor; j <= row_count && !found_at; ++j)
+          if (KeysEqual(res.Cells(j, key), kv)) found_at = j;
+        if (found_at) {
+          PlainFill(res, list, *src, texts, h.HeaderWidth, r, key + 1, found_at);
+          cursor = found_at + 1;
+          continue;
+        }
+        for (int j = hr + 1; j < cursor && j <= row_count; ++j)
           if (KeysEqual(res.Cells(j, key), kv)) {
             PlainFill(res, list, *src, texts, h.HeaderWidth, r, key + 1, j);
-            cursor = j + 1;
             break;
           }
         continue;

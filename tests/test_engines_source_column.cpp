@@ -206,9 +206,9 @@ TEST(SourceColumnTest, FastMergeTakesItsHeaderRowFromTheAnswerAndRowOneWithoutHe
         {"n:2", "n:20", "t:b.xls"},
         {},  // a row that holds nothing names no workbook
         {"n:3", "n:30", "t:b.xls"}}},
-      // No header rows: the title goes into row 1 and every appended row, its title and header
-      // included, is data of its workbook.
-      {std::nullopt,
+      // No header rows (an empty answer given with OK): the title goes into row 1 and every
+      // appended row, its title and header included, is data of its workbook.
+      {"",
        {{"t:月报", "", "t:来源文件"},
         {"t:编号", "t:金额", "t:a.xls"},
         {"n:1", "n:10", "t:a.xls"},
@@ -247,6 +247,53 @@ TEST(SourceColumnTest, SafeOverwriteFindsTheHeaderAgainAsWithoutTheColumn) {
   EXPECT_EQ(Grid(*b.Saved()), (G{{"t:编号", "t:姓名", "t:金额", "t:来源文件"},
                                  {"n:1", "t:新", "n:2", "t:b.xls"},
                                  {"n:2", "t:乙", "n:3", "t:b.xls"}}));
+}
+
+// A later table wider than the template's header had its 10th column (业务员) replaced by the file
+// names: the column went right of the template's header, not right of what the tables brought.
+TEST(SourceColumnTest, AWiderLaterTableLostItsLastColumnToTheFileNames) {
+  Bench b;
+  Rows tpl{{"月报"},
+           {"c1", "c2", "c3", "c4", "c5", "c6", "c7", "c8", "c9"},
+           {1, 2, 3, 4, 5, 6, 7, 8, 9}};
+  Rows wide{{"月报"},
+            {"c1", "c2", "c3", "c4", "c5", "c6", "c7", "c8", "c9", "业务员"},
+            {1, 2, 3, 4, 5, 6, 7, 8, 9, "张三"}};
+  b.Add("a.xls", tpl);
+  b.Add("b.xls", wide);
+  b.ctx.source_column = true;
+  b.port.inputs = {"2"};
+  ASSERT_EQ(FastMerge(VerticalMode::kAppend, b.ctx).outcome, Outcome::kDone);
+  const Worksheet& r = *b.Saved();
+  EXPECT_EQ(Show(r.Cells(4, 10)), "t:张三");
+  EXPECT_EQ(Show(r.Cells(2, 11)), "t:来源文件");
+  EXPECT_EQ(Show(r.Cells(3, 11)), "t:a.xls");
+  EXPECT_EQ(Show(r.Cells(4, 11)), "t:b.xls");
+}
+
+// The same in every engine: data right of the template's header (a note column without a title)
+// stays, and the column goes past it.
+TEST(SourceColumnTest, EveryEngineSetsTheColumnPastEveryColumnTheTablesBrought) {
+  for (Eng e : kAll) {
+    SCOPED_TRACE(Name(e));
+    Bench b;
+    b.Add("a.xls", Rows{{"编号", "姓名"}, {1, "甲", V(), "备注"}});
+    b.Add("b.xls", Rows{{"编号", "姓名"}, {2, "乙", V(), V(), "备注2"}});
+    b.ctx.source_column = true;
+    ASSERT_EQ(RunEngine(e, b).outcome, Outcome::kDone);
+    const Worksheet& r = *Result(b, e);
+    EXPECT_EQ(Show(r.Cells(2, 4)), "t:备注");
+    const bool vertical =
+        e == Eng::kSafe || e == Eng::kFast || e == Eng::kSafeOverwrite || e == Eng::kFastOverwrite;
+    // The vertical merges bring b.xls's note in column 5; the smart ones take no source column
+    // beyond its header.
+    const int column = vertical ? 6 : 5;
+    EXPECT_EQ(Show(r.Cells(1, column)), "t:来源文件");
+    EXPECT_EQ(Show(r.Cells(2, column)), "t:a.xls");
+    if (vertical) {
+      EXPECT_EQ(Show(r.Cells(3, 5)), "t:备注2");
+    }
+  }
 }
 
 TEST(SourceColumnTest, SmartMergeSetsTheColumnRightOfTheHeadersLaterTablesAdded) {

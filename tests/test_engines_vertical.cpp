@@ -1,4 +1,6 @@
 // The vertical merges (fast and safe), the overwrite pass and the ways a run can end.
+#include <algorithm>
+
 #include "test_engines_port.h"
 
 namespace qm::testing {
@@ -60,8 +62,8 @@ TEST(FastMergeTest, HeaderRowCountCutsTheSameRowsFromEveryAppendedBlockOnly) {
   Rows titled{{"月报"}, {"编号", "金额"}, {1, 10}};
   Rows second{{"月报"}, {"编号", "金额"}, {2, 20}, {3, 30}};
   const Case cases[] = {
-      // Cancel reads as 0: every block keeps all its rows.
-      {std::nullopt,
+      // An empty answer given with OK reads as 0: every block keeps all its rows.
+      {"",
        {{"t:月报"},
         {"t:编号", "t:金额"},
         {"n:1", "n:10"},
@@ -84,6 +86,36 @@ TEST(FastMergeTest, HeaderRowCountCutsTheSameRowsFromEveryAppendedBlockOnly) {
     b.port.inputs = {c.answer};
     ASSERT_EQ(FastMerge(VerticalMode::kAppend, b.ctx).outcome, Outcome::kDone);
     EXPECT_EQ(Grid(*b.Saved()), c.expected) << c.answer.value_or("<cancel>");
+  }
+}
+
+// Cancel at the header-rows box once read as 0 rows and wrote a result with every title and header
+// row stacked in as data, over the previous result.
+TEST(FastMergeTest, CancelAtTheHeaderRowsBoxStillMergedOverThePreviousResult) {
+  for (VerticalMode mode : {VerticalMode::kAppend, VerticalMode::kOverwrite}) {
+    for (bool older : {false, true}) {
+      Bench b;
+      b.Add("a.xls", Rows{{"月报"}, {"编号", "金额"}, {1, 10}});
+      b.Add("b.xls", Rows{{"月报"}, {"编号", "金额"}, {2, 20}});
+      if (older) {
+        bool created = false;
+        (void)b.store.MakeFolder("/src/合并结果", created);
+        b.store.Put("/src/合并结果/合并结果.xls", Book(Rows{{"old"}}));
+      }
+      b.port.inputs = {std::nullopt};
+      RunResult r = FastMerge(mode, b.ctx);
+      EXPECT_EQ(r.outcome, Outcome::kCancelled);
+      EXPECT_FALSE(r.result_path);
+      if (older) {
+        EXPECT_EQ(Show(b.Saved()->Cells(1, 1)), "t:old");
+      } else {
+        EXPECT_FALSE(b.store.HasFolder("/src/合并结果"));
+      }
+      EXPECT_EQ(b.app.workbooks().Count(), 0);
+      // No key prompt follows, and no file counts as merged.
+      EXPECT_EQ(b.port.prompt_kinds, std::vector<PromptKind>{PromptKind::kHeaderRows});
+      for (const FileOutcome& o : b.port.outcomes) EXPECT_EQ(o.status, FileStatus::kNotReached);
+    }
   }
 }
 
@@ -250,6 +282,46 @@ TEST(SafeMergeTest, OverwriteModeRedetectsOverTheStackedResultAndNamesTheTemplat
   EXPECT_EQ(b.port.max, 3);
   EXPECT_EQ(b.port.value, 3);
   EXPECT_EQ(Grid(*b.Saved()), (G{{"t:编号", "t:姓名"}, {"n:1001", "t:甲新"}, {"n:1002", "t:乙"}}));
+}
+
+// A branch workbook whose first sheet (原始数据) is hidden was merged from that sheet, 0 rows, and
+// the run said nothing. The first sheet is still the one merged, but the log now says so right
+// after the file's line; the sorted smart merge says it on its status lines.
+TEST(SafeMergeTest, AHiddenFirstSheetWasMergedWithoutAWord) {
+  auto hidden_first = [] {
+    auto wb = std::make_unique<Workbook>();
+    Worksheet& raw = wb->AddWorksheet("原始数据");
+    raw.SetHidden(true);
+    Fill(raw, Rows{{"编号", "金额"}});
+    Fill(wb->AddWorksheet("三月"), Rows{{"编号", "金额"}, {3, 30}});
+    return wb;
+  };
+  Bench b;
+  b.Add("一月.xls", Rows{{"编号", "金额"}, {1, 10}});
+  b.Add("三月.xls", hidden_first());
+  ASSERT_EQ(SafeMerge(VerticalMode::kAppend, b.ctx).outcome, Outcome::kDone);
+  const Lines lines = b.port.LogLines();
+  auto at = std::find(lines.begin(), lines.end(), "检测表2:三月.xls");
+  ASSERT_NE(at, lines.end());
+  ASSERT_NE(at + 1, lines.end());
+  EXPECT_EQ(*(at + 1), "注意：三月.xls的第一个工作表“原始数据”是隐藏的");
+
+  // As the template: right after 检测表1.
+  Bench t;
+  t.Add("三月.xls", hidden_first());
+  t.port.inputs = {"1"};
+  ASSERT_EQ(FastMerge(VerticalMode::kAppend, t.ctx).outcome, Outcome::kDone);
+  EXPECT_EQ(t.port.LogLines()[2], "注意：三月.xls的第一个工作表“原始数据”是隐藏的");
+
+  Bench s;
+  s.Add("一月.xls", Rows{{"编号", "金额"}, {1, 10}});
+  s.Add("三月.xls", hidden_first());
+  s.port.inputs = {"1"};
+  s.port.buttons = {Answer::kYes};
+  ASSERT_EQ(SmartMerge(SmartMode::kHorizontal, s.ctx).outcome, Outcome::kDone);
+  EXPECT_EQ(s.port.status,
+            (Lines{"开始智能合并...", "注意：三月.xls的第一个工作表“原始数据”是隐藏的",
+                   "智能合并操作完成！"}));
 }
 
 TEST(SafeMergeTest, TemplateWithoutHeaderAppendsHeaderlessTablesWhole) {

@@ -23,6 +23,10 @@ std::string SwitchedToXlsxLine(const std::string& path) {
   return "结果超出.xls格式的行列上限，已保存为" + path;
 }
 
+std::string HiddenFirstSheetLine(const std::string& file, const std::string& sheet) {
+  return "注意：" + file + "的第一个工作表“" + sheet + "”是隐藏的";
+}
+
 std::string SkippedLine(const std::string& file, const std::string& reason) {
   return "无法读取，已跳过：" + file + "（" + reason + "）";
 }
@@ -128,6 +132,17 @@ Result<Workbook*> EngineRun::OpenSource(size_t k) {
   if (r) {
     open_sources_.push_back(*r);
     RememberPassword(used);
+    // The first worksheet is merged even when hidden, but a user who sees other tabs would
+    // not expect it.
+    if (const Worksheet* first = (*r)->Worksheets(1); first && first->IsHidden()) {
+      const std::string line = HiddenFirstSheetLine(files[k], first->Name());
+      if (notices_to == ReportTo::kStatus) {
+        port.PrintStatus(line);
+      } else {
+        AppendLog(line);
+        ScrollLog();
+      }
+    }
   }
   // The next workbook is read while this one is merged, with the passwords as they now stand.
   if (r && k + 1 < files.size()) app.workbooks().Prefetch(SourcePath(k + 1), SourceOptions());
@@ -199,6 +214,15 @@ RunResult EngineRun::Stop() {
   return {Outcome::kStopped, std::nullopt};
 }
 
+RunResult EngineRun::Cancel() {
+  Discard(*this);
+  for (FileOutcome& o : outcomes_) {
+    o.status = FileStatus::kNotReached;
+    o.rows.reset();
+  }
+  return {Outcome::kCancelled, std::nullopt};
+}
+
 RunResult EngineRun::StopAtKey(ReportTo where) {
   if (where == ReportTo::kStatus)
     port.PrintStatus(kStoppedLine);
@@ -252,7 +276,8 @@ RunResult EngineRun::Finish(const std::string& path) {
 }
 
 RunResult EngineRun::SaveAndFinish(const std::string& name, ReportTo where,
-                                   const std::string& end_line, bool alerts_back) {
+                                   const std::string& end_line, bool alerts_back,
+                                   const std::vector<std::string>& last_notes) {
   // Saved before the closing line, so that a failed save is never announced as the end.
   std::string switched;
   auto saved = Save(name, switched);
@@ -266,6 +291,7 @@ RunResult EngineRun::SaveAndFinish(const std::string& name, ReportTo where,
   };
   if (!switched.empty()) tell(switched);
   for (const std::string& w : saved->warnings) tell(w);
+  for (const std::string& note : last_notes) tell(note);
   tell(end_line);
   if (where == ReportTo::kLog) ScrollLog();
   return Finish(saved->path);

@@ -79,6 +79,9 @@ class EngineRun {
   // The stop path after a key answer that does not count: the result is discarded and the
   // application quit.
   RunResult Stop();
+  // Cancel at a question after the run started ends it as Cancel at the confirmation does:
+  // nothing written, no file counted as merged.
+  RunResult Cancel();
   // The same, told first: the stop line replaces the log or joins the status lines, then the
   // message box says why.
   RunResult StopAtKey(ReportTo where);
@@ -95,8 +98,14 @@ class EngineRun {
   // The normal end: the result saved as `name`; then a switch to .xlsx, the save's warnings and
   // `end_line` are told (the log scrolled after them), and the result is shown. The vertical
   // merges turn the alerts back on once the result is saved (`alerts_back`).
+  // `last_notes` are told right before `end_line`.
   RunResult SaveAndFinish(const std::string& name, ReportTo where, const std::string& end_line,
-                          bool alerts_back = false);
+                          bool alerts_back = false,
+                          const std::vector<std::string>& last_notes = {});
+
+  // Where the run tells what it noticed about a source (a hidden first sheet): the log, or the
+  // status lines of the runs that report there.
+  ReportTo notices_to = ReportTo::kLog;
 
   MergeContext& ctx_;
   InteractionPort& port;
@@ -117,6 +126,9 @@ class EngineRun {
 
 // The line that tells the user a source was left out because it could not be read.
 std::string SkippedLine(const std::string& file, const std::string& reason);
+
+// The line that tells the user that the sheet merged from `file` is one they do not see.
+std::string HiddenFirstSheetLine(const std::string& file, const std::string& sheet);
 
 // The line that tells the user the result went to .xlsx.
 std::string SwitchedToXlsxLine(const std::string& path);

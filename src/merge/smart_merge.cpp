@@ -118,9 +118,9 @@ RunResult SmartMerge(SmartMode mode, MergeContext& ctx) {
     port.SetProgressValue(t + 1);
   }
 
-  // Right of every header the tables brought, so that none of them lands on it.
   if (ctx.source_column) {
-    if (Status st = sources.Write(*run.sheet, res.header_row, res.width + 1); !st)
+    if (Status st = sources.Write(*run.sheet, res.header_row, engine::ColumnAfterAll(*run.sheet));
+        !st)
       return run.Fail(st.error(), run.SourcePath(0));
   }
 

@@ -2,6 +2,7 @@
 // optionally followed by the overwrite pass. The fast and the safe merge are this one engine
 // with two header policies; what each says to the user on the way stays its own.
 #include <algorithm>
+#include <optional>
 
 #include "merge/engine_run.h"
 #include "merge/source_column.h"
@@ -29,11 +30,13 @@ std::string ConfirmText(HeaderPolicy policy, VerticalMode mode, int n) {
 }
 
 // The fast merge's question: whole rows to cut from every appended block; more than the grid
-// holds cuts them all.
-int AskHeaderRows(InteractionPort& port) {
+// holds cuts them all. nullopt for Cancel: stacking every title and header row in as data is
+// never what the user asked for. An empty answer given with OK cuts nothing.
+std::optional<int> AskHeaderRows(InteractionPort& port) {
   auto answer =
       port.Input(PromptKind::kHeaderRows, "快速合并要求表头必须从第一行开始，请问表头占几行？",
                  engine::kAppTitle, "1");
+  if (!answer) return std::nullopt;
   const double h = RoundHalfEven(ReadTypedNumber(answer));
   return h >= 1 ? static_cast<int>(std::min<double>(h, kMaxRows)) : 0;
 }
@@ -71,29 +74,14 @@ Status AppendIfHeaderMatches(engine::EngineRun& run, size_t k, Workbook* src, in
   return Status::Ok();
 }
 
-// Where the column 来源文件 goes: right of the template's header, its title in the header row.
-// The fast merge records no header of its own, so the template's is looked for here without
-// keeping it, and its header row is the last of the rows the user said to cut; a template
-// without a header (or an answer of 0 rows) puts the title into row 1, right of the template's
-// table.
-struct SourceColumnPlace {
-  int row = 1;
-  int column = 1;
-};
-SourceColumnPlace PlaceSourceColumn(HeaderPolicy policy, const Worksheet& tpl_sheet,
-                                    HeaderState tpl_header, bool header_detected, int cut) {
-  if (!header_detected) DetectHeader(tpl_sheet, tpl_header);
-  const int last = engine::LastUsedRow(tpl_sheet);
-  SourceColumnPlace at;
-  if (tpl_header.HeaderWidth > 0)
-    at.column = tpl_header.HeaderWidth + 1;
-  else if (!tpl_sheet.IsEmpty())
-    at.column = tpl_sheet.UsedRange().c2 + 1;
+// The row that titles the column 来源文件: the template's header row. The fast merge records no
+// header of its own, so its header row is the last of the rows the user said to cut; an answer
+// of 0 rows (or a safe merge's template without a header) puts the title into row 1.
+int SourceTitleRow(HeaderPolicy policy, const Worksheet& tpl_sheet, const HeaderState& tpl_header,
+                   int cut) {
   if (policy == HeaderPolicy::kDetected)
-    at.row = tpl_header.HeaderWidth > 0 ? tpl_header.HeaderRow : 1;
-  else
-    at.row = std::max(1, std::min(cut, last));
-  return at;
+    return tpl_header.HeaderWidth > 0 ? tpl_header.HeaderRow : 1;
+  return std::max(1, std::min(cut, engine::LastUsedRow(tpl_sheet)));
 }
 
 RunResult VerticalMerge(HeaderPolicy policy, VerticalMode mode, MergeContext& ctx) {
@@ -131,7 +119,12 @@ RunResult VerticalMerge(HeaderPolicy policy, VerticalMode mode, MergeContext& ct
 
   if (auto ended = run.TakeTemplate()) return *ended;
 
-  const int cut = detected ? 0 : AskHeaderRows(port);
+  int cut = 0;
+  if (!detected) {
+    const std::optional<int> rows = AskHeaderRows(port);
+    if (!rows) return run.Cancel();
+    cut = *rows;
+  }
 
   // The template's header: the safe merge holds every table to it, the overwrite pass names its
   // key from it. The fast merge without that pass never looks for it.
@@ -149,10 +142,10 @@ RunResult VerticalMerge(HeaderPolicy policy, VerticalMode mode, MergeContext& ct
   }
 
   engine::SourceColumn sources;
-  SourceColumnPlace source_at;
+  int source_row = 1;
   if (ctx.source_column) {
-    source_at = PlaceSourceColumn(policy, *run.sheet, ctx.header, detected || overwrite, cut);
-    sources.Note(source_at.row + 1, engine::LastUsedRow(*run.sheet), run.files[0]);
+    source_row = SourceTitleRow(policy, *run.sheet, ctx.header, cut);
+    sources.Note(source_row + 1, engine::LastUsedRow(*run.sheet), run.files[0]);
   }
 
   port.SetProgressValue(1);
@@ -184,7 +177,7 @@ RunResult VerticalMerge(HeaderPolicy policy, VerticalMode mode, MergeContext& ct
   // Written after that, so the header is found as without the column, and before the overwrite
   // pass, whose whole-row copies carry each kept row's name with its content.
   if (ctx.source_column) {
-    if (Status st = sources.Write(*run.sheet, source_at.row, source_at.column); !st)
+    if (Status st = sources.Write(*run.sheet, source_row, engine::ColumnAfterAll(*run.sheet)); !st)
       return run.Fail(st.error(), run.SourcePath(0));
   }
   if (key > 0) {
