@@ -200,6 +200,7 @@ const char* OutcomeName(qm::Outcome o) {
     case qm::Outcome::kCancelled:
       return "cancelled";
     case qm::Outcome::kStopped:
+    case qm::Outcome::kInterrupted:
       return "stopped";
     case qm::Outcome::kFailed:
       return "failed";

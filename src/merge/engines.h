@@ -12,11 +12,12 @@
 namespace qm {
 
 enum class Outcome {
-  kDone,       // the result was saved
-  kCancelled,  // the user cancelled at the confirmation
-  kStopped,    // an answer stopped the run (a key column of 0, ...)
-  kFailed,     // a file could not be read or written; a message named it
-  kEmpty,      // nothing to merge
+  kDone,         // the result was saved
+  kCancelled,    // the user cancelled at the confirmation
+  kStopped,      // an answer stopped the run (a key column of 0, ...)
+  kFailed,       // a file could not be read or written; a message named it
+  kEmpty,        // nothing to merge
+  kInterrupted,  // the user stopped the run (停止); nothing was written
 };
 
 struct RunResult {

@@ -7,16 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "merge/answers.h"
+
 namespace qm {
 
 enum class Buttons { kOk, kOkCancel, kYesNo };
 
-// Which question an input box asks, so that a front end without dialogs can answer each from
-// its own source.
-enum class PromptKind {
-  kHeaderRows,  // how many header rows the fast merge cuts from every appended block
-  kKeyColumn,   // the key column, with the header list as the prompt
-};
 enum class Answer { kOk, kCancel, kYes, kNo };
 
 // What became of one listed file in a run.
