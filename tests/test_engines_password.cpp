@@ -37,8 +37,7 @@ class LockedStore : public MemoryStore {
         if (used_password) *used_password = p;
         return r;
       }
-    return MakeError(ErrorCode::kEncrypted, path + ": the password is wrong or missing",
-                     "密码不对或未提供");
+    return MakeError(ErrorCode::kWrongPassword, path + ": the password is wrong or missing");
   }
   int ReadsOf(const std::string& path) const {
     int n = 0;
@@ -49,15 +48,16 @@ class LockedStore : public MemoryStore {
 
 struct LockedBench {
   LockedStore store;
-  Application app{store};
+  MergeRequest request = SourceRequest();
   ScriptedPort port;
+  Presenter presenter{port};
   HeaderState header;
-  MergeContext ctx{app, port, header};
+  MergeContext ctx{request, port, presenter, header, store};
 
   void Add(const std::string& name, const Rows& rows, const std::string& password = {}) {
     store.Put("/src/" + name, Book(rows));
     if (!password.empty()) store.locks["/src/" + name] = password;
-    port.files.push_back(name);
+    request.files.push_back(name);
   }
   const Worksheet* Saved(const std::string& name = "合并结果.xls") const {
     const Workbook* wb = store.Get("/src/合并结果/" + name);
@@ -111,8 +111,8 @@ TEST(PasswordTest, WrongAnswerIsAskedAgainAndTheRightOneOpensThisAndTheNextFile)
     EXPECT_EQ(asked[1].text, "b.xls 的密码不对，请重新输入打开密码：");
     EXPECT_EQ(asked[0].title, "合并");
     EXPECT_EQ(b.port.password_files, (Lines{"b.xls", "b.xls"}));
-    for (const FileOutcome& o : b.port.outcomes)
-      EXPECT_NE(o.status, FileStatus::kUnreadable) << o.name;
+    for (const TableOutcome& o : b.port.outcomes)
+      EXPECT_NE(o.status, TableStatus::kUnreadable) << o.name;
     EXPECT_EQ(b.port.log.find("无法读取"), std::string::npos) << b.port.log;
     const std::string result = engine < 2 ? "合并结果.xls" : "智能合并结果.xls";
     ASSERT_NE(b.Saved(result), nullptr);
@@ -131,10 +131,10 @@ TEST(PasswordTest, CancelSkipsTheFileAsUnreadableAndAProtectedTemplateEndsTheRun
     RunResult r = SafeMerge(VerticalMode::kAppend, b.ctx);
     ASSERT_EQ(r.outcome, Outcome::kDone);
     ASSERT_EQ(b.port.outcomes.size(), 3u);
-    EXPECT_EQ(b.port.outcomes[1].status, FileStatus::kUnreadable);
+    EXPECT_EQ(b.port.outcomes[1].status, TableStatus::kUnreadable);
     EXPECT_EQ(b.port.outcomes[1].code, "password");
     EXPECT_EQ(b.port.outcomes[1].reason, "文件受密码保护，密码不对或未提供");
-    EXPECT_EQ(b.port.outcomes[2].status, FileStatus::kMerged);
+    EXPECT_EQ(b.port.outcomes[2].status, TableStatus::kMerged);
     const Lines lines = b.port.LogLines();
     EXPECT_NE(std::find(lines.begin(), lines.end(),
                         "无法读取，已跳过：b.xls（文件受密码保护，密码不对或未提供）"),
@@ -162,7 +162,7 @@ TEST(PasswordTest, CancelSkipsTheFileAsUnreadableAndAProtectedTemplateEndsTheRun
 TEST(PasswordTest, FrontEndPasswordsAreTriedUnaskedAndTheOneThatWorkedMovesToTheFront) {
   LockedBench b;
   std::vector<std::string> known = {"旧的", kSecret};
-  b.ctx.passwords = &known;
+  b.request.passwords = &known;
   b.Add("a.xls", Table("a", 1, 1));
   b.Add("b.xls", Table("b", 1, 2), kSecret);
   b.Add("c.xls", Table("c", 1, 3), kSecret);
@@ -190,20 +190,20 @@ TEST(PasswordTest, ReadAheadWithOtherPasswordsIsReadAgainWhenItWasRefused) {
   LockedStore store;
   store.Put("/b.xls", Book(Rows{{"b"}}));
   store.locks["/b.xls"] = kSecret;
-  Application app(store);
-  app.workbooks().Prefetch("/b.xls");
+  WorkbookReader reader(store);
+  reader.Prefetch("/b.xls");
   ReadOptions with;
   with.passwords = {kSecret};
   std::string used = "stale";
-  auto b = app.workbooks().Open("/b.xls", with, &used);
+  auto b = reader.Read("/b.xls", with, &used);
   ASSERT_TRUE(b);
   EXPECT_EQ(used, kSecret);
   EXPECT_EQ(store.ReadsOf("/b.xls"), 2);
 
   // Refused: nothing counts as used.
-  auto refused = app.workbooks().Open("/b.xls", {}, &used);
+  auto refused = reader.Read("/b.xls", {}, &used);
   ASSERT_FALSE(refused);
-  EXPECT_EQ(refused.error().code, ErrorCode::kEncrypted);
+  EXPECT_EQ(refused.error().code, ErrorCode::kWrongPassword);
   EXPECT_EQ(used, "");
 }
 

@@ -89,7 +89,7 @@ TEST(SourceColumnTest, EveryEngineWithTheOptionOnlyAddsTheColumnAndAsksAndTellsT
     Bench off, on;
     AddMonths(off);
     AddMonths(on);
-    on.ctx.source_column = true;
+    on.request.source_column = true;
     ASSERT_EQ(RunEngine(e, off).outcome, Outcome::kDone);
     ASSERT_EQ(RunEngine(e, on).outcome, Outcome::kDone);
     ASSERT_NE(Result(off, e), nullptr);
@@ -151,7 +151,7 @@ TEST(SourceColumnTest, EachEngineNamesTheWorkbookEveryRowCameFrom) {
     SCOPED_TRACE(Name(c.engine));
     Bench b;
     AddMonths(b);
-    b.ctx.source_column = true;
+    b.request.source_column = true;
     ASSERT_EQ(RunEngine(c.engine, b).outcome, Outcome::kDone);
     EXPECT_EQ(Grid(*Result(b, c.engine)), c.expected);
   }
@@ -178,7 +178,7 @@ TEST(SourceColumnTest, SafeMergePutsTheTitleInTheHeaderRowFormattedAsItsLeftNeig
   b.Add("一月.xls", Titled("月报", "金额", {{1, 10}}));
   b.Add("二月.xls", Titled("月报", "金额", {{2, 20}, {3, 30}}));
   b.Add("三月.xls", Titled("月报", "日期", {{4, 40}}));  // another header: left out
-  b.ctx.source_column = true;
+  b.request.source_column = true;
   ASSERT_EQ(SafeMerge(VerticalMode::kAppend, b.ctx).outcome, Outcome::kDone);
   const Worksheet& ws = *b.Saved();
   EXPECT_EQ(Grid(ws), (G{{"t:月报"},
@@ -189,7 +189,7 @@ TEST(SourceColumnTest, SafeMergePutsTheTitleInTheHeaderRowFormattedAsItsLeftNeig
   ASSERT_NE(ws.FindCell(2, 3), nullptr);
   EXPECT_EQ(ws.FindCell(2, 3)->style, ws.FindCell(2, 2)->style);
   EXPECT_TRUE(ws.styles().fonts()[ws.styles().xf(ws.FindCell(2, 3)->style).font].bold);
-  EXPECT_EQ(b.port.outcomes[2].status, FileStatus::kHeaderMismatch);
+  EXPECT_EQ(b.port.outcomes[2].status, TableStatus::kHeaderMismatch);
   EXPECT_EQ(b.header.HeaderWidth, 2);
 }
 
@@ -223,7 +223,7 @@ TEST(SourceColumnTest, FastMergeTakesItsHeaderRowFromTheAnswerAndRowOneWithoutHe
     Bench b;
     b.Add("a.xls", Rows{{"月报"}, {"编号", "金额"}, {1, 10}});
     b.Add("b.xls", Rows{{"月报"}, {"编号", "金额"}, {2, 20}, {}, {3, 30}});
-    b.ctx.source_column = true;
+    b.request.source_column = true;
     b.port.inputs = {c.answer};
     ASSERT_EQ(FastMerge(VerticalMode::kAppend, b.ctx).outcome, Outcome::kDone);
     EXPECT_EQ(Grid(*b.Saved()), c.expected);
@@ -239,7 +239,7 @@ TEST(SourceColumnTest, SafeOverwriteFindsTheHeaderAgainAsWithoutTheColumn) {
   Bench b;
   b.Add("a.xls", Rows{{"编号", "姓名", "金额"}, {1, "旧", 1}});
   b.Add("b.xls", Rows{{"编号", "姓名", "金额"}, {1, "新", 2}, {2, "乙", 3}});
-  b.ctx.source_column = true;
+  b.request.source_column = true;
   b.port.inputs = {"1"};
   ASSERT_EQ(SafeMerge(VerticalMode::kOverwrite, b.ctx).outcome, Outcome::kDone);
   EXPECT_EQ(b.header.HeaderRow, 1);
@@ -261,7 +261,7 @@ TEST(SourceColumnTest, AWiderLaterTableLostItsLastColumnToTheFileNames) {
             {1, 2, 3, 4, 5, 6, 7, 8, 9, "张三"}};
   b.Add("a.xls", tpl);
   b.Add("b.xls", wide);
-  b.ctx.source_column = true;
+  b.request.source_column = true;
   b.port.inputs = {"2"};
   ASSERT_EQ(FastMerge(VerticalMode::kAppend, b.ctx).outcome, Outcome::kDone);
   const Worksheet& r = *b.Saved();
@@ -279,7 +279,7 @@ TEST(SourceColumnTest, EveryEngineSetsTheColumnPastEveryColumnTheTablesBrought) 
     Bench b;
     b.Add("a.xls", Rows{{"编号", "姓名"}, {1, "甲", V(), "备注"}});
     b.Add("b.xls", Rows{{"编号", "姓名"}, {2, "乙", V(), V(), "备注2"}});
-    b.ctx.source_column = true;
+    b.request.source_column = true;
     ASSERT_EQ(RunEngine(e, b).outcome, Outcome::kDone);
     const Worksheet& r = *Result(b, e);
     EXPECT_EQ(Show(r.Cells(2, 4)), "t:备注");
@@ -302,7 +302,7 @@ TEST(SourceColumnTest, SmartMergeSetsTheColumnRightOfTheHeadersLaterTablesAdded)
     Bench b;
     b.Add("员工.xls", Rows{{"工号", "姓名"}, {1, "甲"}, {2, "乙"}});
     b.Add("部门.xlsx", Rows{{"工号", "部门"}, {1, "财务"}, {3, "销售"}});
-    b.ctx.source_column = true;
+    b.request.source_column = true;
     ASSERT_EQ(RunEngine(e, b).outcome, Outcome::kDone);
     G expected{{"t:工号", "t:姓名", "t:部门", "t:来源文件"},
                {"n:1", "t:甲", "t:财务", "t:员工.xls"},

@@ -48,8 +48,6 @@ TEST(FastMergeTest, StacksBlocksUnderOneHeaderWithTheLogProgressAndDialogsOfTheR
                                  {"n:2", "t:a2", "n:20"},
                                  {"n:3", "t:b1", "n:10"},
                                  {"n:4", "t:c1", "n:10"}}));
-  EXPECT_TRUE(b.app.Visible);
-  EXPECT_TRUE(b.app.DisplayAlerts);
   // Fast mode 0 never detects a header.
   EXPECT_EQ(b.header.HeaderRow, 0);
 }
@@ -111,10 +109,9 @@ TEST(FastMergeTest, CancelAtTheHeaderRowsBoxStillMergedOverThePreviousResult) {
       } else {
         EXPECT_FALSE(b.store.HasFolder("/src/合并结果"));
       }
-      EXPECT_EQ(b.app.workbooks().Count(), 0);
       // No key prompt follows, and no file counts as merged.
       EXPECT_EQ(b.port.prompt_kinds, std::vector<PromptKind>{PromptKind::kHeaderRows});
-      for (const FileOutcome& o : b.port.outcomes) EXPECT_EQ(o.status, FileStatus::kNotReached);
+      for (const TableOutcome& o : b.port.outcomes) EXPECT_EQ(o.status, TableStatus::kNotReached);
     }
   }
 }
@@ -175,8 +172,6 @@ TEST(KeyAnswerTest, NegativeZeroTextCancelAndBeyondTheHeaderAllTakeTheStopPath) 
       EXPECT_EQ(b.port.dialogs.back().kind, "message");
       EXPECT_EQ(b.port.value, 0);
       EXPECT_EQ(b.store.FileCount(), 2u);  // nothing written
-      EXPECT_TRUE(b.app.HasQuit());
-      EXPECT_EQ(b.app.workbooks().Count(), 0);
     }
   }
 }
@@ -239,7 +234,6 @@ TEST(MergeStartTest, EmptyListReturnsSilentlyAndCancelAtTheConfirmationChangesNo
     // Only the question; the file's outcome (not reached) is an account, not a change.
     EXPECT_EQ(b.port.events, (Lines{"dialog 合并提示", "file not-reached a.xls"}));
     EXPECT_EQ(b.port.log, "instructions");
-    EXPECT_EQ(b.app.workbooks().Count(), 0);
   }
 }
 
@@ -359,7 +353,8 @@ TEST(OverwriteTest, FirstPositionTakesTheLastContentAndOnlyEqualUsableKeysMeet) 
   ws.SetRowHeight(11, 30);
   HeaderState h{1, 2};
   ScriptedPort port;
-  OverwriteDuplicates(ws, 1, "编号", h, port);
+  Presenter presenter(port);
+  OverwriteDuplicates(ws, 1, "编号", h, presenter);
   EXPECT_EQ(Grid(ws), (G{{"t:编号", "t:名"},
                          {"n:1001", "t:r11"},
                          {"t:A", "t:r3"},
@@ -385,7 +380,8 @@ TEST(OverwriteTest, RowsPastTheOld16BitLimitAreCollapsedLikeAnyOther) {
   }
   HeaderState h{1, 1};
   ScriptedPort port;
-  OverwriteDuplicates(ws, 1, "k", h, port);
+  Presenter presenter(port);
+  OverwriteDuplicates(ws, 1, "k", h, presenter);
   EXPECT_EQ(ws.UsedRange().r2, 20001);
   EXPECT_EQ(Show(ws.Cells(2, 1)), "n:2");
   EXPECT_EQ(Show(ws.Cells(2, 2)), "n:20002");
@@ -395,7 +391,7 @@ TEST(OverwriteTest, RowsPastTheOld16BitLimitAreCollapsedLikeAnyOther) {
 TEST(MergeFailureTest, AnUnreadableTemplateEndsTheRunWithOneMessageAndNothingWritten) {
   for (int engine = 0; engine < 4; ++engine) {
     Bench b;
-    b.port.files.push_back("missing.xls");
+    b.request.files.push_back("missing.xls");
     b.Add("a.xls", Table("a", 1));
     b.port.inputs = {"1", "1"};
     if (engine == 3) b.port.buttons = {Answer::kYes};
@@ -409,7 +405,6 @@ TEST(MergeFailureTest, AnUnreadableTemplateEndsTheRunWithOneMessageAndNothingWri
     EXPECT_NE(b.port.dialogs.back().text.find("/src/missing.xls"), std::string::npos);
     EXPECT_EQ(b.store.FileCount(), 1u);
     EXPECT_FALSE(b.store.HasFolder("/src/合并结果"));
-    EXPECT_EQ(b.app.workbooks().Count(), 0);
     EXPECT_FALSE(b.port.shown);
   }
 }
@@ -498,29 +493,28 @@ TEST(MergeResultTest, AnExistingResultIsReplacedAndTheResultFolderIsCreated) {
 namespace qm::testing {
 namespace {
 
-TEST(ApplicationTest, PrefetchedReadIsHandedOutByOpenAndAnotherPathIsReadDirectly) {
+TEST(WorkbookReaderTest, PrefetchedReadIsHandedOutAndAnotherPathIsReadDirectly) {
   MemoryStore store;
   store.Put("/a.xls", Book(Rows{{"a"}}));
   store.Put("/b.xls", Book(Rows{{"b"}}));
-  Application app(store);
-  app.workbooks().Prefetch("/missing.xls");
-  auto missing = app.workbooks().Open("/missing.xls");
+  WorkbookReader reader(store);
+  reader.Prefetch("/missing.xls");
+  auto missing = reader.Read("/missing.xls");
   ASSERT_FALSE(missing);
   EXPECT_NE(missing.error().detail.find("/missing.xls"), std::string::npos);
 
-  app.workbooks().Prefetch("/a.xls");
-  auto b = app.workbooks().Open("/b.xls");  // not the prefetched one
+  reader.Prefetch("/a.xls");
+  auto b = reader.Read("/b.xls");  // not the prefetched one
   ASSERT_TRUE(b);
   EXPECT_EQ(Show((*b)->Worksheets(1)->Cells(1, 1)), "t:b");
-  auto a = app.workbooks().Open("/a.xls");
+  auto a = reader.Read("/a.xls");
   ASSERT_TRUE(a);
   EXPECT_EQ(Show((*a)->Worksheets(1)->Cells(1, 1)), "t:a");
   // Opened workbooks are copies: changing one leaves the stored file alone.
   (void)(*a)->Worksheets(1)->SetText(1, 1, "changed");
   EXPECT_EQ(Show(store.Get("/a.xls")->Worksheets(1)->Cells(1, 1)), "t:a");
-  app.workbooks().Prefetch("/b.xls");
-  app.Quit();  // waits for the background read
-  EXPECT_EQ(app.workbooks().Count(), 0);
+  reader.Prefetch("/b.xls");
+  reader.Drop();  // waits for the background read
 }
 
 }  // namespace

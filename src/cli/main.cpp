@@ -29,9 +29,10 @@
 #include "cli/printable.h"
 #include "core/dispatch.h"
 #include "core/file_list.h"
+#include "core/run_merge.h"
 #include "core/run_summary.h"
-#include "merge/engine_run.h"
 #include "merge/engines.h"
+#include "merge/texts.h"
 #include "workbook/paths.h"
 #include "workbook/temp_file.h"
 #include "workbook/utf.h"
@@ -106,10 +107,11 @@ std::vector<std::string> SplitLines(const std::string& text) {
   }
 }
 
-class CliPort : public qm::InteractionPort {
+// The command line's side of a run: its flags answer the questions (the terminal, when there is
+// one, the input boxes not answered by a flag), the log goes to standard output, message boxes
+// to standard error, and everything is kept for the transcript.
+class CliFront : public qm::Answers, public qm::RunView {
  public:
-  std::string folder;
-  std::vector<std::string> files;
   std::optional<std::string> header_rows, key;
   bool sorted = false;
   bool cancel = false;
@@ -119,26 +121,32 @@ class CliPort : public qm::InteractionPort {
   json dialogs = json::array();
   double max = 0, value = 0;
 
-  qm::Answer Message(const std::string& text, const std::string& title,
-                     qm::Buttons buttons) override {
+  // A message box with OK only, or a question with two buttons, shown on standard error.
+  void Box(const std::string& text, const std::string& title, const char* kind,
+           const char* answer) {
     std::cerr << "[" << qm::Printable(title, false) << "] " << qm::Printable(text, true)
               << std::endl;
-    qm::Answer a = qm::Answer::kOk;
-    if (buttons == qm::Buttons::kOkCancel) a = cancel ? qm::Answer::kCancel : qm::Answer::kOk;
-    if (buttons == qm::Buttons::kYesNo) a = sorted ? qm::Answer::kYes : qm::Answer::kNo;
-    static const char* kNames[] = {"OK", "Cancel", "Yes", "No"};
-    dialogs.push_back({{"kind", buttons == qm::Buttons::kOk ? "message" : "question"},
-                       {"title", title},
-                       {"text", text},
-                       {"answer", kNames[static_cast<int>(a)]}});
-    return a;
+    dialogs.push_back({{"kind", kind}, {"title", title}, {"text", text}, {"answer", answer}});
+  }
+  void Acknowledge(const qm::Notice& n) override { Box(n.text, n.title, "message", "OK"); }
+  bool Confirm(const qm::Confirmation& q) override {
+    Box(q.text, q.title, "question", cancel ? "Cancel" : "OK");
+    return !cancel;
+  }
+  bool AnswerSorted(const qm::SortedQuestion& q) override {
+    Box(q.text, q.title, "question", sorted ? "Yes" : "No");
+    return sorted;
+  }
+  std::optional<std::string> AnswerHeaderRows(const qm::InputQuestion& q) override {
+    return Input(header_rows, q.prompt, q.title, q.default_answer);
+  }
+  std::optional<std::string> AnswerKeyColumn(const qm::InputQuestion& q) override {
+    return Input(key, q.prompt, q.title, q.default_answer);
   }
 
-  std::optional<std::string> Input(qm::PromptKind kind, const std::string& prompt,
-                                   const std::string& title,
-                                   const std::string& default_answer) override {
-    const std::optional<std::string>& given =
-        kind == qm::PromptKind::kKeyColumn ? key : header_rows;
+  std::optional<std::string> Input(const std::optional<std::string>& given,
+                                   const std::string& prompt, const std::string& title,
+                                   const std::string& default_answer) {
     std::optional<std::string> answer = given;
     std::cerr << "[" << qm::Printable(title, false) << "] " << qm::Printable(prompt, true);
     if (!given && StdinIsTerminal()) {
@@ -182,15 +190,12 @@ class CliPort : public qm::InteractionPort {
     std::cout << qm::Printable(line, false) << std::endl;
   }
 
-  std::string SourceFolder() override { return folder; }
-  std::vector<std::string> FileList() override { return files; }
-
   void ShowResult(const std::string& path) override {
     std::cerr << "result: " << qm::Printable(path, false) << std::endl;
   }
 
-  std::vector<qm::FileOutcome> outcomes;
-  void ReportFile(const qm::FileOutcome& o) override { outcomes.push_back(o); }
+  std::vector<qm::TableOutcome> outcomes;
+  void ReportTable(const qm::TableOutcome& o) override { outcomes.push_back(o); }
 };
 
 const char* OutcomeName(qm::Outcome o) {
@@ -229,7 +234,7 @@ json Number(double d) {
 
 // Written beside its place and renamed, so that an interrupted run never leaves half a file or
 // replaces a good one with one. Names that are not UTF-8 go in with U+FFFD for the bad bytes.
-bool WriteTranscript(const std::string& file, const CliPort& port, const qm::RunResult& r) {
+bool WriteTranscript(const std::string& file, const CliFront& port, const qm::RunResult& r) {
   json t = {{"log", port.log},
             {"status", port.status},
             {"dialogs", port.dialogs},
@@ -237,10 +242,10 @@ bool WriteTranscript(const std::string& file, const CliPort& port, const qm::Run
             {"result", r.result_path ? json(*r.result_path) : json(nullptr)},
             {"outcome", OutcomeName(r.outcome)}};
   json files = json::array();
-  for (const qm::FileOutcome& o : port.outcomes) {
-    const bool unreadable = o.status == qm::FileStatus::kUnreadable;
+  for (const qm::TableOutcome& o : port.outcomes) {
+    const bool unreadable = o.status == qm::TableStatus::kUnreadable;
     files.push_back({{"name", o.name},
-                     {"status", qm::FileStatusName(o.status)},
+                     {"status", qm::TableStatusName(o.status)},
                      {"rows", o.rows ? json(*o.rows) : json(nullptr)},
                      {"code", unreadable ? json(o.code) : json(nullptr)},
                      {"reason", unreadable ? json(o.reason) : json(nullptr)}});
@@ -275,7 +280,7 @@ bool TranscriptCollides(const std::string& transcript, const std::string& folder
   const std::string dir = qm::WithTrailingSeparator(folder);
   for (const std::string& f : files)
     if (Canonical(dir + f) == t) return true;
-  const std::filesystem::path results = Canonical(dir + qm::engine::kResultFolder);
+  const std::filesystem::path results = Canonical(dir + qm::texts::kResultFolder);
   auto rel = t.lexically_relative(results);
   return !rel.empty() && *rel.begin() != "..";
 }
@@ -437,35 +442,36 @@ int main(int argc, char** argv) {
 
   if (!FolderUsable(folder)) return kExitUsage;
 
-  CliPort port;
+  CliFront port;
+  qm::MergeRequest request;
+  request.kind = k;
+  request.variant = v;
+  request.source_column = source_column;
+  request.passwords = &passwords;
   // The result's path is told in full, whatever folder the command was started in.
   {
     std::error_code ec;
     const std::filesystem::path abs = std::filesystem::absolute(qm::PathFromUtf8(folder), ec);
-    port.folder = ec ? folder : qm::PathToUtf8(abs.lexically_normal());
+    request.folder = ec ? folder : qm::PathToUtf8(abs.lexically_normal());
   }
   port.header_rows = header_rows;
   port.key = key;
   port.sorted = sorted == "yes";
   port.cancel = cancel;
-  if (!ListFiles(folder, files, port.files)) return kExitUsage;
-  if (!transcript.empty() && TranscriptCollides(transcript, folder, port.files)) {
+  if (!ListFiles(folder, files, request.files)) return kExitUsage;
+  if (!transcript.empty() && TranscriptCollides(transcript, folder, request.files)) {
     std::cerr << "--transcript 不能写到源文件或合并结果文件夹：" << qm::Printable(transcript, false)
               << "\n";
     return kExitUsage;
   }
 
   qm::RunResult result;
-  if (port.files.empty()) {
-    port.Message(qm::kNoWorkbooksMessage, "合并", qm::Buttons::kOk);
+  if (request.files.empty()) {
+    port.Acknowledge({qm::kNoWorkbooksMessage, "合并"});
     result.outcome = qm::Outcome::kEmpty;
   } else {
-    qm::Application spreadsheet;
     qm::HeaderState header;
-    qm::MergeContext ctx{spreadsheet, port, header};
-    ctx.passwords = &passwords;
-    ctx.source_column = source_column;
-    result = qm::RunChoice(*choice, ctx);
+    result = qm::RunMerge(request, port, port, header);
   }
   const qm::RunSummary summary = qm::Summarize(port.outcomes);
   if (result.outcome == qm::Outcome::kDone && result.result_path)

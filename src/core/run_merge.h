@@ -10,13 +10,10 @@
 
 namespace qm {
 
-// The closing line of a run the user stopped.
-inline constexpr const char* kStoppedByUserLine = "已停止，未保存结果";
-
 // Runs the merge `request` asks for on the calling thread and returns how it ended. `header`
 // holds the header values that persist from run to run; `store` is where workbooks are read and
 // written (null: the files on disk). A request whose stop flag is set ends the run with nothing
-// written and the log's last line kStoppedByUserLine (Outcome::kInterrupted).
+// written and the log's last line 已停止，未保存结果 (Outcome::kInterrupted).
 RunResult RunMerge(const MergeRequest& request, Answers& answers, RunView& view,
                    HeaderState& header, WorkbookStore* store = nullptr);
 

@@ -17,20 +17,13 @@
 namespace qm {
 
 RunResult SortedSmartMerge(MergeContext& ctx) {
-  InteractionPort& port = ctx.port;
   engine::EngineRun run(ctx);
-  run.TakeFiles();
   const int n = static_cast<int>(run.files.size());
   if (n < 1) return {Outcome::kEmpty, std::nullopt};
 
-  port.SetProgressMax(n);
-  port.SetProgressValue(0);
-  run.TakeFolder();
-  port.ClearStatus();
-  port.PrintStatus("开始智能合并...");
+  run.Emit(ev::Started{RunRoad::kSortedSmart, n});
   run.CreateResult();
-  run.notices_to = engine::ReportTo::kStatus;  // this path reports on the status lines only
-  port.SetCurrentEntry(0);
+  run.Emit(ev::CurrentEntry{0});
 
   engine::SmartResult res;
   RunResult ended;
@@ -44,16 +37,18 @@ RunResult SortedSmartMerge(MergeContext& ctx) {
   Worksheet& sheet = *run.sheet;
   long long behind = 0;  // source rows that filled a row behind the cursor
   for (int f = 1; f < n; ++f) {
+    if (run.StopRequested()) return run.Interrupt();
+    const auto entry = static_cast<size_t>(f);
     const int row_count = sheet.UsedRange().RowsCount();
-    auto src_wb = run.OpenSource(static_cast<size_t>(f));
-    if (!src_wb) {
-      // This path reports on the status lines only.
-      run.SkipUnreadable(static_cast<size_t>(f), src_wb.error(), engine::ReportTo::kStatus);
-      port.SetProgressValue(f + 1);
+    auto table = run.OpenTable(entry);
+    if (!table) {
+      if (run.StopRequested()) return run.Interrupt();
+      run.SkipUnreadable(entry, table.error());
+      run.Progress(f + 1);
       continue;
     }
     engine::SmartSource src;
-    src.sheet = (*src_wb)->Worksheets(1);
+    src.sheet = &table->Sheet();
     DetectHeader(*src.sheet, ctx.header);
     src.header_row = ctx.header.HeaderRow;
     src.width = ctx.header.HeaderWidth;
@@ -79,6 +74,7 @@ RunResult SortedSmartMerge(MergeContext& ctx) {
     };
     int cursor = res.header_row + 1;
     for (int r = src.header_row + 1; st && r <= kMaxRows; ++r) {
+      if ((r & 4095) == 0 && run.StopRequested()) return run.Interrupt();
       CellValue kv = src.sheet->Cells(r, key);
       if (IsEmptyValue(kv)) break;
       auto k = engine::KeyOf(kv);
@@ -92,24 +88,22 @@ RunResult SortedSmartMerge(MergeContext& ctx) {
         ++behind;
       }
     }
-    if (!st) return run.Fail(st.error(), (*src_wb)->FullName());
-    run.CloseSource(*src_wb);
-    run.SetOutcome(static_cast<size_t>(f), FileStatus::kMerged, 0);
-    port.SetProgressValue(f + 1);
+    if (!st) return run.Fail(st.error(), run.SourcePath(entry));
+    run.CloseTable(*table);
+    run.SetOutcome(entry, TableStatus::kMerged, 0);
+    run.Progress(f + 1);
   }
 
-  if (ctx.source_column) {
+  if (ctx.request.source_column) {
     if (Status st = sources.Write(*run.sheet, res.header_row, engine::ColumnAfterAll(*run.sheet));
         !st)
       return run.Fail(st.error(), run.SourcePath(0));
   }
 
-  // This path reports on the status lines only, so the switch to .xlsx is told there too.
   std::vector<std::string> notes;
   if (behind > 0)
     notes.push_back("有" + std::to_string(behind) + "行未按关键列升序排列，已逐行查找合并");
-  return run.SaveAndFinish(engine::kSmartResultName, engine::ReportTo::kStatus,
-                           "智能合并操作完成！", /*alerts_back=*/false, notes);
+  return run.SaveAndFinish(texts::kSmartResultName, std::move(notes));
 }
 
 }  // namespace qm

@@ -12,8 +12,10 @@ struct CodeEntry {
   const char* text;
   bool bracket_from_detail;  // the English detail says something the code's text does not
   // How the detail follows the text: most details are asides in brackets; a password's
-  // ("密码不对或未提供") continues the sentence.
+  // continues the sentence.
   bool detail_continues = false;
+  // The detail a code always has, whatever the reader said.
+  const char* fixed_note = nullptr;
 };
 
 // One table for every failure a user can see; a new code gets a new row, names never change.
@@ -22,6 +24,7 @@ constexpr CodeEntry kCodes[] = {
     {ErrorCode::kNotSupported, "not-supported", "不支持的文件格式", true},
     {ErrorCode::kNotAWorkbook, "not-a-workbook", "不是Excel工作簿", false},
     {ErrorCode::kEncrypted, "password", "文件受密码保护", false, true},
+    {ErrorCode::kWrongPassword, "password", "文件受密码保护", false, true, "密码不对或未提供"},
     {ErrorCode::kCorrupt, "corrupt", "文件已损坏", true},
     {ErrorCode::kTooLarge, "too-large", "文件太大", true},
     {ErrorCode::kIo, "io", "读写文件出错", true},
@@ -38,7 +41,7 @@ constexpr CodeEntry kCodes[] = {
 const CodeEntry& Entry(ErrorCode code) {
   for (const CodeEntry& e : kCodes)
     if (e.code == code) return e;
-  return kCodes[static_cast<int>(ErrorCode::kIo)];
+  return Entry(ErrorCode::kIo);
 }
 
 }  // namespace
@@ -53,7 +56,7 @@ const char* ErrorCodeText(ErrorCode code) {
 
 std::string ErrorReason(const Error& e, const std::string& file) {
   const CodeEntry& entry = Entry(e.code);
-  std::string bracket = e.note;
+  std::string bracket = entry.fixed_note ? entry.fixed_note : e.note;
   if (bracket.empty() && entry.bracket_from_detail) {
     bracket = e.detail;
     // Details lead with the file ("path: reason"); the user sees the file beside the reason

@@ -233,9 +233,11 @@ Result<std::unique_ptr<Workbook>> ReadWorkbookBytes(const uint8_t* data, size_t 
   }
 }
 
-Result<std::unique_ptr<Workbook>> ReadWorkbookFile(const std::string& path,
-                                                   const ReadOptions& options,
-                                                   std::string* used_password) {
+namespace {
+
+Result<std::unique_ptr<Workbook>> ReadFileUnnamed(const std::string& path,
+                                                  const ReadOptions& options,
+                                                  std::string* used_password) {
   try {
     // The bytes count against the budget while the reader works on them.
     memory::ScopedCharge charge;
@@ -245,6 +247,18 @@ Result<std::unique_ptr<Workbook>> ReadWorkbookFile(const std::string& path,
   } catch (const std::bad_alloc& e) {
     return NoMemory(path, memory::NoMemoryNote(e));
   }
+}
+
+}  // namespace
+
+Result<std::unique_ptr<Workbook>> ReadWorkbookFile(const std::string& path,
+                                                   const ReadOptions& options,
+                                                   std::string* used_password) {
+  auto r = ReadFileUnnamed(path, options, used_password);
+  if (r) return r;
+  Error e = r.error();
+  e.file = path;
+  return e;
 }
 
 }  // namespace qm

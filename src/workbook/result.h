@@ -13,7 +13,8 @@ enum class ErrorCode {
   kOk = 0,
   kNotSupported,     // a format or operation this build cannot handle yet
   kNotAWorkbook,     // the bytes are not a spreadsheet we know
-  kEncrypted,        // password protected with a password we do not know
+  kEncrypted,        // password protected in a way this program does not decrypt
+  kWrongPassword,    // password protected, and no password tried opens it
   kCorrupt,          // truncated or inconsistent container or record stream
   kTooLarge,         // absurd dimensions, zip bombs, entity bombs, over the size cap
   kIo,               // the operating system refused to read or write
@@ -36,6 +37,8 @@ const char* ErrorCodeText(ErrorCode code);
 struct Error {
   ErrorCode code = ErrorCode::kOk;
   std::string detail;  // names the file and the reason, ready to show to a user
+  // The file the failure is about, as the caller named it to the layer ("" when none).
+  std::string file;
   // The OS or format detail shown in brackets after the Chinese text; empty lets the reason be
   // taken from `detail` where that helps the user.
   std::string note;
@@ -88,7 +91,7 @@ class [[nodiscard]] Result {
 };
 
 inline Error MakeError(ErrorCode code, std::string detail, std::string note = {}) {
-  return Error{code, std::move(detail), std::move(note)};
+  return Error{code, std::move(detail), {}, std::move(note)};
 }
 
 }  // namespace qm

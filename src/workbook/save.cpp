@@ -282,7 +282,10 @@ std::FILE* OpenSpillFile() {
 #endif
 }
 
-Result<SaveResult> SaveWorkbookFile(const Workbook& wb, const std::string& path) {
+namespace {
+
+// `tried` receives the path written to (the .xlsx one when the content did not fit .xls).
+Result<SaveResult> SaveUnnamed(const Workbook& wb, const std::string& path, std::string& tried) {
   SaveResult out;
   out.path = path;
   std::string ext = Extension(path);
@@ -293,6 +296,7 @@ Result<SaveResult> SaveWorkbookFile(const Workbook& wb, const std::string& path)
     out.path = PathToUtf8(p);
     out.switched_to_xlsx = true;
     as_xls = false;
+    tried = out.path;
   } else if (!as_xls && ext != ".xlsx" && ext != ".xlsm") {
     return MakeError(ErrorCode::kInvalidArgument,
                      path + ": cannot save: the name must end in .xls, .xlsx or .xlsm");
@@ -325,6 +329,17 @@ Result<SaveResult> SaveWorkbookFile(const Workbook& wb, const std::string& path)
   }
   if (Status moved = (*tmp)->RenameTo(out.path); !moved) return moved.error();
   return out;
+}
+
+}  // namespace
+
+Result<SaveResult> SaveWorkbookFile(const Workbook& wb, const std::string& path) {
+  std::string tried = path;
+  auto r = SaveUnnamed(wb, path, tried);
+  if (r) return r;
+  Error e = r.error();
+  e.file = tried;
+  return e;
 }
 
 }  // namespace qm

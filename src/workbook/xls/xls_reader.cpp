@@ -183,10 +183,8 @@ Result<std::unique_ptr<Workbook>> BiffReader::Run() {
       case DecryptOutcome::kDecrypted:
         break;
       case DecryptOutcome::kWrongPassword: {
-        Error e = Fail(ErrorCode::kEncrypted,
-                       "the workbook is password protected (wrong or no password)");
-        e.note = "密码不对或未提供";
-        return e;
+        return Fail(ErrorCode::kWrongPassword,
+                    "the workbook is password protected (wrong or no password)");
       }
       case DecryptOutcome::kUnsupported: {
         Error e = Fail(ErrorCode::kEncrypted,

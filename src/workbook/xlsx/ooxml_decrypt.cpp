@@ -42,9 +42,8 @@ void PutU32(uint8_t* p, uint32_t v) {
 // --- Failures: the English detail for logs, the Chinese note for the user ----------------------
 
 Error WrongPassword(const std::string& name) {
-  return MakeError(ErrorCode::kEncrypted,
-                   name + ": the workbook is password protected (wrong or no password)",
-                   "密码不对或未提供");
+  return MakeError(ErrorCode::kWrongPassword,
+                   name + ": the workbook is password protected (wrong or no password)");
 }
 Error Unsupported(const std::string& name, const std::string& what) {
   return MakeError(ErrorCode::kEncrypted,

@@ -1,4 +1,4 @@
-#include "application.h"
+#include "store.h"
 
 #include <algorithm>
 #include <exception>
@@ -10,13 +10,6 @@
 #include "paths.h"
 
 namespace qm {
-
-Workbook* Workbooks::Add() {
-  auto wb = std::make_unique<Workbook>();
-  wb->AddWorksheet("Sheet1");
-  open_.push_back(std::move(wb));
-  return open_.back().get();
-}
 
 namespace {
 
@@ -37,94 +30,50 @@ Result<std::unique_ptr<Workbook>> GuardedRead(WorkbookStore& store, const std::s
 
 }  // namespace
 
-void Workbooks::Prefetch(const std::string& full_path, const ReadOptions& options) {
-  if (prefetch_.valid()) prefetch_.wait();
-  prefetch_ = {};
-  WorkbookStore* store = &app_.store();
+void WorkbookReader::Prefetch(const std::string& path, const ReadOptions& options) {
+  Drop();
+  WorkbookStore* store = &store_;
   try {
-    prefetch_ = std::async(std::launch::async, [store, full_path, options] {
+    prefetch_ = std::async(std::launch::async, [store, path, options] {
       ReadOutcome out{MakeError(ErrorCode::kIo, ""), {}};
-      out.workbook = GuardedRead(*store, full_path, options, &out.used_password);
+      out.workbook = GuardedRead(*store, path, options, &out.used_password);
       return out;
     });
   } catch (const std::exception&) {
-    // No thread to spare (a low address-space limit, ...): the file is read when opened.
+    // No thread to spare (a low address-space limit, ...): the file is read when asked for.
     prefetch_ = {};
     return;
   }
-  prefetch_path_ = full_path;
+  prefetch_path_ = path;
   prefetch_first_only_ = options.first_worksheet_only;
   prefetch_passwords_ = options.passwords;
 }
 
-Result<Workbook*> Workbooks::Open(const std::string& full_path, const ReadOptions& options,
-                                  std::string* used_password) {
+Result<std::unique_ptr<Workbook>> WorkbookReader::Read(const std::string& path,
+                                                       const ReadOptions& options,
+                                                       std::string* used_password) {
   Result<std::unique_ptr<Workbook>> r = MakeError(ErrorCode::kIo, "");
   std::string used;
   // A read ahead with other passwords may have been refused where these would open the file.
-  if (prefetch_.valid() && prefetch_path_ == full_path &&
+  if (prefetch_.valid() && prefetch_path_ == path &&
       prefetch_first_only_ == options.first_worksheet_only &&
       prefetch_passwords_ == options.passwords) {
     ReadOutcome ahead = prefetch_.get();
     r = std::move(ahead.workbook);
     used = std::move(ahead.used_password);
   } else {
-    if (prefetch_.valid()) prefetch_.wait();
-    prefetch_ = {};
-    r = GuardedRead(app_.store(), full_path, options, &used);
+    Drop();
+    r = GuardedRead(store_, path, options, &used);
   }
   if (used_password) *used_password = r ? used : std::string();
-  if (!r) return r.error();
-  std::unique_ptr<Workbook> wb = std::move(r.value());
-  if (wb->WorksheetCount() == 0)
-    return MakeError(ErrorCode::kCorrupt, full_path + ": the workbook has no worksheet");
-  open_.push_back(std::move(wb));
-  return open_.back().get();
+  if (r && (*r)->WorksheetCount() == 0)
+    return MakeError(ErrorCode::kCorrupt, path + ": the workbook has no worksheet");
+  return r;
 }
 
-void Workbooks::CloseAll() {
+void WorkbookReader::Drop() {
   if (prefetch_.valid()) prefetch_.wait();
   prefetch_ = {};
-  open_.clear();
-}
-
-Workbook* Workbooks::Item(int index) {
-  return index >= 1 && index <= Count() ? open_[static_cast<size_t>(index - 1)].get() : nullptr;
-}
-
-void Workbooks::Close(Workbook* wb) {
-  auto it = std::find_if(open_.begin(), open_.end(), [&](const auto& p) { return p.get() == wb; });
-  if (it != open_.end()) open_.erase(it);
-}
-
-void Application::Copy(const std::shared_ptr<const Worksheet>& sheet, const Range& area) {
-  clip_.sheet = sheet;
-  clip_.area = area;
-  clip_.column_widths.clear();
-  clip_.row_heights.clear();
-  if (!sheet) return;
-  // A whole-row copy spans the grid; only the used columns carry widths worth keeping.
-  int last_col = area.c2;
-  if (area.c2 == kMaxCols) last_col = std::max(area.c1, sheet->UsedRange().c2);
-  for (int c = area.c1; c <= last_col; ++c) clip_.column_widths.push_back(sheet->ColumnWidth(c));
-  for (int r = area.r1; r <= area.r2; ++r) clip_.row_heights.push_back(sheet->RowHeight(r));
-}
-
-Status Application::PasteSpecial(Worksheet& target, int r, int c) {
-  if (!clip_.sheet)
-    return MakeError(ErrorCode::kInvalidArgument, "nothing has been copied to paste");
-  // PasteFrom reports a result that grows past the memory budget as kNoMemory.
-  return target.PasteFrom(*clip_.sheet, clip_.area, r, c);
-}
-
-Result<SaveResult> Application::SaveAs(const Workbook& wb, const std::string& full_path) {
-  return store_->Save(wb, full_path);
-}
-
-void Application::Quit() {
-  workbooks_.CloseAll();
-  ClearClipboard();
-  quit_ = true;
 }
 
 // --- Stores ------------------------------------------------------------------------------------
@@ -212,7 +161,11 @@ Result<std::unique_ptr<Workbook>> MemoryStore::Read(const std::string& path, con
                                                     std::string* used_password) {
   if (used_password) used_password->clear();
   const Workbook* wb = Get(path);
-  if (!wb) return MakeError(ErrorCode::kMissing, path + ": cannot open the file (no such file)");
+  if (!wb) {
+    Error e = MakeError(ErrorCode::kMissing, path + ": cannot open the file (no such file)");
+    e.file = path;
+    return e;
+  }
   try {
     auto copy = CloneWorkbook(*wb);
     copy->SetFullName(path);
@@ -224,6 +177,14 @@ Result<std::unique_ptr<Workbook>> MemoryStore::Read(const std::string& path, con
 }
 
 Result<SaveResult> MemoryStore::Save(const Workbook& wb, const std::string& path) {
+  auto r = SaveHere(wb, path);
+  if (r || !r.error().file.empty()) return r;
+  Error e = r.error();
+  e.file = path;
+  return e;
+}
+
+Result<SaveResult> MemoryStore::SaveHere(const Workbook& wb, const std::string& path) {
   if (!fail_saves.detail.empty()) return fail_saves;
   SaveResult out{path, false, save_warnings};
   std::string ext = PathToUtf8(PathFromUtf8(path).extension());
@@ -232,8 +193,11 @@ Result<SaveResult> MemoryStore::Save(const Workbook& wb, const std::string& path
     out.switched_to_xlsx = true;
   }
   std::string folder = PathToUtf8(PathFromUtf8(out.path).parent_path());
-  if (!folder.empty() && !HasFolder(folder))
-    return MakeError(ErrorCode::kIo, out.path + ": cannot save: the folder does not exist");
+  if (!folder.empty() && !HasFolder(folder)) {
+    Error e = MakeError(ErrorCode::kIo, out.path + ": cannot save: the folder does not exist");
+    e.file = out.path;
+    return e;
+  }
   try {
     Put(out.path, CloneWorkbook(wb));
   } catch (const std::bad_alloc& e) {
