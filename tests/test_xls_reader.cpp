@@ -476,6 +476,47 @@ TEST(XlsRecords, ArrayFormulaCellsKeepTheirCachedResultsAndCarryNoFormula) {
   EXPECT_EQ(ws.Cells(1, 4).formula, "");
 }
 
+// A FORMULA of 15,000 nested parentheses, signs or percent signs killed the save of a .xls
+// result, leaving no message and a temporary file behind. The text is read; the .xls save writes
+// the cached values and counts them, the .xlsx save writes the values alone.
+TEST(XlsRecords, DeeplyNestedFormulasAreReadAndSavedAsTheirCachedValues) {
+  Stream g;
+  SheetSpec s{"D", 0, 0x10, {}};
+  auto deep = [](uint8_t ptg) {
+    Bytes b = Bytes().u8(0x1E).u16(1);
+    b.v.insert(b.v.end(), 15000, ptg);
+    return b;
+  };
+  s.body.Rec(0x0006, Formula(0, 0, Bytes().f64(1), deep(0x15)));
+  s.body.Rec(0x0006, Formula(0, 1, Bytes().f64(-1), deep(0x13)));
+  s.body.Rec(0x0006, Formula(0, 2, Special(0, 0), deep(0x14)));
+  s.body.Rec(0x0207, Bytes().u16(3).u8(0).raw("pct"));
+  s.body.Rec(0x0006, Formula(0, 3, Bytes().f64(2), Bytes().u8(0x1E).u16(1).u8(0x1E).u16(1).u8(3)));
+  auto r = ReadBytes(Workbook8(g, {s}));
+  ASSERT_TRUE(r) << r.error().detail;
+  EXPECT_EQ((*r)->Worksheets(1)->Cells(1, 1).formula.size(), 30001u);
+
+  const auto dir = testing::FreshTestFolder("qm_deep_formulas");
+  for (const char* name : {"deep.xls", "deep.xlsx"}) {
+    SCOPED_TRACE(name);
+    const std::string path = (dir / name).string();
+    auto saved = SaveWorkbookFile(**r, path);
+    ASSERT_TRUE(saved) << saved.error().detail;
+    const bool xls = std::string_view(name).ends_with(".xls");
+    EXPECT_EQ(saved->warnings, xls ? std::vector<std::string>{"3个公式无法写入.xls，已改为其值"}
+                                   : std::vector<std::string>{});
+    auto back = ReadWorkbookFile(path);
+    ASSERT_TRUE(back) << back.error().detail;
+    const Worksheet& ws = *(*back)->Worksheets(1);
+    EXPECT_EQ(ws.Cells(1, 1).number, 1);
+    EXPECT_EQ(ws.Cells(1, 2).number, -1);
+    EXPECT_EQ(ws.Cells(1, 3).text, "pct");
+    for (int c = 1; c <= 3; ++c) EXPECT_EQ(ws.Cells(1, c).formula, "") << c;
+    EXPECT_EQ(ws.Cells(1, 4).formula, "1+1");
+  }
+  std::filesystem::remove_all(dir);
+}
+
 TEST(XlsRecords, FirstWorksheetSkipsChartsMacroSheetsAndEmbeddedCharts) {
   Stream g;
   SheetSpec chart{"Chart1", 2, 0x20, {}};
