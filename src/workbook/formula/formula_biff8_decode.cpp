@@ -122,6 +122,12 @@ class TextTree {
     int prec = kPrecPrimary;
   };
 
+  // Every node takes at least one byte of the token array.
+  explicit TextTree(size_t token_bytes) {
+    nodes_.reserve(token_bytes);
+    kids_.reserve(token_bytes);
+  }
+
   bool empty() const { return stack_.empty(); }
   size_t operands() const { return stack_.size(); }
 
@@ -161,7 +167,9 @@ class TextTree {
       bool begun = false;
       uint32_t next = 0;  // children begun
     };
-    std::vector<Step> todo{{stack_.back(), false}};
+    std::vector<Step> todo;
+    todo.reserve(16);
+    todo.push_back({stack_.back(), false});
     while (!todo.empty()) {
       Step& step = todo.back();
       const Node& n = nodes_[step.node];
@@ -203,7 +211,7 @@ std::optional<std::string> DecodeBiff8Formula(std::span<const uint8_t> rgce, int
   const uint8_t* p = rgce.data();
   const size_t n = rgce.size();
   const int row0 = row - 1, col0 = col - 1;
-  TextTree st;
+  TextTree st(n);
   size_t i = 0;
   auto need = [&](size_t bytes) { return i + bytes <= n; };
   auto call = [&](const char* name, size_t argc) -> bool {

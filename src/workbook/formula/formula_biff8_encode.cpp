@@ -73,6 +73,8 @@ class Parser {
       toks_.push_back(t);
       if (t.kind == formula::Tok::kEnd || t.kind == formula::Tok::kUnsupported) break;
     }
+    tree_.nodes.reserve(toks_.size());
+    tree_.kids.reserve(toks_.size());
   }
 
   // The root node's index; nullopt when the text is not a formula of the supported set.
@@ -363,7 +365,9 @@ class Emitter {
       uint8_t cls;
       uint32_t next = 0;  // children written
     };
-    std::vector<Step> todo{{root, kClassValue}};
+    std::vector<Step> todo;
+    todo.reserve(16);
+    todo.push_back({root, kClassValue});
     while (!todo.empty()) {
       Step& s = todo.back();
       const Node& n = tree_.nodes[s.node];
