@@ -43,7 +43,7 @@ using nlohmann::json;
 constexpr int kExitDone = 0;
 constexpr int kExitStopped = 1;
 constexpr int kExitFailed = 2;
-constexpr int kExitSkipped = 3;  // done and saved, but some source could not be read
+constexpr int kExitLeftOut = 3;  // done and saved, but a listed file was left out whole
 constexpr int kExitUsage = 64;
 
 bool StdinIsTerminal() {
@@ -212,7 +212,7 @@ const char* OutcomeName(qm::Outcome o) {
 int ExitStatus(qm::Outcome o, const qm::RunSummary& summary) {
   switch (o) {
     case qm::Outcome::kDone:
-      return summary.unreadable > 0 ? kExitSkipped : kExitDone;
+      return qm::SomeFileLeftOut(summary) ? kExitLeftOut : kExitDone;
     case qm::Outcome::kFailed:
       return kExitFailed;
     default:
