@@ -421,14 +421,14 @@ int main(int argc, char** argv) {
   };
   if (std::vector<std::string> extras = app.remaining(); !extras.empty())
     return usage_error(qm::ExtrasText(extras));
-  std::string why;
+  std::string bad_value;
   if (kind_option->count())
-    why = qm::CheckChoice("--kind", kind, {"vertical", "overwrite", "smart"});
-  if (why.empty() && variant_option->count())
-    why = qm::CheckChoice("--variant", variant, {"safe", "fast", "horizontal", "both"});
-  if (why.empty() && sorted_option->count())
-    why = qm::CheckChoice("--sorted", sorted, {"yes", "no"});
-  if (!why.empty()) return usage_error(why + "\n");
+    bad_value = qm::CheckChoice("--kind", kind, {"vertical", "overwrite", "smart"});
+  if (bad_value.empty() && variant_option->count())
+    bad_value = qm::CheckChoice("--variant", variant, {"safe", "fast", "horizontal", "both"});
+  if (bad_value.empty() && sorted_option->count())
+    bad_value = qm::CheckChoice("--sorted", sorted, {"yes", "no"});
+  if (!bad_value.empty()) return usage_error(bad_value + "\n");
   if (!dump.empty()) return qm::RunDump(dump, json_out, passwords);
   if (check) {
     if (folder.empty()) return usage_error(std::string("缺少 FOLDER\n") + qm::kCliCheckUsage);
