@@ -77,7 +77,8 @@ Result<Workbook*> Workbooks::Open(const std::string& full_path, const ReadOption
   if (!r) return r.error();
   std::unique_ptr<Workbook> wb = std::move(r.value());
   if (wb->WorksheetCount() == 0)
-    return MakeError(ErrorCode::kCorrupt, full_path + ": the workbook has no worksheet");
+    return MakeError(ErrorCode::kCorrupt, full_path + ": the workbook has no worksheet",
+                     "没有工作表");
   open_.push_back(std::move(wb));
   return open_.back().get();
 }
@@ -155,7 +156,8 @@ Status DiskStore::MakeFolder(const std::string& path, bool& created) {
   if (ec || !fs::is_directory(p))
     return MakeError(ec ? ErrorCodeFromSystem(ec) : ErrorCode::kNotRegular,
                      path + ": cannot create the folder (" +
-                         (ec ? ec.message() : std::string("not a folder")) + ")");
+                         (ec ? ec.message() : std::string("not a folder")) + ")",
+                     ec ? SystemErrorNote("无法创建文件夹", ec) : "无法创建文件夹：已存在同名文件");
   return Status::Ok();
 }
 
@@ -233,7 +235,8 @@ Result<SaveResult> MemoryStore::Save(const Workbook& wb, const std::string& path
   }
   std::string folder = PathToUtf8(PathFromUtf8(out.path).parent_path());
   if (!folder.empty() && !HasFolder(folder))
-    return MakeError(ErrorCode::kIo, out.path + ": cannot save: the folder does not exist");
+    return MakeError(ErrorCode::kIo, out.path + ": cannot save: the folder does not exist",
+                     "保存到的文件夹不存在");
   try {
     Put(out.path, CloneWorkbook(wb));
   } catch (const std::bad_alloc& e) {
