@@ -177,6 +177,26 @@ TEST_F(CliTest, MessyFolderIsMergedWithEveryUnreadableFileSkippedAndExits3) {
   EXPECT_EQ((*wb)->Worksheets(1)->UsedRange().RowsCount(), 3);
 }
 
+// A table left out for its header makes exit 3 even when it has no data rows; rows a merge's own
+// rules drop (the fast merge checks no header, the smart merges drop keys) do not, as the
+// example runs below show.
+TEST_F(CliTest, MismatchingTableWithoutDataRowsStillMakesExit3) {
+  WriteTable(Src() / "a.xls", 1);
+  {
+    qm::Workbook wb;
+    qm::Worksheet& ws = wb.AddWorksheet("Sheet1");
+    (void)ws.SetText(1, 1, "工号");
+    (void)ws.SetText(1, 2, "销售额");
+    ASSERT_TRUE(qm::SaveWorkbookFile(wb, (Src() / "b.xls").string()));
+  }
+  CliRun safe = Run(Folder() + " --kind vertical --variant safe");
+  EXPECT_EQ(safe.status, 3) << safe.err;
+  EXPECT_EQ(safe.transcript["files"][1]["status"], "header-mismatch");
+  EXPECT_NE(safe.err.find("表头不符跳过1个"), std::string::npos) << safe.err;
+  CliRun fast = Run(Folder() + " --kind vertical --variant fast --header-rows 1");
+  EXPECT_EQ(fast.status, 0) << fast.err;
+}
+
 // The result's cells read back from the file, row by row as text ("" for blank).
 std::vector<std::vector<std::string>> ReadBack(const fs::path& p) {
   std::vector<std::vector<std::string>> out;
@@ -516,10 +536,12 @@ class CliExamplesTest : public CliTest {
 
 #define PREPARE(name) ASSERT_NO_FATAL_FAILURE(Prepare(name))
 
-TEST_F(CliExamplesTest, SafeVerticalMergeSkipsTheTableWithAnotherHeader) {
+// A month left out for its header used to exit 0, so a script never saw it: exit 3 now.
+TEST_F(CliExamplesTest, SafeVerticalMergeSkipsTheTableWithAnotherHeaderAndExits3) {
   PREPARE("monthly");
   CliRun r = Run(Folder() + " --kind vertical --variant safe");
-  ASSERT_EQ(r.status, 0) << r.err;
+  ASSERT_EQ(r.status, 3) << r.err;
+  EXPECT_EQ(r.transcript["summary"]["header_mismatch"], 1);
   EXPECT_EQ(r.transcript["outcome"], "done");
   EXPECT_NE(r.out.find("未合并，表格不规范！"), std::string::npos);
   EXPECT_EQ(r.transcript["progress"]["value"], 4);

@@ -68,17 +68,17 @@ TEST(CliDump, TableForPeopleAndFailures) {
 
   namespace fs = std::filesystem;
   fs::path fake = fs::temp_directory_path() / "qm-dump-not-a-book.xlsx";
-  std::ofstream(fake) << "name,amount\nx,1\n";
+  std::ofstream(fake, std::ios::binary) << std::string("\x01\x02\x03\xFE", 4);
   CliRun bad = RunCli("--dump '" + fake.string() + "' --json");
   EXPECT_EQ(bad.status, 2);
   EXPECT_TRUE(bad.out.empty());
-  EXPECT_NE(bad.err.find(fake.string()), std::string::npos) << bad.err;
-  EXPECT_NE(bad.err.find("not a workbook"), std::string::npos) << bad.err;
+  EXPECT_EQ(bad.err, "无法读取：" + fake.string() +
+                         "（不是Excel工作簿（既不是Excel文件也不是zip压缩包））\n");
   fs::remove(fake);
 
   CliRun missing = RunCli("--dump /nonexistent/book.xlsx --json");
   EXPECT_EQ(missing.status, 2);
-  EXPECT_NE(missing.err.find("/nonexistent/book.xlsx"), std::string::npos);
+  EXPECT_EQ(missing.err, "无法读取：/nonexistent/book.xlsx（文件不存在）\n");
 }
 
 }  // namespace

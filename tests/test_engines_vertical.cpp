@@ -412,12 +412,13 @@ TEST(MergeFailureTest, AnUnreadableTemplateEndsTheRunWithOneMessageAndNothingWri
 TEST(MergeFailureTest, AFailedSaveIsReportedAndTheFolderItCreatedIsRemoved) {
   Bench b;
   b.Add("a.xls", Table("a", 1));
-  b.store.fail_saves = MakeError(ErrorCode::kIo, "/src/合并结果/合并结果.xls: disk full");
+  b.store.fail_saves = MakeError(ErrorCode::kIo, "/src/合并结果/合并结果.xls: write failed",
+                                 "无法写入文件：磁盘已满");
   b.port.inputs = {"1"};
   RunResult r = FastMerge(VerticalMode::kAppend, b.ctx);
   EXPECT_EQ(r.outcome, Outcome::kFailed);
   EXPECT_EQ(b.port.dialogs.back().text,
-            "合并失败：/src/合并结果/合并结果.xls：读写文件出错（disk full）");
+            "合并失败：/src/合并结果/合并结果.xls：读写文件出错（无法写入文件：磁盘已满）");
   EXPECT_NE(b.port.LogLines().back(), "合并操作结束！");
   EXPECT_FALSE(b.store.HasFolder("/src/合并结果"));
 }

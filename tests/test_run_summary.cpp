@@ -28,6 +28,16 @@ TEST(RunSummary, CountsTheTemplateAmongTheMergedAndLeavesUnreachedFilesOut) {
   EXPECT_EQ(none.merged + none.header_mismatch + none.unreadable, 0);
 }
 
+// A header mismatch used to leave the command line's exit status at 0.
+TEST(RunSummary, AFileLeftOutForItsHeaderCountsAsLeftOutLikeAnUnreadableOne) {
+  EXPECT_FALSE(SomeFileLeftOut({5, 0, 0}));
+  EXPECT_TRUE(SomeFileLeftOut({5, 1, 0}));
+  EXPECT_TRUE(SomeFileLeftOut({5, 0, 1}));
+  // Files never reached (a run that stopped) are no files left out of a saved result.
+  EXPECT_FALSE(
+      SomeFileLeftOut(Summarize({Of(0, TableStatus::kTemplate), Of(1, TableStatus::kNotReached)})));
+}
+
 TEST(RunSummary, LineGivesTheCountsAndTheFullResultPath) {
   EXPECT_EQ(SummaryLine({3, 2, 1}, "/数据/月报/合并结果/合并结果.xls"),
             "合并完成：已合并3个文件，表头不符跳过2个，无法读取跳过1个。结果：/数据/月报/合并结果/"

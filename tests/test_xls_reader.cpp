@@ -476,6 +476,86 @@ TEST(XlsRecords, ArrayFormulaCellsKeepTheirCachedResultsAndCarryNoFormula) {
   EXPECT_EQ(ws.Cells(1, 4).formula, "");
 }
 
+// A data table's result cells carry a TABLE record between their FORMULA and its STRING, and the
+// text read as empty (a real data-table sample, row 27, columns C and D). The STRING belongs to
+// the last FORMULA whatever records stand between; only the next cell ends the wait.
+TEST(XlsRecords, StringAfterATableRecordIsTheTextOfTheFormulaBeforeIt) {
+  Stream g;
+  SheetSpec s{"T", 0, 0x10, {}};
+  const Bytes tbl = Bytes().u8(0x02).u16(26).u16(2);  // ptgTbl: the table anchored at C27
+  // C27 and D27: text results of a two-column data table; TABLE follows the first cell only.
+  s.body.Rec(0x0006, Formula(26, 2, Special(0, 0), tbl));
+  s.body.Rec(0x0236, Bytes().u16(26).u16(27).u8(2).u8(3).u16(0x0C).u16(0).u16(0).u16(0).u16(1));
+  s.body.Rec(0x0207, Bytes().u16(2).u8(1).utf16(u"北京"));
+  s.body.Rec(0x0006, Formula(26, 3, Special(0, 0), tbl));
+  s.body.Rec(0x0207, Bytes().u16(3).u8(0).raw("top"));
+  // E27: ARRAY, SHRFMLA, TABLE and a record the reader does not know, then the STRING.
+  s.body.Rec(0x0006, Formula(26, 4, Special(0, 0), Bytes().u8(0x01).u16(26).u16(4)));
+  s.body.Rec(0x0221, Bytes().u16(26).u16(26).u8(4).u8(4).u16(0).u32(0).u16(3).u8(0x1E).u16(1));
+  s.body.Rec(0x04BC, Bytes().u16(26).u16(26).u8(4).u8(4).u8(0).u8(1).u16(3).u8(0x1E).u16(1));
+  s.body.Rec(0x0236, Bytes().u16(26).u16(26).u8(4).u8(4).u16(0).u16(0).u16(0).u16(0).u16(0));
+  s.body.Rec(0x0868, Bytes().u16(0x0868).u16(0).u32(0).u32(0));
+  s.body.Rec(0x0207, Bytes().u16(4).u8(0).raw("last"));
+  // F27: its STRING never comes; the next cell ends the wait and a stray STRING after it is
+  // nobody's.
+  s.body.Rec(0x0006, Formula(26, 5, Special(0, 0), tbl));
+  s.body.Rec(0x0236, Bytes().u16(26).u16(26).u8(5).u8(5).u16(0).u16(0).u16(0).u16(0).u16(0));
+  s.body.Rec(0x0203, At(26, 6).f64(7));
+  s.body.Rec(0x0207, Bytes().u16(5).u8(0).raw("stray"));
+  auto r = ReadBytes(Workbook8(g, {s}));
+  ASSERT_TRUE(r) << r.error().detail;
+  const Worksheet& ws = *(*r)->Worksheets(1);
+  EXPECT_EQ(ws.Cells(27, 3).text, "北京");
+  EXPECT_EQ(ws.Cells(27, 4).text, "top");
+  EXPECT_EQ(ws.Cells(27, 5).text, "last");
+  EXPECT_TRUE(ws.Cells(27, 6).IsText());
+  EXPECT_EQ(ws.Cells(27, 6).text, "");
+  EXPECT_EQ(ws.Cells(27, 7).number, 7);
+  // A data table's cells compute through the table, not through a formula of their own.
+  EXPECT_EQ(ws.Cells(27, 3).formula, "");
+}
+
+// A FORMULA of 15,000 nested parentheses, signs or percent signs killed the save of a .xls
+// result, leaving no message and a temporary file behind. The text is read; the .xls save writes
+// the cached values and counts them, the .xlsx save writes the values alone.
+TEST(XlsRecords, DeeplyNestedFormulasAreReadAndSavedAsTheirCachedValues) {
+  Stream g;
+  SheetSpec s{"D", 0, 0x10, {}};
+  auto deep = [](uint8_t ptg) {
+    Bytes b = Bytes().u8(0x1E).u16(1);
+    b.v.insert(b.v.end(), 15000, ptg);
+    return b;
+  };
+  s.body.Rec(0x0006, Formula(0, 0, Bytes().f64(1), deep(0x15)));
+  s.body.Rec(0x0006, Formula(0, 1, Bytes().f64(-1), deep(0x13)));
+  s.body.Rec(0x0006, Formula(0, 2, Special(0, 0), deep(0x14)));
+  s.body.Rec(0x0207, Bytes().u16(3).u8(0).raw("pct"));
+  s.body.Rec(0x0006, Formula(0, 3, Bytes().f64(2), Bytes().u8(0x1E).u16(1).u8(0x1E).u16(1).u8(3)));
+  auto r = ReadBytes(Workbook8(g, {s}));
+  ASSERT_TRUE(r) << r.error().detail;
+  EXPECT_EQ((*r)->Worksheets(1)->Cells(1, 1).formula.size(), 30001u);
+
+  const auto dir = testing::FreshTestFolder("qm_deep_formulas");
+  for (const char* name : {"deep.xls", "deep.xlsx"}) {
+    SCOPED_TRACE(name);
+    const std::string path = (dir / name).string();
+    auto saved = SaveWorkbookFile(**r, path);
+    ASSERT_TRUE(saved) << saved.error().detail;
+    const bool xls = std::string_view(name).ends_with(".xls");
+    EXPECT_EQ(saved->warnings, xls ? std::vector<std::string>{"3个公式无法写入.xls，已改为其值"}
+                                   : std::vector<std::string>{});
+    auto back = ReadWorkbookFile(path);
+    ASSERT_TRUE(back) << back.error().detail;
+    const Worksheet& ws = *(*back)->Worksheets(1);
+    EXPECT_EQ(ws.Cells(1, 1).number, 1);
+    EXPECT_EQ(ws.Cells(1, 2).number, -1);
+    EXPECT_EQ(ws.Cells(1, 3).text, "pct");
+    for (int c = 1; c <= 3; ++c) EXPECT_EQ(ws.Cells(1, c).formula, "") << c;
+    EXPECT_EQ(ws.Cells(1, 4).formula, "1+1");
+  }
+  std::filesystem::remove_all(dir);
+}
+
 TEST(XlsRecords, FirstWorksheetSkipsChartsMacroSheetsAndEmbeddedCharts) {
   Stream g;
   SheetSpec chart{"Chart1", 2, 0x20, {}};

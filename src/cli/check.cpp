@@ -25,7 +25,7 @@ CheckedFile CheckOne(const std::string& folder, const std::string& name,
     // The engines read only the first worksheet; so does the check, every cell of it.
     auto r = ReadWorkbookFile(path, {true, passwords});
     if (r && (*r)->WorksheetCount() == 0)
-      r = MakeError(ErrorCode::kCorrupt, path + ": the workbook has no worksheet");
+      r = MakeError(ErrorCode::kCorrupt, path + ": the workbook has no worksheet", "没有工作表");
     if (!r) {
       out.code = ErrorCodeName(r.error().code);
       out.reason = ErrorReason(r.error(), path);

@@ -23,6 +23,10 @@ RunSummary Summarize(const std::vector<TableOutcome>& outcomes) {
   return s;
 }
 
+bool SomeFileLeftOut(const RunSummary& summary) {
+  return summary.header_mismatch > 0 || summary.unreadable > 0;
+}
+
 std::string SummaryLine(const RunSummary& summary, const std::string& result_path) {
   return "合并完成：已合并" + std::to_string(summary.merged) + "个文件，表头不符跳过" +
          std::to_string(summary.header_mismatch) + "个，无法读取跳过" +

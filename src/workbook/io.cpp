@@ -82,8 +82,10 @@ Error TooLarge(const std::string& path, uint64_t size) {
                    std::string("超过") + memory::kMaxSourceText);
 }
 
-Error FromErrno(const std::string& path, const char* what, int err) {
-  return MakeError(ErrorCodeFromErrno(err), path + ": " + what + " (" + std::strerror(err) + ")");
+// `what` for the developer's detail, `doing` for the user's bracket.
+Error FromErrno(const std::string& path, const char* what, const char* doing, int err) {
+  return MakeError(ErrorCodeFromErrno(err), path + ": " + what + " (" + std::strerror(err) + ")",
+                   SystemErrorNote(doing, err));
 }
 
 #ifdef _WIN32
@@ -102,16 +104,18 @@ Status ReadSource(const std::string& path, std::vector<uint8_t>& bytes,
     return MakeError(ErrorCode::kNotRegular,
                      path + ": cannot open the file (it is not a regular file)");
   uintmax_t size = fs::file_size(p, ec);
-  if (ec) return MakeError(ErrorCode::kIo, path + ": cannot open the file (" + ec.message() + ")");
+  if (ec)
+    return MakeError(ErrorCode::kIo, path + ": cannot open the file (" + ec.message() + ")",
+                     SystemErrorNote("无法打开文件", ec));
   if (size > memory::kMaxSourceBytes) return TooLarge(path, size);
   std::ifstream in(p, std::ios::binary);
-  if (!in) return FromErrno(path, "cannot open the file", errno);
+  if (!in) return FromErrno(path, "cannot open the file", "无法打开文件", errno);
   if (!charge.Add(static_cast<size_t>(size)))
     return NoMemory(path, "文件超过可用的" + memory::BudgetText() + "内存");
   bytes.resize(static_cast<size_t>(size));
   in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(size));
   bytes.resize(static_cast<size_t>(in.gcount()));
-  if (in.bad()) return FromErrno(path, "reading the file failed", errno);
+  if (in.bad()) return FromErrno(path, "reading the file failed", "无法读取文件", errno);
   return Status::Ok();
 }
 
@@ -157,10 +161,11 @@ Status ReadSource(const std::string& path, std::vector<uint8_t>& bytes,
     struct stat st {};
     // A socket cannot be opened at all; say what it is rather than "no such device".
     if (err == ENXIO && ::stat(path.c_str(), &st) == 0) return NotRegular(path, st.st_mode);
-    return FromErrno(path, "cannot open the file", err);
+    return FromErrno(path, "cannot open the file", "无法打开文件", err);
   }
   struct stat st {};
-  if (::fstat(d.fd, &st) != 0) return FromErrno(path, "cannot open the file", errno);
+  if (::fstat(d.fd, &st) != 0)
+    return FromErrno(path, "cannot open the file", "无法打开文件", errno);
   if (!S_ISREG(st.st_mode)) return NotRegular(path, st.st_mode);
   const uint64_t size = static_cast<uint64_t>(st.st_size);
   if (size > memory::kMaxSourceBytes) return TooLarge(path, size);
@@ -189,7 +194,8 @@ Status ReadSource(const std::string& path, std::vector<uint8_t>& bytes,
       }
     }
     if (n == 0) break;
-    if (n < 0 && errno != EINTR) return FromErrno(path, "reading the file failed", errno);
+    if (n < 0 && errno != EINTR)
+      return FromErrno(path, "reading the file failed", "无法读取文件", errno);
   }
   // It may also have shrunk.
   bytes.resize(got);

@@ -67,7 +67,7 @@ Result<std::unique_ptr<Workbook>> WorkbookReader::Read(const std::string& path,
   }
   if (used_password) *used_password = r ? used : std::string();
   if (r && (*r)->WorksheetCount() == 0)
-    return MakeError(ErrorCode::kCorrupt, path + ": the workbook has no worksheet");
+    return MakeError(ErrorCode::kCorrupt, path + ": the workbook has no worksheet", "没有工作表");
   return r;
 }
 
@@ -104,7 +104,8 @@ Status DiskStore::MakeFolder(const std::string& path, bool& created) {
   if (ec || !fs::is_directory(p))
     return MakeError(ec ? ErrorCodeFromSystem(ec) : ErrorCode::kNotRegular,
                      path + ": cannot create the folder (" +
-                         (ec ? ec.message() : std::string("not a folder")) + ")");
+                         (ec ? ec.message() : std::string("not a folder")) + ")",
+                     ec ? SystemErrorNote("无法创建文件夹", ec) : "无法创建文件夹：已存在同名文件");
   return Status::Ok();
 }
 
@@ -194,7 +195,8 @@ Result<SaveResult> MemoryStore::SaveHere(const Workbook& wb, const std::string& 
   }
   std::string folder = PathToUtf8(PathFromUtf8(out.path).parent_path());
   if (!folder.empty() && !HasFolder(folder)) {
-    Error e = MakeError(ErrorCode::kIo, out.path + ": cannot save: the folder does not exist");
+    Error e = MakeError(ErrorCode::kIo, out.path + ": cannot save: the folder does not exist",
+                        "保存到的文件夹不存在");
     e.file = out.path;
     return e;
   }

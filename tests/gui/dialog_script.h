@@ -34,6 +34,8 @@ class DialogScript : public QObject {
   DialogScript& Type(const QString& text, bool cancel = false);
   // Picks this file in the file dialog, or cancels it when empty.
   DialogScript& Pick(const QString& path);
+  // Hands the dialog to `look`, then cancels it.
+  DialogScript& Look(const Responder& look);
   // Dialogs beyond the script: take the default answer instead of failing the test.
   void AnswerTheRestWithDefaults() { defaults_ = true; }
 

@@ -19,7 +19,7 @@ Result<std::unique_ptr<Workbook>> Read(const uint8_t* data, size_t size, const s
                                        std::string* used_password = nullptr);
 
 // Writes BIFF8. `warnings`, when given, receives what had to change to fit the format (texts
-// cut, ...).
+// cut, formulas written as their values, ...).
 Status Write(const Workbook& wb, const std::string& path,
              std::vector<std::string>* warnings = nullptr);
 

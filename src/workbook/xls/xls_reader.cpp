@@ -108,7 +108,12 @@ class BiffReader {
   std::string used_password;  // the user's password that decrypted the stream, if one did
 
  private:
-  Error Fail(ErrorCode code, const std::string& why) const { return book_.Fail(code, why); }
+  // `why` for the developer's detail, `note` for the user's bracket.
+  Error Fail(ErrorCode code, const std::string& why, std::string note = {}) const {
+    Error e = book_.Fail(code, why);
+    e.note = std::move(note);
+    return e;
+  }
   int VersionOf(uint16_t bof_id, const uint8_t* d, size_t n) const;
   void ReadGlobals(RecordReader& rr);
 
@@ -152,7 +157,8 @@ Result<std::unique_ptr<Workbook>> BiffReader::Run() {
   RecordReader rr(data_, size_);
   BiffRecord bof;
   if (!rr.Next(bof) || (bof.id != kBof && bof.id != kBof2 && bof.id != kBof3 && bof.id != kBof4))
-    return Fail(ErrorCode::kCorrupt, "the workbook stream does not start with a BOF record");
+    return Fail(ErrorCode::kCorrupt, "the workbook stream does not start with a BOF record",
+                "工作簿数据的开头已损坏");
   int& biff = book_.text.biff;
   biff = VersionOf(bof.id, bof.data, bof.size);
   static const SourceFormat kFormats[] = {
@@ -166,7 +172,8 @@ Result<std::unique_ptr<Workbook>> BiffReader::Run() {
   if (biff <= 4 || (dt != 0x0005 && dt != 0x0100)) {
     // A single-sheet file (BIFF2-4, or a lone worksheet stream): formats live in the sheet.
     if (biff >= 5 && (dt == 0x20 || dt == 0x40))
-      return Fail(ErrorCode::kNotAWorkbook, "the file holds a chart or macro sheet, no worksheet");
+      return Fail(ErrorCode::kNotAWorkbook, "the file holds a chart or macro sheet, no worksheet",
+                  "只有图表或宏表，没有工作表");
     // The sheet has no name of its own; spreadsheet programs show the file's base name.
     std::string stem = book_.name.substr(book_.name.find_last_of("/\\") + 1);
     if (size_t dot = stem.rfind('.'); dot != std::string::npos && dot > 0) stem.resize(dot);
@@ -187,11 +194,9 @@ Result<std::unique_ptr<Workbook>> BiffReader::Run() {
                     "the workbook is password protected (wrong or no password)");
       }
       case DecryptOutcome::kUnsupported: {
-        Error e = Fail(ErrorCode::kEncrypted,
-                       "the workbook is password protected (an encryption this program cannot "
-                       "open)");
-        e.note = "不支持的加密方式";
-        return e;
+        return Fail(ErrorCode::kEncrypted,
+                    "the workbook is password protected (an encryption this program cannot open)",
+                    "不支持的加密方式");
       }
     }
     data_ = decrypted_.data();
@@ -242,7 +247,8 @@ Result<std::unique_ptr<Workbook>> BiffReader::Run() {
     if (auto e = ReadSheet(book_, sr, ws, false)) return *e;
     // Only the first worksheet decides; a damaged later one is kept as far as it goes.
     if (sr.truncated() && ws.CellCount() == 0 && worksheets == 0)
-      return Fail(ErrorCode::kCorrupt, "the worksheet \"" + s.name + "\" is truncated");
+      return Fail(ErrorCode::kCorrupt, "the worksheet \"" + s.name + "\" is truncated",
+                  "工作表“" + s.name + "”不完整");
     if (sr.truncated())
       wb->warnings.push_back(book_.name + ": the worksheet \"" + s.name +
                              "\" is truncated; the cells before the break were read");
@@ -251,8 +257,9 @@ Result<std::unique_ptr<Workbook>> BiffReader::Run() {
   }
   if (worksheets == 0) {
     if (rr.truncated())
-      return Fail(ErrorCode::kCorrupt, "the workbook stream is truncated before any worksheet");
-    return Fail(ErrorCode::kNotAWorkbook, "the workbook holds no worksheet");
+      return Fail(ErrorCode::kCorrupt, "the workbook stream is truncated before any worksheet",
+                  "工作簿数据在第一个工作表之前中断");
+    return Fail(ErrorCode::kNotAWorkbook, "the workbook holds no worksheet", "没有工作表");
   }
   return std::move(wb);
 }
@@ -286,7 +293,8 @@ Result<std::unique_ptr<Workbook>> Read(const uint8_t* data, size_t size, const s
     return run(in_place.data(), in_place.size());
   std::vector<uint8_t> stream = cfb.ReadStream(index);
   if (stream.empty())
-    return MakeError(ErrorCode::kCorrupt, name + ": the workbook stream is empty or unreadable");
+    return MakeError(ErrorCode::kCorrupt, name + ": the workbook stream is empty or unreadable",
+                     "工作簿数据是空的或无法读取");
   return run(stream.data(), stream.size());
 }
 

@@ -66,6 +66,7 @@ class Writer {
   size_t xf_count_ = 0;
   Palette palette_;
   size_t cut_strings_ = 0;
+  size_t unwritten_formulas_ = 0;
   size_t dropped_merges_ = 0;
   BiffBuffer globals_;
   std::deque<BiffBuffer> bodies_;  // per sheet: head, then the rest
@@ -366,6 +367,9 @@ void Writer::WriteRowCells(const Worksheet& ws, int r, const Row& row, BiffBuffe
         ++i;
         continue;
       }
+      // Functions the format lacks (SUMIFS, _xlfn.*), a formula too long for one record or
+      // nested too deeply: the cached value is written below, and the save says how many.
+      ++unwritten_formulas_;
     }
     switch (c.Type()) {
       case CellType::kNumber: {
@@ -673,6 +677,8 @@ Status Writer::Build() {
   if (dropped_merges_)
     Warn(std::to_string(dropped_merges_) + "个合并单元格区域与其他区域重叠或超出表格范围，已忽略");
   if (cut_strings_) Warn(std::to_string(cut_strings_) + "段文本超过32767个字符，已截断");
+  if (unwritten_formulas_)
+    Warn(std::to_string(unwritten_formulas_) + "个公式无法写入.xls，已改为其值");
   return Status::Ok();
 }
 

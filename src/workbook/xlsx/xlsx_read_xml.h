@@ -59,7 +59,9 @@ class XmlHandler {
 template <class H>
 Status ParseXmlPart(zip::Archive& zip, const zip::Entry& entry, H& h, const std::string& file) {
   XML_Parser p = XML_ParserCreate(nullptr);
-  if (!p) return MakeError(ErrorCode::kTooLarge, file + ": out of memory starting the XML parser");
+  if (!p)
+    return MakeError(ErrorCode::kTooLarge, file + ": out of memory starting the XML parser",
+                     "内存不足，无法开始解析");
   struct Guard {
     XML_Parser p;
     ~Guard() { XML_ParserFree(p); }
@@ -86,17 +88,20 @@ Status ParseXmlPart(zip::Archive& zip, const zip::Entry& entry, H& h, const std:
         auto* self = static_cast<H*>(ud);
         self->Fail(MakeError(ErrorCode::kTooLarge,
                              std::string("declares the XML entity \"") + name +
-                                 "\" (entity expansion is refused: possible entity bomb)"));
+                                 "\" (entity expansion is refused: possible entity bomb)",
+                             "含有实体声明，为防止恶意展开拒绝读取"));
       });
   XML_SetParamEntityParsing(p, XML_PARAM_ENTITY_PARSING_NEVER);
   bool xml_failed = false;
   std::string xml_msg;
+  unsigned long xml_line = 0;
   Status st = zip.Extract(entry, [&](const char* d, size_t n) {
     if (XML_Parse(p, d, static_cast<int>(n), XML_FALSE) != XML_STATUS_OK) {
       if (!h.error) {
         xml_failed = true;
+        xml_line = static_cast<unsigned long>(XML_GetCurrentLineNumber(p));
         xml_msg = std::string(XML_ErrorString(XML_GetErrorCode(p))) + " at line " +
-                  std::to_string(XML_GetCurrentLineNumber(p));
+                  std::to_string(xml_line);
       }
       return false;
     }
@@ -108,11 +113,15 @@ Status ParseXmlPart(zip::Archive& zip, const zip::Entry& entry, H& h, const std:
   };
   if (h.error) return named(*h.error);
   if (!st) return st;
-  if (xml_failed) return named(MakeError(ErrorCode::kCorrupt, "malformed XML (" + xml_msg + ")"));
+  if (xml_failed)
+    return named(MakeError(ErrorCode::kCorrupt, "malformed XML (" + xml_msg + ")",
+                           "内部数据格式错误，在第" + std::to_string(xml_line) + "行"));
   if (XML_Parse(p, "", 0, XML_TRUE) != XML_STATUS_OK) {
     if (h.error) return named(*h.error);
-    return named(MakeError(ErrorCode::kCorrupt, std::string("malformed XML (") +
-                                                    XML_ErrorString(XML_GetErrorCode(p)) + ")"));
+    return named(
+        MakeError(ErrorCode::kCorrupt,
+                  std::string("malformed XML (") + XML_ErrorString(XML_GetErrorCode(p)) + ")",
+                  "内部数据不完整"));
   }
   return Status::Ok();
 }

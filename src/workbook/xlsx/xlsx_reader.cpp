@@ -282,7 +282,8 @@ class SharedStringsHandler : public XmlHandler {
     if (!in_t_) return;
     cur_.append(s, static_cast<size_t>(len));
     if (cur_.size() > kMaxCellText)
-      Fail(MakeError(ErrorCode::kTooLarge, "a shared string longer than 8 MiB"));
+      Fail(MakeError(ErrorCode::kTooLarge, "a shared string longer than 8 MiB",
+                     "有一段文本超过8 MiB"));
   }
 
  private:
@@ -320,20 +321,22 @@ class PackageReader {
       if (zip_.Find("EncryptedPackage"))
         return MakeError(ErrorCode::kEncrypted, name_ + ": the workbook is password protected");
       return MakeError(ErrorCode::kNotAWorkbook,
-                       name_ + ": not a workbook (a zip package without a workbook part)");
+                       name_ + ": not a workbook (a zip package without a workbook part)",
+                       "zip压缩包中没有工作簿");
     }
     if (EndsWith(main->name, ".bin"))
-      return MakeError(
-          ErrorCode::kNotSupported,
-          name_ + ": an Excel binary workbook (.xlsb), which this program cannot read");
+      return MakeError(ErrorCode::kNotSupported,
+                       name_ + ": an Excel binary workbook (.xlsb), which this program cannot read",
+                       "Excel二进制工作簿（xlsb）");
     std::string dir = DirOf(main->name);
     WorkbookHandler book;
     if (auto st = ParseXmlPart(zip_, *main, book, name_); !st) return st.error();
     wb->styles().date1904 = book.date1904;
     if (book.sheets.size() > kMaxSheets)
-      return MakeError(ErrorCode::kTooLarge, name_ + ": the workbook lists " +
-                                                 std::to_string(book.sheets.size()) +
-                                                 " sheets, an absurd number");
+      return MakeError(ErrorCode::kTooLarge,
+                       name_ + ": the workbook lists " + std::to_string(book.sheets.size()) +
+                           " sheets, an absurd number",
+                       "工作表多达" + std::to_string(book.sheets.size()) + "个");
 
     auto rels = ReadRels(dir + "_rels/" + main->name.substr(dir.size()) + ".rels");
     if (!rels.ok()) return rels.error();
@@ -365,8 +368,10 @@ class PackageReader {
       std::string part = ResolveTarget(dir, it->second->target);
       const zip::Entry* e = zip_.Find(part);
       if (!e)
-        return MakeError(ErrorCode::kCorrupt, name_ + ": the part \"" + part + "\" of sheet \"" +
-                                                  s.name + "\" is missing");
+        return MakeError(
+            ErrorCode::kCorrupt,
+            name_ + ": the part \"" + part + "\" of sheet \"" + s.name + "\" is missing",
+            "缺少工作表“" + s.name + "”的数据");
       Worksheet& ws = wb->AddWorksheet(s.name);
       ws.SetHidden(s.hidden);
       if (auto st = ReadSheet(zip_, *e, name_, ws, sst_, xf_map_, book.date1904); !st)

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "../formula/formula.h"
 #include "../io.h"
 #include "../text_table.h"
 #include "../utf.h"
@@ -147,9 +148,10 @@ void Writer::AppendCell(std::string& o, const Worksheet& ws, const Cell& c,
     o += '"';
   }
   std::string_view f = ws.FormulaOf(c);
-  // Spreadsheet programs refuse formulas over 8,192 characters (the file needs repair); such a
-  // cell keeps its cached value.
+  // Spreadsheet programs refuse formulas over 8,192 characters or nested far deeper than they
+  // allow (the file needs repair); such a cell keeps its cached value.
   if (f.size() > kMaxFormulaChars && Utf16Length(f) > kMaxFormulaChars) f = {};
+  if (FormulaNestsTooDeep(f)) f = {};
   bool non_finite = c.Type() == CellType::kNumber && !std::isfinite(c.number);
   switch (c.Type()) {
     case CellType::kBlank:
