@@ -200,6 +200,14 @@ Status ReadSource(const std::string& path, std::vector<uint8_t>& bytes,
 
 }  // namespace
 
+std::vector<std::string> PasswordsToTry(const ReadOptions& options) {
+  std::vector<std::string> out;
+  if (options.try_default_password) out.push_back(kDefaultPassword);
+  for (const std::string& p : options.passwords)
+    if (std::find(out.begin(), out.end(), p) == out.end()) out.push_back(p);
+  return out;
+}
+
 bool FitsXlsGrid(const Workbook& wb) {
   for (int i = 1; i <= wb.WorksheetCount(); ++i) {
     const Worksheet* ws = wb.Worksheets(i);

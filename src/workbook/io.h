@@ -18,13 +18,24 @@ enum class ContainerKind { kUnknown, kCompoundFile, kZip, kRawBiff };
 // Looks at the first bytes only.
 ContainerKind SniffContainer(const uint8_t* data, size_t size);
 
+// The password a spreadsheet program encrypts with when the user gave none.
+inline constexpr const char* kDefaultPassword = "VelvetSweatshop";
+
 struct ReadOptions {
   // The engines only ever look at the first worksheet; skipping the others saves time.
   bool first_worksheet_only = false;
   // Passwords to open encrypted workbooks with, tried in order after the default password
   // spreadsheet programs use when the user set none.
   std::vector<std::string> passwords = {};
+  // False when the default password has failed on this file already: a caller that asks the
+  // user again tries the answer alone.
+  bool try_default_password = true;
 };
+
+// The passwords a read tries, in order: the default one (unless `options` say it failed), then
+// the caller's. Each distinct password is tried once: a repeat, or the default given again,
+// would only cost another key derivation.
+std::vector<std::string> PasswordsToTry(const ReadOptions& options);
 
 // Reads the whole file (opened read-only) and hands it to the reader its content calls for.
 // `*used_password`, when given, receives the password of `options.passwords` that opened the

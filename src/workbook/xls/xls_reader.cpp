@@ -178,23 +178,8 @@ Result<std::unique_ptr<Workbook>> BiffReader::Run() {
   ReadGlobals(rr);
   if (book_.pending_filepass) {
     decrypted_.assign(data_, data_ + size_);
-    switch (DecryptWithPasswords(decrypted_, book_.filepass_at, opt_.passwords, &used_password)) {
-      case DecryptOutcome::kDecrypted:
-        break;
-      case DecryptOutcome::kWrongPassword: {
-        Error e = Fail(ErrorCode::kEncrypted,
-                       "the workbook is password protected (wrong or no password)");
-        e.note = "密码不对或未提供";
-        return e;
-      }
-      case DecryptOutcome::kUnsupported: {
-        Error e = Fail(ErrorCode::kEncrypted,
-                       "the workbook is password protected (an encryption this program cannot "
-                       "open)");
-        e.note = "不支持的加密方式";
-        return e;
-      }
-    }
+    if (Status st = Decrypt(decrypted_, book_.filepass_at, book_.name, opt_, &used_password); !st)
+      return st.error();
     data_ = decrypted_.data();
     book_.pending_filepass = false;
     RecordReader rest(data_, size_, rr.pos());
