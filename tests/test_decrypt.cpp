@@ -382,6 +382,59 @@ TEST(PasswordTries, EachDistinctPasswordIsTriedOnceTheDefaultFirst) {
   EXPECT_TRUE(PasswordsToTry(WithPasswords({})).size() == 1);
 }
 
+TEST(PasswordTries, TriesOfMoreThanTwoMillionHashRoundsInAllAreSlow) {
+  EXPECT_FALSE(SlowTries(100000, 20));  // Agile's usual spin count
+  EXPECT_TRUE(SlowTries(100000, 21));
+  EXPECT_FALSE(SlowTries(50000, 40));  // Standard encryption's fixed count
+  EXPECT_TRUE(SlowTries(50000, 41));
+  EXPECT_TRUE(SlowTries(10000000, 1));  // the most the format allows, the default alone
+  EXPECT_FALSE(SlowTries(0, 1000));
+  EXPECT_TRUE(SlowTries(1, SIZE_MAX));
+  EXPECT_TRUE(SlowTries(10000000, SIZE_MAX / 2));
+}
+
+// 1,000 copies of one wrong password cost 1,000 key derivations (28.6 s on one Agile file), and
+// nothing told the user why the run stood still when a file's tries were slow.
+TEST(PasswordTries, SlowTriesAreAskedAboutBeforeAnyHashingAndRepeatsCostNothing) {
+  int asked = 0;
+  auto put_off = [&asked] {
+    ++asked;
+    return false;
+  };
+  // Ten million rounds, the most the format allows: asked, and put off before a single round.
+  Streams most = StreamsOf("agile_aes128_sha1.xlsx");
+  Patch(most.info, "spinCount=\"100000\"", "spinCount=\"10000000\"");
+  ReadOptions o = WithPasswords({"sha1-pw"});
+  o.before_slow_tries = put_off;
+  auto r = ooxml::DecryptStreams(most.info, most.package, false, "slow.xlsx", o);
+  ASSERT_FALSE(r);
+  EXPECT_TRUE(IsTriesPutOff(r.error()));
+  EXPECT_EQ(ErrorReason(r.error()), "文件受密码保护，尚未尝试密码");
+  EXPECT_EQ(asked, 1);
+
+  // Many distinct passwords at the usual counts, through the whole reader.
+  std::vector<std::string> many;
+  for (int i = 0; i < 40; ++i) many.push_back("p" + std::to_string(i));
+  for (const char* f : {"standard_aes128.xlsx", "agile_aes256_sha512.xlsx"}) {
+    asked = 0;
+    o = WithPasswords(many);
+    o.before_slow_tries = put_off;
+    auto whole = ReadWorkbookFile(Encrypted(f), o);
+    ASSERT_FALSE(whole) << f;
+    EXPECT_TRUE(IsTriesPutOff(whole.error())) << f;
+    EXPECT_EQ(asked, 1) << f;
+  }
+
+  // A thousand copies of one password are two tries with the default: not slow, not asked.
+  asked = 0;
+  o = WithPasswords(std::vector<std::string>(1000, "wrong"));
+  o.before_slow_tries = put_off;
+  auto repeated = ReadWorkbookFile(Encrypted("agile_aes128_sha1.xlsx"), o);
+  ASSERT_FALSE(repeated);
+  EXPECT_EQ(ErrorReason(repeated.error()), "文件受密码保护，密码不对或未提供");
+  EXPECT_EQ(asked, 0);
+}
+
 // --- FILEPASS records of .xls ------------------------------------------------------------------
 
 // The Workbook stream of an encrypted .xls fixture and the offset of its FILEPASS record.

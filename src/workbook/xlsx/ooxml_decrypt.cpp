@@ -559,8 +559,12 @@ Result<Decrypted> DecryptStreams(std::span<const uint8_t> info, std::span<const 
   const size_t enc = (want + 15) / 16 * 16;
   if (enc > held) return Truncated(name);  // the last block is cut
 
-  // Every try is a whole key derivation: no password is tried twice.
+  // Every try is a whole key derivation; a high spin count times many passwords takes seconds,
+  // and the caller may want to say so first, or to leave it to another thread.
   const std::vector<std::string> tries = PasswordsToTry(options);
+  if (SlowTries(st ? kStandardSpin : ag->spin, tries.size()) && options.before_slow_tries &&
+      !options.before_slow_tries())
+    return TriesPutOff(name);
   for (size_t t = 0; t < tries.size(); ++t) {
     const std::string pw16 = PasswordUtf16(tries[t]);
     std::optional<Bytes> key = st ? StandardKey(*st, pw16) : AgileKey(*ag, pw16);

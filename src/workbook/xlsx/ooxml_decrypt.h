@@ -30,8 +30,9 @@ struct Decrypted {
 // Decrypts the two streams of an encrypted package, trying PasswordsToTry(options) in order.
 // `package_cut` says the container ended the EncryptedPackage stream early. Errors name `name`
 // and carry the Chinese note the user reads: a wrong or missing password, an encryption this
-// program does not decrypt (both kEncrypted), damaged encryption information, a truncated
-// stream, a size that lies or data that fails its integrity check (kCorrupt).
+// program does not decrypt, tries put off by `options.before_slow_tries` (all kEncrypted),
+// damaged encryption information, a truncated stream, a size that lies or data that fails its
+// integrity check (kCorrupt).
 Result<Decrypted> DecryptStreams(std::span<const uint8_t> info, std::span<const uint8_t> package,
                                  bool package_cut, const std::string& name,
                                  const ReadOptions& options);
