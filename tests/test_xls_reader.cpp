@@ -768,7 +768,7 @@ TEST(XlsContainer, EncryptedPackagesAndRealPasswordsAreRefusedAsPasswordProtecte
   ASSERT_FALSE(r);
   EXPECT_EQ(r.error().code, ErrorCode::kEncrypted);
   EXPECT_NE(r.error().detail.find("secret.xlsx"), std::string::npos);
-  EXPECT_NE(r.error().detail.find("password protected"), std::string::npos);
+  EXPECT_NE(r.error().detail.find("文件受密码保护"), std::string::npos);
 
   // RC4 whose verifier does not match the default password, and XOR obfuscation.
   Bytes rc4;

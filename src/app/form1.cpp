@@ -674,6 +674,13 @@ void Form1::PrintStatus(const std::string& line) {
   Pump(statusBox);
 }
 
+void Form1::Notice(const std::string& line) {
+  // The engine's own lines decide whether its status lines join the log; a notice does not.
+  const StatusLines keep = status_lines_;
+  AppendLogLine(line);
+  status_lines_ = keep;
+}
+
 std::string Form1::SourceFolder() {
   return TypedFolder(folderEdit);
 }

@@ -68,6 +68,7 @@ class Form1 : public QWidget, public InteractionPort {
   void SetProgressValue(double value) override;
   void ClearStatus() override;
   void PrintStatus(const std::string& line) override;
+  void Notice(const std::string& line) override;
   std::string SourceFolder() override;
   std::vector<std::string> FileList() override;
   void SetCurrentEntry(size_t index) override;

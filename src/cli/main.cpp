@@ -184,6 +184,11 @@ class CliPort : public qm::InteractionPort {
     std::cout << qm::Printable(line, false) << std::endl;
   }
 
+  // Standard output shows the log; a notice of why the run waits is no line of it.
+  void Notice(const std::string& line) override {
+    std::cerr << qm::Printable(line, false) << std::endl;
+  }
+
   std::string SourceFolder() override { return folder; }
   std::vector<std::string> FileList() override { return files; }
 

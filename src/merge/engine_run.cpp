@@ -27,6 +27,10 @@ std::string HiddenFirstSheetLine(const std::string& file, const std::string& she
   return "注意：" + file + "的第一个工作表“" + sheet + "”是隐藏的";
 }
 
+std::string TryingPasswordsLine(const std::string& file) {
+  return "正在尝试密码：" + file;
+}
+
 std::string SkippedLine(const std::string& file, const std::string& reason) {
   return "无法读取，已跳过：" + file + "（" + reason + "）";
 }
@@ -102,11 +106,26 @@ bool WantsPassword(const Result<Workbook*>& r) {
 }
 }  // namespace
 
-ReadOptions EngineRun::SourceOptions() {
+ReadOptions EngineRun::SourceOptions(size_t k, bool ahead) {
   ReadOptions options;
   options.first_worksheet_only = true;
   options.passwords = Passwords();
+  // The read-ahead runs on another thread, which must not talk to the port; the run reads the
+  // file again itself when it gets there.
+  if (ahead)
+    options.before_slow_tries = [] { return false; };
+  else
+    options.before_slow_tries = [this, k] {
+      AnnounceSlowTries(k);
+      return true;
+    };
   return options;
+}
+
+void EngineRun::AnnounceSlowTries(size_t k) {
+  if (std::find(announced_.begin(), announced_.end(), k) != announced_.end()) return;
+  announced_.push_back(k);
+  port.Notice(TryingPasswordsLine(files[k]));
 }
 
 void EngineRun::RememberPassword(const std::string& password) {
@@ -117,16 +136,21 @@ void EngineRun::RememberPassword(const std::string& password) {
 }
 
 Result<Workbook*> EngineRun::OpenSource(size_t k) {
-  const ReadOptions options = SourceOptions();
+  const ReadOptions options = SourceOptions(k, false);
   std::string used;
   auto r = app.workbooks().Open(SourcePath(k), options, &used);
+  if (!r && IsTriesPutOff(r.error())) r = app.workbooks().Open(SourcePath(k), options, &used);
+  // Every try of a modern encryption costs a hundred thousand rounds of hashing or more: a
+  // password that failed on this file, the default one included, is not tried on it again.
+  std::vector<std::string> tried = PasswordsToTry(options);
   for (bool wrong = false; WantsPassword(r); wrong = true) {
     std::optional<std::string> answer = port.AskPassword(files[k], wrong);
     if (!answer) break;
-    // Only the new answer: the known ones have just failed, and each try of a modern
-    // encryption costs a hundred thousand rounds of hashing.
+    if (std::find(tried.begin(), tried.end(), *answer) != tried.end()) continue;
+    tried.push_back(*answer);
     ReadOptions one = options;
     one.passwords = {*answer};
+    one.try_default_password = false;
     r = app.workbooks().Open(SourcePath(k), one, &used);
   }
   if (r) {
@@ -145,7 +169,8 @@ Result<Workbook*> EngineRun::OpenSource(size_t k) {
     }
   }
   // The next workbook is read while this one is merged, with the passwords as they now stand.
-  if (r && k + 1 < files.size()) app.workbooks().Prefetch(SourcePath(k + 1), SourceOptions());
+  if (r && k + 1 < files.size())
+    app.workbooks().Prefetch(SourcePath(k + 1), SourceOptions(k + 1, true));
   return r;
 }
 

@@ -51,7 +51,8 @@ class EngineRun {
   void CreateResult();
   // Opens entry k of the list; the workbook stays open until CloseSource. A protected source no
   // known password opens is asked for at the port, again while the answer is wrong; Cancel
-  // leaves the refusal to be reported like any unreadable file.
+  // leaves the refusal to be reported like any unreadable file. No password is tried twice on
+  // one file, and tries that will take a while are announced first (once per file).
   Result<Workbook*> OpenSource(size_t k);
   void CloseSource(Workbook* wb);
 
@@ -116,13 +117,20 @@ class EngineRun {
   Worksheet* sheet = nullptr;
 
  private:
-  ReadOptions SourceOptions();
+  // The options entry k is read with; `ahead` for the read-ahead, which leaves slow password
+  // tries to the run's own thread, where the user can be told before they start.
+  ReadOptions SourceOptions(size_t k, bool ahead);
+  void AnnounceSlowTries(size_t k);
   void RememberPassword(const std::string& password);
 
   std::vector<std::string> own_passwords_;
   std::vector<Workbook*> open_sources_;
+  std::vector<size_t> announced_;  // entries whose slow password tries were announced
   std::vector<FileOutcome> outcomes_;
 };
+
+// The notice before password tries of `file` (as listed) that will take a while.
+std::string TryingPasswordsLine(const std::string& file);
 
 // The line that tells the user a source was left out because it could not be read.
 std::string SkippedLine(const std::string& file, const std::string& reason);

@@ -80,6 +80,12 @@ class InteractionPort {
     return std::nullopt;
   }
 
+  // A line that tells the user why the run is about to wait (password tries of a protected
+  // source that will take a while), shown at once. It is no line of the engine's log: the window
+  // adds it to the log box, the command line prints it on standard error. A front end that shows
+  // nothing (the default) loses nothing but the explanation.
+  virtual void Notice(const std::string& line) { (void)line; }
+
   // Makes entry `index` of the file list its current entry: the smart merges put the caret on
   // the template while they work. A front end without a list has nothing to do.
   virtual void SetCurrentEntry(size_t index) { (void)index; }

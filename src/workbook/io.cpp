@@ -206,6 +206,33 @@ Status ReadSource(const std::string& path, std::vector<uint8_t>& bytes,
 
 }  // namespace
 
+std::vector<std::string> PasswordsToTry(const ReadOptions& options) {
+  std::vector<std::string> out;
+  if (options.try_default_password) out.push_back(kDefaultPassword);
+  for (const std::string& p : options.passwords)
+    if (std::find(out.begin(), out.end(), p) == out.end()) out.push_back(p);
+  return out;
+}
+
+bool SlowTries(uint64_t rounds_per_try, size_t passwords) {
+  // Beyond any real count of passwords; keeps the product from overflowing.
+  if (passwords > kSlowTriesRounds) return rounds_per_try > 0;
+  return rounds_per_try * passwords > kSlowTriesRounds;
+}
+
+namespace {
+constexpr const char* kTriesPutOffNote = "尚未尝试密码";
+}  // namespace
+
+Error TriesPutOff(const std::string& name) {
+  return MakeError(ErrorCode::kEncrypted, name + ": 文件受密码保护，" + kTriesPutOffNote,
+                   kTriesPutOffNote);
+}
+
+bool IsTriesPutOff(const Error& e) {
+  return e.code == ErrorCode::kEncrypted && e.note == kTriesPutOffNote;
+}
+
 bool FitsXlsGrid(const Workbook& wb) {
   for (int i = 1; i <= wb.WorksheetCount(); ++i) {
     const Worksheet* ws = wb.Worksheets(i);

@@ -65,6 +65,7 @@ class Form1Test : public QObject {
   void safeMergeKeepsItsStatusLinesOffTheLog();
   void passwordBoxHidesTheEntryAndSaysWhenTheLastOneWasWrong();
   void protectedSourcesAskForPasswordsThatAreRememberedForTheNextRun();
+  void slowPasswordTriesAreNoticedInTheLogWithoutTakingItFromTheStatusLines();
   void sourceColumnBoxReachesTheEngineAndOverlapsNoControl();
   void screenshot();
   void summaryScreenshot();

@@ -81,3 +81,15 @@ void Form1Test::protectedSourcesAskForPasswordsThatAreRememberedForTheNextRun() 
     QVERIFY(!S(w.LogText()).contains("secret128"));
   }
 }
+
+// The notice before slow password tries: shown in the log at once, without deciding that the
+// engine keeps a log of its own (a run that reports on status lines still shows them there).
+void Form1Test::slowPasswordTriesAreNoticedInTheLogWithoutTakingItFromTheStatusLines() {
+  Recorded rec;
+  auto w = MakeWindow(rec, QString());
+  w->ClearStatus();  // how a run starts
+  w->Notice("正在尝试密码：二月.xlsx");
+  QCOMPARE(LogLines(*w), QStringList({"正在尝试密码：二月.xlsx"}));
+  w->PrintStatus("开始智能合并...");
+  QCOMPARE(LogLines(*w), QStringList({"正在尝试密码：二月.xlsx", "开始智能合并..."}));
+}
