@@ -127,13 +127,13 @@ void WriteTable(const fs::path& p, int value) {
   ASSERT_TRUE(qm::SaveWorkbookFile(wb, p.string()));
 }
 
-// A real folder: good workbooks beside a password-protected one, a CSV saved under a workbook's
-// name and an empty .xlsx. The run goes on, saves every readable file's rows, names every
-// skipped file with its reason and exits 3.
+// A real folder: good workbooks beside a password-protected one, a web page without a table
+// saved under a workbook's name (a login page an export ended on) and an empty .xlsx. The run goes
+// on, saves every readable file's rows, names every skipped file with its reason and exits 3.
 void WriteMessyFolder(const fs::path& dir) {
   WriteTable(dir / "1一月.xls", 1);
   fs::copy_file(fs::path(QM_TEST_DATA) / "xls" / "xor_password_pass.xls", dir / "2加密.xls");
-  std::ofstream(dir / "3导出.xls") << "工号,金额\r\n9,90\r\n";
+  std::ofstream(dir / "3导出.xls") << "<html><body>请先登录</body></html>";
   std::ofstream(dir / "4空.xlsx").flush();
   WriteTable(dir / "5五月.xlsx", 5);
 }
@@ -161,7 +161,7 @@ TEST_F(CliTest, MessyFolderIsMergedWithEveryUnreadableFileSkippedAndExits3) {
   EXPECT_EQ(files[1]["code"], "password");
   EXPECT_EQ(files[1]["reason"], "文件受密码保护，密码不对或未提供");
   EXPECT_EQ(files[2]["code"], "not-a-workbook");
-  EXPECT_EQ(files[2]["reason"], "不是Excel工作簿（看起来是文本文件，如CSV）");
+  EXPECT_EQ(files[2]["reason"], "不是Excel工作簿（网页中没有含数据的表格）");
   EXPECT_EQ(files[3]["code"], "empty");
   EXPECT_EQ(files[4]["status"], "merged");
   EXPECT_EQ(files[4]["rows"], 1);
@@ -272,7 +272,7 @@ TEST_F(CliTest, CheckTellsWhatAMergeWouldFindWithoutWritingAnything) {
                                  {"code", nullptr},
                                  {"reason", nullptr}}));
   EXPECT_EQ(j["files"][1]["code"], "password");
-  EXPECT_EQ(j["files"][2]["reason"], "不是Excel工作簿（看起来是文本文件，如CSV）");
+  EXPECT_EQ(j["files"][2]["reason"], "不是Excel工作簿（网页中没有含数据的表格）");
   EXPECT_EQ(j["files"][3]["code"], "empty");
   EXPECT_EQ(j["files"][4]["status"], "readable");
   EXPECT_EQ(j["files"][4]["format"], "xlsx");

@@ -78,7 +78,7 @@ int DumpUnguarded(const std::string& path, bool json, const std::vector<std::str
         }
       }
     }
-    nlohmann::ordered_json out = {{"format", SourceFormatName(wb.format())},
+    nlohmann::ordered_json out = {{"format", SourceFormatText(wb)},
                                   {"date1904", wb.styles().date1904},
                                   {"sheet_name", ws->Name()},
                                   {"nrows", nrows},
@@ -90,7 +90,7 @@ int DumpUnguarded(const std::string& path, bool json, const std::vector<std::str
 
   // For people: the sheet as an aligned table, columns cut at 40 display columns. A huge sheet
   // shows its top-left corner only.
-  std::cout << Printable(ws->Name(), false) << " (" << SourceFormatName(wb.format()) << ", "
+  std::cout << Printable(ws->Name(), false) << " (" << SourceFormatText(wb) << ", "
             << nrows << " rows x " << ncols << " columns)\n";
   constexpr int kShowRows = 10000, kShowCols = 256;
   if (nrows > kShowRows || ncols > kShowCols)

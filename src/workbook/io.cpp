@@ -1,7 +1,10 @@
 #include "io.h"
 
+#include "html/html_reader.h"
 #include "memory_budget.h"
 #include "paths.h"
+#include "text/csv_reader.h"
+#include "text/text_source.h"
 #include "xls/xls.h"
 #include "xlsx/xlsx.h"
 
@@ -64,6 +67,15 @@ Result<std::unique_ptr<Workbook>> ReadBytesUnguarded(const uint8_t* data, size_t
       break;
     case ContainerKind::kUnknown: {
       if (size == 0) return MakeError(ErrorCode::kEmpty, name + ": the file is empty");
+      // Many a "workbook" exported by another program is a web page or plain text.
+      if (html::LooksLikeHtml(data, size)) {
+        r = html::Read(data, size, name);
+        break;
+      }
+      if (text::LooksLikeText(data, size)) {
+        r = text::ReadCsv(data, size, name);
+        break;
+      }
       Seeming seems = UnknownContent(data, size);
       return MakeError(ErrorCode::kNotAWorkbook, name + ": not a workbook (" + seems.english + ")",
                        seems.chinese);
