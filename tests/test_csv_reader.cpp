@@ -13,6 +13,7 @@
 #include "workbook/io.h"
 #include "workbook/memory_budget.h"
 #include "workbook/text/csv_reader.h"
+#include "workbook/text/encoding.h"
 #include "workbook/text/typed_text.h"
 #include "workbook/xlsx/xlsx.h"
 
@@ -65,7 +66,9 @@ TEST(TypedText, PlainNumbersBecomeNumbersAndWhatANumberWouldChangeStaysText) {
     const TypedText t = text::TypeText(s);
     EXPECT_EQ(t.kind, TypedText::kNumber) << s;
     EXPECT_EQ(t.number, want) << s;
-    EXPECT_FALSE(std::signbit(t.number)) << s << " must not be a negative zero" << (want < 0);
+    if (want == 0) {
+      EXPECT_FALSE(std::signbit(t.number)) << s << " must not be a negative zero";
+    }
   }
   const char* texts[] = {"007",
                          "-007",
@@ -129,13 +132,12 @@ TEST(TypedText, DatesThatExistBecomeDatesShownAsTheyWereWritten) {
     EXPECT_NEAR(t.number, c.serial, 1e-9) << c.text;
     EXPECT_EQ(text::DateFormatString(t.form), c.format) << c.text;
   }
-  const char* texts[] = {"2023-02-29",        "1900-02-29",       "2023-13-01",
-                         "2023-00-10",        "2023-04-31",       "1899-12-31",
-                         "2023-1-32",         "2023-01-05 24:00", "2023-01-05 9:60",
-                         "2023-01-05 9:3",    "2023-01-05T09:30", "2023-01-05  09:30",
-                         "2023-01-05 09:30:", "2023-1/5",         "23-01-05",
-                         "20230105",          "2023年1月5",       "2023/1/5 ",
-                         "2023-001-05",       "12023-01-05",      "2023-01-05 09:30:15.5"};
+  const char* texts[] = {
+      "2023-02-29",        "1900-02-29",     "2023-13-01",       "2023-00-10",
+      "2023-04-31",        "1899-12-31",     "2023-1-32",        "2023-01-05 24:00",
+      "2023-01-05 9:60",   "2023-01-05 9:3", "2023-01-05T09:30", "2023-01-05  09:30",
+      "2023-01-05 09:30:", "2023-1/5",       "23-01-05",         "2023年1月5",
+      "2023/1/5 ",         "2023-001-05",    "12023-01-05",      "2023-01-05 09:30:15.5"};
   for (const char* s : texts) EXPECT_EQ(text::TypeText(s).kind, TypedText::kText) << s;
 }
 
@@ -178,8 +180,8 @@ TEST(CsvReader, TheEncodingIsTheMarksOrValidUtf8OrElseGb18030) {
       {"\xEF\xBB\xBF姓名,1\r\n", "csv (UTF-8, ',')"},
       {"姓名,1\r\n", "csv (UTF-8, ',')"},
       {gbk_name + ",1\r\n", "csv (GB18030, ',')"},
-      {std::string("\xFF\xFE\x53\x59\x0D\x54,\0001\0", 10), "csv (UTF-16LE, ',')"},
-      {std::string("\xFE\xFF\x59\x53\x54\x0D\0,\0001", 10), "csv (UTF-16BE, ',')"},
+      {std::string("\xFF\xFE\xD3\x59\x0D\x54,\0001\0", 10), "csv (UTF-16LE, ',')"},
+      {std::string("\xFE\xFF\x59\xD3\x54\x0D\0,\0001", 10), "csv (UTF-16BE, ',')"},
   };
   for (const Case& c : cases) {
     auto r = ReadText(c.bytes, "enc.csv");
@@ -187,10 +189,44 @@ TEST(CsvReader, TheEncodingIsTheMarksOrValidUtf8OrElseGb18030) {
     EXPECT_EQ(SourceFormatText(**r), c.format);
     EXPECT_EQ(Grid(**r), (GridT{{"姓名", "n:1"}})) << c.format;
   }
-  // A four-byte GB18030 character (U+20000) and a byte that is no character at all.
-  auto four = ReadText("\x95\x32\x82\x36,\x81\r\n", "four.csv");
+  // A four-byte GB18030 character (U+20000).
+  auto four = ReadText("\x95\x32\x82\x36,1\r\n", "four.csv");
   ASSERT_TRUE(four);
-  EXPECT_EQ(Grid(**four), (GridT{{"\xF0\xA0\x80\x80", "\xEF\xBF\xBD"}}));
+  EXPECT_EQ(Grid(**four), (GridT{{"\xF0\xA0\x80\x80", "n:1"}}));
+#ifndef _WIN32
+  // A byte that is no character: one replacement character, and the comma after it still
+  // separates (Windows' converter has its own way with such bytes).
+  auto stray = ReadText("\x81,\xD0\xD5\r\n", "stray.csv");
+  ASSERT_TRUE(stray);
+  EXPECT_EQ(Grid(**stray), (GridT{{"\xEF\xBF\xBD", "姓"}}));
+#endif
+}
+
+// The table-driven GB18030 decoder against characters of each kind of code: two bytes, four
+// bytes in the BMP, four bytes beyond it, and bytes that are no character.
+TEST(CsvReader, Gb18030DecodesEveryKindOfCode) {
+  const std::pair<std::string, std::string> codes[] = {
+      {"\xA1\xA1", "\u3000"},
+      {"\xA2\xE3", "\u20AC"},  // ideographic space, euro
+      {"\xB0\xA1\xD5\xC5", "啊张"},
+      {"\x81\x40", "\u4E02"},
+      {"\x81\x30\x81\x30", "\u0080"},
+      {"\x84\x31\xA4\x39", "\uFFFF"},
+      {"\x90\x30\x81\x30", "\U00010000"},
+      {"\xE3\x32\x9A\x35", "\U0010FFFF"},
+      {"a\x80"
+       "b",
+       "a\uFFFDb"},
+      {"\xFF", "\uFFFD"},
+      {"\x81", "\uFFFD"},
+      {"\x81\x7F", "\uFFFD\x7F"},
+  };
+  text::Gb18030Decoder gb;
+  for (const auto& [bytes, want] : codes) {
+    std::string out;
+    gb.Decode(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), out);
+    EXPECT_EQ(out, want) << ::testing::PrintToString(bytes);
+  }
 }
 
 TEST(CsvReader, TheSeparatorFollowsTheNameAndTheFirstLines) {
@@ -362,7 +398,9 @@ TEST(CsvReaderLibreOffice, FixturesReadAsLibreOfficeReadsThemButForTheTextsWeKee
           continue;
         }
         ASSERT_EQ(x.type, y.type) << at;
-        if (x.IsText()) EXPECT_EQ(x.text, y.text) << at;
+        if (x.IsText()) {
+          EXPECT_EQ(x.text, y.text) << at;
+        }
         if (x.IsNumber()) {
           EXPECT_NEAR(x.number, y.number, 1e-9 * std::max(1.0, std::fabs(x.number))) << at;
           EXPECT_EQ(x.is_date, y.is_date) << at;

@@ -1,6 +1,7 @@
 #include "csv_reader.h"
 
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "../memory_budget.h"
@@ -125,6 +126,12 @@ bool SplitsEvenly(std::string_view text, char sep) {
   return records > 0;
 }
 
+bool IsAscii(std::string_view s) {
+  for (char c : s)
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  return true;
+}
+
 Error RowsPastGrid(const std::string& name) {
   return MakeError(ErrorCode::kTooLarge,
                    name + ": the text holds more than " + std::to_string(kMaxRows) + " rows",
@@ -159,12 +166,15 @@ Result<std::unique_ptr<Workbook>> ReadCsv(const uint8_t* data, size_t size,
   const bool utf8 = bom != Bom::kUtf16Le && bom != Bom::kUtf16Be && IsUtf8(body, n);
   if (bom == Bom::kNone && !utf8) charset = Charset::Gb18030();
 
-  // UTF-8 is read where it lies; anything else is converted once, and the copy counts against
-  // the memory budget while the sheet is built from it.
+  // UTF-8 and GB18030 are read where they lie: no byte of a GB18030 character is a quote, a
+  // separator or a line end, so fields are found in the bytes and converted one by one. UTF-16
+  // and broken UTF-8 are converted once, and the copy counts against the memory budget while the
+  // sheet is built from it.
   memory::ScopedCharge charge;
   std::string decoded;
   std::string_view text(reinterpret_cast<const char*>(body), n);
-  if (!utf8) {
+  const bool gb18030 = bom == Bom::kNone && !utf8;
+  if (!utf8 && !gb18030) {
     charge.AddOrThrow(n);
     charset.Decode(body, n, decoded);
     charge.AddOrThrow(decoded.capacity() > n ? decoded.capacity() - n : 0);
@@ -179,6 +189,9 @@ Result<std::unique_ptr<Workbook>> ReadCsv(const uint8_t* data, size_t size,
   TypedCells cells(ws);
 
   CsvScanner scan(text, sep);
+  std::optional<Gb18030Decoder> gb;
+  if (gb18030) gb.emplace();
+  std::string field_utf8;
   size_t scratch_charged = 0;
   int row = 1, col = 1;
   while (!scan.AtEnd()) {
@@ -187,11 +200,18 @@ Result<std::unique_ptr<Workbook>> ReadCsv(const uint8_t* data, size_t size,
     if (!field.empty()) {
       if (row > kMaxRows) return RowsPastGrid(name);
       if (col > kMaxCols) return ColumnsPastGrid(name);
+      if (gb && !IsAscii(field)) {
+        field_utf8.clear();
+        gb->Decode(reinterpret_cast<const uint8_t*>(field.data()), field.size(), field_utf8);
+        field = field_utf8;
+      }
       cells.Append(row, col, field);
-      // A quoted field with doubled quotes is unescaped into a buffer as long as the field.
-      if (scan.ScratchCapacity() > scratch_charged + (1u << 20)) {
-        charge.AddOrThrow(scan.ScratchCapacity() - scratch_charged);
-        scratch_charged = scan.ScratchCapacity();
+      // A quoted field with doubled quotes is unescaped into a buffer as long as the field, and
+      // converted into another.
+      const size_t scratch = scan.ScratchCapacity() + field_utf8.capacity();
+      if (scratch > scratch_charged + (1u << 20)) {
+        charge.AddOrThrow(scratch - scratch_charged);
+        scratch_charged = scratch;
       }
     }
     if (e == CsvScanner::Ending::kSeparator) {

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <vector>
 
 #include "../utf.h"
 
@@ -137,7 +138,117 @@ void DecodeCodePage(const char* name, const uint8_t* p, size_t n, std::string& o
 
 #endif
 
+// The two-byte codes of GB18030: leads 0x81-0xFE, trails 0x40-0xFE (0x7F is none).
+constexpr int kGbTrails = 0xFF - 0x40;
+
+// Each two-byte code's character as the system's converter reads it (0: none), made once.
+const uint16_t* Gb18030Table() {
+  static const std::vector<uint16_t> table = [] {
+    std::vector<uint16_t> t(126 * kGbTrails, 0);
+#ifndef _WIN32
+    iconv_t cd = iconv_open("UTF-16LE", "GB18030");
+    if (cd == reinterpret_cast<iconv_t>(-1)) return t;
+#endif
+    for (int lead = 0x81; lead <= 0xFE; ++lead) {
+      for (int trail = 0x40; trail <= 0xFE; ++trail) {
+        if (trail == 0x7F) continue;
+        char in[2] = {static_cast<char>(lead), static_cast<char>(trail)};
+        uint16_t unit = 0;
+#ifdef _WIN32
+        wchar_t w[2];
+        if (MultiByteToWideChar(54936, MB_ERR_INVALID_CHARS, in, 2, w, 2) == 1)
+          unit = static_cast<uint16_t>(w[0]);
+#else
+        char out[8];
+        char* ip = in;
+        char* op = out;
+        size_t il = 2, ol = sizeof out;
+        iconv(cd, nullptr, nullptr, nullptr, nullptr);
+        if (iconv(cd, &ip, &il, &op, &ol) != static_cast<size_t>(-1) && il == 0 &&
+            sizeof out - ol == 2)
+          unit = static_cast<uint16_t>(static_cast<uint8_t>(out[0]) | static_cast<uint8_t>(out[1])
+                                                                          << 8);
+#endif
+        t[static_cast<size_t>((lead - 0x81) * kGbTrails + trail - 0x40)] = unit;
+      }
+    }
+#ifndef _WIN32
+    iconv_close(cd);
+#endif
+    return t;
+  }();
+  return table.data();
+}
+
 }  // namespace
+
+Gb18030Decoder::Gb18030Decoder() : table_(Gb18030Table()) {}
+
+Gb18030Decoder::~Gb18030Decoder() {
+#ifndef _WIN32
+  if (converter_) iconv_close(static_cast<iconv_t>(converter_));
+#endif
+}
+
+void Gb18030Decoder::Decode(const uint8_t* p, size_t n, std::string& out) {
+  out.reserve(out.size() + n + n / 2);
+  size_t i = 0;
+  while (i < n) {
+    size_t run = i;
+    while (run + 8 <= n && AllAscii8(p + run)) run += 8;
+    while (run < n && p[run] < 0x80) ++run;
+    out.append(reinterpret_cast<const char*>(p + i), run - i);
+    i = run;
+    if (i == n) break;
+    const uint8_t lead = p[i];
+    if (lead >= 0x81 && lead <= 0xFE && i + 1 < n) {
+      const uint8_t trail = p[i + 1];
+      if (trail >= 0x40 && trail != 0xFF) {
+        if (const uint16_t u = table_[(lead - 0x81) * kGbTrails + trail - 0x40]) {
+          AppendUtf8(out, u);
+          i += 2;
+          continue;
+        }
+      } else if (trail >= 0x30 && trail <= 0x39 && i + 3 < n && p[i + 2] >= 0x81 &&
+                 p[i + 2] <= 0xFE && p[i + 3] >= 0x30 && p[i + 3] <= 0x39) {
+        DecodeFour(p + i, out);
+        i += 4;
+        continue;
+      }
+    }
+    AppendUtf8(out, 0xFFFD);
+    ++i;
+  }
+}
+
+void Gb18030Decoder::DecodeFour(const uint8_t* p, std::string& out) {
+#ifdef _WIN32
+  wchar_t w[4];
+  const int units =
+      MultiByteToWideChar(54936, MB_ERR_INVALID_CHARS, reinterpret_cast<const char*>(p), 4, w, 4);
+  if (units <= 0) return AppendUtf8(out, 0xFFFD);
+  Utf16ToUtf8 utf8(out);
+  for (int k = 0; k < units; ++k) utf8.Unit(static_cast<uint16_t>(w[k]));
+  utf8.Finish();
+#else
+  if (!converter_) {
+    iconv_t cd = iconv_open("UTF-8", "GB18030");
+    if (cd == reinterpret_cast<iconv_t>(-1)) return AppendUtf8(out, 0xFFFD);
+    converter_ = cd;
+  }
+  iconv_t cd = static_cast<iconv_t>(converter_);
+  char in[4];
+  std::memcpy(in, p, 4);
+  char buf[8];
+  char* ip = in;
+  char* op = buf;
+  size_t il = 4, ol = sizeof buf;
+  iconv(cd, nullptr, nullptr, nullptr, nullptr);
+  if (iconv(cd, &ip, &il, &op, &ol) == static_cast<size_t>(-1) || il != 0)
+    return AppendUtf8(out, 0xFFFD);
+  out.append(buf, sizeof buf - ol);
+#endif
+}
 
 Bom DetectBom(const uint8_t* d, size_t n, size_t* length) {
   *length = 0;
@@ -240,6 +351,10 @@ void Charset::Decode(const uint8_t* p, size_t n, std::string& out) const {
       return DecodeUtf16(p, n, kind_ == Kind::kUtf16Be, out);
     case Kind::kCodePage:
       break;
+  }
+  if (code_page_ == 54936) {
+    Gb18030Decoder gb;
+    return gb.Decode(p, n, out);
   }
   // ASCII reads the same in every one of these sets but UTF-16.
   size_t i = 0;
