@@ -90,8 +90,8 @@ int DumpUnguarded(const std::string& path, bool json, const std::vector<std::str
 
   // For people: the sheet as an aligned table, columns cut at 40 display columns. A huge sheet
   // shows its top-left corner only.
-  std::cout << Printable(ws->Name(), false) << " (" << SourceFormatText(wb) << ", "
-            << nrows << " rows x " << ncols << " columns)\n";
+  std::cout << Printable(ws->Name(), false) << " (" << SourceFormatText(wb) << ", " << nrows
+            << " rows x " << ncols << " columns)\n";
   constexpr int kShowRows = 10000, kShowCols = 256;
   if (nrows > kShowRows || ncols > kShowCols)
     std::cout << "(showing the first " << std::min(nrows, kShowRows) << " rows and "
