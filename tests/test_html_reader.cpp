@@ -238,8 +238,10 @@ TEST(HtmlReaderLibreOffice, PagesReadAsLibreOfficeReadsThem) {
     ASSERT_TRUE(lo && ours) << name;
     const Worksheet& a = *(*ours)->Worksheets(1);
     const Worksheet& b = *(*lo)->Worksheets(1);
-    EXPECT_EQ(a.UsedRange(), b.UsedRange()) << name;
-    const Range used = a.UsedRange();
+    // LibreOffice keeps formatted blank cells (a hidden row of Excel's, the cells a span
+    // covers), so the cells of both ranges are compared, blanks included.
+    const Range ra = a.UsedRange(), rb = b.UsedRange();
+    const Range used{1, 1, std::max(ra.r2, rb.r2), std::max(ra.c2, rb.c2)};
     for (int r = used.r1; r <= used.r2; ++r) {
       for (int c = used.c1; c <= used.c2; ++c) {
         const CellValue x = a.Cells(r, c), y = b.Cells(r, c);
