@@ -28,7 +28,9 @@ std::string LowerExtension(const std::string& name) {
 class CsvScanner {
  public:
   CsvScanner(std::string_view text, char sep)
-      : p_(text.data()), end_(text.data() + text.size()), sep_(sep) {}
+      : p_(text.data()), end_(text.data() + text.size()), sep_(sep) {
+    stops_['\n'] = stops_['\r'] = stops_[static_cast<unsigned char>(sep)] = true;
+  }
 
   bool AtEnd() const { return p_ == end_; }
 
@@ -40,7 +42,7 @@ class CsvScanner {
       *field = Quoted();
     } else {
       const char* start = p_;
-      while (p_ < end_ && *p_ != sep_ && *p_ != '\n' && *p_ != '\r') ++p_;
+      while (p_ < end_ && !stops_[static_cast<unsigned char>(*p_)]) ++p_;
       *field = std::string_view(start, static_cast<size_t>(p_ - start));
     }
     if (p_ == end_) return Ending::kEnd;
@@ -106,6 +108,7 @@ class CsvScanner {
   const char* p_;
   const char* end_;
   char sep_;
+  bool stops_[256] = {};  // the bytes that end an unquoted field
   std::string scratch_;
 };
 

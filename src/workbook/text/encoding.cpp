@@ -205,7 +205,14 @@ void Gb18030Decoder::Decode(const uint8_t* p, size_t n, std::string& out) {
       const uint8_t trail = p[i + 1];
       if (trail >= 0x40 && trail != 0xFF) {
         if (const uint16_t u = table_[(lead - 0x81) * kGbTrails + trail - 0x40]) {
-          AppendUtf8(out, u);
+          // Every two-byte code is above U+007F; nearly all are three bytes of UTF-8.
+          const char utf8[3] = {static_cast<char>(0xE0 | u >> 12),
+                                static_cast<char>(0x80 | (u >> 6 & 0x3F)),
+                                static_cast<char>(0x80 | (u & 0x3F))};
+          if (u >= 0x800)
+            out.append(utf8, 3);
+          else
+            AppendUtf8(out, u);
           i += 2;
           continue;
         }
