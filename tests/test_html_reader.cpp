@@ -133,6 +133,12 @@ TEST(HtmlReader, BrokenPagesReadAsBrowsersReadThem) {
       "<table><tr><td>outer<table><tr><td>inner</td></tr></table></td><td>2</td></tr></table>");
   ASSERT_TRUE(nested);
   EXPECT_EQ(Grid(**nested), (GridT{{"outer", "n:2"}}));
+  // Tables nested past any sense are read as text of the cell that holds them.
+  std::string deep = "<table><tr><td>top</td><td>";
+  for (int i = 0; i < 100000; ++i) deep += "<table><tr><td>";
+  auto very_deep = ReadPage(deep + "x");
+  ASSERT_TRUE(very_deep);
+  EXPECT_EQ(Grid(**very_deep)[0][0], "top");
   // A layout table whose only cell holds the data table: the data table is read.
   auto layout = ReadPage(
       "<table><tr><td> <table><tr><td>名称</td><td>3</td></tr></table> </td></tr></table>");

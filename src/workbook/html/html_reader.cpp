@@ -26,6 +26,8 @@ namespace {
 // The spans HTML allows; larger values are read as these.
 constexpr int kMaxColspan = 1000;
 constexpr int kMaxRowspan = 65534;
+// Tables inside tables deeper than this are read as part of the cell that holds them.
+constexpr size_t kMaxNesting = 32;
 
 bool IsBlank(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
@@ -116,6 +118,7 @@ struct Parse {
   std::vector<std::unique_ptr<Table>> open;  // innermost last
   std::vector<std::unique_ptr<Table>> done;  // ended tables that hold cells
   int tables = 0;
+  int ignored_tables = 0;  // open tables nested past kMaxNesting
   // Class names whose style keeps cell text as text, from the page's <style> blocks.
   std::unordered_set<std::string> text_classes;
   bool in_style = false;
@@ -256,7 +259,12 @@ void OnStart(void* ctx, const xmlChar* tag, const xmlChar** atts) {
     const std::string_view name(reinterpret_cast<const char*>(tag));
     Table* t = p.open.empty() ? nullptr : p.open.back().get();
     if (name == "table") {
-      p.open.push_back(std::make_unique<Table>(p.tables++, p.styles));
+      if (p.open.size() < kMaxNesting)
+        p.open.push_back(std::make_unique<Table>(p.tables++, p.styles));
+      else
+        ++p.ignored_tables;
+    } else if (p.ignored_tables > 0 && name != "br") {
+      return;
     } else if (!t) {
       if (name == "style") p.in_style = true;
     } else if (name == "td" || name == "th") {
@@ -285,6 +293,8 @@ void OnEnd(void* ctx, const xmlChar* tag) {
       ReadStyleBlock(p);
     } else if (p.open.empty()) {
       return;
+    } else if (p.ignored_tables > 0) {
+      if (name == "table") --p.ignored_tables;
     } else if (name == "table") {
       EndTable(p);
     } else if (name == "td" || name == "th" || name == "tr") {
