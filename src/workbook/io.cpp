@@ -27,8 +27,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// What a file that is no workbook seems to be; many ".xls" files exported by other programs are
-// web pages, XML or plain text. English for the detail, Chinese for the user's bracket.
+// What a file that no reader takes seems to be (web pages and plain text are read; XML of other
+// kinds is not). English for the detail, Chinese for the user's bracket.
 struct Seeming {
   const char* english;
   const char* chinese;
@@ -38,11 +38,6 @@ Seeming UnknownContent(const uint8_t* d, size_t n) {
   while (i < n && (d[i] == ' ' || d[i] == '\t' || d[i] == '\r' || d[i] == '\n')) ++i;
   if (i < n && d[i] == '<')
     return {"a web page or XML document saved under a workbook's name", "看起来是网页或XML文件"};
-  bool text = true;
-  for (size_t k = 0; k < std::min<size_t>(n, 4096) && text; ++k)
-    text = d[k] >= 0x20 || d[k] == '\t' || d[k] == '\r' || d[k] == '\n';
-  if (text)
-    return {"a text file, such as CSV, saved under a workbook's name", "看起来是文本文件，如CSV"};
   return {"neither an Excel nor a zip package file", "既不是Excel文件也不是zip压缩包"};
 }
 
