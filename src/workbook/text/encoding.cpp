@@ -141,11 +141,20 @@ void DecodeCodePage(const char* name, const uint8_t* p, size_t n, std::string& o
 // The two-byte codes of GB18030: leads 0x81-0xFE, trails 0x40-0xFE (0x7F is none).
 constexpr int kGbTrails = 0xFF - 0x40;
 
+#ifdef _WIN32
+// The code page the two-byte codes are read through: GB18030, or GBK where it is missing.
+UINT GbCodePage() {
+  return SystemKnowsGb18030() ? 54936 : 936;
+}
+#endif
+
 // Each two-byte code's character as the system's converter reads it (0: none), made once.
 const uint16_t* Gb18030Table() {
   static const std::vector<uint16_t> table = [] {
     std::vector<uint16_t> t(126 * kGbTrails, 0);
-#ifndef _WIN32
+#ifdef _WIN32
+    const UINT cp = GbCodePage();
+#else
     iconv_t cd = iconv_open("UTF-16LE", "GB18030");
     if (cd == reinterpret_cast<iconv_t>(-1)) return t;
 #endif
@@ -156,7 +165,7 @@ const uint16_t* Gb18030Table() {
         uint16_t unit = 0;
 #ifdef _WIN32
         wchar_t w[2];
-        if (MultiByteToWideChar(54936, MB_ERR_INVALID_CHARS, in, 2, w, 2) == 1)
+        if (MultiByteToWideChar(cp, MB_ERR_INVALID_CHARS, in, 2, w, 2) == 1)
           unit = static_cast<uint16_t>(w[0]);
 #else
         char out[8];
@@ -181,6 +190,15 @@ const uint16_t* Gb18030Table() {
 }
 
 }  // namespace
+
+bool SystemKnowsGb18030() {
+#ifdef _WIN32
+  static const bool known = IsValidCodePage(54936) != 0;
+  return known;
+#else
+  return true;
+#endif
+}
 
 Gb18030Decoder::Gb18030Decoder() : table_(Gb18030Table()) {}
 
@@ -230,6 +248,13 @@ void Gb18030Decoder::Decode(const uint8_t* p, size_t n, std::string& out) {
 
 void Gb18030Decoder::DecodeFour(const uint8_t* p, std::string& out) {
 #ifdef _WIN32
+  if (!SystemKnowsGb18030()) {
+    // Beyond the BMP the codes count up from U+10000 at 90 30 81 30.
+    const uint32_t linear =
+        ((static_cast<uint32_t>(p[0] - 0x90) * 10 + (p[1] - 0x30)) * 126 + (p[2] - 0x81)) * 10 +
+        (p[3] - 0x30);
+    return AppendUtf8(out, p[0] >= 0x90 && linear <= 0xFFFFF ? 0x10000 + linear : 0xFFFD);
+  }
   wchar_t w[4];
   const int units =
       MultiByteToWideChar(54936, MB_ERR_INVALID_CHARS, reinterpret_cast<const char*>(p), 4, w, 4);
@@ -360,6 +385,7 @@ void Charset::Decode(const uint8_t* p, size_t n, std::string& out) const {
       break;
   }
   if (code_page_ == 54936) {
+    // Where the system lacks GB18030 the decoder stands in for it with what it has.
     Gb18030Decoder gb;
     return gb.Decode(p, n, out);
   }

@@ -52,6 +52,11 @@ class Charset {
   unsigned code_page_;      // for kCodePage on Windows
 };
 
+// False where the system has no GB18030 converter (Wine has none); the decoder below then reads
+// the two-byte codes as GBK (code page 936, the same characters but for a few) and the four-byte
+// codes beyond the BMP by their arithmetic, and the four-byte codes within it as U+FFFD.
+bool SystemKnowsGb18030();
+
 // GB18030 to UTF-8 at the speed of a table lookup: the two-byte codes (nearly every Chinese
 // character in a file) through a table built once from the system's converter, the four-byte
 // ones through the converter itself. Bytes that start no character become U+FFFD.
