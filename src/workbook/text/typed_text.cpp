@@ -94,8 +94,8 @@ bool TypeDate(std::string_view s, TypedText& out) {
 // The value of digits without an exponent, when one multiplication or division of exact
 // doubles gives it (at most 15 digits, a power of ten up to 1e22): then it is the correctly
 // rounded value, as from_chars would give, at a fraction of the cost.
-bool Exact(std::string_view s, size_t int_start, size_t frac_start, size_t frac_digits,
-           size_t end, double& v) {
+bool Exact(std::string_view s, size_t int_start, size_t frac_start, size_t frac_digits, size_t end,
+           double& v) {
   static const double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                   1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
                                   1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
