@@ -1,4 +1,4 @@
-// The window's tests: one QTest class whose cases are spread over test_form1*.cpp, and the
+// The window's tests: one QTest class whose cases are spread over test_main_window*.cpp, and the
 // stand-ins and small fixtures they share.
 #pragma once
 
@@ -10,7 +10,7 @@
 #include <memory>
 #include <string>
 
-#include "app/form1.h"
+#include "app/main_window.h"
 
 QString S(const std::string& s);
 // Creates empty files: the listing looks at names only.
@@ -26,14 +26,15 @@ struct Recorded {
 };
 
 // A window whose engines and result viewer are stand-ins that record their calls.
-std::unique_ptr<qm::Form1> MakeWindow(Recorded& rec, const QString& program_folder,
-                                      std::function<qm::RunResult(qm::MergeContext&)> body = {});
+std::unique_ptr<qm::MainWindow> MakeWindow(
+    Recorded& rec, const QString& program_folder,
+    std::function<qm::RunResult(qm::MergeContext&)> body = {});
 qm::FileOutcome Reported(size_t index, const std::string& name, qm::FileStatus status);
-QStringList LogLines(qm::Form1& w);
+QStringList LogLines(qm::MainWindow& w);
 // Writes small .xlsx tables keyed on column 1: a header row 工号 / <title>, then the rows.
 bool WriteTables(const QString& folder, const QStringList& names);
 
-class Form1Test : public QObject {
+class MainWindowTest : public QObject {
   Q_OBJECT
 
  private slots:

@@ -17,17 +17,17 @@
 #include <QTest>
 #include <memory>
 
-#include "app/form1.h"
+#include "app/main_window.h"
 #include "app/picture_box.h"
 #include "app/web_panel.h"
 #include "core/run_summary.h"
 #include "dialog_script.h"
-#include "form1_test.h"
+#include "main_window_test.h"
 #include "workbook/io.h"
 
 using namespace qm;
 
-void Form1Test::controlsArePlacedFromTwips() {
+void MainWindowTest::controlsArePlacedFromTwips() {
   Recorded rec;
   auto w = MakeWindow(rec, QString());
   if (w->logicalDpiX() != 96 || w->logicalDpiY() != 96) {
@@ -69,7 +69,7 @@ void Form1Test::controlsArePlacedFromTwips() {
 
 // Tests and anyone walking the widget tree find the controls by these names, whatever the
 // members are called.
-void Form1Test::controlsKeepTheirObjectNames() {
+void MainWindowTest::controlsKeepTheirObjectNames() {
   Recorded rec;
   auto w = MakeWindow(rec, QString());
   QCOMPARE(w->objectName(), QString("Form1"));
@@ -102,7 +102,7 @@ void Form1Test::controlsKeepTheirObjectNames() {
   }
 }
 
-void Form1Test::startUpListsTheFolderAndWritesInstructions() {
+void MainWindowTest::startUpListsTheFolderAndWritesInstructions() {
   QTemporaryDir dir;
   Touch(dir.path(), {"b.xlsx", "二月.xls", "A.xls", "notes.txt", "~$A.xls", "c.XLSM"});
   Recorded rec;
@@ -144,7 +144,7 @@ void Form1Test::startUpListsTheFolderAndWritesInstructions() {
   QVERIFY(w->statusBox->Lines().isEmpty());
 }
 
-void Form1Test::startUpWithoutWorkbooksSaysSoOnce() {
+void MainWindowTest::startUpWithoutWorkbooksSaysSoOnce() {
   QTemporaryDir program, other;
   Touch(program.path(), {"readme.txt"});
   Recorded rec;
@@ -170,7 +170,7 @@ void Form1Test::startUpWithoutWorkbooksSaysSoOnce() {
   QCOMPARE(w->listedNames, std::vector<std::string>{"x.xls"});
 }
 
-void Form1Test::addListsTheWholeFolderOfTheChosenFile() {
+void MainWindowTest::addListsTheWholeFolderOfTheChosenFile() {
   QTemporaryDir program, chosen;
   Touch(program.path(), {"p.xls"});
   Touch(chosen.path(), {"c.xls", "a.xls", "b.xlsx"});
@@ -197,7 +197,7 @@ void Form1Test::addListsTheWholeFolderOfTheChosenFile() {
   QCOMPARE(w->folderEdit->text(), chosen.path() + "/");
 }
 
-void Form1Test::addDialogNamesTheFileTypeWithoutItsPatterns() {
+void MainWindowTest::addDialogNamesTheFileTypeWithoutItsPatterns() {
   QTemporaryDir program;
   Touch(program.path(), {"p.xls"});
   Recorded rec;
@@ -212,7 +212,7 @@ void Form1Test::addDialogNamesTheFileTypeWithoutItsPatterns() {
   QCOMPARE(dialogs.seen[1].default_text, QDir(program.path()).absolutePath());
 }
 
-void Form1Test::deleteRemovesTheSelectedEntries() {
+void MainWindowTest::deleteRemovesTheSelectedEntries() {
   QTemporaryDir dir;
   Touch(dir.path(), {"1.xls", "2.xls", "3.xls", "4.xls", "5.xls"});
   Recorded rec;
@@ -236,7 +236,7 @@ void Form1Test::deleteRemovesTheSelectedEntries() {
 
 // Ctrl-click can leave the caret on an entry that is not selected; the selected entry is the
 // one the user means, and the one that goes.
-void Form1Test::deleteWithTheCaretOffTheOnlySelectedEntryRemovesTheSelectedOne() {
+void MainWindowTest::deleteWithTheCaretOffTheOnlySelectedEntryRemovesTheSelectedOne() {
   QTemporaryDir dir;
   Touch(dir.path(), {"1.xls", "2.xls", "3.xls"});
   Recorded rec;
@@ -251,7 +251,7 @@ void Form1Test::deleteWithTheCaretOffTheOnlySelectedEntryRemovesTheSelectedOne()
   QCOMPARE(Entries(list), QStringList({"1.xls", "2.xls"}));
 }
 
-void Form1Test::deleteDoesNothingWithoutACurrentEntry() {
+void MainWindowTest::deleteDoesNothingWithoutACurrentEntry() {
   QTemporaryDir dir;
   Touch(dir.path(), {"1.xls", "2.xls"});
   Recorded rec;
@@ -265,7 +265,7 @@ void Form1Test::deleteDoesNothingWithoutACurrentEntry() {
   QCOMPARE(list->count(), 2);
 }
 
-void Form1Test::doubleClickMovesAnEntryToTheTop() {
+void MainWindowTest::doubleClickMovesAnEntryToTheTop() {
   QTemporaryDir dir;
   Touch(dir.path(), {"1.xls", "2.xls", "3.xls", "4.xls", "5.xls"});
   Recorded rec;
@@ -282,7 +282,7 @@ void Form1Test::doubleClickMovesAnEntryToTheTop() {
   QCOMPARE(w->FileList().front(), std::string("3.xls"));
 }
 
-void Form1Test::optionCaptionsFollowTheKind() {
+void MainWindowTest::optionCaptionsFollowTheKind() {
   Recorded rec;
   auto w = MakeWindow(rec, QString());
   auto captions = [&] {
@@ -305,7 +305,7 @@ void Form1Test::optionCaptionsFollowTheKind() {
   QVERIFY(w->variantOptions[0]->isChecked());
 }
 
-void Form1Test::everyRowOfTheTableStartsItsEngine() {
+void MainWindowTest::everyRowOfTheTableStartsItsEngine() {
   QTemporaryDir dir;
   Touch(dir.path(), {"a.xls", "b.xls"});
   Recorded rec;
@@ -341,7 +341,7 @@ void Form1Test::everyRowOfTheTableStartsItsEngine() {
   QVERIFY(w->LastRun().has_value());
 }
 
-void Form1Test::smartMergeLeavesTheTemplateAsTheCurrentEntry() {
+void MainWindowTest::smartMergeLeavesTheTemplateAsTheCurrentEntry() {
   QTemporaryDir dir;
   Touch(dir.path(), {"1.xls", "2.xls", "3.xls"});
   Recorded rec;
@@ -372,7 +372,7 @@ void Form1Test::smartMergeLeavesTheTemplateAsTheCurrentEntry() {
   QCOMPARE(Entries(list), QStringList({"1.xls", "2.xls"}));
 }
 
-void Form1Test::portDialogsShowExactTextsAndButtons() {
+void MainWindowTest::portDialogsShowExactTextsAndButtons() {
   Recorded rec;
   auto w = MakeWindow(rec, QString());
   DialogScript dialogs;
@@ -401,10 +401,10 @@ void Form1Test::portDialogsShowExactTextsAndButtons() {
   QCOMPARE(dialogs.unexpected, 0);
 }
 
-QTEST_MAIN(Form1Test)
+QTEST_MAIN(MainWindowTest)
 
 // The box sits where no other control is, starts off, and its state is what the engine gets.
-void Form1Test::sourceColumnBoxReachesTheEngineAndOverlapsNoControl() {
+void MainWindowTest::sourceColumnBoxReachesTheEngineAndOverlapsNoControl() {
   QTemporaryDir dir;
   Touch(dir.path(), {"a.xls", "b.xls"});
   Recorded rec;

@@ -1,4 +1,4 @@
-// The program's one window: the source file list, the option groups, the start button, the
+// The program's main window: the source file list, the option groups, the start button, the
 // instructions and log panel, the progress bar and the two web panels. It is also the engines'
 // way to the user: every message box, input box, log line and progress step of a run comes here.
 #pragma once
@@ -31,7 +31,7 @@ class PictureBox;
 class WebPanel;
 
 // What the window needs from the outside world; tests replace each part.
-struct Form1Hooks {
+struct MainWindowHooks {
   // The program's own folder; empty means the folder of the executable.
   std::string program_folder;
   // Runs the engine a choice names; empty means the real engines.
@@ -41,12 +41,12 @@ struct Form1Hooks {
   std::function<bool(const std::string&)> open_result;
 };
 
-class Form1 : public QWidget, public InteractionPort {
+class MainWindow : public QWidget, public InteractionPort {
   Q_OBJECT
 
  public:
-  explicit Form1(Form1Hooks hooks = {}, QWidget* parent = nullptr);
-  ~Form1() override;
+  explicit MainWindow(MainWindowHooks hooks = {}, QWidget* parent = nullptr);
+  ~MainWindow() override;
 
   // The start-up sequence, run once before the window is first shown. `folder` is the optional
   // folder given on the command line; empty means the program's own folder.
@@ -138,7 +138,7 @@ class Form1 : public QWidget, public InteractionPort {
   void AppendLogLine(const std::string& line);
   void ReportEndOfRun();
 
-  Form1Hooks hooks_;
+  MainWindowHooks hooks_;
   HeaderState header_;
   std::vector<std::string> passwords_;
   std::string log_text_;

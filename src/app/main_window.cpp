@@ -1,4 +1,4 @@
-#include "app/form1.h"
+#include "app/main_window.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -110,7 +110,8 @@ bool IsUserInput(QEvent::Type t) {
 
 }  // namespace
 
-Form1::Form1(Form1Hooks hooks, QWidget* parent) : QWidget(parent), hooks_(std::move(hooks)) {
+MainWindow::MainWindow(MainWindowHooks hooks, QWidget* parent)
+    : QWidget(parent), hooks_(std::move(hooks)) {
   InitResources();
   if (!hooks_.run_engine) hooks_.run_engine = RunChoice;
   if (!hooks_.open_result)
@@ -128,11 +129,11 @@ Form1::Form1(Form1Hooks hooks, QWidget* parent) : QWidget(parent), hooks_(std::m
   if (QScreen* s = screen()) move(s->availableGeometry().center() - rect().center());
 }
 
-Form1::~Form1() {
+MainWindow::~MainWindow() {
   qApp->removeEventFilter(this);
 }
 
-QRect Form1::Twips(int left, int top, int width, int height) const {
+QRect MainWindow::Twips(int left, int top, int width, int height) const {
   // 1440 twips to the inch, at the screen's logical resolution.
   const double dx = logicalDpiX() / 1440.0, dy = logicalDpiY() / 1440.0;
   return QRect(static_cast<int>(std::lround(left * dx)), static_cast<int>(std::lround(top * dy)),
@@ -140,7 +141,7 @@ QRect Form1::Twips(int left, int top, int width, int height) const {
                static_cast<int>(std::lround(height * dy)));
 }
 
-void Form1::BuildControls() {
+void MainWindow::BuildControls() {
   auto named = [](QWidget* w, const char* name) {
     w->setObjectName(QString::fromLatin1(name));
     return w;
@@ -178,7 +179,7 @@ void Form1::BuildControls() {
   fileList->setGeometry(Twips(120, 1320, 3495, 4890));
   fileList->setFont(Face(kSongti, 10.5));
   fileList->setSelectionMode(QAbstractItemView::ExtendedSelection);
-  connect(fileList, &QListWidget::itemDoubleClicked, this, &Form1::OnFileDoubleClicked);
+  connect(fileList, &QListWidget::itemDoubleClicked, this, &MainWindow::OnFileDoubleClicked);
 
   auto button = [&](const char* name, const QString& caption, QRect r) {
     auto* b = new QPushButton(caption, this);
@@ -191,10 +192,10 @@ void Form1::BuildControls() {
   removeButton = button("Command2", QStringLiteral("删　除"), Twips(3720, 1680, 1215, 495));
   startButton = button("Command7", QStringLiteral("开始合并"), Twips(3720, 4920, 1215, 495));
   helpButton = button("Command6", QStringLiteral("使用说明"), Twips(3720, 5640, 1215, 495));
-  connect(addButton, &QPushButton::clicked, this, &Form1::OnAddClicked);
-  connect(removeButton, &QPushButton::clicked, this, &Form1::OnRemoveClicked);
-  connect(startButton, &QPushButton::clicked, this, &Form1::OnStartClicked);
-  connect(helpButton, &QPushButton::clicked, this, &Form1::OnHelpClicked);
+  connect(addButton, &QPushButton::clicked, this, &MainWindow::OnAddClicked);
+  connect(removeButton, &QPushButton::clicked, this, &MainWindow::OnRemoveClicked);
+  connect(startButton, &QPushButton::clicked, this, &MainWindow::OnStartClicked);
+  connect(helpButton, &QPushButton::clicked, this, &MainWindow::OnHelpClicked);
 
   kindGroup = new QGroupBox(this);
   named(kindGroup, "Frame1");
@@ -252,7 +253,7 @@ void Form1::BuildControls() {
   statusBox->setGeometry(Twips(5040, 960, 6015, 1215));
   statusBox->setFont(Face(kSongti, 12));
   statusBox->setVisible(false);  // never shown, though the engines print on it
-  connect(statusBox, &PictureBox::doubleClicked, this, &Form1::OnStatusDoubleClicked);
+  connect(statusBox, &PictureBox::doubleClicked, this, &MainWindow::OnStatusDoubleClicked);
 
   progressBar = new QProgressBar(this);
   named(progressBar, "ProgressBar1");
@@ -267,7 +268,7 @@ void Form1::BuildControls() {
   diagramPanel = new WebPanel(this);
   named(diagramPanel, "WebBrowser1");
   diagramPanel->setGeometry(Twips(120, 6360, 10935, 1695));
-  connect(diagramPanel, &WebPanel::documentComplete, this, &Form1::OnDiagramPageLoaded);
+  connect(diagramPanel, &WebPanel::documentComplete, this, &MainWindow::OnDiagramPageLoaded);
 
   // Wider than the window and reaching past its bottom edge: it is clipped there.
   taglineBox = new PictureBox(this);
@@ -276,14 +277,14 @@ void Form1::BuildControls() {
   taglineBox->setFont(Face(kSongti, 10.5));
 }
 
-std::string Form1::ProgramFolder() const {
+std::string MainWindow::ProgramFolder() const {
   if (!hooks_.program_folder.empty()) return hooks_.program_folder;
   return QCoreApplication::applicationDirPath().toStdString();
 }
 
 // --- Start-up ----------------------------------------------------------------------------------
 
-void Form1::Load(const QString& folder) {
+void MainWindow::Load(const QString& folder) {
   ShowInstructions();
   taglineBox->Print(QStringLiteral(
       "ExcelQuillmere —— 不装Excel也能把一个文件夹里的工作簿合成一个：纵向拼接、覆盖合并、智能"
@@ -291,7 +292,7 @@ void Form1::Load(const QString& folder) {
   LoadFolder(folder);
 }
 
-void Form1::ShowInstructions() {
+void MainWindow::ShowInstructions() {
   statusBox->Clear();
   const std::string title = "             ";  // section titles start with 13 blanks
   std::string t = title + "软件介绍";
@@ -325,7 +326,7 @@ void Form1::ShowInstructions() {
   tipsPanel->Navigate(QUrl(QString::fromLatin1(kPagesBase) + "hebing1.htm"));
 }
 
-void Form1::OnDiagramPageLoaded() {
+void MainWindow::OnDiagramPageLoaded() {
   static const QStringList kErrorTitles = {QStringLiteral("找不到服务器"),
                                            QStringLiteral("没有可显示的页"),
                                            QStringLiteral("无法显示网页")};
@@ -350,7 +351,7 @@ std::string TypedFolder(const QLineEdit* box) {
 
 }  // namespace
 
-void Form1::LoadFolder(const QString& folder) {
+void MainWindow::LoadFolder(const QString& folder) {
   std::string f = folder.isEmpty() ? ProgramFolder() : folder.toStdString();
   f = WithTrailingSeparator(f);
   fileList->clear();
@@ -368,7 +369,7 @@ void Form1::LoadFolder(const QString& folder) {
   ShowFolder(folderEdit, f);
 }
 
-bool Form1::RelistTypedFolder(bool even_if_unchanged) {
+bool MainWindow::RelistTypedFolder(bool even_if_unchanged) {
   // A run reads the folder once at its start; the listing's own message box takes the focus
   // away from the box and must not list the folder a second time.
   if (running_ || relisting_) return true;
@@ -388,7 +389,7 @@ bool Form1::RelistTypedFolder(bool even_if_unchanged) {
   return fileList->count() > 0;
 }
 
-void Form1::OnAddClicked() {
+void MainWindow::OnAddClicked() {
   Message("将要合并的EXCEL文件放在同一个文件夹下，选择一个打开就能添加全部。", kAppTitle,
           Buttons::kOk);
   // The dialog starts in the folder listed, where the user most likely keeps the workbooks.
@@ -408,7 +409,7 @@ void Form1::OnAddClicked() {
   if (!folder.isEmpty()) LoadFolder(folder);
 }
 
-void Form1::OnRemoveClicked() {
+void MainWindow::OnRemoveClicked() {
   if (fileList->currentRow() < 0) return;
   // Every selected entry goes, from the bottom up so the indices above stay valid. With one
   // entry selected that is the one removed, even when the caret stands on another entry.
@@ -416,7 +417,7 @@ void Form1::OnRemoveClicked() {
     if (fileList->item(i)->isSelected()) delete fileList->takeItem(i);
 }
 
-void Form1::OnFileDoubleClicked() {
+void MainWindow::OnFileDoubleClicked() {
   const int i = fileList->currentRow();
   if (i < 0) return;
   QListWidgetItem* item = fileList->takeItem(i);
@@ -426,7 +427,7 @@ void Form1::OnFileDoubleClicked() {
 
 // --- Options and the start button --------------------------------------------------------------
 
-void Form1::OnKindClicked(int index) {
+void MainWindow::OnKindClicked(int index) {
   const MergeKind kind = kKindButtons[static_cast<size_t>(index)];
   const auto captions = VariantCaptions(kind);
   variantOptions[0]->setText(Q(captions[0]));
@@ -434,7 +435,7 @@ void Form1::OnKindClicked(int index) {
   variantOptions[VariantSelectedAfterKindClick(kind)]->setChecked(true);
 }
 
-void Form1::OnStartClicked() {
+void MainWindow::OnStartClicked() {
   if (running_) return;  // a run never starts inside another
   auto checked = [](const auto& group) {
     for (size_t i = 0; i < group.size(); ++i)
@@ -459,7 +460,7 @@ void Form1::OnStartClicked() {
   qApp->installEventFilter(this);
   pump_clock_.start();
   struct EndOfRun {
-    Form1* w;
+    MainWindow* w;
     ~EndOfRun() {
       qApp->removeEventFilter(w);
       w->running_ = false;
@@ -477,7 +478,7 @@ void Form1::OnStartClicked() {
   ReportEndOfRun();
 }
 
-void Form1::ReportEndOfRun() {
+void MainWindow::ReportEndOfRun() {
   // The account comes after the engine's own last line, and only for a run that saved.
   if (last_run_ && last_run_->outcome == Outcome::kDone && last_run_->result_path)
     AppendLogLine(SummaryLine(Summarize(outcomes_), *last_run_->result_path));
@@ -490,28 +491,28 @@ void Form1::ReportEndOfRun() {
   }
 }
 
-void Form1::AppendLogLine(const std::string& line) {
+void MainWindow::AppendLogLine(const std::string& line) {
   const std::string old = LogText();
   SetLogText(old.empty() ? line : old + kCrLf + line);
   ScrollLogToEnd();
 }
 
-void Form1::OnHelpClicked() {
+void MainWindow::OnHelpClicked() {
   ShowInstructions();
 }
 
-void Form1::OnStatusDoubleClicked() {
+void MainWindow::OnStatusDoubleClicked() {
   statusBox->Clear();
 }
 
-bool Form1::eventFilter(QObject* watched, QEvent* event) {
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
   if (running_ && IsUserInput(event->type()) && watched->isWidgetType() &&
       static_cast<QWidget*>(watched)->window() == this)
     return true;
   return QWidget::eventFilter(watched, event);
 }
 
-void Form1::closeEvent(QCloseEvent* event) {
+void MainWindow::closeEvent(QCloseEvent* event) {
   if (running_) {
     event->ignore();
     return;
@@ -521,7 +522,7 @@ void Form1::closeEvent(QCloseEvent* event) {
 
 // --- The interaction port ----------------------------------------------------------------------
 
-Answer Form1::Message(const std::string& text, const std::string& title, Buttons buttons) {
+Answer MainWindow::Message(const std::string& text, const std::string& title, Buttons buttons) {
   QMessageBox box(this);
   box.setIcon(QMessageBox::NoIcon);
   box.setWindowTitle(Q(title.empty() ? kAppTitle : title));
@@ -557,9 +558,9 @@ Answer Form1::Message(const std::string& text, const std::string& title, Buttons
   return Answer::kCancel;
 }
 
-std::optional<std::string> Form1::Input(PromptKind, const std::string& prompt,
-                                        const std::string& title,
-                                        const std::string& default_answer) {
+std::optional<std::string> MainWindow::Input(PromptKind, const std::string& prompt,
+                                             const std::string& title,
+                                             const std::string& default_answer) {
   QInputDialog dialog(this);
   dialog.setInputMode(QInputDialog::TextInput);
   dialog.setWindowTitle(Q(title.empty() ? kAppTitle : title));
@@ -575,7 +576,7 @@ std::optional<std::string> Form1::Input(PromptKind, const std::string& prompt,
   return dialog.textValue().toStdString();
 }
 
-std::optional<std::string> Form1::AskPassword(const std::string& file, bool wrong_before) {
+std::optional<std::string> MainWindow::AskPassword(const std::string& file, bool wrong_before) {
   QInputDialog dialog(this);
   dialog.setInputMode(QInputDialog::TextInput);
   dialog.setTextEchoMode(QLineEdit::Password);
@@ -589,7 +590,7 @@ std::optional<std::string> Form1::AskPassword(const std::string& file, bool wron
   return dialog.textValue().toStdString();
 }
 
-std::string Form1::LogText() {
+std::string MainWindow::LogText() {
   if (log_edited_) {
     // The user changed the text box: its lines are what the log holds now.
     QString t = logBox->toPlainText();
@@ -600,7 +601,7 @@ std::string Form1::LogText() {
   return log_text_;
 }
 
-void Form1::SetLogText(const std::string& text) {
+void MainWindow::SetLogText(const std::string& text) {
   // The engine keeps a log of its own this run: its status lines stay off it.
   if (status_lines_ == StatusLines::kUndecided) status_lines_ = StatusLines::kHidden;
   const std::string old = LogText();
@@ -609,12 +610,12 @@ void Form1::SetLogText(const std::string& text) {
   Pump(logBox->viewport());
 }
 
-void Form1::AppendLog(const std::string& line) {
+void MainWindow::AppendLog(const std::string& line) {
   // Added to whatever the box holds now, the user's edits included.
   SetLogText(LogText() + kCrLf + line);
 }
 
-void Form1::ShowLog(const std::string& old_text, const std::string& text) {
+void MainWindow::ShowLog(const std::string& old_text, const std::string& text) {
   setting_log_ = true;
   // Appending is by far the commonest change; only the new tail is laid out then.
   const bool appends = !old_text.empty() && text.size() > old_text.size() &&
@@ -632,25 +633,25 @@ void Form1::ShowLog(const std::string& old_text, const std::string& text) {
   log_edited_ = false;
 }
 
-void Form1::ScrollLogToEnd() {
+void MainWindow::ScrollLogToEnd() {
   logBox->moveCursor(QTextCursor::End);
   logBox->ensureCursorVisible();
   Pump(logBox->viewport());
 }
 
-void Form1::SetProgressMax(double max) {
+void MainWindow::SetProgressMax(double max) {
   progress_max_ = max;
   SetProgressValue(progress_value_);
 }
 
-void Form1::SetProgressValue(double value) {
+void MainWindow::SetProgressValue(double value) {
   progress_value_ = value;
   const double share = progress_max_ > 0 ? std::clamp(value / progress_max_, 0.0, 1.0) : 0.0;
   progressBar->setValue(static_cast<int>(std::lround(share * progressBar->maximum())));
   Pump(progressBar);
 }
 
-void Form1::ClearStatus() {
+void MainWindow::ClearStatus() {
   statusBox->Clear();
   // Clearing the status area starts a run: the log and the bar start empty too, so nothing of
   // the previous run or the instructions is taken for this run's report.
@@ -662,7 +663,7 @@ void Form1::ClearStatus() {
   status_lines_ = StatusLines::kUndecided;
 }
 
-void Form1::PrintStatus(const std::string& line) {
+void MainWindow::PrintStatus(const std::string& line) {
   statusBox->Print(Q(line));
   if (status_lines_ == StatusLines::kUndecided) status_lines_ = StatusLines::kInLog;
   if (status_lines_ == StatusLines::kInLog && statusBox->isHidden()) {
@@ -674,11 +675,11 @@ void Form1::PrintStatus(const std::string& line) {
   Pump(statusBox);
 }
 
-std::string Form1::SourceFolder() {
+std::string MainWindow::SourceFolder() {
   return TypedFolder(folderEdit);
 }
 
-std::vector<std::string> Form1::FileList() {
+std::vector<std::string> MainWindow::FileList() {
   std::vector<std::string> out;
   out.reserve(static_cast<size_t>(fileList->count()));
   for (int i = 0; i < fileList->count(); ++i)
@@ -686,22 +687,22 @@ std::vector<std::string> Form1::FileList() {
   return out;
 }
 
-void Form1::SetCurrentEntry(size_t index) {
+void MainWindow::SetCurrentEntry(size_t index) {
   // Only the caret moves: the entries the user selected stay selected, so "删　除" afterwards
   // still removes what the user chose.
   if (index < static_cast<size_t>(fileList->count()))
     fileList->setCurrentRow(static_cast<int>(index), QItemSelectionModel::NoUpdate);
 }
 
-void Form1::ShowResult(const std::string& path) {
+void MainWindow::ShowResult(const std::string& path) {
   result_to_show_ = path;
 }
 
-void Form1::ReportFile(const FileOutcome& outcome) {
+void MainWindow::ReportFile(const FileOutcome& outcome) {
   outcomes_.push_back(outcome);
 }
 
-void Form1::Pump(QWidget* changed) {
+void MainWindow::Pump(QWidget* changed) {
   if (!running_) return;
   // The control that changed is painted at once, as a direct property write would show it.
   if (changed->isVisible()) changed->repaint();

@@ -16,21 +16,21 @@
 #include <QTest>
 #include <memory>
 
-#include "app/form1.h"
+#include "app/main_window.h"
 #include "app/picture_box.h"
 #include "app/web_panel.h"
 #include "core/run_summary.h"
 #include "dialog_script.h"
-#include "form1_test.h"
+#include "main_window_test.h"
 #include "workbook/io.h"
 
 using namespace qm;
 
-void Form1Test::runRepaintsButIgnoresInputAndReentry() {
+void MainWindowTest::runRepaintsButIgnoresInputAndReentry() {
   QTemporaryDir dir;
   Touch(dir.path(), {"a.xls", "b.xls", "c.xls"});
   Recorded rec;
-  Form1* self = nullptr;
+  MainWindow* self = nullptr;
   int clicks_seen = 0;
   Answer answer = Answer::kOk;
   DialogScript dialogs;
@@ -74,7 +74,7 @@ void Form1Test::runRepaintsButIgnoresInputAndReentry() {
   QCOMPARE(w->fileList->count(), 2);
 }
 
-void Form1Test::logKeepsLineBreaksAndUserEdits() {
+void MainWindowTest::logKeepsLineBreaksAndUserEdits() {
   Recorded rec;
   auto w = MakeWindow(rec, QString());
   w->SetLogText("开始合并...");
@@ -92,7 +92,7 @@ void Form1Test::logKeepsLineBreaksAndUserEdits() {
   QCOMPARE(w->LogText(), std::string("x已退出合并操作！"));
 }
 
-void Form1Test::resultIsOpenedOnlyWhenItExists() {
+void MainWindowTest::resultIsOpenedOnlyWhenItExists() {
   QTemporaryDir dir;
   Touch(dir.path(), {"a.xls", "result.xls"});
   const std::string there = (dir.path() + "/result.xls").toStdString();
@@ -116,7 +116,7 @@ void Form1Test::resultIsOpenedOnlyWhenItExists() {
   QVERIFY(!opened_during_run);
 }
 
-void Form1Test::errorPageOnTheMainPanelTurnsBlank() {
+void MainWindowTest::errorPageOnTheMainPanelTurnsBlank() {
   QTemporaryDir dir;
   auto page = [&](const QString& name, const QString& title) {
     QFile f(dir.path() + "/" + name);
@@ -139,7 +139,7 @@ void Form1Test::errorPageOnTheMainPanelTurnsBlank() {
   QCOMPARE(w->tipsPanel->source(), err);
 }
 
-void Form1Test::wholeMergeThroughTheRealDialogs() {
+void MainWindowTest::wholeMergeThroughTheRealDialogs() {
   QTemporaryDir dir;
   QDir(dir.path()).mkdir("合并结果");
   const QStringList names = {"一月.xls", "二月.xls"};
@@ -159,13 +159,13 @@ void Form1Test::wholeMergeThroughTheRealDialogs() {
   QVERIFY2(back.ok(), back.ok() ? "" : back.error().detail.c_str());
 
   std::vector<std::string> opened;
-  Form1Hooks hooks;
+  MainWindowHooks hooks;
   hooks.program_folder = dir.path().toStdString();
   hooks.open_result = [&](const std::string& p) {
     opened.push_back(p);
     return true;
   };
-  Form1 w(hooks);
+  MainWindow w(hooks);
   w.Load();
   DialogScript dialogs;
   dialogs.Press("确定");
@@ -188,7 +188,7 @@ void Form1Test::wholeMergeThroughTheRealDialogs() {
   QCOMPARE(w.ProgressValue(), w.ProgressMax());
 }
 
-void Form1Test::summaryFollowsADoneRunAndNamesTheFolderWhenTheResultCannotBeOpened() {
+void MainWindowTest::summaryFollowsADoneRunAndNamesTheFolderWhenTheResultCannotBeOpened() {
   QTemporaryDir dir;
   Touch(dir.path(), {"a.xls", "b.xls", "c.xls", "d.xls", "e.xls"});
   QDir(dir.path()).mkdir("合并结果");
@@ -235,7 +235,7 @@ void Form1Test::summaryFollowsADoneRunAndNamesTheFolderWhenTheResultCannotBeOpen
   QCOMPARE(rec.opened.size(), size_t(2));
 }
 
-void Form1Test::noSummaryAfterARunThatDidNotSave() {
+void MainWindowTest::noSummaryAfterARunThatDidNotSave() {
   QTemporaryDir dir;
   Touch(dir.path(), {"a.xls", "b.xls"});
   Recorded rec;
@@ -256,7 +256,7 @@ void Form1Test::noSummaryAfterARunThatDidNotSave() {
   QVERIFY(rec.opened.empty());
 }
 
-void Form1Test::startWithAnEmptyListSaysThereIsNothingToMerge() {
+void MainWindowTest::startWithAnEmptyListSaysThereIsNothingToMerge() {
   QTemporaryDir dir, none;
   Touch(dir.path(), {"a.xls", "b.xls"});
   Recorded rec;
@@ -290,7 +290,7 @@ void Form1Test::startWithAnEmptyListSaysThereIsNothingToMerge() {
   QCOMPARE(dialogs.unexpected, 0);
 }
 
-void Form1Test::typedFolderIsListedOnEnterAndBeforeAMerge() {
+void MainWindowTest::typedFolderIsListedOnEnterAndBeforeAMerge() {
   QTemporaryDir first, second, third, bare;
   Touch(first.path(), {"1.xls", "2.xls"});
   Touch(second.path(), {"x.xlsx", "y.xls", "z.xls"});
@@ -352,7 +352,7 @@ void Form1Test::typedFolderIsListedOnEnterAndBeforeAMerge() {
   QCOMPARE(dialogs.unexpected, 0);
 }
 
-void Form1Test::addDialogOpensInTheListedFolder() {
+void MainWindowTest::addDialogOpensInTheListedFolder() {
   QTemporaryDir program, other;
   Touch(program.path(), {"p.xls"});
   Touch(other.path(), {"o.xls"});
@@ -369,17 +369,17 @@ void Form1Test::addDialogOpensInTheListedFolder() {
 
 // The sorted path of 横向合并 reports on the status lines alone; they were printed on a hidden
 // box while the log went on showing the instructions or the previous run.
-void Form1Test::sortedSmartMergeShowsItsStatusLinesInTheLog() {
+void MainWindowTest::sortedSmartMergeShowsItsStatusLinesInTheLog() {
   QTemporaryDir dir;
   if (!WriteTables(dir.path(), {"a.xlsx", "b.xlsx"})) QSKIP("the .xlsx writer is not there yet");
   Recorded rec;
-  Form1Hooks hooks;
+  MainWindowHooks hooks;
   hooks.program_folder = dir.path().toStdString();
   hooks.open_result = [&](const std::string& p) {
     rec.opened.push_back(p);
     return true;
   };
-  Form1 w(hooks);
+  MainWindow w(hooks);
   w.Load();
   w.kindOptions[2]->click();
   w.variantOptions[0]->click();  // 横向合并
@@ -412,7 +412,7 @@ void Form1Test::sortedSmartMergeShowsItsStatusLinesInTheLog() {
   Recorded rec2;
   std::string log_at_clear = "?";
   int bar_at_clear = -1;
-  Form1* self = nullptr;
+  MainWindow* self = nullptr;
   auto stand_in = MakeWindow(rec2, dir.path(), [&](MergeContext& ctx) {
     ctx.port.ClearStatus();
     log_at_clear = self->LogText();
@@ -428,14 +428,14 @@ void Form1Test::sortedSmartMergeShowsItsStatusLinesInTheLog() {
 }
 
 // The safe merge writes its own log; its status line on a stop stays where it always was.
-void Form1Test::safeMergeKeepsItsStatusLinesOffTheLog() {
+void MainWindowTest::safeMergeKeepsItsStatusLinesOffTheLog() {
   QTemporaryDir dir;
   if (!WriteTables(dir.path(), {"a.xlsx", "b.xlsx"})) QSKIP("the .xlsx writer is not there yet");
   Recorded rec;
-  Form1Hooks hooks;
+  MainWindowHooks hooks;
   hooks.program_folder = dir.path().toStdString();
   hooks.open_result = [](const std::string&) { return true; };
-  Form1 w(hooks);
+  MainWindow w(hooks);
   w.Load();
   w.kindOptions[1]->click();  // 覆盖合并, 安全合并
   DialogScript dialogs;
@@ -450,7 +450,7 @@ void Form1Test::safeMergeKeepsItsStatusLinesOffTheLog() {
 
 // Saves a picture of the window when QM_WINDOW_SHOT names a file; run it under a real X
 // server (xvfb-run) so the fonts are those a user sees.
-void Form1Test::screenshot() {
+void MainWindowTest::screenshot() {
   const QString out = qEnvironmentVariable("QM_WINDOW_SHOT");
   if (out.isEmpty()) QSKIP("set QM_WINDOW_SHOT to save a picture of the window");
   const QString examples = QString(QM_SOURCE_DIR) + "/examples/monthly";
@@ -471,7 +471,7 @@ void Form1Test::screenshot() {
 
 // Saves a picture of the window after a safe merge of the monthly examples when
 // QM_SUMMARY_SHOT names a file; run it under xvfb-run as the picture above.
-void Form1Test::summaryScreenshot() {
+void MainWindowTest::summaryScreenshot() {
   const QString out = qEnvironmentVariable("QM_SUMMARY_SHOT");
   if (out.isEmpty()) QSKIP("set QM_SUMMARY_SHOT to save a picture of the window after a merge");
   const QString examples = QString(QM_SOURCE_DIR) + "/examples/monthly";
@@ -492,10 +492,10 @@ void Form1Test::summaryScreenshot() {
     QFile empty(folder + "/五月.xlsx");
     QVERIFY(empty.open(QIODevice::WriteOnly));
   }
-  Form1Hooks hooks;
+  MainWindowHooks hooks;
   hooks.program_folder = folder.toStdString();
   hooks.open_result = [](const std::string&) { return true; };
-  Form1 w(hooks);
+  MainWindow w(hooks);
   w.Load();
   w.show();
   QVERIFY(QTest::qWaitForWindowExposed(&w));

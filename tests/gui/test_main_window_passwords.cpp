@@ -6,14 +6,14 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "app/form1.h"
+#include "app/main_window.h"
 #include "core/run_summary.h"
 #include "dialog_script.h"
-#include "form1_test.h"
+#include "main_window_test.h"
 
 using namespace qm;
 
-void Form1Test::passwordBoxHidesTheEntryAndSaysWhenTheLastOneWasWrong() {
+void MainWindowTest::passwordBoxHidesTheEntryAndSaysWhenTheLastOneWasWrong() {
   Recorded rec;
   auto w = MakeWindow(rec, QString());
   DialogScript dialogs;
@@ -33,16 +33,16 @@ void Form1Test::passwordBoxHidesTheEntryAndSaysWhenTheLastOneWasWrong() {
   QVERIFY(w->Passwords().empty());
 }
 
-void Form1Test::protectedSourcesAskForPasswordsThatAreRememberedForTheNextRun() {
+void MainWindowTest::protectedSourcesAskForPasswordsThatAreRememberedForTheNextRun() {
   QTemporaryDir dir;
   const QString data = QStringLiteral(QM_SOURCE_DIR) + "/tests/data/";
   QVERIFY(QFile::copy(data + "xls/styled.xls", dir.path() + "/1模板.xls"));
   QVERIFY(QFile::copy(data + "encrypted/rc4.xls", dir.path() + "/2甲.xls"));
   QVERIFY(QFile::copy(data + "encrypted/cryptoapi_128.xls", dir.path() + "/3乙.xls"));
-  Form1Hooks hooks;
+  MainWindowHooks hooks;
   hooks.program_folder = dir.path().toStdString();
   hooks.open_result = [](const std::string&) { return true; };
-  Form1 w(hooks);
+  MainWindow w(hooks);
   w.Load();
   QCOMPARE(Entries(w.fileList), QStringList({"1模板.xls", "2甲.xls", "3乙.xls"}));
 

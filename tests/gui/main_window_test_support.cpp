@@ -2,7 +2,7 @@
 #include <QFile>
 #include <QTest>
 
-#include "form1_test.h"
+#include "main_window_test.h"
 #include "workbook/io.h"
 
 using namespace qm;
@@ -26,9 +26,9 @@ QStringList Entries(const QListWidget* list) {
 }
 
 // A window whose engines and result viewer are stand-ins that record their calls.
-std::unique_ptr<Form1> MakeWindow(Recorded& rec, const QString& program_folder,
-                                  std::function<RunResult(MergeContext&)> body) {
-  Form1Hooks hooks;
+std::unique_ptr<MainWindow> MakeWindow(Recorded& rec, const QString& program_folder,
+                                       std::function<RunResult(MergeContext&)> body) {
+  MainWindowHooks hooks;
   hooks.program_folder = program_folder.toStdString();
   hooks.run_engine = [&rec, body](const DispatchChoice& c, MergeContext& ctx) {
     rec.runs.push_back(c);
@@ -40,7 +40,7 @@ std::unique_ptr<Form1> MakeWindow(Recorded& rec, const QString& program_folder,
     rec.opened.push_back(p);
     return rec.opener_works;
   };
-  return std::make_unique<Form1>(std::move(hooks));
+  return std::make_unique<MainWindow>(std::move(hooks));
 }
 
 FileOutcome Reported(size_t index, const std::string& name, FileStatus status) {
@@ -51,7 +51,7 @@ FileOutcome Reported(size_t index, const std::string& name, FileStatus status) {
   return o;
 }
 
-QStringList LogLines(Form1& w) {
+QStringList LogLines(MainWindow& w) {
   return S(w.LogText()).split("\r\n");
 }
 
