@@ -11,6 +11,7 @@
 #include <string>
 
 #include "app/main_window.h"
+#include "core/dispatch.h"
 
 QString S(const std::string& s);
 // Creates empty files: the listing looks at names only.
@@ -25,11 +26,24 @@ struct Recorded {
   bool opener_works = true;
 };
 
-// A window whose engines and result viewer are stand-ins that record their calls.
-std::unique_ptr<qm::MainWindow> MakeWindow(
-    Recorded& rec, const QString& program_folder,
-    std::function<qm::RunResult(qm::MergeContext&)> body = {});
-qm::FileOutcome Reported(size_t index, const std::string& name, qm::FileStatus status);
+// What a stand-in engine gets: the request, and the run's answers source and view as the window
+// hands them to the run's thread.
+struct StandIn {
+  const qm::MergeRequest& request;
+  qm::Answers& answers;
+  qm::RunView& view;
+};
+
+// A window whose engines and result viewer are stand-ins that record their calls. `body` runs on
+// the run's thread.
+std::unique_ptr<qm::MainWindow> MakeWindow(Recorded& rec, const QString& program_folder,
+                                           std::function<qm::RunResult(StandIn&)> body = {});
+// Hooks whose merges are the real ones, slowed down by `delay_ms` at every log line so that a test
+// can act while they run; results are recorded, never opened.
+qm::MainWindowHooks SlowRealMerges(Recorded& rec, const QString& program_folder, int delay_ms);
+// Presses 开始合并 and waits until the run it started (if any) has ended and shown everything.
+void StartAndWait(qm::MainWindow& w);
+qm::TableOutcome Reported(size_t index, const std::string& name, qm::TableStatus status);
 QStringList LogLines(qm::MainWindow& w);
 // Writes small .xlsx tables keyed on column 1: a header row 工号 / <title>, then the rows.
 bool WriteTables(const QString& folder, const QStringList& names);
@@ -52,7 +66,7 @@ class MainWindowTest : public QObject {
   void everyRowOfTheTableStartsItsEngine();
   void smartMergeLeavesTheTemplateAsTheCurrentEntry();
   void portDialogsShowExactTextsAndButtons();
-  void runRepaintsButIgnoresInputAndReentry();
+  void runIgnoresInputAndReentry();
   void logKeepsLineBreaksAndUserEdits();
   void resultIsOpenedOnlyWhenItExists();
   void errorPageOnTheMainPanelTurnsBlank();
@@ -67,6 +81,15 @@ class MainWindowTest : public QObject {
   void passwordBoxHidesTheEntryAndSaysWhenTheLastOneWasWrong();
   void protectedSourcesAskForPasswordsThatAreRememberedForTheNextRun();
   void sourceColumnBoxReachesTheEngineAndOverlapsNoControl();
+  // The run on its own thread.
+  void stopEndsALongRunWithNothingWrittenAndTheOlderResultKept();
+  void closingDuringARunAsksAndStopsTheRunBeforeClosing();
+  void questionsAreAskedOnTheGuiThreadWhileTheRunWaits();
+  // Size.
+  void largerWindowGrowsTheListAndTheLog();
+  void smallerWindowShrinksTheLogFirstAndFitsASmallScreen();
+  void opensWithinASmallScreen();
   void screenshot();
+  void runScreenshot();
   void summaryScreenshot();
 };

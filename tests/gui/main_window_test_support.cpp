@@ -1,7 +1,11 @@
 // The stand-ins and fixtures the window's tests share.
 #include <QFile>
+#include <QPushButton>
 #include <QTest>
+#include <chrono>
+#include <thread>
 
+#include "core/run_merge.h"
 #include "main_window_test.h"
 #include "workbook/io.h"
 
@@ -27,14 +31,16 @@ QStringList Entries(const QListWidget* list) {
 
 // A window whose engines and result viewer are stand-ins that record their calls.
 std::unique_ptr<MainWindow> MakeWindow(Recorded& rec, const QString& program_folder,
-                                       std::function<RunResult(MergeContext&)> body) {
+                                       std::function<RunResult(StandIn&)> body) {
   MainWindowHooks hooks;
   hooks.program_folder = program_folder.toStdString();
-  hooks.run_engine = [&rec, body](const DispatchChoice& c, MergeContext& ctx) {
-    rec.runs.push_back(c);
-    rec.folders_seen.push_back(ctx.port.SourceFolder());
-    rec.lists_seen.push_back(ctx.port.FileList());
-    return body ? body(ctx) : RunResult{Outcome::kDone, std::nullopt};
+  hooks.run_merge = [&rec, body](const MergeRequest& request, Answers& answers, RunView& view,
+                                 HeaderState&) {
+    rec.runs.push_back(*Dispatch(request.kind, request.variant));
+    rec.folders_seen.push_back(request.folder);
+    rec.lists_seen.push_back(request.files);
+    StandIn in{request, answers, view};
+    return body ? body(in) : RunResult{Outcome::kDone, std::nullopt};
   };
   hooks.open_result = [&rec](const std::string& p) {
     rec.opened.push_back(p);
@@ -43,9 +49,58 @@ std::unique_ptr<MainWindow> MakeWindow(Recorded& rec, const QString& program_fol
   return std::make_unique<MainWindow>(std::move(hooks));
 }
 
-FileOutcome Reported(size_t index, const std::string& name, FileStatus status) {
-  FileOutcome o;
-  o.index = index;
+namespace {
+
+// The run's view with a pause after every log line.
+class SlowView : public RunView {
+ public:
+  SlowView(RunView& view, int delay_ms) : view_(view), delay_ms_(delay_ms) {}
+  void BeginReport(ReportPlace where) override { view_.BeginReport(where); }
+  void ReplaceLog(const std::string& text) override { view_.ReplaceLog(text); }
+  void AppendLog(const std::string& line) override {
+    view_.AppendLog(line);
+    std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms_));
+  }
+  void ScrollLogToEnd() override { view_.ScrollLogToEnd(); }
+  void SetProgressMax(double max) override { view_.SetProgressMax(max); }
+  void SetProgressValue(double value) override { view_.SetProgressValue(value); }
+  void ClearStatus() override { view_.ClearStatus(); }
+  void PrintStatus(const std::string& line) override { view_.PrintStatus(line); }
+  void SetCurrentEntry(size_t index) override { view_.SetCurrentEntry(index); }
+  void ShowNotice(const std::string& line) override { view_.ShowNotice(line); }
+  void ShowResult(const std::string& path) override { view_.ShowResult(path); }
+  void ReportTable(const TableOutcome& outcome) override { view_.ReportTable(outcome); }
+
+ private:
+  RunView& view_;
+  int delay_ms_;
+};
+
+}  // namespace
+
+MainWindowHooks SlowRealMerges(Recorded& rec, const QString& program_folder, int delay_ms) {
+  MainWindowHooks hooks;
+  hooks.program_folder = program_folder.toStdString();
+  hooks.run_merge = [delay_ms](const MergeRequest& request, Answers& answers, RunView& view,
+                               HeaderState& header) {
+    SlowView slow(view, delay_ms);
+    return RunMerge(request, answers, slow, header);
+  };
+  hooks.open_result = [&rec](const std::string& p) {
+    rec.opened.push_back(p);
+    return true;
+  };
+  return hooks;
+}
+
+void StartAndWait(MainWindow& w) {
+  QTest::mouseClick(w.startButton, Qt::LeftButton);
+  QTRY_VERIFY_WITH_TIMEOUT(!w.IsRunning(), 60000);
+}
+
+TableOutcome Reported(size_t index, const std::string& name, TableStatus status) {
+  TableOutcome o;
+  o.file_index = index;
   o.name = name;
   o.status = status;
   return o;

@@ -85,6 +85,7 @@ void MainWindowTest::controlsKeepTheirObjectNames() {
       {w->statusBox, "Picture1"},    {w->progressBar, "ProgressBar1"},
       {w->tipsPanel, "WebBrowser2"}, {w->diagramPanel, "WebBrowser1"},
       {w->taglineBox, "Picture2"},   {w->sourceColumnBox, "SourceColumn"},
+      {w->stopButton, "StopButton"},
   };
   for (const auto& e : expected) {
     QCOMPARE(e.widget->objectName(), QString(e.name));
@@ -323,14 +324,14 @@ void MainWindowTest::everyRowOfTheTableStartsItsEngine() {
       {2, 1, {Engine::kSmartMerge, SmartMode::kBoth}},
   };
   // A fresh window starts the safe vertical merge.
-  QTest::mouseClick(w->startButton, Qt::LeftButton);
+  StartAndWait(*w);
   QCOMPARE(rec.runs.size(), size_t(1));
   QVERIFY((rec.runs[0] == DispatchChoice{Engine::kSafeMerge, VerticalMode::kAppend}));
   for (const auto& row : rows) {
     rec.runs.clear();
     w->kindOptions[row.kind]->click();
     w->variantOptions[row.variant]->click();
-    QTest::mouseClick(w->startButton, Qt::LeftButton);
+    StartAndWait(*w);
     QCOMPARE(rec.runs.size(), size_t(1));
     QVERIFY2(rec.runs[0] == row.expected,
              qPrintable(QString("kind %1 variant %2").arg(row.kind).arg(row.variant)));
@@ -347,8 +348,8 @@ void MainWindowTest::smartMergeLeavesTheTemplateAsTheCurrentEntry() {
   Recorded rec;
   // A stand-in that, like the smart engines, asks for the template as the current entry.
   bool smart = false;
-  auto w = MakeWindow(rec, dir.path(), [&smart](MergeContext& ctx) {
-    if (smart) ctx.port.SetCurrentEntry(0);
+  auto w = MakeWindow(rec, dir.path(), [&smart](StandIn& in) {
+    if (smart) in.view.SetCurrentEntry(0);
     return RunResult{Outcome::kStopped, std::nullopt};
   });
   w->Load();
@@ -356,14 +357,14 @@ void MainWindowTest::smartMergeLeavesTheTemplateAsTheCurrentEntry() {
   list->setCurrentRow(2);
 
   // The vertical merges leave the caret where the user put it.
-  QTest::mouseClick(w->startButton, Qt::LeftButton);
+  StartAndWait(*w);
   QCOMPARE(list->currentRow(), 2);
 
   // A smart merge, even one stopped at the key prompt, ends with entry 0 current; the
   // selection stays the user's, so 删除 still removes what the user chose.
   w->kindOptions[2]->click();
   smart = true;
-  QTest::mouseClick(w->startButton, Qt::LeftButton);
+  StartAndWait(*w);
   QVERIFY(rec.runs.back().engine == Engine::kSmartMerge);
   QCOMPARE(list->currentRow(), 0);
   QCOMPARE(list->selectedItems().size(), qsizetype(1));
@@ -377,10 +378,10 @@ void MainWindowTest::portDialogsShowExactTextsAndButtons() {
   auto w = MakeWindow(rec, QString());
   DialogScript dialogs;
   dialogs.Press("取消").Press("确定").Press("否(&N)").Press("是(&Y)");
-  QCOMPARE(w->Message("你确定吗？", "合并提示", Buttons::kOkCancel), Answer::kCancel);
-  QCOMPARE(w->Message("好", "", Buttons::kOkCancel), Answer::kOk);
-  QCOMPARE(w->Message("排序了吗", "", Buttons::kYesNo), Answer::kNo);
-  QCOMPARE(w->Message("排序了吗", "", Buttons::kYesNo), Answer::kYes);
+  QVERIFY(!w->Confirm({"你确定吗？", "合并提示"}));
+  QVERIFY(w->Confirm({"好", ""}));
+  QVERIFY(!w->AnswerSorted({"排序了吗", ""}));
+  QVERIFY(w->AnswerSorted({"排序了吗", ""}));
   QCOMPARE(dialogs.seen[0].title, QString("合并提示"));
   QCOMPARE(dialogs.seen[0].buttons, QStringList({"确定", "取消"}));
   QCOMPARE(dialogs.seen[1].title, QString("合并"));
@@ -388,12 +389,13 @@ void MainWindowTest::portDialogsShowExactTextsAndButtons() {
 
   // A lone carriage return in a prompt breaks the line; the entry comes pre-filled.
   dialogs.Type("3列").Type(QString(), true).Type("");
-  QCOMPARE(w->Input(PromptKind::kKeyColumn, " 1:A| 2:B|\r请输入关键字列列号！", "输入提示", "1"),
+  QCOMPARE(w->AnswerKeyColumn(
+               {PromptKind::kKeyColumn, " 1:A| 2:B|\r请输入关键字列列号！", "输入提示", "1"}),
            std::string("3列"));
-  QCOMPARE(w->Input(PromptKind::kHeaderRows, "快速合并要求表头必须从第一行开始，请问表头占几行？",
-                    "", "1"),
+  QCOMPARE(w->AnswerHeaderRows({PromptKind::kHeaderRows,
+                                "快速合并要求表头必须从第一行开始，请问表头占几行？", "", "1"}),
            std::nullopt);
-  QCOMPARE(w->Input(PromptKind::kHeaderRows, "x", "", "1"), std::string());
+  QCOMPARE(w->AnswerHeaderRows({PromptKind::kHeaderRows, "x", "", "1"}), std::string());
   QCOMPARE(dialogs.seen[4].text, QString(" 1:A| 2:B|\n请输入关键字列列号！"));
   QCOMPARE(dialogs.seen[4].title, QString("输入提示"));
   QCOMPARE(dialogs.seen[4].default_text, QString("1"));
@@ -409,8 +411,8 @@ void MainWindowTest::sourceColumnBoxReachesTheEngineAndOverlapsNoControl() {
   Touch(dir.path(), {"a.xls", "b.xls"});
   Recorded rec;
   std::vector<bool> seen;
-  auto w = MakeWindow(rec, dir.path(), [&seen](MergeContext& ctx) {
-    seen.push_back(ctx.source_column);
+  auto w = MakeWindow(rec, dir.path(), [&seen](StandIn& in) {
+    seen.push_back(in.request.source_column);
     return RunResult{Outcome::kDone, std::nullopt};
   });
   w->Load();
@@ -427,11 +429,11 @@ void MainWindowTest::sourceColumnBoxReachesTheEngineAndOverlapsNoControl() {
     QVERIFY2(!box.intersects(other->geometry()), qPrintable(other->objectName()));
   }
 
-  QTest::mouseClick(w->startButton, Qt::LeftButton);
+  StartAndWait(*w);
   QTest::mouseClick(w->sourceColumnBox, Qt::LeftButton);
   QVERIFY(w->sourceColumnBox->isChecked());
-  QTest::mouseClick(w->startButton, Qt::LeftButton);
+  StartAndWait(*w);
   w->kindOptions[2]->click();
-  QTest::mouseClick(w->startButton, Qt::LeftButton);
+  StartAndWait(*w);
   QCOMPARE(seen, (std::vector<bool>{false, true, true}));
 }
