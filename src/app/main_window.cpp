@@ -16,8 +16,10 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTextBrowser>
 #include <QUrl>
 #include <cmath>
+#include <map>
 
 #include "app/app_icon.h"
 #include "app/option_groups.h"
@@ -59,6 +61,39 @@ QFont Face(const QStringList& families, double points, bool bold = false) {
   return f;
 }
 
+// A folder as a message names it: the system's separators, no separator at the end.
+QString FolderForMessage(const std::string& folder) {
+  return QDir::toNativeSeparators(QDir::cleanPath(Q(folder)));
+}
+
+bool SameFolder(const std::string& a, const std::string& b) {
+  const QString ca = QFileInfo(Q(a)).canonicalFilePath(), cb = QFileInfo(Q(b)).canonicalFilePath();
+  if (!ca.isEmpty() && !cb.isEmpty()) return ca == cb;
+  return QDir::cleanPath(Q(a)) == QDir::cleanPath(Q(b));
+}
+
+// A folder programs are installed into, which holds nothing of the user's: where a program
+// started from a desktop menu finds itself.
+bool IsSystemFolder(const std::string& folder) {
+  const QString path = QDir::cleanPath(QDir::fromNativeSeparators(Q(folder)));
+  auto within = [&](const QString& root, Qt::CaseSensitivity cs) {
+    return !root.isEmpty() &&
+           (path.compare(root, cs) == 0 || path.startsWith(root + QLatin1Char('/'), cs));
+  };
+#ifdef Q_OS_WIN
+  for (const char* variable : {"ProgramFiles", "ProgramFiles(x86)", "ProgramW6432", "SystemRoot"})
+    if (within(QDir::cleanPath(QDir::fromNativeSeparators(qEnvironmentVariable(variable))),
+               Qt::CaseInsensitive))
+      return true;
+  return false;
+#else
+  for (const char* root :
+       {"/usr", "/bin", "/sbin", "/lib", "/lib64", "/opt", "/app", "/snap", "/nix/store"})
+    if (within(QString::fromLatin1(root), Qt::CaseSensitive)) return true;
+  return false;
+#endif
+}
+
 // The program keeps '/' between the parts of a path; the user sees the system's separator. A
 // long folder shows its beginning, as a text box does.
 void ShowFolder(QLineEdit* box, const std::string& folder) {
@@ -82,6 +117,10 @@ MainWindow::MainWindow(MainWindowHooks hooks, QWidget* parent)
     hooks_.open_result = [](const std::string& path) {
       // False where the desktop has no program for it ("Unable to detect a launcher").
       return QDesktopServices::openUrl(QUrl::fromLocalFile(Q(path)));
+    };
+  if (!hooks_.open_folder)
+    hooks_.open_folder = [](const std::string& folder) {
+      QDesktopServices::openUrl(QUrl::fromLocalFile(Q(folder)));
     };
   setObjectName(QStringLiteral("Form1"));
   setWindowTitle(QStringLiteral("ExcelQuillmere"));
@@ -227,6 +266,14 @@ void MainWindow::BuildControls() {
 
   tipsPanel = new WebPanel(this);
   named(tipsPanel, "WebBrowser2");
+  // After a run the tips give way to the run's account, until the next run or 使用说明.
+  accountPanel = new QTextBrowser(this);
+  named(accountPanel, "RunAccount");
+  accountPanel->setVisible(false);
+  accountPanel->setOpenLinks(false);
+  connect(accountPanel, &QTextBrowser::anchorClicked, this, [this](const QUrl& url) {
+    if (url.isLocalFile()) hooks_.open_folder(url.toLocalFile().toStdString());
+  });
   diagramPanel = new WebPanel(this);
   named(diagramPanel, "WebBrowser1");
   connect(diagramPanel, &WebPanel::documentComplete, this, &MainWindow::OnDiagramPageLoaded);
@@ -249,6 +296,9 @@ void MainWindow::Load(const QString& folder) {
   taglineBox->Print(QStringLiteral(
       "ExcelQuillmere —— 不装Excel也能把一个文件夹里的工作簿合成一个：纵向拼接、覆盖合并、智能"
       "合并，任君选择。"));
+  // Started from a desktop menu without a folder, the program's own folder is where it was
+  // installed: nothing there is the user's, so nothing is listed and nothing is said.
+  if (folder.isEmpty() && IsSystemFolder(ProgramFolder())) return;
   LoadFolder(folder);
 }
 
@@ -299,10 +349,21 @@ void MainWindow::OnDiagramPageLoaded() {
 void MainWindow::LoadFolder(const QString& folder) {
   std::string f = folder.isEmpty() ? ProgramFolder() : folder.toStdString();
   f = WithTrailingSeparator(f);
+  if (!QFileInfo(Q(f)).isDir()) {
+    // A folder mistyped, or gone since: the list stays the one the user had.
+    ShowMessage("文件夹不存在：" + FolderForMessage(f).toStdString(), kAppTitle, Box::kOk);
+    ShowFolder(folderEdit, listed_folder_);
+    return;
+  }
   fileList->clear();
   std::vector<std::string> names = ListWorkbooks(f);
   if (names.empty()) {
-    ShowMessage(kNoWorkbooksMessage, kAppTitle, Box::kOk);
+    // The program's own folder keeps its old words; any other is named, so the user sees where
+    // the program looked.
+    ShowMessage(SameFolder(f, WithTrailingSeparator(ProgramFolder()))
+                    ? std::string(kNoWorkbooksMessage)
+                    : "在此文件夹下没有找到EXCEL文件：" + FolderForMessage(f).toStdString(),
+                kAppTitle, Box::kOk);
     // The box goes back to the folder listed before, also when a typed folder was refused.
     ShowFolder(folderEdit, listed_folder_);
     return;
@@ -337,9 +398,12 @@ bool MainWindow::RelistTypedFolder(bool even_if_unchanged) {
 void MainWindow::OnAddClicked() {
   ShowMessage("将要合并的EXCEL文件放在同一个文件夹下，选择一个打开就能添加全部。", kAppTitle,
               Box::kOk);
-  // The dialog starts in the folder listed, where the user most likely keeps the workbooks.
-  QFileDialog dialog(this, QStringLiteral("打开"),
-                     Q(listed_folder_.empty() ? ProgramFolder() : listed_folder_),
+  // The dialog starts in the folder listed, where the user most likely keeps the workbooks;
+  // before any listing in the program's folder, unless that is where programs are installed.
+  QString start = Q(listed_folder_);
+  if (start.isEmpty())
+    start = IsSystemFolder(ProgramFolder()) ? QDir::homePath() : Q(ProgramFolder());
+  QFileDialog dialog(this, QStringLiteral("打开"), start,
                      QStringLiteral("Excel文件 (*.xls *.xlsx)"));
   dialog.setObjectName(QStringLiteral("CommonDialog1"));
   dialog.setFileMode(QFileDialog::ExistingFile);
@@ -396,7 +460,7 @@ void MainWindow::OnStartClicked() {
     return -1;
   };
   // A folder typed but not confirmed is listed first: the old list is never merged against
-  // a new folder. When it holds no workbooks the listing has said so.
+  // a new folder. When it is missing or holds no workbooks the listing has said so.
   if (TypedFolder(folderEdit) != listed_folder_ && !RelistTypedFolder(false)) return;
   const auto choice = KindAndVariantOfButtons(checked(kindOptions), checked(variantOptions));
   if (!choice) return;
@@ -418,6 +482,11 @@ void MainWindow::OnStartClicked() {
   result_to_show_.reset();
   outcomes_.clear();
   report_place_ = ReportPlace::kLog;
+  for (int i = 0; i < fileList->count(); ++i) {
+    fileList->item(i)->setIcon(QIcon());
+    fileList->item(i)->setToolTip(QString());
+  }
+  ShowTips();
   SetRunning(true);
   // The worker reads nothing of the window: the request, the header values and the passwords
   // are the run's until it ends.
@@ -462,6 +531,8 @@ void MainWindow::FinishRun(const RunResult& result) {
   report_place_ = ReportPlace::kLog;
   SetRunning(false);
   ReportEndOfRun();
+  ShowOutcomesInList();
+  ShowAccount();
   if (close_when_stopped_) {
     close_when_stopped_ = false;
     close();
@@ -481,6 +552,45 @@ void MainWindow::ReportEndOfRun() {
   }
 }
 
+void MainWindow::ShowOutcomesInList() {
+  // The entries keep their text; the icon says what became of the file, the tooltip how many
+  // rows it gave or why it was left out. The list was off during the run, so entry i is still
+  // the file the run knew as entry i.
+  std::map<size_t, QStringList> tips;
+  for (const TableOutcome& o : outcomes_) {
+    QListWidgetItem* item = fileList->item(static_cast<int>(o.file_index));
+    if (!item || item->text() != Q(o.name)) continue;
+    item->setIcon(OutcomeIcon(o.status));
+    tips[o.file_index] << OutcomeToolTip(o);
+  }
+  for (const auto& [index, lines] : tips)
+    fileList->item(static_cast<int>(index))->setToolTip(lines.join(QLatin1Char('\n')));
+}
+
+void MainWindow::ShowAccount() {
+  // The log box shows three lines, which cuts the account short; the large panel beside it has
+  // room for all of it.
+  if (outcomes_.empty()) return;
+  const bool saved = last_run_ && last_run_->outcome == Outcome::kDone && last_run_->result_path;
+  std::string heading;
+  if (saved) {
+    heading = SummaryLine(SummarizeTables(outcomes_), *last_run_->result_path);
+  } else {
+    const std::string log = LogText();
+    const size_t cut = log.rfind(kCrLf);
+    heading = cut == std::string::npos ? log : log.substr(cut + 2);
+  }
+  accountPanel->setHtml(
+      AccountPage(heading, outcomes_, saved ? last_run_->result_path : std::nullopt));
+  tipsPanel->setVisible(false);
+  accountPanel->setVisible(true);
+}
+
+void MainWindow::ShowTips() {
+  accountPanel->setVisible(false);
+  tipsPanel->setVisible(true);
+}
+
 void MainWindow::AppendLogLine(const std::string& line) {
   const std::string old = LogText();
   SetLogText(old.empty() ? line : old + kCrLf + line);
@@ -489,6 +599,7 @@ void MainWindow::AppendLogLine(const std::string& line) {
 
 void MainWindow::OnHelpClicked() {
   ShowInstructions();
+  ShowTips();
 }
 
 void MainWindow::OnStatusDoubleClicked() {

@@ -1,7 +1,7 @@
 // The program's main window: the source file list, the option groups, the start and stop
-// buttons, the instructions and log panel, the progress bar and the two web panels. A merge runs on
-// a worker thread; the window asks the run's questions with its dialogs and shows what the run
-// reports, both on the GUI thread.
+// buttons, the instructions and log panel, the progress bar, the tips panel (or the last run's
+// account in its place) and the diagram. A merge runs on a worker thread; the window asks the
+// run's questions with its dialogs and shows what the run reports, both on the GUI thread.
 #pragma once
 
 #include <QPointer>
@@ -30,6 +30,7 @@ class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
 class QRadioButton;
+class QTextBrowser;
 
 namespace qm {
 
@@ -47,6 +48,9 @@ struct MainWindowHooks {
   // Opens a finished result for the user and says whether that worked; empty means the
   // desktop's default program.
   std::function<bool(const std::string&)> open_result;
+  // Opens a folder for the user (the account's link to the result); empty means the desktop's
+  // file manager.
+  std::function<void(const std::string&)> open_folder;
 };
 
 class MainWindow : public QWidget, public Answers, public RunView {
@@ -127,6 +131,7 @@ class MainWindow : public QWidget, public Answers, public RunView {
   PictureBox* statusBox;                        // Picture1: hidden; the engines' status lines
   QProgressBar* progressBar;                    // ProgressBar1
   WebPanel* tipsPanel;                          // WebBrowser2: tips beside the log
+  QTextBrowser* accountPanel;                   // RunAccount: the last run's account, for tips
   WebPanel* diagramPanel;                       // WebBrowser1: the three kinds drawn out
   PictureBox* taglineBox;                       // Picture2: the line along the bottom edge
 
@@ -173,6 +178,9 @@ class MainWindow : public QWidget, public Answers, public RunView {
   void SetRunning(bool running);
   void FinishRun(const RunResult& result);
   void ReportEndOfRun();
+  void ShowOutcomesInList();
+  void ShowAccount();
+  void ShowTips();
   // Holds a question back while the window's own close prompt is open; false when the run is
   // being stopped and the question is answered as Cancel without being asked.
   bool ReadyToAsk();

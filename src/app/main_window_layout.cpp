@@ -16,6 +16,7 @@
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QScreen>
+#include <QTextBrowser>
 #include <QTextDocument>
 #include <QWindow>
 #include <algorithm>
@@ -163,8 +164,10 @@ void MainWindow::ArrangeControls() {
   statusBox->setGeometry(log_rect);
   progressBar->setGeometry(
       Twips(5040, 2400, 6015, 375).translated(wider_list, log).adjusted(0, 0, wider_log, 0));
-  tipsPanel->setGeometry(
-      Twips(5040, 2880, 6015, 3255).translated(wider_list, log).adjusted(0, 0, wider_log, tips));
+  const QRect tips_rect =
+      Twips(5040, 2880, 6015, 3255).translated(wider_list, log).adjusted(0, 0, wider_log, tips);
+  tipsPanel->setGeometry(tips_rect);
+  accountPanel->setGeometry(tips_rect);
   diagramPanel->setGeometry(
       Twips(120, 6360, 10935, 1695).translated(0, band).adjusted(0, 0, dw, diagram));
   taglineBox->setGeometry(

@@ -21,6 +21,7 @@ QStringList Entries(const QListWidget* list);
 struct Recorded {
   std::vector<qm::DispatchChoice> runs;
   std::vector<std::string> opened;
+  std::vector<std::string> folders_opened;
   std::vector<std::string> folders_seen;
   std::vector<std::vector<std::string>> lists_seen;
   bool opener_works = true;
@@ -85,10 +86,13 @@ class MainWindowTest : public QObject {
   void stopEndsALongRunWithNothingWrittenAndTheOlderResultKept();
   void closingDuringARunAsksAndStopsTheRunBeforeClosing();
   void questionsAreAskedOnTheGuiThreadWhileTheRunWaits();
-  // Size.
+  // Size, outcomes and folders.
   void largerWindowGrowsTheListAndTheLog();
   void smallerWindowShrinksTheLogFirstAndFitsASmallScreen();
   void opensWithinASmallScreen();
+  void listEntriesShowTheirOutcomeAndTheAccountTakesTheTipsPlace();
+  void foldersThatCannotBeListedAreNamedAndTheListKept();
+  void startFromASystemFolderListsNothingAndAddsFromHome();
   void screenshot();
   void runScreenshot();
   void summaryScreenshot();

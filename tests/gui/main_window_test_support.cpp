@@ -46,6 +46,7 @@ std::unique_ptr<MainWindow> MakeWindow(Recorded& rec, const QString& program_fol
     rec.opened.push_back(p);
     return rec.opener_works;
   };
+  hooks.open_folder = [&rec](const std::string& f) { rec.folders_opened.push_back(f); };
   return std::make_unique<MainWindow>(std::move(hooks));
 }
 
@@ -90,6 +91,7 @@ MainWindowHooks SlowRealMerges(Recorded& rec, const QString& program_folder, int
     rec.opened.push_back(p);
     return true;
   };
+  hooks.open_folder = [&rec](const std::string& f) { rec.folders_opened.push_back(f); };
   return hooks;
 }
 

@@ -85,7 +85,7 @@ void MainWindowTest::controlsKeepTheirObjectNames() {
       {w->statusBox, "Picture1"},    {w->progressBar, "ProgressBar1"},
       {w->tipsPanel, "WebBrowser2"}, {w->diagramPanel, "WebBrowser1"},
       {w->taglineBox, "Picture2"},   {w->sourceColumnBox, "SourceColumn"},
-      {w->stopButton, "StopButton"},
+      {w->stopButton, "StopButton"}, {w->accountPanel, "RunAccount"},
   };
   for (const auto& e : expected) {
     QCOMPARE(e.widget->objectName(), QString(e.name));

@@ -357,7 +357,8 @@ void MainWindowTest::typedFolderIsListedOnEnterAndBeforeAMerge() {
   dialogs.Press("确定");
   StartAndWait(*w);
   QCOMPARE(dialogs.seen.size(), size_t(1));
-  QCOMPARE(dialogs.seen[0].text, QString("在程序所在文件夹下没有找到EXCEL文件"));
+  QCOMPARE(dialogs.seen[0].text,
+           "在此文件夹下没有找到EXCEL文件：" + QDir::toNativeSeparators(bare.path()));
   QCOMPARE(rec.runs.size(), size_t(1));
   QCOMPARE(w->folderEdit->text(), third.path() + "/");
   QCOMPARE(w->fileList->count(), 0);
@@ -541,8 +542,9 @@ void MainWindowTest::runScreenshot() {
   QTRY_VERIFY_WITH_TIMEOUT(!w.IsRunning(), 20000);
 }
 
-// Saves a picture of the window made larger after a safe merge of the monthly examples when
-// QM_SUMMARY_SHOT names a file; run it under xvfb-run as the picture above.
+// Saves a picture of the window made larger after a safe merge of the monthly examples, the
+// list showing each file's outcome and the account in the tips' place, when QM_SUMMARY_SHOT
+// names a file; run it under xvfb-run as the picture above.
 void MainWindowTest::summaryScreenshot() {
   const QString out = qEnvironmentVariable("QM_SUMMARY_SHOT");
   if (out.isEmpty()) QSKIP("set QM_SUMMARY_SHOT to save a picture of the window after a merge");
@@ -563,6 +565,7 @@ void MainWindowTest::summaryScreenshot() {
   QVERIFY(w.LastRun().has_value());
   QCOMPARE(int(w.LastRun()->outcome), int(Outcome::kDone));
   QVERIFY(S(w.LogText()).contains("合并完成："));
+  QVERIFY(w.accountPanel->isVisible());
   QTest::qWait(300);
   QVERIFY(w.grab().save(out));
 }
