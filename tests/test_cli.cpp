@@ -103,7 +103,8 @@ TEST_F(CliTest, CancelAtTheConfirmationExits1AndTouchesNothing) {
 
 TEST_F(CliTest, UnreadableWorkbookFailsWithExit2NamingTheFile) {
   std::ofstream(Src() / "a.xls") << "not a spreadsheet";
-  std::ofstream(Src() / "b,c.xls") << "x";
+  // Bytes no reader takes (text would be read as CSV).
+  std::ofstream(Src() / "b,c.xls") << std::string("\x01\x02\x00\x05", 4);
   CliRun r = Run(Folder() + " --kind smart --variant both --files 'b,c.xls' --files a.xls --key 1");
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.transcript["outcome"], "failed");
@@ -127,15 +128,45 @@ void WriteTable(const fs::path& p, int value) {
   ASSERT_TRUE(qm::SaveWorkbookFile(wb, p.string()));
 }
 
-// A real folder: good workbooks beside a password-protected one, a CSV saved under a workbook's
-// name and an empty .xlsx. The run goes on, saves every readable file's rows, names every
-// skipped file with its reason and exits 3.
+// A real folder: good workbooks beside a password-protected one, a web page without a table
+// saved under a workbook's name (a login page an export ended on) and an empty .xlsx. The run goes
+// on, saves every readable file's rows, names every skipped file with its reason and exits 3.
 void WriteMessyFolder(const fs::path& dir) {
   WriteTable(dir / "1一月.xls", 1);
   fs::copy_file(fs::path(QM_TEST_DATA) / "xls" / "xor_password_pass.xls", dir / "2加密.xls");
-  std::ofstream(dir / "3导出.xls") << "工号,金额\r\n9,90\r\n";
+  std::ofstream(dir / "3导出.xls") << "<html><body>请先登录</body></html>";
   std::ofstream(dir / "4空.xlsx").flush();
   WriteTable(dir / "5五月.xlsx", 5);
+}
+
+// An office's folder of exports: a workbook, a GBK CSV, tab-separated text, a GBK web page and
+// UTF-16 text under workbook names, an .xlsx. The safe vertical merge takes every file's rows.
+TEST_F(CliTest, TextAndWebExportsMergeWithWorkbooksIntoOneResult) {
+  WriteTable(Src() / "1模板.xls", 1);
+  std::ofstream(Src() / "2导出.csv") << "\xB9\xA4\xBA\xC5,\xBD\xF0\xB6\xEE\r\n2,20\r\n";
+  std::ofstream(Src() / "3.tsv") << "工号\t金额\n3\t30";
+  std::ofstream(Src() / "4网页.xls")
+      << "<html><meta charset=gbk><table><tr><th>\xB9\xA4\xBA\xC5</th><th>\xBD\xF0\xB6\xEE"
+         "</th></tr><tr><td>4</td><td>40</td></tr></table></html>";
+  std::string utf16 = "\xFF\xFE";
+  for (char16_t u : std::u16string(u"工号\t金额\r\n5\t50"))
+    utf16 += {static_cast<char>(u & 0xFF), static_cast<char>(u >> 8)};
+  std::ofstream(Src() / "5.txt") << utf16;
+  WriteTable(Src() / "6.xlsx", 6);
+  CliRun r = Run(
+      Folder() +
+      " --kind vertical --variant safe --files 1模板.xls,2导出.csv,3.tsv,4网页.xls,5.txt,6.xlsx");
+  ASSERT_EQ(r.status, 0) << r.err << r.out;
+  EXPECT_EQ(r.transcript["summary"],
+            (json{{"merged", 6}, {"header_mismatch", 0}, {"unreadable", 0}}));
+  auto wb = qm::ReadWorkbookFile((Src() / "合并结果" / "合并结果.xls").string());
+  ASSERT_TRUE(wb);
+  const qm::Worksheet& ws = *(*wb)->Worksheets(1);
+  EXPECT_EQ(ws.UsedRange(), (qm::Range{1, 1, 7, 2}));
+  for (int i = 1; i <= 6; ++i) {
+    EXPECT_EQ(ws.Cells(i + 1, 1).number, i);
+    EXPECT_EQ(ws.Cells(i + 1, 2).number, i * 10);
+  }
 }
 
 TEST_F(CliTest, MessyFolderIsMergedWithEveryUnreadableFileSkippedAndExits3) {
@@ -161,7 +192,7 @@ TEST_F(CliTest, MessyFolderIsMergedWithEveryUnreadableFileSkippedAndExits3) {
   EXPECT_EQ(files[1]["code"], "password");
   EXPECT_EQ(files[1]["reason"], "文件受密码保护，密码不对或未提供");
   EXPECT_EQ(files[2]["code"], "not-a-workbook");
-  EXPECT_EQ(files[2]["reason"], "不是Excel工作簿（看起来是文本文件，如CSV）");
+  EXPECT_EQ(files[2]["reason"], "不是Excel工作簿（网页中没有含数据的表格）");
   EXPECT_EQ(files[3]["code"], "empty");
   EXPECT_EQ(files[4]["status"], "merged");
   EXPECT_EQ(files[4]["rows"], 1);
@@ -296,7 +327,7 @@ TEST_F(CliTest, CheckTellsWhatAMergeWouldFindWithoutWritingAnything) {
                                  {"code", nullptr},
                                  {"reason", nullptr}}));
   EXPECT_EQ(j["files"][1]["code"], "password");
-  EXPECT_EQ(j["files"][2]["reason"], "不是Excel工作簿（看起来是文本文件，如CSV）");
+  EXPECT_EQ(j["files"][2]["reason"], "不是Excel工作簿（网页中没有含数据的表格）");
   EXPECT_EQ(j["files"][3]["code"], "empty");
   EXPECT_EQ(j["files"][4]["status"], "readable");
   EXPECT_EQ(j["files"][4]["format"], "xlsx");
@@ -442,7 +473,7 @@ int RunIntoClosedPipe(const std::string& args) {
 }
 
 TEST_F(CliTest, ClosedStandardOutputDoesNotEndTheRun) {
-  std::ofstream(Src() / "a.xls") << "not a spreadsheet";
+  std::ofstream(Src() / "a.xls") << std::string("\x01\x02\x00\x05", 4);  // no reader takes it
   const fs::path t = dir_ / "t.json";
   // The log's first line goes to the closed pipe; the run still fails as it would, by exit 2,
   // and writes its transcript.

@@ -5,7 +5,7 @@
 
 #include "app/app_icon.h"
 #include "app/chinese_qt.h"
-#include "app/form1.h"
+#include "app/main_window.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
@@ -20,7 +20,7 @@ int main(int argc, char** argv) {
     folder = given.isFile() ? given.absolutePath() : given.absoluteFilePath();
   }
 
-  qm::Form1 w;
+  qm::MainWindow w;
   w.Load(folder);
   w.show();
   return app.exec();

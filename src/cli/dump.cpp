@@ -80,7 +80,7 @@ int DumpUnguarded(const std::string& path, bool json, const std::vector<std::str
         }
       }
     }
-    nlohmann::ordered_json out = {{"format", SourceFormatName(wb.format())},
+    nlohmann::ordered_json out = {{"format", SourceFormatText(wb)},
                                   {"date1904", wb.styles().date1904},
                                   {"sheet_name", ws->Name()},
                                   {"nrows", nrows},
@@ -92,8 +92,8 @@ int DumpUnguarded(const std::string& path, bool json, const std::vector<std::str
 
   // For people: the sheet as an aligned table, columns cut at 40 display columns. A huge sheet
   // shows its top-left corner only.
-  std::cout << Printable(ws->Name(), false) << "（" << SourceFormatName(wb.format()) << "，"
-            << nrows << "行×" << ncols << "列）\n";
+  std::cout << Printable(ws->Name(), false) << "（" << SourceFormatText(wb) << "，" << nrows
+            << "行×" << ncols << "列）\n";
   constexpr int kShowRows = 10000, kShowCols = 256;
   if (nrows > kShowRows || ncols > kShowCols)
     std::cout << "（只显示前" << std::min(nrows, kShowRows) << "行、前"

@@ -192,6 +192,11 @@ class CliFront : public qm::Answers, public qm::RunView {
     std::cout << qm::Printable(line, false) << std::endl;
   }
 
+  // Standard output shows the log; a notice of why the run waits is no line of it.
+  void ShowNotice(const std::string& line) override {
+    std::cerr << qm::Printable(line, false) << std::endl;
+  }
+
   void ShowResult(const std::string& path) override {
     std::cerr << "结果文件：" << qm::Printable(path, false) << std::endl;
   }

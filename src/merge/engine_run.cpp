@@ -65,11 +65,26 @@ void EngineRun::CreateResult() {
   sheet = &result->AddWorksheet("Sheet1");
 }
 
-ReadOptions EngineRun::SourceOptions() {
+ReadOptions EngineRun::SourceOptions(size_t k, bool ahead) {
   ReadOptions options;
   options.first_worksheet_only = true;
   options.passwords = Passwords();
+  // The read-ahead runs on another thread, which must not report; the run reads the file again
+  // itself when it gets there.
+  if (ahead)
+    options.before_slow_tries = [] { return false; };
+  else
+    options.before_slow_tries = [this, k] {
+      AnnounceSlowTries(k);
+      return true;
+    };
   return options;
+}
+
+void EngineRun::AnnounceSlowTries(size_t k) {
+  if (std::find(announced_.begin(), announced_.end(), k) != announced_.end()) return;
+  announced_.push_back(k);
+  Emit(ev::PasswordTriesTakeLong{files[k]});
 }
 
 void EngineRun::RememberPassword(const std::string& password) {
@@ -80,18 +95,24 @@ void EngineRun::RememberPassword(const std::string& password) {
 }
 
 Result<SourceTable> EngineRun::OpenTable(size_t k) {
-  const ReadOptions options = SourceOptions();
+  const ReadOptions options = SourceOptions(k, false);
   std::string used;
   auto r = reader_.Read(SourcePath(k), options, &used);
+  if (!r && r.error().code == ErrorCode::kTriesPutOff)
+    r = reader_.Read(SourcePath(k), options, &used);
+  // Every try of a modern encryption costs a hundred thousand rounds of hashing or more: a
+  // password that failed on this file, the default one included, is not tried on it again.
+  std::vector<std::string> tried = PasswordsToTry(options);
   // Other protection (a kind the reader cannot decrypt) is not worth asking about.
   for (bool wrong = false; !r && r.error().code == ErrorCode::kWrongPassword; wrong = true) {
     if (StopRequested()) break;
     std::optional<std::string> answer = answers.AnswerPassword({files[k], wrong});
     if (!answer) break;
-    // Only the new answer: the known ones have just failed, and each try of a modern
-    // encryption costs a hundred thousand rounds of hashing.
+    if (std::find(tried.begin(), tried.end(), *answer) != tried.end()) continue;
+    tried.push_back(*answer);
     ReadOptions one = options;
     one.passwords = {*answer};
+    one.try_default_password = false;
     r = reader_.Read(SourcePath(k), one, &used);
   }
   if (!r) return r.error();
@@ -105,7 +126,7 @@ Result<SourceTable> EngineRun::OpenTable(size_t k) {
   if (const Worksheet& first = table.Sheet(); first.IsHidden())
     Emit(ev::FirstSheetHidden{files[k], first.Name()});
   // The next workbook is read while this one is merged, with the passwords as they now stand.
-  if (k + 1 < files.size()) reader_.Prefetch(SourcePath(k + 1), SourceOptions());
+  if (k + 1 < files.size()) reader_.Prefetch(SourcePath(k + 1), SourceOptions(k + 1, true));
   return table;
 }
 

@@ -50,7 +50,8 @@ class EngineRun {
   void CreateResult();
   // Reads entry k of the list and takes its first worksheet; the next entry is read ahead. A
   // protected source no known password opens is asked for, again while the answer is wrong;
-  // Cancel leaves the refusal to be reported like any unreadable file.
+  // Cancel leaves the refusal to be reported like any unreadable file. No password is tried
+  // twice on one file, and tries that will take a while are announced first (once per file).
   Result<SourceTable> OpenTable(size_t k);
   // Lets a table's workbook go once it has been merged.
   void CloseTable(SourceTable& table);
@@ -101,12 +102,16 @@ class EngineRun {
   Worksheet* sheet = nullptr;
 
  private:
-  ReadOptions SourceOptions();
+  // The options entry k is read with; `ahead` for the read-ahead, which leaves slow password
+  // tries to the run's own thread, where the user can be told before they start.
+  ReadOptions SourceOptions(size_t k, bool ahead);
+  void AnnounceSlowTries(size_t k);
   void RememberPassword(const std::string& password);
   void Discard();
 
   WorkbookReader reader_;
   std::vector<std::string> own_passwords_;
+  std::vector<size_t> announced_;  // entries whose slow password tries were announced
   std::vector<TableOutcome> outcomes_;
 };
 

@@ -25,6 +25,7 @@ constexpr CodeEntry kCodes[] = {
     {ErrorCode::kNotAWorkbook, "not-a-workbook", "不是Excel工作簿", false},
     {ErrorCode::kEncrypted, "password", "文件受密码保护", false, true},
     {ErrorCode::kWrongPassword, "password", "文件受密码保护", false, true, "密码不对或未提供"},
+    {ErrorCode::kTriesPutOff, "password", "文件受密码保护", false, true, "尚未尝试密码"},
     {ErrorCode::kCorrupt, "corrupt", "文件已损坏", true},
     {ErrorCode::kTooLarge, "too-large", "文件太大", true},
     {ErrorCode::kIo, "io", "读写文件出错", true},
@@ -86,6 +87,11 @@ std::string ErrorReason(const Error& e, const std::string& file) {
   std::string out = entry.text;
   if (bracket.empty()) return out;
   return entry.detail_continues ? out + "，" + bracket : out + "（" + bracket + "）";
+}
+
+Error WrongPasswordError(const std::string& name) {
+  const CodeEntry& entry = Entry(ErrorCode::kWrongPassword);
+  return MakeError(ErrorCode::kWrongPassword, name + ": " + entry.text + "，" + entry.fixed_note);
 }
 
 ErrorCode ErrorCodeFromErrno(int err) {

@@ -1,7 +1,10 @@
 #include "io.h"
 
+#include "html/html_reader.h"
 #include "memory_budget.h"
 #include "paths.h"
+#include "text/csv_reader.h"
+#include "text/text_source.h"
 #include "xls/xls.h"
 #include "xlsx/xlsx.h"
 
@@ -24,8 +27,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// What a file that is no workbook seems to be; many ".xls" files exported by other programs are
-// web pages, XML or plain text. English for the detail, Chinese for the user's bracket.
+// What a file that no reader takes seems to be (web pages and plain text are read; XML of other
+// kinds is not). English for the detail, Chinese for the user's bracket.
 struct Seeming {
   const char* english;
   const char* chinese;
@@ -35,11 +38,6 @@ Seeming UnknownContent(const uint8_t* d, size_t n) {
   while (i < n && (d[i] == ' ' || d[i] == '\t' || d[i] == '\r' || d[i] == '\n')) ++i;
   if (i < n && d[i] == '<')
     return {"a web page or XML document saved under a workbook's name", "看起来是网页或XML文件"};
-  bool text = true;
-  for (size_t k = 0; k < std::min<size_t>(n, 4096) && text; ++k)
-    text = d[k] >= 0x20 || d[k] == '\t' || d[k] == '\r' || d[k] == '\n';
-  if (text)
-    return {"a text file, such as CSV, saved under a workbook's name", "看起来是文本文件，如CSV"};
   return {"neither an Excel nor a zip package file", "既不是Excel文件也不是zip压缩包"};
 }
 
@@ -64,6 +62,15 @@ Result<std::unique_ptr<Workbook>> ReadBytesUnguarded(const uint8_t* data, size_t
       break;
     case ContainerKind::kUnknown: {
       if (size == 0) return MakeError(ErrorCode::kEmpty, name + ": the file is empty");
+      // Many a "workbook" exported by another program is a web page or plain text.
+      if (html::LooksLikeHtml(data, size)) {
+        r = html::Read(data, size, name);
+        break;
+      }
+      if (text::LooksLikeText(data, size)) {
+        r = text::ReadCsv(data, size, name);
+        break;
+      }
       Seeming seems = UnknownContent(data, size);
       return MakeError(ErrorCode::kNotAWorkbook, name + ": not a workbook (" + seems.english + ")",
                        seems.chinese);
@@ -205,6 +212,24 @@ Status ReadSource(const std::string& path, std::vector<uint8_t>& bytes,
 #endif
 
 }  // namespace
+
+std::vector<std::string> PasswordsToTry(const ReadOptions& options) {
+  std::vector<std::string> out;
+  if (options.try_default_password) out.push_back(kDefaultPassword);
+  for (const std::string& p : options.passwords)
+    if (std::find(out.begin(), out.end(), p) == out.end()) out.push_back(p);
+  return out;
+}
+
+bool SlowTries(uint64_t rounds_per_try, size_t passwords) {
+  // Beyond any real count of passwords; keeps the product from overflowing.
+  if (passwords > kSlowTriesRounds) return rounds_per_try > 0;
+  return rounds_per_try * passwords > kSlowTriesRounds;
+}
+
+Error TriesPutOff(const std::string& name) {
+  return MakeError(ErrorCode::kTriesPutOff, name + ": 文件受密码保护，尚未尝试密码");
+}
 
 bool FitsXlsGrid(const Workbook& wb) {
   for (int i = 1; i <= wb.WorksheetCount(); ++i) {

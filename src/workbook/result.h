@@ -15,6 +15,7 @@ enum class ErrorCode {
   kNotAWorkbook,     // the bytes are not a spreadsheet we know
   kEncrypted,        // password protected in a way this program does not decrypt
   kWrongPassword,    // password protected, and no password tried opens it
+  kTriesPutOff,      // password protected; the slow password tries were put off (see ReadOptions)
   kCorrupt,          // truncated or inconsistent container or record stream
   kTooLarge,         // absurd dimensions, zip bombs, entity bombs, over the size cap
   kIo,               // the operating system refused to read or write
@@ -101,6 +102,9 @@ class [[nodiscard]] Result {
  private:
   std::variant<T, Error> v_;
 };
+
+// A protected workbook none of the passwords tried opens; `name` is the file.
+Error WrongPasswordError(const std::string& name);
 
 inline Error MakeError(ErrorCode code, std::string detail, std::string note = {}) {
   return Error{code, std::move(detail), {}, std::move(note)};

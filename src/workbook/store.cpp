@@ -120,6 +120,7 @@ std::unique_ptr<Workbook> CloneWorkbook(const Workbook& wb) {
   out->styles() = wb.styles();
   out->SetFullName(wb.FullName());
   out->SetFormat(wb.format());
+  out->SetTextSource(wb.text_encoding(), wb.text_separator());
   for (int i = 1; i <= wb.WorksheetCount(); ++i) {
     const Worksheet& src = *wb.Worksheets(i);
     Worksheet& dst = out->AddWorksheet(src.Name());

@@ -45,9 +45,9 @@ std::string Reader::Open(const uint8_t* data, size_t size) {
   static const uint8_t kMagic[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
   data_ = data;
   size_ = size;
-  if (size < 512 || std::memcmp(data, kMagic, 8) != 0) return "the compound file is truncated";
+  if (size < 512 || std::memcmp(data, kMagic, 8) != 0) return "复合文档不完整";
   uint16_t shift = U16(data + 0x1E);
-  if (shift != 9 && shift != 12) return "the compound file has an invalid sector size";
+  if (shift != 9 && shift != 12) return "复合文档的扇区大小无效";
   sector_size_ = 1u << shift;
   uint16_t mini_shift = U16(data + 0x20);
   mini_size_ = mini_shift >= 2 && mini_shift < shift ? 1u << mini_shift : 64;
@@ -75,7 +75,7 @@ std::string Reader::Open(const uint8_t* data, size_t size) {
     }
     ext = U32(s + sector_size_ - 4);
   }
-  if (fat_sectors.empty()) return "the compound file has no allocation table";
+  if (fat_sectors.empty()) return "复合文档没有分配表";
   fat_.clear();
   fat_.reserve(fat_sectors.size() * per_sector);
   for (uint32_t id : fat_sectors) {
@@ -110,7 +110,7 @@ std::string Reader::Open(const uint8_t* data, size_t size) {
       entries_.push_back(std::move(en));
     }
   }
-  if (entries_.empty() || entries_[0].type != 5) return "the compound file has no root directory";
+  if (entries_.empty() || entries_[0].type != 5) return "复合文档没有根目录";
 
   // Small streams live in the mini stream, which is itself the root entry's stream.
   minifat_.clear();
@@ -156,6 +156,14 @@ int Reader::Find(std::u16string_view name) const {
   for (size_t i = 1; i < entries_.size(); ++i)
     if (entries_[i].type == 2 && same(entries_[i].name)) return static_cast<int>(i);
   return -1;
+}
+
+bool Reader::DeclaredSizeFits(int index) const {
+  if (index < 0 || static_cast<size_t>(index) >= entries_.size()) return false;
+  const Entry& e = entries_[index];
+  if (e.size < cutoff_) return e.size <= ministream_.size();
+  // Every sector after the header could belong to the stream, and no more.
+  return size_ >= sector_size_ && e.size <= size_ - sector_size_;
 }
 
 std::span<const uint8_t> Reader::InPlace(int index) const {

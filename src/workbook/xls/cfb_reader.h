@@ -22,7 +22,7 @@ struct Entry {
 class Reader {
  public:
   // Parses the header, the allocation tables and the directory. Returns "" on success, else the
-  // reason the container cannot be read.
+  // reason the container cannot be read, in Chinese for the user.
   std::string Open(const uint8_t* data, size_t size);
 
   // Index of the stream directly under the root whose name equals `name` ignoring ASCII case,
@@ -31,6 +31,10 @@ class Reader {
   // The bytes of stream `index`. A chain that ends early gives a shorter stream and sets
   // `*truncated`.
   std::vector<uint8_t> ReadStream(int index, bool* truncated = nullptr) const;
+  // Whether the size the directory gives stream `index` could be held by the container at all: a
+  // small stream's by the mini stream, another's by the file's sectors. A reader checks this
+  // before it sets memory aside for the stream; a size past it is a damaged directory.
+  bool DeclaredSizeFits(int index) const;
   // When stream `index` lies in consecutive whole sectors of the file (as most writers lay it
   // out), its bytes in place, so a reader need not copy them; an empty span otherwise.
   std::span<const uint8_t> InPlace(int index) const;

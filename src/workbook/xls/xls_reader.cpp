@@ -186,19 +186,8 @@ Result<std::unique_ptr<Workbook>> BiffReader::Run() {
   ReadGlobals(rr);
   if (book_.pending_filepass) {
     decrypted_.assign(data_, data_ + size_);
-    switch (DecryptWithPasswords(decrypted_, book_.filepass_at, opt_.passwords, &used_password)) {
-      case DecryptOutcome::kDecrypted:
-        break;
-      case DecryptOutcome::kWrongPassword: {
-        return Fail(ErrorCode::kWrongPassword,
-                    "the workbook is password protected (wrong or no password)");
-      }
-      case DecryptOutcome::kUnsupported: {
-        return Fail(ErrorCode::kEncrypted,
-                    "the workbook is password protected (an encryption this program cannot open)",
-                    "不支持的加密方式");
-      }
-    }
+    if (Status st = Decrypt(decrypted_, book_.filepass_at, book_.name, opt_, &used_password); !st)
+      return st.error();
     data_ = decrypted_.data();
     book_.pending_filepass = false;
     RecordReader rest(data_, size_, rr.pos());

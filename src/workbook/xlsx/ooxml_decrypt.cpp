@@ -39,39 +39,34 @@ void PutU32(uint8_t* p, uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
-// --- Failures: the English detail for logs, the Chinese note for the user ----------------------
+// --- Failures: the detail names the file, the note is what the user reads after the code's text --
 
+Error Fail(ErrorCode code, const std::string& name, const std::string& note,
+           const std::string& more = {}) {
+  const std::string lead = code == ErrorCode::kEncrypted ? "文件受密码保护，" : "";
+  return MakeError(code, name + ": " + lead + note + (more.empty() ? "" : "（" + more + "）"),
+                   note);
+}
 Error WrongPassword(const std::string& name) {
-  return MakeError(ErrorCode::kWrongPassword,
-                   name + ": the workbook is password protected (wrong or no password)");
+  return WrongPasswordError(name);
 }
+// `what` says which part of the encryption this program does not decrypt.
 Error Unsupported(const std::string& name, const std::string& what) {
-  return MakeError(ErrorCode::kEncrypted,
-                   name +
-                       ": the workbook is password protected with an encryption this program "
-                       "cannot open (" +
-                       what + ")",
-                   "不支持的加密方式：" + what);
+  return Fail(ErrorCode::kEncrypted, name, what);
 }
+// The encryption information contradicts itself; `why` goes to the detail only.
 Error BadInfo(const std::string& name, const std::string& why) {
-  return MakeError(ErrorCode::kCorrupt,
-                   name + ": the encryption information of the package is damaged (" + why + ")",
-                   "加密信息已损坏");
+  return Fail(ErrorCode::kCorrupt, name, "加密信息已损坏", why);
 }
 Error Truncated(const std::string& name) {
-  return MakeError(ErrorCode::kCorrupt, name + ": the encrypted package is truncated",
-                   "加密的数据不完整");
+  return Fail(ErrorCode::kCorrupt, name, "加密的数据不完整");
 }
 Error LyingSize(const std::string& name, uint64_t declared, size_t held) {
-  return MakeError(ErrorCode::kCorrupt,
-                   name + ": the encrypted package claims " + std::to_string(declared) +
-                       " bytes but holds " + std::to_string(held),
-                   "加密数据声明的大小与实际不符");
+  return Fail(ErrorCode::kCorrupt, name, "加密数据声明的大小与实际不符",
+              "声明" + std::to_string(declared) + "字节，实有" + std::to_string(held) + "字节");
 }
 Error BadHmac(const std::string& name) {
-  return MakeError(ErrorCode::kCorrupt,
-                   name + ": the encrypted package fails its integrity check (HMAC mismatch)",
-                   "加密数据的完整性校验失败");
+  return Fail(ErrorCode::kCorrupt, name, "加密数据的完整性校验失败");
 }
 
 // --- Hashes and AES through nettle's generic interfaces ----------------------------------------
@@ -165,34 +160,43 @@ struct Standard {
 };
 
 constexpr uint32_t kAes128 = 0x660E, kAes192 = 0x660F, kAes256 = 0x6610, kSha1 = 0x8004;
+// Hash rounds of every Standard key derivation, and the most an Agile file may ask for.
+constexpr uint32_t kStandardSpin = 50000, kMaxSpin = 10000000;
+
+// "不支持的加密算法（编号26625）": the algorithm as the file numbers it.
+std::string Numbered(const char* what, uint32_t id) {
+  return std::string(what) + "（编号" + std::to_string(id) + "）";
+}
+std::string AesBits(uint32_t bits) {
+  return "不支持的AES密钥长度（" + std::to_string(bits) + "位）";
+}
 
 Result<Standard> ParseStandard(std::span<const uint8_t> info, const std::string& name) {
   // Version (4), flags (4), header size (4), the header, then the verifier.
-  if (info.size() < 12) return BadInfo(name, "too short");
+  if (info.size() < 12) return BadInfo(name, "太短");
   const uint32_t header_size = U32(&info[8]);
-  if (header_size < 32 || header_size > info.size() - 12)
-    return BadInfo(name, "the header size is out of range");
+  if (header_size < 32 || header_size > info.size() - 12) return BadInfo(name, "头部长度超出范围");
   const uint8_t* h = &info[12];
   const uint32_t flags = U32(h), alg = U32(h + 8), hash = U32(h + 12), bits = U32(h + 16);
-  if (!(flags & 0x20)) return Unsupported(name, "RC4");  // fAES clear: RC4 CryptoAPI
-  if (hash != 0 && hash != kSha1)
-    return Unsupported(name, "hash algorithm " + std::to_string(hash));
+  // fAES clear: the package is under CryptoAPI's stream cipher, not decrypted for a package.
+  if (!(flags & 0x20)) return Unsupported(name, "不支持的加密方式（CryptoAPI流密码）");
+  if (hash != 0 && hash != kSha1) return Unsupported(name, Numbered("不支持的哈希算法", hash));
   uint32_t want = alg == 0 || alg == kAes128 ? 128
                   : alg == kAes192           ? 192
                   : alg == kAes256           ? 256
                                              : 0;
-  if (want == 0) return Unsupported(name, "cipher algorithm " + std::to_string(alg));
-  if (bits != 0 && bits != want)
-    return Unsupported(name, "AES with a " + std::to_string(bits) + "-bit key");
+  if (want == 0) return Unsupported(name, Numbered("不支持的加密算法", alg));
+  if (bits != 0 && bits != want) return Unsupported(name, AesBits(bits));
   Standard s;
   s.key_bytes = want / 8;
   size_t at = 12 + header_size;
   // Salt size, 16-byte salt, encrypted verifier, hash size, 32-byte encrypted verifier hash.
-  if (info.size() - at < 4 + 16 + 16 + 4 + 32) return BadInfo(name, "the verifier is cut short");
-  if (U32(&info[at]) != 16) return BadInfo(name, "the salt is not 16 bytes");
+  if (info.size() - at < 4 + 16 + 16 + 4 + 32) return BadInfo(name, "校验数据不完整");
+  if (U32(&info[at]) != 16) return BadInfo(name, "盐值不是16字节");
   s.salt.assign(&info[at + 4], &info[at + 20]);
   s.verifier.assign(&info[at + 20], &info[at + 36]);
-  if (U32(&info[at + 36]) != 20) return BadInfo(name, "the verifier hash is not SHA-1");
+  // The verifier hash is a SHA-1 digest; any other size is no hash this format makes.
+  if (U32(&info[at + 36]) != 20) return BadInfo(name, "校验哈希的长度不是20字节");
   s.verifier_hash.assign(&info[at + 40], &info[at + 72]);
   return s;
 }
@@ -205,7 +209,7 @@ std::optional<Bytes> StandardKey(const Standard& s, const std::string& pw16) {
                 .Add(reinterpret_cast<const uint8_t*>(pw16.data()), pw16.size())
                 .Digest();
   uint8_t buf[4 + 20];
-  for (uint32_t i = 0; i < 50000; ++i) {
+  for (uint32_t i = 0; i < kStandardSpin; ++i) {
     PutU32(buf, i);
     std::memcpy(buf + 4, h.data(), 20);
     sha1_ctx c;
@@ -310,10 +314,28 @@ class AgileHandler : public xlsx::XmlHandler {
   std::string bad;          // the first malformed value
 
  private:
+  // What an attribute holds, for the user: the attribute names themselves mean nothing to one.
+  static const char* Meaning(std::string_view n) {
+    static const std::pair<const char*, const char*> kMeanings[] = {
+        {"keyBits", "密钥长度"},
+        {"blockSize", "分组长度"},
+        {"hashSize", "哈希长度"},
+        {"spinCount", "迭代次数"},
+        {"saltValue", "盐值"},
+        {"encryptedHmacKey", "完整性校验密钥"},
+        {"encryptedHmacValue", "完整性校验值"},
+        {"encryptedVerifierHashInput", "密码校验数据"},
+        {"encryptedVerifierHashValue", "密码校验哈希"},
+        {"encryptedKeyValue", "加密的密钥"},
+    };
+    for (const auto& [attr, meaning] : kMeanings)
+      if (n == attr) return meaning;
+    return "一项数值";
+  }
   uint32_t Number(const XML_Char** atts, const char* n) {
     const char* v = xlsx::Attr(atts, n);
     if (!v || !*v || std::strlen(v) > 9 || std::strspn(v, "0123456789") != std::strlen(v)) {
-      if (bad.empty()) bad = std::string("the attribute ") + n + " is missing or not a number";
+      if (bad.empty()) bad = std::string(Meaning(n)) + "缺失或不是数字";
       return 0;
     }
     return static_cast<uint32_t>(std::stoul(v));
@@ -324,7 +346,7 @@ class AgileHandler : public xlsx::XmlHandler {
     if (b)
       out = std::move(*b);
     else if (bad.empty())
-      bad = std::string("the attribute ") + n + " is missing or not base64";
+      bad = std::string(Meaning(n)) + "缺失或编码无效";
   }
   void Common(const XML_Char** atts, uint32_t& key_bits, uint32_t& block, uint32_t& hash_size,
               const nettle_hash*& hash, Bytes& salt) {
@@ -335,18 +357,20 @@ class AgileHandler : public xlsx::XmlHandler {
     const char* cipher = xlsx::Attr(atts, "cipherAlgorithm");
     const char* chaining = xlsx::Attr(atts, "cipherChaining");
     const char* h = xlsx::Attr(atts, "hashAlgorithm");
+    // The descriptor names its algorithms rather than numbering them; the names are the
+    // format's, not the user's, and stay out of the message.
     if (!cipher || std::string_view(cipher) != "AES")
-      Unsupported(cipher ? cipher : "no cipher");
+      Unsupported("不支持的加密算法");
     else if (!chaining || std::string_view(chaining) != "ChainingModeCBC")
-      Unsupported(chaining ? chaining : "no chaining mode");
+      Unsupported("不支持的分组链接模式");
     else if (key_bits != 128 && key_bits != 192 && key_bits != 256)
-      Unsupported("AES with a " + std::to_string(key_bits) + "-bit key");
+      Unsupported(AesBits(key_bits));
     hash = h ? HashByName(h) : nullptr;
     if (!hash)
-      Unsupported(std::string("hash ") + (h ? h : "none"));
+      Unsupported("不支持的哈希算法");
     else if (hash_size != hash->digest_size && bad.empty())
-      bad = "the hash size does not match the hash algorithm";
-    if (block != 16 && bad.empty()) bad = "the block size is not 16";
+      bad = "哈希长度与哈希算法不符";
+    if (block != 16 && bad.empty()) bad = "分组长度不是16字节";
   }
   void Unsupported(const std::string& what) {
     if (unsupported.empty()) unsupported = what;
@@ -356,8 +380,8 @@ class AgileHandler : public xlsx::XmlHandler {
 
 Result<Agile> ParseAgile(std::span<const uint8_t> info, const std::string& name) {
   // Version 4.4, reserved 0x40, then the XML descriptor.
-  if (info.size() < 8) return BadInfo(name, "too short");
-  if (info.size() > (1u << 20)) return BadInfo(name, "the descriptor is larger than 1 MiB");
+  if (info.size() < 8) return BadInfo(name, "太短");
+  if (info.size() > (1u << 20)) return BadInfo(name, "加密描述超过1048576字节");
   Agile a;
   AgileHandler h(a);
   XML_Parser p = XML_ParserCreate(nullptr);
@@ -376,31 +400,32 @@ Result<Agile> ParseAgile(std::span<const uint8_t> info, const std::string& name)
   XML_SetEntityDeclHandler(
       p, [](void* ud, const XML_Char*, int, const XML_Char*, int, const XML_Char*, const XML_Char*,
             const XML_Char*, const XML_Char*) {
-        static_cast<AgileHandler*>(ud)->Fail(MakeError(ErrorCode::kCorrupt, "declares an entity"));
+        static_cast<AgileHandler*>(ud)->Fail(MakeError(ErrorCode::kCorrupt, "加密描述声明了实体"));
       });
   XML_SetParamEntityParsing(p, XML_PARAM_ENTITY_PARSING_NEVER);
   const int ok = XML_Parse(p, reinterpret_cast<const char*>(&info[8]),
                            static_cast<int>(info.size() - 8), XML_TRUE);
   if (h.error) {
     if (h.error->code == ErrorCode::kNoMemory) return *h.error;
-    return BadInfo(name, "the descriptor " + h.error->detail);
+    return BadInfo(name, h.error->detail);
   }
   if (ok != XML_STATUS_OK)
-    return BadInfo(name, std::string("malformed XML: ") + XML_ErrorString(XML_GetErrorCode(p)));
+    return BadInfo(name,
+                   "加密描述的格式有误（第" + std::to_string(XML_GetCurrentLineNumber(p)) + "行）");
   if (!h.unsupported.empty()) return Unsupported(name, h.unsupported);
-  if (!a.has_password) return Unsupported(name, "no password key encryptor (a certificate only)");
+  if (!a.has_password) return Unsupported(name, "只能用证书打开，不能用密码打开");
   if (!h.bad.empty()) return BadInfo(name, h.bad);
   if (a.salt.empty() || a.pw_salt.empty() || a.salt.size() > 65536 || a.pw_salt.size() > 65536)
-    return BadInfo(name, "a salt is empty or too long");
+    return BadInfo(name, "盐值为空或过长");
   // The format caps the spin count at ten million; more would only make every try slow.
-  if (a.spin > 10000000) return BadInfo(name, "the spin count is over 10,000,000");
+  if (a.spin > kMaxSpin) return BadInfo(name, "迭代次数超过10000000");
   auto blocks = [](const Bytes& b) { return !b.empty() && b.size() % 16 == 0; };
   if (!blocks(a.verifier_input) || !blocks(a.verifier_value) || !blocks(a.key_value) ||
       a.key_value.size() < a.key_bits / 8 || a.verifier_value.size() < a.pw_hash_size)
-    return BadInfo(name, "an encrypted key or verifier has the wrong length");
+    return BadInfo(name, "密钥或密码校验数据的长度不对");
   if (a.has_integrity && (!blocks(a.hmac_key) || !blocks(a.hmac_value) ||
                           a.hmac_key.size() < a.hash_size || a.hmac_value.size() < a.hash_size))
-    return BadInfo(name, "the integrity values have the wrong length");
+    return BadInfo(name, "完整性校验数据的长度不对");
   return a;
 }
 
@@ -499,14 +524,15 @@ std::string PasswordUtf16(const std::string& s) {
 
 Result<Decrypted> DecryptStreams(std::span<const uint8_t> info, std::span<const uint8_t> package,
                                  bool package_cut, const std::string& name,
-                                 const std::vector<std::string>& passwords) {
-  if (info.size() < 8) return BadInfo(name, "too short");
+                                 const ReadOptions& options) {
+  if (info.size() < 8) return BadInfo(name, "太短");
   const uint16_t major = U16(&info[0]), minor = U16(&info[2]);
   const bool agile = major == 4 && minor == 4;
   const bool standard = (major == 2 || major == 3 || major == 4) && minor == 2;
   if (!agile && !standard) {
-    if (minor == 3) return Unsupported(name, "extensible encryption");
-    return Unsupported(name, "version " + std::to_string(major) + "." + std::to_string(minor));
+    if (minor == 3) return Unsupported(name, "不支持的加密方式（可扩展加密）");
+    return Unsupported(
+        name, "不支持的加密版本（" + std::to_string(major) + "." + std::to_string(minor) + "）");
   }
   std::optional<Standard> st;
   std::optional<Agile> ag;
@@ -533,8 +559,12 @@ Result<Decrypted> DecryptStreams(std::span<const uint8_t> info, std::span<const 
   const size_t enc = (want + 15) / 16 * 16;
   if (enc > held) return Truncated(name);  // the last block is cut
 
-  std::vector<std::string> tries{kDefaultPassword};
-  tries.insert(tries.end(), passwords.begin(), passwords.end());
+  // Every try is a whole key derivation; a high spin count times many passwords takes seconds,
+  // and the caller may want to say so first, or to leave it to another thread.
+  const std::vector<std::string> tries = PasswordsToTry(options);
+  if (SlowTries(st ? kStandardSpin : ag->spin, tries.size()) && options.before_slow_tries &&
+      !options.before_slow_tries())
+    return TriesPutOff(name);
   for (size_t t = 0; t < tries.size(); ++t) {
     const std::string pw16 = PasswordUtf16(tries[t]);
     std::optional<Bytes> key = st ? StandardKey(*st, pw16) : AgileKey(*ag, pw16);
@@ -543,7 +573,7 @@ Result<Decrypted> DecryptStreams(std::span<const uint8_t> info, std::span<const 
     aes.SetKey(key->data(), key->size());
     if (ag && ag->has_integrity && !AgileHmacMatches(*ag, aes, package)) return BadHmac(name);
     Decrypted d;
-    if (t > 0) d.password = tries[t];
+    if (t > 0 || !options.try_default_password) d.password = tries[t];
     d.package.resize(enc);
     const uint8_t* src = package.data() + 8;
     if (st) {
@@ -574,21 +604,24 @@ Result<std::unique_ptr<Workbook>> ReadEncryptedPackage(const cfb::Reader& cfb,
   const int info_index = cfb.Find(u"EncryptionInfo");
   const int package_index = cfb.Find(u"EncryptedPackage");
   if (info_index < 0 || package_index < 0) return Truncated(name);
+  // A directory may claim any size; only what the file could hold is worth setting memory aside
+  // for, and a claim past that is damage, not a shortage of memory.
+  if (!cfb.DeclaredSizeFits(info_index) || !cfb.DeclaredSizeFits(package_index))
+    return Fail(ErrorCode::kCorrupt, name, "加密数据声明的大小超过文件本身的大小");
   // The copies and the plain package count against the memory budget while the package is read.
   memory::ScopedCharge charge;
   bool info_cut = false, package_cut = false;
   std::vector<uint8_t> info = cfb.ReadStream(info_index, &info_cut);
-  if (info_cut) return BadInfo(name, "the stream is cut short");
+  if (info_cut) return BadInfo(name, "加密信息流不完整");
   std::vector<uint8_t> copy;
   std::span<const uint8_t> package = cfb.InPlace(package_index);
   if (package.empty()) {
-    charge.AddOrThrow(static_cast<size_t>(
-        std::min<uint64_t>(cfb.entries()[package_index].size, memory::kMaxSourceBytes)));
+    charge.AddOrThrow(static_cast<size_t>(cfb.entries()[package_index].size));
     copy = cfb.ReadStream(package_index, &package_cut);
     package = copy;
   }
   if (package.size() >= 8) charge.AddOrThrow(package.size());
-  Result<Decrypted> d = DecryptStreams(info, package, package_cut, name, options.passwords);
+  Result<Decrypted> d = DecryptStreams(info, package, package_cut, name, options);
   if (!d) return d.error();
   std::vector<uint8_t>().swap(copy);
   Result<std::unique_ptr<Workbook>> r =

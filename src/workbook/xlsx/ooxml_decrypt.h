@@ -22,22 +22,20 @@ class Reader;
 
 namespace qm::ooxml {
 
-// The password a spreadsheet program encrypts with when the user gave none; always tried first.
-inline constexpr const char* kDefaultPassword = "VelvetSweatshop";
-
 struct Decrypted {
   std::vector<uint8_t> package;  // the plain zip package
   std::string password;          // the password that opened it; empty for the default one
 };
 
-// Decrypts the two streams of an encrypted package, trying the default password, then
-// `passwords` in order. `package_cut` says the container ended the EncryptedPackage stream early.
-// Errors name `name` and carry a Chinese note for the user: a wrong or missing password, an
-// encryption this program does not decrypt (both kEncrypted), a truncated stream, a size that
-// lies or data that fails its integrity check (kCorrupt).
+// Decrypts the two streams of an encrypted package, trying PasswordsToTry(options) in order.
+// `package_cut` says the container ended the EncryptedPackage stream early. Errors name `name`
+// and carry the Chinese note the user reads: a wrong or missing password, an encryption this
+// program does not decrypt, tries put off by `options.before_slow_tries` (all kEncrypted),
+// damaged encryption information, a truncated stream, a size that lies or data that fails its
+// integrity check (kCorrupt).
 Result<Decrypted> DecryptStreams(std::span<const uint8_t> info, std::span<const uint8_t> package,
                                  bool package_cut, const std::string& name,
-                                 const std::vector<std::string>& passwords);
+                                 const ReadOptions& options);
 
 // True when the opened compound file holds an encrypted package rather than a workbook stream.
 bool IsEncryptedPackage(const cfb::Reader& cfb);

@@ -17,17 +17,17 @@
 #include <QTest>
 #include <memory>
 
-#include "app/form1.h"
+#include "app/main_window.h"
 #include "app/picture_box.h"
 #include "app/web_panel.h"
 #include "core/run_summary.h"
 #include "dialog_script.h"
-#include "form1_test.h"
+#include "main_window_test.h"
 #include "workbook/io.h"
 
 using namespace qm;
 
-void Form1Test::controlsArePlacedFromTwips() {
+void MainWindowTest::controlsArePlacedFromTwips() {
   Recorded rec;
   auto w = MakeWindow(rec, QString());
   if (w->logicalDpiX() != 96 || w->logicalDpiY() != 96) {
@@ -69,7 +69,7 @@ void Form1Test::controlsArePlacedFromTwips() {
 
 // Tests and anyone walking the widget tree find the controls by these names, whatever the
 // members are called.
-void Form1Test::controlsKeepTheirObjectNames() {
+void MainWindowTest::controlsKeepTheirObjectNames() {
   Recorded rec;
   auto w = MakeWindow(rec, QString());
   QCOMPARE(w->objectName(), QString("Form1"));
@@ -85,6 +85,7 @@ void Form1Test::controlsKeepTheirObjectNames() {
       {w->statusBox, "Picture1"},    {w->progressBar, "ProgressBar1"},
       {w->tipsPanel, "WebBrowser2"}, {w->diagramPanel, "WebBrowser1"},
       {w->taglineBox, "Picture2"},   {w->sourceColumnBox, "SourceColumn"},
+      {w->stopButton, "StopButton"}, {w->accountPanel, "RunAccount"},
   };
   for (const auto& e : expected) {
     QCOMPARE(e.widget->objectName(), QString(e.name));
@@ -102,7 +103,7 @@ void Form1Test::controlsKeepTheirObjectNames() {
   }
 }
 
-void Form1Test::startUpListsTheFolderAndWritesInstructions() {
+void MainWindowTest::startUpListsTheFolderAndWritesInstructions() {
   QTemporaryDir dir;
   Touch(dir.path(), {"b.xlsx", "二月.xls", "A.xls", "notes.txt", "~$A.xls", "c.XLSM"});
   Recorded rec;
@@ -144,7 +145,7 @@ void Form1Test::startUpListsTheFolderAndWritesInstructions() {
   QVERIFY(w->statusBox->Lines().isEmpty());
 }
 
-void Form1Test::startUpWithoutWorkbooksSaysSoOnce() {
+void MainWindowTest::startUpWithoutWorkbooksSaysSoOnce() {
   QTemporaryDir program, other;
   Touch(program.path(), {"readme.txt"});
   Recorded rec;
@@ -170,7 +171,7 @@ void Form1Test::startUpWithoutWorkbooksSaysSoOnce() {
   QCOMPARE(w->listedNames, std::vector<std::string>{"x.xls"});
 }
 
-void Form1Test::addListsTheWholeFolderOfTheChosenFile() {
+void MainWindowTest::addListsTheWholeFolderOfTheChosenFile() {
   QTemporaryDir program, chosen;
   Touch(program.path(), {"p.xls"});
   Touch(chosen.path(), {"c.xls", "a.xls", "b.xlsx"});
@@ -197,7 +198,7 @@ void Form1Test::addListsTheWholeFolderOfTheChosenFile() {
   QCOMPARE(w->folderEdit->text(), chosen.path() + "/");
 }
 
-void Form1Test::addDialogNamesTheFileTypeWithoutItsPatterns() {
+void MainWindowTest::addDialogNamesTheFileTypeWithoutItsPatterns() {
   QTemporaryDir program;
   Touch(program.path(), {"p.xls"});
   Recorded rec;
@@ -212,7 +213,7 @@ void Form1Test::addDialogNamesTheFileTypeWithoutItsPatterns() {
   QCOMPARE(dialogs.seen[1].default_text, QDir(program.path()).absolutePath());
 }
 
-void Form1Test::deleteRemovesTheSelectedEntries() {
+void MainWindowTest::deleteRemovesTheSelectedEntries() {
   QTemporaryDir dir;
   Touch(dir.path(), {"1.xls", "2.xls", "3.xls", "4.xls", "5.xls"});
   Recorded rec;
@@ -236,7 +237,7 @@ void Form1Test::deleteRemovesTheSelectedEntries() {
 
 // Ctrl-click can leave the caret on an entry that is not selected; the selected entry is the
 // one the user means, and the one that goes.
-void Form1Test::deleteWithTheCaretOffTheOnlySelectedEntryRemovesTheSelectedOne() {
+void MainWindowTest::deleteWithTheCaretOffTheOnlySelectedEntryRemovesTheSelectedOne() {
   QTemporaryDir dir;
   Touch(dir.path(), {"1.xls", "2.xls", "3.xls"});
   Recorded rec;
@@ -251,7 +252,7 @@ void Form1Test::deleteWithTheCaretOffTheOnlySelectedEntryRemovesTheSelectedOne()
   QCOMPARE(Entries(list), QStringList({"1.xls", "2.xls"}));
 }
 
-void Form1Test::deleteDoesNothingWithoutACurrentEntry() {
+void MainWindowTest::deleteDoesNothingWithoutACurrentEntry() {
   QTemporaryDir dir;
   Touch(dir.path(), {"1.xls", "2.xls"});
   Recorded rec;
@@ -265,7 +266,7 @@ void Form1Test::deleteDoesNothingWithoutACurrentEntry() {
   QCOMPARE(list->count(), 2);
 }
 
-void Form1Test::doubleClickMovesAnEntryToTheTop() {
+void MainWindowTest::doubleClickMovesAnEntryToTheTop() {
   QTemporaryDir dir;
   Touch(dir.path(), {"1.xls", "2.xls", "3.xls", "4.xls", "5.xls"});
   Recorded rec;
@@ -282,7 +283,7 @@ void Form1Test::doubleClickMovesAnEntryToTheTop() {
   QCOMPARE(w->FileList().front(), std::string("3.xls"));
 }
 
-void Form1Test::optionCaptionsFollowTheKind() {
+void MainWindowTest::optionCaptionsFollowTheKind() {
   Recorded rec;
   auto w = MakeWindow(rec, QString());
   auto captions = [&] {
@@ -305,7 +306,7 @@ void Form1Test::optionCaptionsFollowTheKind() {
   QVERIFY(w->variantOptions[0]->isChecked());
 }
 
-void Form1Test::everyRowOfTheTableStartsItsEngine() {
+void MainWindowTest::everyRowOfTheTableStartsItsEngine() {
   QTemporaryDir dir;
   Touch(dir.path(), {"a.xls", "b.xls"});
   Recorded rec;
@@ -323,14 +324,14 @@ void Form1Test::everyRowOfTheTableStartsItsEngine() {
       {2, 1, {Engine::kSmartMerge, SmartMode::kBoth}},
   };
   // A fresh window starts the safe vertical merge.
-  QTest::mouseClick(w->startButton, Qt::LeftButton);
+  StartAndWait(*w);
   QCOMPARE(rec.runs.size(), size_t(1));
   QVERIFY((rec.runs[0] == DispatchChoice{Engine::kSafeMerge, VerticalMode::kAppend}));
   for (const auto& row : rows) {
     rec.runs.clear();
     w->kindOptions[row.kind]->click();
     w->variantOptions[row.variant]->click();
-    QTest::mouseClick(w->startButton, Qt::LeftButton);
+    StartAndWait(*w);
     QCOMPARE(rec.runs.size(), size_t(1));
     QVERIFY2(rec.runs[0] == row.expected,
              qPrintable(QString("kind %1 variant %2").arg(row.kind).arg(row.variant)));
@@ -341,14 +342,14 @@ void Form1Test::everyRowOfTheTableStartsItsEngine() {
   QVERIFY(w->LastRun().has_value());
 }
 
-void Form1Test::smartMergeLeavesTheTemplateAsTheCurrentEntry() {
+void MainWindowTest::smartMergeLeavesTheTemplateAsTheCurrentEntry() {
   QTemporaryDir dir;
   Touch(dir.path(), {"1.xls", "2.xls", "3.xls"});
   Recorded rec;
   // A stand-in that, like the smart engines, asks for the template as the current entry.
   bool smart = false;
-  auto w = MakeWindow(rec, dir.path(), [&smart](MergeContext& ctx) {
-    if (smart) ctx.port.SetCurrentEntry(0);
+  auto w = MakeWindow(rec, dir.path(), [&smart](StandIn& in) {
+    if (smart) in.view.SetCurrentEntry(0);
     return RunResult{Outcome::kStopped, std::nullopt};
   });
   w->Load();
@@ -356,14 +357,14 @@ void Form1Test::smartMergeLeavesTheTemplateAsTheCurrentEntry() {
   list->setCurrentRow(2);
 
   // The vertical merges leave the caret where the user put it.
-  QTest::mouseClick(w->startButton, Qt::LeftButton);
+  StartAndWait(*w);
   QCOMPARE(list->currentRow(), 2);
 
   // A smart merge, even one stopped at the key prompt, ends with entry 0 current; the
   // selection stays the user's, so 删除 still removes what the user chose.
   w->kindOptions[2]->click();
   smart = true;
-  QTest::mouseClick(w->startButton, Qt::LeftButton);
+  StartAndWait(*w);
   QVERIFY(rec.runs.back().engine == Engine::kSmartMerge);
   QCOMPARE(list->currentRow(), 0);
   QCOMPARE(list->selectedItems().size(), qsizetype(1));
@@ -372,15 +373,15 @@ void Form1Test::smartMergeLeavesTheTemplateAsTheCurrentEntry() {
   QCOMPARE(Entries(list), QStringList({"1.xls", "2.xls"}));
 }
 
-void Form1Test::portDialogsShowExactTextsAndButtons() {
+void MainWindowTest::portDialogsShowExactTextsAndButtons() {
   Recorded rec;
   auto w = MakeWindow(rec, QString());
   DialogScript dialogs;
   dialogs.Press("取消").Press("确定").Press("否(&N)").Press("是(&Y)");
-  QCOMPARE(w->Message("你确定吗？", "合并提示", Buttons::kOkCancel), Answer::kCancel);
-  QCOMPARE(w->Message("好", "", Buttons::kOkCancel), Answer::kOk);
-  QCOMPARE(w->Message("排序了吗", "", Buttons::kYesNo), Answer::kNo);
-  QCOMPARE(w->Message("排序了吗", "", Buttons::kYesNo), Answer::kYes);
+  QVERIFY(!w->Confirm({"你确定吗？", "合并提示"}));
+  QVERIFY(w->Confirm({"好", ""}));
+  QVERIFY(!w->AnswerSorted({"排序了吗", ""}));
+  QVERIFY(w->AnswerSorted({"排序了吗", ""}));
   QCOMPARE(dialogs.seen[0].title, QString("合并提示"));
   QCOMPARE(dialogs.seen[0].buttons, QStringList({"确定", "取消"}));
   QCOMPARE(dialogs.seen[1].title, QString("合并"));
@@ -388,12 +389,13 @@ void Form1Test::portDialogsShowExactTextsAndButtons() {
 
   // A lone carriage return in a prompt breaks the line; the entry comes pre-filled.
   dialogs.Type("3列").Type(QString(), true).Type("");
-  QCOMPARE(w->Input(PromptKind::kKeyColumn, " 1:A| 2:B|\r请输入关键字列列号！", "输入提示", "1"),
+  QCOMPARE(w->AnswerKeyColumn(
+               {PromptKind::kKeyColumn, " 1:A| 2:B|\r请输入关键字列列号！", "输入提示", "1"}),
            std::string("3列"));
-  QCOMPARE(w->Input(PromptKind::kHeaderRows, "快速合并要求表头必须从第一行开始，请问表头占几行？",
-                    "", "1"),
+  QCOMPARE(w->AnswerHeaderRows({PromptKind::kHeaderRows,
+                                "快速合并要求表头必须从第一行开始，请问表头占几行？", "", "1"}),
            std::nullopt);
-  QCOMPARE(w->Input(PromptKind::kHeaderRows, "x", "", "1"), std::string());
+  QCOMPARE(w->AnswerHeaderRows({PromptKind::kHeaderRows, "x", "", "1"}), std::string());
   QCOMPARE(dialogs.seen[4].text, QString(" 1:A| 2:B|\n请输入关键字列列号！"));
   QCOMPARE(dialogs.seen[4].title, QString("输入提示"));
   QCOMPARE(dialogs.seen[4].default_text, QString("1"));
@@ -401,16 +403,16 @@ void Form1Test::portDialogsShowExactTextsAndButtons() {
   QCOMPARE(dialogs.unexpected, 0);
 }
 
-QTEST_MAIN(Form1Test)
+QTEST_MAIN(MainWindowTest)
 
 // The box sits where no other control is, starts off, and its state is what the engine gets.
-void Form1Test::sourceColumnBoxReachesTheEngineAndOverlapsNoControl() {
+void MainWindowTest::sourceColumnBoxReachesTheEngineAndOverlapsNoControl() {
   QTemporaryDir dir;
   Touch(dir.path(), {"a.xls", "b.xls"});
   Recorded rec;
   std::vector<bool> seen;
-  auto w = MakeWindow(rec, dir.path(), [&seen](MergeContext& ctx) {
-    seen.push_back(ctx.source_column);
+  auto w = MakeWindow(rec, dir.path(), [&seen](StandIn& in) {
+    seen.push_back(in.request.source_column);
     return RunResult{Outcome::kDone, std::nullopt};
   });
   w->Load();
@@ -427,11 +429,11 @@ void Form1Test::sourceColumnBoxReachesTheEngineAndOverlapsNoControl() {
     QVERIFY2(!box.intersects(other->geometry()), qPrintable(other->objectName()));
   }
 
-  QTest::mouseClick(w->startButton, Qt::LeftButton);
+  StartAndWait(*w);
   QTest::mouseClick(w->sourceColumnBox, Qt::LeftButton);
   QVERIFY(w->sourceColumnBox->isChecked());
-  QTest::mouseClick(w->startButton, Qt::LeftButton);
+  StartAndWait(*w);
   w->kindOptions[2]->click();
-  QTest::mouseClick(w->startButton, Qt::LeftButton);
+  StartAndWait(*w);
   QCOMPARE(seen, (std::vector<bool>{false, true, true}));
 }

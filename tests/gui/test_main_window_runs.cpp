@@ -1,6 +1,8 @@
 // The window driven through its real widgets and dialogs: runs, the log, the result and the
 // account of a run, the typed folder and the pictures for the README.
 #include <QApplication>
+#include <QCheckBox>
+#include <QDialog>
 #include <QDir>
 #include <QFile>
 #include <QFontMetrics>
@@ -14,67 +16,85 @@
 #include <QRadioButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <atomic>
+#include <chrono>
 #include <memory>
+#include <thread>
 
-#include "app/form1.h"
+#include "app/main_window.h"
 #include "app/picture_box.h"
+#include "app/run_account.h"
 #include "app/web_panel.h"
 #include "core/run_summary.h"
 #include "dialog_script.h"
-#include "form1_test.h"
+#include "main_window_test.h"
 #include "workbook/io.h"
 
 using namespace qm;
 
-void Form1Test::runRepaintsButIgnoresInputAndReentry() {
+// While a run goes, a second press of the start button starts nothing and input aimed at the
+// controls that would change the run is dropped, not queued for later; the run's own dialogs
+// still take clicks.
+void MainWindowTest::runIgnoresInputAndReentry() {
   QTemporaryDir dir;
   Touch(dir.path(), {"a.xls", "b.xls", "c.xls"});
   Recorded rec;
-  Form1* self = nullptr;
-  int clicks_seen = 0;
-  Answer answer = Answer::kOk;
+  std::atomic<bool> go{false};
+  bool answer = true;
   DialogScript dialogs;
   dialogs.Press("取消");
-  auto w = MakeWindow(rec, dir.path(), [&](MergeContext& ctx) {
-    ctx.port.SetProgressMax(4);
-    ctx.port.SetProgressValue(1);
-    ctx.port.ReplaceLog("开始合并...");
-    // A second press of the start button while running starts nothing.
-    self->startButton->click();
-    // Clicks and keys aimed at the window are dropped, not queued for later.
-    self->fileList->setCurrentRow(0);
-    QTest::mouseClick(self->removeButton, Qt::LeftButton);
-    QTest::keyClick(self->fileList, Qt::Key_Delete);
-    QTest::qWait(80);  // long enough for a repaint pass
-    // The run's own dialogs still take clicks.
-    answer = ctx.port.Message("继续吗？", "合并提示", Buttons::kOkCancel);
-    ctx.port.SetProgressValue(3);
-    clicks_seen = self->fileList->count();
-    ctx.port.PrintStatus("已退出合并操作！");
+  auto w = MakeWindow(rec, dir.path(), [&](StandIn& in) {
+    in.view.SetProgressMax(4);
+    in.view.SetProgressValue(1);
+    in.view.ReplaceLog("开始合并...");
+    while (!go) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    answer = in.answers.Confirm({"继续吗？", "合并提示"});
+    in.view.SetProgressValue(3);
+    in.view.PrintStatus("已退出合并操作！");
     return RunResult{Outcome::kDone, std::nullopt};
   });
-  self = w.get();
   w->Load();
   w->show();
   QVERIFY(QTest::qWaitForWindowExposed(w.get()));
   QTest::mouseClick(w->startButton, Qt::LeftButton);
+  QVERIFY(w->IsRunning());
+  QTRY_COMPARE(w->LogText(), std::string("开始合并..."));
+  // The controls that would change the run are off, and 停止 stands where 开始合并 stood.
+  const QList<QWidget*> off = {w->folderEdit, w->fileList,     w->addButton,  w->removeButton,
+                               w->kindGroup,  w->variantGroup, w->helpButton, w->sourceColumnBox};
+  for (QWidget* c : off) QVERIFY2(!c->isEnabled(), qPrintable(c->objectName()));
+  QVERIFY(!w->startButton->isVisible());
+  QVERIFY(w->stopButton->isVisible() && w->stopButton->isEnabled());
+  QCOMPARE(w->stopButton->text(), QString("停止"));
+  QCOMPARE(w->stopButton->geometry(), w->startButton->geometry());
+  QVERIFY(w->logBox->isReadOnly());
+  w->startButton->click();
+  QTest::mouseClick(w->startButton, Qt::LeftButton);
+  w->fileList->setCurrentRow(0);
+  QTest::mouseClick(w->removeButton, Qt::LeftButton);
+  QTest::keyClick(w->fileList, Qt::Key_Delete);
+  QTest::qWait(80);
+  QCOMPARE(w->fileList->count(), 3);
+  go = true;
+  QTRY_VERIFY_WITH_TIMEOUT(!w->IsRunning(), 10000);
   QCOMPARE(rec.runs.size(), size_t(1));
-  QCOMPARE(clicks_seen, 3);
-  QCOMPARE(answer, Answer::kCancel);
+  QVERIFY(!answer);
   QCOMPARE(dialogs.unexpected, 0);
   QCOMPARE(w->fileList->count(), 3);
   QCOMPARE(w->ProgressMax(), 4.0);
   QCOMPARE(w->ProgressValue(), 3.0);
   QCOMPARE(w->progressBar->value(), 750);
   QCOMPARE(w->statusBox->Lines(), QStringList({"已退出合并操作！"}));
-  QVERIFY(!w->IsRunning());
 
   // After the run the window answers again.
+  for (QWidget* c : off) QVERIFY2(c->isEnabled(), qPrintable(c->objectName()));
+  QVERIFY(w->startButton->isVisible() && !w->stopButton->isVisible());
+  QVERIFY(!w->logBox->isReadOnly());
   QTest::mouseClick(w->removeButton, Qt::LeftButton);
   QCOMPARE(w->fileList->count(), 2);
 }
 
-void Form1Test::logKeepsLineBreaksAndUserEdits() {
+void MainWindowTest::logKeepsLineBreaksAndUserEdits() {
   Recorded rec;
   auto w = MakeWindow(rec, QString());
   w->SetLogText("开始合并...");
@@ -92,7 +112,7 @@ void Form1Test::logKeepsLineBreaksAndUserEdits() {
   QCOMPARE(w->LogText(), std::string("x已退出合并操作！"));
 }
 
-void Form1Test::resultIsOpenedOnlyWhenItExists() {
+void MainWindowTest::resultIsOpenedOnlyWhenItExists() {
   QTemporaryDir dir;
   Touch(dir.path(), {"a.xls", "result.xls"});
   const std::string there = (dir.path() + "/result.xls").toStdString();
@@ -100,23 +120,23 @@ void Form1Test::resultIsOpenedOnlyWhenItExists() {
   Recorded rec;
   std::string announce;
   bool opened_during_run = false;
-  auto w = MakeWindow(rec, dir.path(), [&](MergeContext& ctx) {
-    if (!announce.empty()) ctx.port.ShowResult(announce);
+  auto w = MakeWindow(rec, dir.path(), [&](StandIn& in) {
+    if (!announce.empty()) in.view.ShowResult(announce);
     opened_during_run = !rec.opened.empty();
     return RunResult{Outcome::kDone, announce};
   });
   w->Load();
-  QTest::mouseClick(w->startButton, Qt::LeftButton);  // nothing announced
+  StartAndWait(*w);  // nothing announced
   announce = missing;
-  QTest::mouseClick(w->startButton, Qt::LeftButton);
+  StartAndWait(*w);
   QVERIFY(rec.opened.empty());
   announce = there;
-  QTest::mouseClick(w->startButton, Qt::LeftButton);
+  StartAndWait(*w);
   QCOMPARE(rec.opened, std::vector<std::string>{there});
   QVERIFY(!opened_during_run);
 }
 
-void Form1Test::errorPageOnTheMainPanelTurnsBlank() {
+void MainWindowTest::errorPageOnTheMainPanelTurnsBlank() {
   QTemporaryDir dir;
   auto page = [&](const QString& name, const QString& title) {
     QFile f(dir.path() + "/" + name);
@@ -139,7 +159,7 @@ void Form1Test::errorPageOnTheMainPanelTurnsBlank() {
   QCOMPARE(w->tipsPanel->source(), err);
 }
 
-void Form1Test::wholeMergeThroughTheRealDialogs() {
+void MainWindowTest::wholeMergeThroughTheRealDialogs() {
   QTemporaryDir dir;
   QDir(dir.path()).mkdir("合并结果");
   const QStringList names = {"一月.xls", "二月.xls"};
@@ -159,18 +179,18 @@ void Form1Test::wholeMergeThroughTheRealDialogs() {
   QVERIFY2(back.ok(), back.ok() ? "" : back.error().detail.c_str());
 
   std::vector<std::string> opened;
-  Form1Hooks hooks;
+  MainWindowHooks hooks;
   hooks.program_folder = dir.path().toStdString();
   hooks.open_result = [&](const std::string& p) {
     opened.push_back(p);
     return true;
   };
-  Form1 w(hooks);
+  MainWindow w(hooks);
   w.Load();
   DialogScript dialogs;
   dialogs.Press("确定");
   dialogs.AnswerTheRestWithDefaults();
-  QTest::mouseClick(w.startButton, Qt::LeftButton);  // 纵向拼接, 安全合并
+  StartAndWait(w);  // 纵向拼接, 安全合并
 
   QVERIFY(!dialogs.seen.empty());
   QVERIFY(dialogs.seen[0].text.startsWith("执行此操作，合并每一个工作表前均会检查表头是否规范"));
@@ -183,12 +203,12 @@ void Form1Test::wholeMergeThroughTheRealDialogs() {
   // The engine's closing line, then the window's account of the run.
   const QStringList lines = LogLines(w);
   QCOMPARE(lines[lines.size() - 2], QString("合并操作结束！"));
-  QCOMPARE(lines.back(), S(SummaryLine(Summarize(w.Outcomes()), *w.LastRun()->result_path)));
-  if (!w.Outcomes().empty()) QCOMPARE(Summarize(w.Outcomes()).merged, 2);
+  QCOMPARE(lines.back(), S(SummaryLine(SummarizeTables(w.Outcomes()), *w.LastRun()->result_path)));
+  if (!w.Outcomes().empty()) QCOMPARE(SummarizeTables(w.Outcomes()).merged, 2);
   QCOMPARE(w.ProgressValue(), w.ProgressMax());
 }
 
-void Form1Test::summaryFollowsADoneRunAndNamesTheFolderWhenTheResultCannotBeOpened() {
+void MainWindowTest::summaryFollowsADoneRunAndNamesTheFolderWhenTheResultCannotBeOpened() {
   QTemporaryDir dir;
   Touch(dir.path(), {"a.xls", "b.xls", "c.xls", "d.xls", "e.xls"});
   QDir(dir.path()).mkdir("合并结果");
@@ -196,21 +216,21 @@ void Form1Test::summaryFollowsADoneRunAndNamesTheFolderWhenTheResultCannotBeOpen
   const std::string result = (dir.path() + "/合并结果/合并结果.xls").toStdString();
   Recorded rec;
   bool report_all = true;
-  auto w = MakeWindow(rec, dir.path(), [&](MergeContext& ctx) {
-    ctx.port.ReplaceLog("开始合并...");
-    ctx.port.AppendLog("合并操作结束！");
-    ctx.port.ReportFile(Reported(0, "a.xls", FileStatus::kTemplate));
+  auto w = MakeWindow(rec, dir.path(), [&](StandIn& in) {
+    in.view.ReplaceLog("开始合并...");
+    in.view.AppendLog("合并操作结束！");
+    in.view.ReportTable(Reported(0, "a.xls", TableStatus::kTemplate));
     if (report_all) {
-      ctx.port.ReportFile(Reported(1, "b.xls", FileStatus::kMerged));
-      ctx.port.ReportFile(Reported(2, "c.xls", FileStatus::kHeaderMismatch));
-      ctx.port.ReportFile(Reported(3, "d.xls", FileStatus::kUnreadable));
-      ctx.port.ReportFile(Reported(4, "e.xls", FileStatus::kMerged));
+      in.view.ReportTable(Reported(1, "b.xls", TableStatus::kMerged));
+      in.view.ReportTable(Reported(2, "c.xls", TableStatus::kHeaderMismatch));
+      in.view.ReportTable(Reported(3, "d.xls", TableStatus::kUnreadable));
+      in.view.ReportTable(Reported(4, "e.xls", TableStatus::kMerged));
     }
-    ctx.port.ShowResult(result);
+    in.view.ShowResult(result);
     return RunResult{Outcome::kDone, result};
   });
   w->Load();
-  QTest::mouseClick(w->startButton, Qt::LeftButton);
+  StartAndWait(*w);
   QCOMPARE(w->Outcomes().size(), size_t(5));
   QCOMPARE(LogLines(*w),
            QStringList(
@@ -224,7 +244,7 @@ void Form1Test::summaryFollowsADoneRunAndNamesTheFolderWhenTheResultCannotBeOpen
   // counts only its own files.
   rec.opener_works = false;
   report_all = false;
-  QTest::mouseClick(w->startButton, Qt::LeftButton);
+  StartAndWait(*w);
   QCOMPARE(w->Outcomes().size(), size_t(1));
   QCOMPARE(
       LogLines(*w),
@@ -235,28 +255,28 @@ void Form1Test::summaryFollowsADoneRunAndNamesTheFolderWhenTheResultCannotBeOpen
   QCOMPARE(rec.opened.size(), size_t(2));
 }
 
-void Form1Test::noSummaryAfterARunThatDidNotSave() {
+void MainWindowTest::noSummaryAfterARunThatDidNotSave() {
   QTemporaryDir dir;
   Touch(dir.path(), {"a.xls", "b.xls"});
   Recorded rec;
   Outcome outcome = Outcome::kCancelled;
-  auto w = MakeWindow(rec, dir.path(), [&](MergeContext& ctx) {
-    ctx.port.ReplaceLog("开始合并...");
-    ctx.port.ReportFile(Reported(0, "a.xls", FileStatus::kTemplate));
-    ctx.port.ReportFile(Reported(1, "b.xls", FileStatus::kNotReached));
+  auto w = MakeWindow(rec, dir.path(), [&](StandIn& in) {
+    in.view.ReplaceLog("开始合并...");
+    in.view.ReportTable(Reported(0, "a.xls", TableStatus::kTemplate));
+    in.view.ReportTable(Reported(1, "b.xls", TableStatus::kNotReached));
     return RunResult{outcome, std::nullopt};
   });
   w->Load();
   for (Outcome o : {Outcome::kCancelled, Outcome::kStopped, Outcome::kFailed, Outcome::kEmpty}) {
     outcome = o;
-    QTest::mouseClick(w->startButton, Qt::LeftButton);
+    StartAndWait(*w);
     QCOMPARE(w->LogText(), std::string("开始合并..."));
   }
   QCOMPARE(rec.runs.size(), size_t(4));
   QVERIFY(rec.opened.empty());
 }
 
-void Form1Test::startWithAnEmptyListSaysThereIsNothingToMerge() {
+void MainWindowTest::startWithAnEmptyListSaysThereIsNothingToMerge() {
   QTemporaryDir dir, none;
   Touch(dir.path(), {"a.xls", "b.xls"});
   Recorded rec;
@@ -269,7 +289,7 @@ void Form1Test::startWithAnEmptyListSaysThereIsNothingToMerge() {
 
   DialogScript dialogs;
   dialogs.Press("确定");
-  QTest::mouseClick(w->startButton, Qt::LeftButton);
+  StartAndWait(*w);
   QCOMPARE(dialogs.seen.size(), size_t(1));
   QCOMPARE(dialogs.seen[0].text, QString("列表中没有要合并的文件"));
   QCOMPARE(dialogs.seen[0].title, QString("合并"));
@@ -290,7 +310,7 @@ void Form1Test::startWithAnEmptyListSaysThereIsNothingToMerge() {
   QCOMPARE(dialogs.unexpected, 0);
 }
 
-void Form1Test::typedFolderIsListedOnEnterAndBeforeAMerge() {
+void MainWindowTest::typedFolderIsListedOnEnterAndBeforeAMerge() {
   QTemporaryDir first, second, third, bare;
   Touch(first.path(), {"1.xls", "2.xls"});
   Touch(second.path(), {"x.xlsx", "y.xls", "z.xls"});
@@ -326,7 +346,7 @@ void Form1Test::typedFolderIsListedOnEnterAndBeforeAMerge() {
   // A folder typed but not confirmed is listed before the merge starts: the engine never sees
   // the old list beside the new folder.
   w->folderEdit->setText(third.path());
-  QTest::mouseClick(w->startButton, Qt::LeftButton);
+  StartAndWait(*w);
   QCOMPARE(rec.runs.size(), size_t(1));
   QCOMPARE(S(rec.folders_seen.back()), third.path() + "/");
   QCOMPARE(rec.lists_seen.back(), std::vector<std::string>{"t.xls"});
@@ -335,9 +355,10 @@ void Form1Test::typedFolderIsListedOnEnterAndBeforeAMerge() {
   // listed before, an empty list and no run.
   w->folderEdit->setText(bare.path());
   dialogs.Press("确定");
-  QTest::mouseClick(w->startButton, Qt::LeftButton);
+  StartAndWait(*w);
   QCOMPARE(dialogs.seen.size(), size_t(1));
-  QCOMPARE(dialogs.seen[0].text, QString("在程序所在文件夹下没有找到EXCEL文件"));
+  QCOMPARE(dialogs.seen[0].text,
+           "在此文件夹下没有找到EXCEL文件：" + QDir::toNativeSeparators(bare.path()));
   QCOMPARE(rec.runs.size(), size_t(1));
   QCOMPARE(w->folderEdit->text(), third.path() + "/");
   QCOMPARE(w->fileList->count(), 0);
@@ -352,7 +373,7 @@ void Form1Test::typedFolderIsListedOnEnterAndBeforeAMerge() {
   QCOMPARE(dialogs.unexpected, 0);
 }
 
-void Form1Test::addDialogOpensInTheListedFolder() {
+void MainWindowTest::addDialogOpensInTheListedFolder() {
   QTemporaryDir program, other;
   Touch(program.path(), {"p.xls"});
   Touch(other.path(), {"o.xls"});
@@ -369,17 +390,17 @@ void Form1Test::addDialogOpensInTheListedFolder() {
 
 // The sorted path of 横向合并 reports on the status lines alone; they were printed on a hidden
 // box while the log went on showing the instructions or the previous run.
-void Form1Test::sortedSmartMergeShowsItsStatusLinesInTheLog() {
+void MainWindowTest::sortedSmartMergeShowsItsStatusLinesInTheLog() {
   QTemporaryDir dir;
   if (!WriteTables(dir.path(), {"a.xlsx", "b.xlsx"})) QSKIP("the .xlsx writer is not there yet");
   Recorded rec;
-  Form1Hooks hooks;
+  MainWindowHooks hooks;
   hooks.program_folder = dir.path().toStdString();
   hooks.open_result = [&](const std::string& p) {
     rec.opened.push_back(p);
     return true;
   };
-  Form1 w(hooks);
+  MainWindow w(hooks);
   w.Load();
   w.kindOptions[2]->click();
   w.variantOptions[0]->click();  // 横向合并
@@ -389,7 +410,7 @@ void Form1Test::sortedSmartMergeShowsItsStatusLinesInTheLog() {
 
   DialogScript dialogs;
   dialogs.Press("是(&Y)").Type("1");
-  QTest::mouseClick(w.startButton, Qt::LeftButton);
+  StartAndWait(w);
   QCOMPARE(dialogs.unexpected, 0);
   QVERIFY(w.LastRun().has_value());
   QCOMPARE(int(w.LastRun()->outcome), int(Outcome::kDone));
@@ -397,13 +418,13 @@ void Form1Test::sortedSmartMergeShowsItsStatusLinesInTheLog() {
   QCOMPARE(lines.size(), 3);
   QCOMPARE(lines[0], QString("开始智能合并..."));
   QCOMPARE(lines[1], QString("智能合并操作完成！"));
-  QCOMPARE(lines[2], S(SummaryLine(Summarize(w.Outcomes()), *w.LastRun()->result_path)));
+  QCOMPARE(lines[2], S(SummaryLine(SummarizeTables(w.Outcomes()), *w.LastRun()->result_path)));
   QCOMPARE(w.statusBox->Lines(), QStringList({"开始智能合并...", "智能合并操作完成！"}));
   QCOMPARE(w.ProgressValue(), w.ProgressMax());
 
   // Stopped at the key prompt: the log is this run's, not the last one's.
   dialogs.Press("是(&Y)").Type("0").Press("确定");
-  QTest::mouseClick(w.startButton, Qt::LeftButton);
+  StartAndWait(w);
   QCOMPARE(int(w.LastRun()->outcome), int(Outcome::kStopped));
   QCOMPARE(LogLines(w), QStringList({"开始智能合并...", "已退出合并操作！"}));
   QCOMPARE(dialogs.unexpected, 0);
@@ -412,35 +433,41 @@ void Form1Test::sortedSmartMergeShowsItsStatusLinesInTheLog() {
   Recorded rec2;
   std::string log_at_clear = "?";
   int bar_at_clear = -1;
-  Form1* self = nullptr;
-  auto stand_in = MakeWindow(rec2, dir.path(), [&](MergeContext& ctx) {
-    ctx.port.ClearStatus();
-    log_at_clear = self->LogText();
-    bar_at_clear = self->progressBar->value();
+  MainWindow* self = nullptr;
+  auto stand_in = MakeWindow(rec2, dir.path(), [&](StandIn& in) {
+    in.view.ClearStatus();
+    // The run's next question comes after what it showed before: the window is looked at then.
+    in.answers.Acknowledge({"看一眼", ""});
     return RunResult{Outcome::kStopped, std::nullopt};
   });
   self = stand_in.get();
   stand_in->Load();
   stand_in->SetProgressValue(100);
-  QTest::mouseClick(stand_in->startButton, Qt::LeftButton);
+  dialogs.Do([&](QWidget* box) {
+    log_at_clear = self->LogText();
+    bar_at_clear = self->progressBar->value();
+    qobject_cast<QDialog*>(box)->accept();
+  });
+  StartAndWait(*stand_in);
+  QCOMPARE(dialogs.unexpected, 0);
   QCOMPARE(log_at_clear, std::string());
   QCOMPARE(bar_at_clear, 0);
 }
 
 // The safe merge writes its own log; its status line on a stop stays where it always was.
-void Form1Test::safeMergeKeepsItsStatusLinesOffTheLog() {
+void MainWindowTest::safeMergeKeepsItsStatusLinesOffTheLog() {
   QTemporaryDir dir;
   if (!WriteTables(dir.path(), {"a.xlsx", "b.xlsx"})) QSKIP("the .xlsx writer is not there yet");
   Recorded rec;
-  Form1Hooks hooks;
+  MainWindowHooks hooks;
   hooks.program_folder = dir.path().toStdString();
   hooks.open_result = [](const std::string&) { return true; };
-  Form1 w(hooks);
+  MainWindow w(hooks);
   w.Load();
   w.kindOptions[1]->click();  // 覆盖合并, 安全合并
   DialogScript dialogs;
   dialogs.Press("确定").Type("0").Press("确定");
-  QTest::mouseClick(w.startButton, Qt::LeftButton);
+  StartAndWait(w);
   QCOMPARE(dialogs.unexpected, 0);
   QCOMPARE(int(w.LastRun()->outcome), int(Outcome::kStopped));
   QVERIFY(S(w.LogText()).startsWith("开始合并...\r\n检测表1:a.xlsx"));
@@ -450,7 +477,7 @@ void Form1Test::safeMergeKeepsItsStatusLinesOffTheLog() {
 
 // Saves a picture of the window when QM_WINDOW_SHOT names a file; run it under a real X
 // server (xvfb-run) so the fonts are those a user sees.
-void Form1Test::screenshot() {
+void MainWindowTest::screenshot() {
   const QString out = qEnvironmentVariable("QM_WINDOW_SHOT");
   if (out.isEmpty()) QSKIP("set QM_WINDOW_SHOT to save a picture of the window");
   const QString examples = QString(QM_SOURCE_DIR) + "/examples/monthly";
@@ -469,42 +496,76 @@ void Form1Test::screenshot() {
   QVERIFY(w->grab().save(out));
 }
 
-// Saves a picture of the window after a safe merge of the monthly examples when
-// QM_SUMMARY_SHOT names a file; run it under xvfb-run as the picture above.
-void Form1Test::summaryScreenshot() {
-  const QString out = qEnvironmentVariable("QM_SUMMARY_SHOT");
-  if (out.isEmpty()) QSKIP("set QM_SUMMARY_SHOT to save a picture of the window after a merge");
+namespace {
+
+// A copy of examples/monthly (so no result folder is left among the examples) with what real
+// folders hold besides workbooks: a CSV saved under a workbook's name and an empty file, skipped
+// with their reasons. Empty when the examples are not there.
+QString CopyOfMonthly(const QTemporaryDir& tmp) {
   const QString examples = QString(QM_SOURCE_DIR) + "/examples/monthly";
-  if (!QFileInfo::exists(examples)) QSKIP("examples/monthly is not there");
-  // Merged from a copy, so no result folder is left among the examples.
-  QTemporaryDir tmp;
+  if (!QFileInfo::exists(examples)) return QString();
   const QString folder = tmp.path() + "/monthly";
   QDir().mkpath(folder);
   for (const QString& n : QDir(examples).entryList(QDir::Files))
-    QVERIFY(QFile::copy(examples + "/" + n, folder + "/" + n));
+    if (!QFile::copy(examples + "/" + n, folder + "/" + n)) return QString();
+  QFile csv(folder + "/四月.xls");
+  if (!csv.open(QIODevice::WriteOnly)) return QString();
+  csv.write("日期,收入\r\n2024/4/1,100\r\n");
+  QFile empty(folder + "/五月.xlsx");
+  if (!empty.open(QIODevice::WriteOnly)) return QString();
+  return folder;
+}
 
-  // Real folders hold files that are no workbooks: a CSV saved under a workbook's name and an
-  // empty file are skipped with their reasons.
-  {
-    QFile csv(folder + "/四月.xls");
-    QVERIFY(csv.open(QIODevice::WriteOnly));
-    csv.write("日期,收入\r\n2024/4/1,100\r\n");
-    QFile empty(folder + "/五月.xlsx");
-    QVERIFY(empty.open(QIODevice::WriteOnly));
-  }
-  Form1Hooks hooks;
-  hooks.program_folder = folder.toStdString();
-  hooks.open_result = [](const std::string&) { return true; };
-  Form1 w(hooks);
+}  // namespace
+
+// Saves a picture of the window during a safe merge of the monthly examples, 停止 in the start
+// button's place, when QM_RUN_SHOT names a file; run it under xvfb-run as the picture above.
+void MainWindowTest::runScreenshot() {
+  const QString out = qEnvironmentVariable("QM_RUN_SHOT");
+  if (out.isEmpty()) QSKIP("set QM_RUN_SHOT to save a picture of the window during a merge");
+  QTemporaryDir tmp;
+  const QString folder = CopyOfMonthly(tmp);
+  if (folder.isEmpty()) QSKIP("examples/monthly is not there");
+  Recorded rec;
+  MainWindow w(SlowRealMerges(rec, folder, 400));
   w.Load();
   w.show();
   QVERIFY(QTest::qWaitForWindowExposed(&w));
   DialogScript dialogs;
   dialogs.AnswerTheRestWithDefaults();
   QTest::mouseClick(w.startButton, Qt::LeftButton);  // 纵向拼接, 安全合并
+  QTRY_VERIFY_WITH_TIMEOUT(S(w.LogText()).contains("检测表3:"), 20000);
+  QTest::qWait(100);
+  QVERIFY(w.stopButton->isVisible());
+  QVERIFY(w.grab().save(out));
+  QTest::mouseClick(w.stopButton, Qt::LeftButton);
+  QTRY_VERIFY_WITH_TIMEOUT(!w.IsRunning(), 20000);
+}
+
+// Saves a picture of the window made larger after a safe merge of the monthly examples, the
+// list showing each file's outcome and the account in the tips' place, when QM_SUMMARY_SHOT
+// names a file; run it under xvfb-run as the picture above.
+void MainWindowTest::summaryScreenshot() {
+  const QString out = qEnvironmentVariable("QM_SUMMARY_SHOT");
+  if (out.isEmpty()) QSKIP("set QM_SUMMARY_SHOT to save a picture of the window after a merge");
+  QTemporaryDir tmp;
+  const QString folder = CopyOfMonthly(tmp);
+  if (folder.isEmpty()) QSKIP("examples/monthly is not there");
+  MainWindowHooks hooks;
+  hooks.program_folder = folder.toStdString();
+  hooks.open_result = [](const std::string&) { return true; };
+  MainWindow w(hooks);
+  w.Load();
+  w.show();
+  QVERIFY(QTest::qWaitForWindowExposed(&w));
+  w.resize(w.DefaultSize() + QSize(260, 160));
+  DialogScript dialogs;
+  dialogs.AnswerTheRestWithDefaults();
+  StartAndWait(w);  // 纵向拼接, 安全合并
   QVERIFY(w.LastRun().has_value());
   QCOMPARE(int(w.LastRun()->outcome), int(Outcome::kDone));
   QVERIFY(S(w.LogText()).contains("合并完成："));
+  QVERIFY(w.accountPanel->isVisible());
   QTest::qWait(300);
   QVERIFY(w.grab().save(out));
 }

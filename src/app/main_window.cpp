@@ -1,4 +1,4 @@
-#include "app/form1.h"
+#include "app/main_window.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -8,7 +8,6 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGroupBox>
-#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -17,18 +16,20 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QScreen>
-#include <QScrollBar>
-#include <QTextCursor>
+#include <QTextBrowser>
 #include <QUrl>
-#include <algorithm>
 #include <cmath>
+#include <map>
 
 #include "app/app_icon.h"
 #include "app/option_groups.h"
 #include "app/picture_box.h"
+#include "app/run_account.h"
+#include "app/run_thread.h"
 #include "app/web_panel.h"
+#include "app/window_text.h"
 #include "core/file_list.h"
+#include "core/run_merge.h"
 #include "core/run_summary.h"
 
 // Resources compiled into a static library need an explicit hook to be linked in.
@@ -40,14 +41,8 @@ namespace qm {
 
 namespace {
 
-constexpr const char* kAppTitle = "合并";
-constexpr const char* kCrLf = "\r\n";
 // The shipped pages live together, as they would in one folder of a web site.
 constexpr const char* kPagesBase = "qrc:/web/";
-
-QString Q(const std::string& s) {
-  return QString::fromStdString(s);
-}
 
 // Font faces as the window names them, followed by faces that carry the same style on systems
 // without them; the Noto CJK faces are the last resort that Debian ships.
@@ -66,57 +61,66 @@ QFont Face(const QStringList& families, double points, bool bold = false) {
   return f;
 }
 
-// A message text as a dialog shows it: CR LF and a lone CR both break the line.
-QString DialogText(const std::string& s) {
-  QString t = Q(s);
-  t.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-  t.replace(QChar('\r'), QChar('\n'));
-  return t;
+// A folder as a message names it: the system's separators, no separator at the end.
+QString FolderForMessage(const std::string& folder) {
+  return QDir::toNativeSeparators(QDir::cleanPath(Q(folder)));
 }
 
-// The log as the text box shows it: CR LF breaks the line, a lone CR shows nothing.
-QString LogDisplay(const std::string& s) {
-  QString t = Q(s);
-  t.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-  t.remove(QChar('\r'));
-  return t;
+bool SameFolder(const std::string& a, const std::string& b) {
+  const QString ca = QFileInfo(Q(a)).canonicalFilePath(), cb = QFileInfo(Q(b)).canonicalFilePath();
+  if (!ca.isEmpty() && !cb.isEmpty()) return ca == cb;
+  return QDir::cleanPath(Q(a)) == QDir::cleanPath(Q(b));
 }
 
-bool IsUserInput(QEvent::Type t) {
-  switch (t) {
-    case QEvent::MouseButtonPress:
-    case QEvent::MouseButtonRelease:
-    case QEvent::MouseButtonDblClick:
-    case QEvent::MouseMove:
-    case QEvent::Wheel:
-    case QEvent::KeyPress:
-    case QEvent::KeyRelease:
-    case QEvent::Shortcut:
-    case QEvent::ShortcutOverride:
-    case QEvent::ContextMenu:
-    case QEvent::TouchBegin:
-    case QEvent::TouchUpdate:
-    case QEvent::TouchEnd:
-    case QEvent::TabletPress:
-    case QEvent::TabletRelease:
-    case QEvent::DragEnter:
-    case QEvent::DragMove:
-    case QEvent::Drop:
+// A folder programs are installed into, which holds nothing of the user's: where a program
+// started from a desktop menu finds itself.
+bool IsSystemFolder(const std::string& folder) {
+  const QString path = QDir::cleanPath(QDir::fromNativeSeparators(Q(folder)));
+  auto within = [&](const QString& root, Qt::CaseSensitivity cs) {
+    return !root.isEmpty() &&
+           (path.compare(root, cs) == 0 || path.startsWith(root + QLatin1Char('/'), cs));
+  };
+#ifdef Q_OS_WIN
+  for (const char* variable : {"ProgramFiles", "ProgramFiles(x86)", "ProgramW6432", "SystemRoot"})
+    if (within(QDir::cleanPath(QDir::fromNativeSeparators(qEnvironmentVariable(variable))),
+               Qt::CaseInsensitive))
       return true;
-    default:
-      return false;
-  }
+  return false;
+#else
+  for (const char* root :
+       {"/usr", "/bin", "/sbin", "/lib", "/lib64", "/opt", "/app", "/snap", "/nix/store"})
+    if (within(QString::fromLatin1(root), Qt::CaseSensitive)) return true;
+  return false;
+#endif
+}
+
+// The program keeps '/' between the parts of a path; the user sees the system's separator. A
+// long folder shows its beginning, as a text box does.
+void ShowFolder(QLineEdit* box, const std::string& folder) {
+  box->setText(QDir::toNativeSeparators(Q(folder)));
+  box->setCursorPosition(0);
+}
+
+std::string TypedFolder(const QLineEdit* box) {
+  return QDir::fromNativeSeparators(box->text()).toStdString();
 }
 
 }  // namespace
 
-Form1::Form1(Form1Hooks hooks, QWidget* parent) : QWidget(parent), hooks_(std::move(hooks)) {
+MainWindow::MainWindow(MainWindowHooks hooks, QWidget* parent)
+    : QWidget(parent), hooks_(std::move(hooks)) {
   InitResources();
-  if (!hooks_.run_engine) hooks_.run_engine = RunChoice;
+  if (!hooks_.run_merge)
+    hooks_.run_merge = [](const MergeRequest& request, Answers& answers, RunView& view,
+                          HeaderState& header) { return RunMerge(request, answers, view, header); };
   if (!hooks_.open_result)
     hooks_.open_result = [](const std::string& path) {
       // False where the desktop has no program for it ("Unable to detect a launcher").
       return QDesktopServices::openUrl(QUrl::fromLocalFile(Q(path)));
+    };
+  if (!hooks_.open_folder)
+    hooks_.open_folder = [](const std::string& folder) {
+      QDesktopServices::openUrl(QUrl::fromLocalFile(Q(folder)));
     };
   setObjectName(QStringLiteral("Form1"));
   setWindowTitle(QStringLiteral("ExcelQuillmere"));
@@ -124,15 +128,17 @@ Form1::Form1(Form1Hooks hooks, QWidget* parent) : QWidget(parent), hooks_(std::m
   // Controls without a font of their own use the window's.
   setFont(Face(kSongti, 9));
   BuildControls();
-  setFixedSize(Twips(0, 0, 11190, 8520).size());
-  if (QScreen* s = screen()) move(s->availableGeometry().center() - rect().center());
+  FitIntoScreen();
 }
 
-Form1::~Form1() {
-  qApp->removeEventFilter(this);
+MainWindow::~MainWindow() {
+  // A window going away mid-run (the program ending) stops the run and waits for its thread;
+  // nothing of it is written.
+  stop_ = true;
+  run_.reset();
 }
 
-QRect Form1::Twips(int left, int top, int width, int height) const {
+QRect MainWindow::Twips(int left, int top, int width, int height) const {
   // 1440 twips to the inch, at the screen's logical resolution.
   const double dx = logicalDpiX() / 1440.0, dy = logicalDpiY() / 1440.0;
   return QRect(static_cast<int>(std::lround(left * dx)), static_cast<int>(std::lround(top * dy)),
@@ -140,7 +146,7 @@ QRect Form1::Twips(int left, int top, int width, int height) const {
                static_cast<int>(std::lround(height * dy)));
 }
 
-void Form1::BuildControls() {
+void MainWindow::BuildControls() {
   auto named = [](QWidget* w, const char* name) {
     w->setObjectName(QString::fromLatin1(name));
     return w;
@@ -148,7 +154,6 @@ void Form1::BuildControls() {
 
   titleLabel = new QLabel(QStringLiteral("ExcelQuillmere(Excel文档多合一)"), this);
   named(titleLabel, "Label1");
-  titleLabel->setGeometry(Twips(2160, 240, 7575, 375));
   titleLabel->setFont(Face(kLishu, 18, true));
   {
     QPalette pal = titleLabel->palette();
@@ -158,7 +163,6 @@ void Form1::BuildControls() {
 
   folderEdit = new QLineEdit(this);
   named(folderEdit, "Text1");
-  folderEdit->setGeometry(Twips(120, 960, 3495, 375));
   folderEdit->setFont(Face(kSongti, 10.5, true));
   {
     QPalette pal = folderEdit->palette();
@@ -175,26 +179,29 @@ void Form1::BuildControls() {
 
   fileList = new QListWidget(this);
   named(fileList, "List1");
-  fileList->setGeometry(Twips(120, 1320, 3495, 4890));
   fileList->setFont(Face(kSongti, 10.5));
   fileList->setSelectionMode(QAbstractItemView::ExtendedSelection);
-  connect(fileList, &QListWidget::itemDoubleClicked, this, &Form1::OnFileDoubleClicked);
+  connect(fileList, &QListWidget::itemDoubleClicked, this, &MainWindow::OnFileDoubleClicked);
 
-  auto button = [&](const char* name, const QString& caption, QRect r) {
+  auto button = [&](const char* name, const QString& caption) {
     auto* b = new QPushButton(caption, this);
     named(b, name);
-    b->setGeometry(r);
     b->setAutoDefault(false);
     return b;
   };
-  addButton = button("Command1", QStringLiteral("添　加"), Twips(3720, 960, 1215, 495));
-  removeButton = button("Command2", QStringLiteral("删　除"), Twips(3720, 1680, 1215, 495));
-  startButton = button("Command7", QStringLiteral("开始合并"), Twips(3720, 4920, 1215, 495));
-  helpButton = button("Command6", QStringLiteral("使用说明"), Twips(3720, 5640, 1215, 495));
-  connect(addButton, &QPushButton::clicked, this, &Form1::OnAddClicked);
-  connect(removeButton, &QPushButton::clicked, this, &Form1::OnRemoveClicked);
-  connect(startButton, &QPushButton::clicked, this, &Form1::OnStartClicked);
-  connect(helpButton, &QPushButton::clicked, this, &Form1::OnHelpClicked);
+  addButton = button("Command1", QStringLiteral("添　加"));
+  removeButton = button("Command2", QStringLiteral("删　除"));
+  startButton = button("Command7", QStringLiteral("开始合并"));
+  helpButton = button("Command6", QStringLiteral("使用说明"));
+  // In the start button's place while a run goes.
+  stopButton = button("StopButton", QStringLiteral("停止"));
+  stopButton->setVisible(false);
+  stopButton->setToolTip(QStringLiteral("停止合并，不保存结果"));
+  connect(addButton, &QPushButton::clicked, this, &MainWindow::OnAddClicked);
+  connect(removeButton, &QPushButton::clicked, this, &MainWindow::OnRemoveClicked);
+  connect(startButton, &QPushButton::clicked, this, &MainWindow::OnStartClicked);
+  connect(stopButton, &QPushButton::clicked, this, &MainWindow::OnStopClicked);
+  connect(helpButton, &QPushButton::clicked, this, &MainWindow::OnHelpClicked);
 
   kindGroup = new QGroupBox(this);
   named(kindGroup, "Frame1");
@@ -234,13 +241,11 @@ void Form1::BuildControls() {
   // hint at 96 DPI; the indicator and the caption still have room.
   sourceColumnBox = new QCheckBox(QStringLiteral("添加来源列"), this);
   named(sourceColumnBox, "SourceColumn");
-  sourceColumnBox->setGeometry(Twips(3720, 615, 1335, 345));
   sourceColumnBox->setToolTip(
       QStringLiteral("在结果最右边加一列“来源文件”，写明每一行来自哪个工作簿"));
 
   logBox = new QPlainTextEdit(this);
   named(logBox, "Text2");
-  logBox->setGeometry(Twips(5040, 960, 6015, 1215));
   logBox->setFont(Face(kKaiti, 10.5));
   logBox->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   connect(logBox, &QPlainTextEdit::textChanged, this, [this] {
@@ -249,49 +254,55 @@ void Form1::BuildControls() {
 
   statusBox = new PictureBox(this);
   named(statusBox, "Picture1");
-  statusBox->setGeometry(Twips(5040, 960, 6015, 1215));
   statusBox->setFont(Face(kSongti, 12));
   statusBox->setVisible(false);  // never shown, though the engines print on it
-  connect(statusBox, &PictureBox::doubleClicked, this, &Form1::OnStatusDoubleClicked);
+  connect(statusBox, &PictureBox::doubleClicked, this, &MainWindow::OnStatusDoubleClicked);
 
   progressBar = new QProgressBar(this);
   named(progressBar, "ProgressBar1");
-  progressBar->setGeometry(Twips(5040, 2400, 6015, 375));
   progressBar->setTextVisible(false);
   progressBar->setRange(0, 1000);
   progressBar->setValue(0);
 
   tipsPanel = new WebPanel(this);
   named(tipsPanel, "WebBrowser2");
-  tipsPanel->setGeometry(Twips(5040, 2880, 6015, 3255));
+  // After a run the tips give way to the run's account, until the next run or 使用说明.
+  accountPanel = new QTextBrowser(this);
+  named(accountPanel, "RunAccount");
+  accountPanel->setVisible(false);
+  accountPanel->setOpenLinks(false);
+  connect(accountPanel, &QTextBrowser::anchorClicked, this, [this](const QUrl& url) {
+    if (url.isLocalFile()) hooks_.open_folder(url.toLocalFile().toStdString());
+  });
   diagramPanel = new WebPanel(this);
   named(diagramPanel, "WebBrowser1");
-  diagramPanel->setGeometry(Twips(120, 6360, 10935, 1695));
-  connect(diagramPanel, &WebPanel::documentComplete, this, &Form1::OnDiagramPageLoaded);
+  connect(diagramPanel, &WebPanel::documentComplete, this, &MainWindow::OnDiagramPageLoaded);
 
   // Wider than the window and reaching past its bottom edge: it is clipped there.
   taglineBox = new PictureBox(this);
   named(taglineBox, "Picture2");
-  taglineBox->setGeometry(Twips(0, 8160, 12255, 375));
   taglineBox->setFont(Face(kSongti, 10.5));
 }
 
-std::string Form1::ProgramFolder() const {
+std::string MainWindow::ProgramFolder() const {
   if (!hooks_.program_folder.empty()) return hooks_.program_folder;
   return QCoreApplication::applicationDirPath().toStdString();
 }
 
 // --- Start-up ----------------------------------------------------------------------------------
 
-void Form1::Load(const QString& folder) {
+void MainWindow::Load(const QString& folder) {
   ShowInstructions();
   taglineBox->Print(QStringLiteral(
       "ExcelQuillmere —— 不装Excel也能把一个文件夹里的工作簿合成一个：纵向拼接、覆盖合并、智能"
       "合并，任君选择。"));
+  // Started from a desktop menu without a folder, the program's own folder is where it was
+  // installed: nothing there is the user's, so nothing is listed and nothing is said.
+  if (folder.isEmpty() && IsSystemFolder(ProgramFolder())) return;
   LoadFolder(folder);
 }
 
-void Form1::ShowInstructions() {
+void MainWindow::ShowInstructions() {
   statusBox->Clear();
   const std::string title = "             ";  // section titles start with 13 blanks
   std::string t = title + "软件介绍";
@@ -325,7 +336,7 @@ void Form1::ShowInstructions() {
   tipsPanel->Navigate(QUrl(QString::fromLatin1(kPagesBase) + "hebing1.htm"));
 }
 
-void Form1::OnDiagramPageLoaded() {
+void MainWindow::OnDiagramPageLoaded() {
   static const QStringList kErrorTitles = {QStringLiteral("找不到服务器"),
                                            QStringLiteral("没有可显示的页"),
                                            QStringLiteral("无法显示网页")};
@@ -335,28 +346,24 @@ void Form1::OnDiagramPageLoaded() {
 
 // --- The file list -----------------------------------------------------------------------------
 
-namespace {
-
-// The program keeps '/' between the parts of a path; the user sees the system's separator. A
-// long folder shows its beginning, as a text box does.
-void ShowFolder(QLineEdit* box, const std::string& folder) {
-  box->setText(QDir::toNativeSeparators(Q(folder)));
-  box->setCursorPosition(0);
-}
-
-std::string TypedFolder(const QLineEdit* box) {
-  return QDir::fromNativeSeparators(box->text()).toStdString();
-}
-
-}  // namespace
-
-void Form1::LoadFolder(const QString& folder) {
+void MainWindow::LoadFolder(const QString& folder) {
   std::string f = folder.isEmpty() ? ProgramFolder() : folder.toStdString();
   f = WithTrailingSeparator(f);
+  if (!QFileInfo(Q(f)).isDir()) {
+    // A folder mistyped, or gone since: the list stays the one the user had.
+    ShowMessage("文件夹不存在：" + FolderForMessage(f).toStdString(), kAppTitle, Box::kOk);
+    ShowFolder(folderEdit, listed_folder_);
+    return;
+  }
   fileList->clear();
   std::vector<std::string> names = ListWorkbooks(f);
   if (names.empty()) {
-    Message(kNoWorkbooksMessage, kAppTitle, Buttons::kOk);
+    // The program's own folder keeps its old words; any other is named, so the user sees where
+    // the program looked.
+    ShowMessage(SameFolder(f, WithTrailingSeparator(ProgramFolder()))
+                    ? std::string(kNoWorkbooksMessage)
+                    : "在此文件夹下没有找到EXCEL文件：" + FolderForMessage(f).toStdString(),
+                kAppTitle, Box::kOk);
     // The box goes back to the folder listed before, also when a typed folder was refused.
     ShowFolder(folderEdit, listed_folder_);
     return;
@@ -368,7 +375,7 @@ void Form1::LoadFolder(const QString& folder) {
   ShowFolder(folderEdit, f);
 }
 
-bool Form1::RelistTypedFolder(bool even_if_unchanged) {
+bool MainWindow::RelistTypedFolder(bool even_if_unchanged) {
   // A run reads the folder once at its start; the listing's own message box takes the focus
   // away from the box and must not list the folder a second time.
   if (running_ || relisting_) return true;
@@ -385,15 +392,18 @@ bool Form1::RelistTypedFolder(bool even_if_unchanged) {
   relisting_ = true;
   LoadFolder(Q(folder));
   relisting_ = false;
-  return fileList->count() > 0;
+  return listed_folder_ == folder && fileList->count() > 0;
 }
 
-void Form1::OnAddClicked() {
-  Message("将要合并的EXCEL文件放在同一个文件夹下，选择一个打开就能添加全部。", kAppTitle,
-          Buttons::kOk);
-  // The dialog starts in the folder listed, where the user most likely keeps the workbooks.
-  QFileDialog dialog(this, QStringLiteral("打开"),
-                     Q(listed_folder_.empty() ? ProgramFolder() : listed_folder_),
+void MainWindow::OnAddClicked() {
+  ShowMessage("将要合并的EXCEL文件放在同一个文件夹下，选择一个打开就能添加全部。", kAppTitle,
+              Box::kOk);
+  // The dialog starts in the folder listed, where the user most likely keeps the workbooks;
+  // before any listing in the program's folder, unless that is where programs are installed.
+  QString start = Q(listed_folder_);
+  if (start.isEmpty())
+    start = IsSystemFolder(ProgramFolder()) ? QDir::homePath() : Q(ProgramFolder());
+  QFileDialog dialog(this, QStringLiteral("打开"), start,
                      QStringLiteral("Excel文件 (*.xls *.xlsx)"));
   dialog.setObjectName(QStringLiteral("CommonDialog1"));
   dialog.setFileMode(QFileDialog::ExistingFile);
@@ -408,7 +418,7 @@ void Form1::OnAddClicked() {
   if (!folder.isEmpty()) LoadFolder(folder);
 }
 
-void Form1::OnRemoveClicked() {
+void MainWindow::OnRemoveClicked() {
   if (fileList->currentRow() < 0) return;
   // Every selected entry goes, from the bottom up so the indices above stay valid. With one
   // entry selected that is the one removed, even when the caret stands on another entry.
@@ -416,7 +426,7 @@ void Form1::OnRemoveClicked() {
     if (fileList->item(i)->isSelected()) delete fileList->takeItem(i);
 }
 
-void Form1::OnFileDoubleClicked() {
+void MainWindow::OnFileDoubleClicked() {
   const int i = fileList->currentRow();
   if (i < 0) return;
   QListWidgetItem* item = fileList->takeItem(i);
@@ -424,9 +434,17 @@ void Form1::OnFileDoubleClicked() {
   fileList->setCurrentRow(0);
 }
 
-// --- Options and the start button --------------------------------------------------------------
+std::vector<std::string> MainWindow::FileList() const {
+  std::vector<std::string> out;
+  out.reserve(static_cast<size_t>(fileList->count()));
+  for (int i = 0; i < fileList->count(); ++i)
+    out.push_back(fileList->item(i)->text().toStdString());
+  return out;
+}
 
-void Form1::OnKindClicked(int index) {
+// --- Options, starting and stopping a run ------------------------------------------------------
+
+void MainWindow::OnKindClicked(int index) {
   const MergeKind kind = kKindButtons[static_cast<size_t>(index)];
   const auto captions = VariantCaptions(kind);
   variantOptions[0]->setText(Q(captions[0]));
@@ -434,7 +452,7 @@ void Form1::OnKindClicked(int index) {
   variantOptions[VariantSelectedAfterKindClick(kind)]->setChecked(true);
 }
 
-void Form1::OnStartClicked() {
+void MainWindow::OnStartClicked() {
   if (running_) return;  // a run never starts inside another
   auto checked = [](const auto& group) {
     for (size_t i = 0; i < group.size(); ++i)
@@ -442,46 +460,90 @@ void Form1::OnStartClicked() {
     return -1;
   };
   // A folder typed but not confirmed is listed first: the old list is never merged against
-  // a new folder. When it holds no workbooks the listing has said so.
+  // a new folder. When it is missing or holds no workbooks the listing has said so.
   if (TypedFolder(folderEdit) != listed_folder_ && !RelistTypedFolder(false)) return;
-  const auto choice = ChoiceOfButtons(checked(kindOptions), checked(variantOptions));
+  const auto choice = KindAndVariantOfButtons(checked(kindOptions), checked(variantOptions));
   if (!choice) return;
   if (fileList->count() == 0) {
-    Message("列表中没有要合并的文件", kAppTitle, Buttons::kOk);
+    ShowMessage("列表中没有要合并的文件", kAppTitle, Box::kOk);
     return;
   }
 
-  // During the run the window repaints but ignores clicks and keys.
-  running_ = true;
+  MergeRequest request;
+  request.folder = TypedFolder(folderEdit);
+  request.files = FileList();
+  request.kind = choice->first;
+  request.variant = choice->second;
+  request.source_column = sourceColumnBox->isChecked();
+  request.passwords = &passwords_;
+  request.stop = &stop_;
+
+  stop_ = false;
   result_to_show_.reset();
   outcomes_.clear();
-  status_lines_ = StatusLines::kHidden;
-  qApp->installEventFilter(this);
-  pump_clock_.start();
-  struct EndOfRun {
-    Form1* w;
-    ~EndOfRun() {
-      qApp->removeEventFilter(w);
-      w->running_ = false;
-    }
-  };
-  {
-    EndOfRun end{this};
-    Application app;
-    MergeContext ctx{app, *this, header_};
-    ctx.passwords = &passwords_;
-    ctx.source_column = sourceColumnBox->isChecked();
-    last_run_ = hooks_.run_engine(*choice, ctx);
+  report_place_ = ReportPlace::kLog;
+  for (int i = 0; i < fileList->count(); ++i) {
+    fileList->item(i)->setIcon(QIcon());
+    fileList->item(i)->setToolTip(QString());
   }
-  status_lines_ = StatusLines::kHidden;
-  ReportEndOfRun();
+  ShowTips();
+  SetRunning(true);
+  // The worker reads nothing of the window: the request, the header values and the passwords
+  // are the run's until it ends.
+  run_ = std::make_unique<RunThread>(
+      this, *this, *this,
+      [run = hooks_.run_merge, request, header = &header_](Answers& answers, RunView& view) {
+        return run(request, answers, view, *header);
+      },
+      [this](const RunResult& result) { FinishRun(result); });
 }
 
-void Form1::ReportEndOfRun() {
+void MainWindow::OnStopClicked() {
+  if (!run_) return;
+  // The run ends at its next table, password try or block of rows; a question it asks
+  // meanwhile is answered as Cancel.
+  stop_ = true;
+  run_->Release();
+  stopButton->setEnabled(false);
+}
+
+void MainWindow::SetRunning(bool running) {
+  running_ = running;
+  for (QWidget* w : {static_cast<QWidget*>(folderEdit), static_cast<QWidget*>(fileList),
+                     static_cast<QWidget*>(addButton), static_cast<QWidget*>(removeButton),
+                     static_cast<QWidget*>(kindGroup), static_cast<QWidget*>(variantGroup),
+                     static_cast<QWidget*>(sourceColumnBox), static_cast<QWidget*>(helpButton)})
+    w->setEnabled(!running);
+  // The log scrolls during a run but takes no typing: the run is writing it.
+  logBox->setReadOnly(running);
+  QPushButton* from = running ? startButton : stopButton;
+  QPushButton* to = running ? stopButton : startButton;
+  to->setEnabled(true);
+  to->setVisible(true);
+  if (from->hasFocus()) to->setFocus();
+  from->setVisible(false);
+}
+
+void MainWindow::FinishRun(const RunResult& result) {
+  run_.reset();  // the thread has posted its last word; this waits for it to end
+  last_run_ = result;
+  stop_ = false;
+  report_place_ = ReportPlace::kLog;
+  SetRunning(false);
+  ReportEndOfRun();
+  ShowOutcomesInList();
+  ShowAccount();
+  if (close_when_stopped_) {
+    close_when_stopped_ = false;
+    close();
+  }
+}
+
+void MainWindow::ReportEndOfRun() {
   // The account comes after the engine's own last line, and only for a run that saved.
   if (last_run_ && last_run_->outcome == Outcome::kDone && last_run_->result_path)
-    AppendLogLine(SummaryLine(Summarize(outcomes_), *last_run_->result_path));
-  // Shown only once the engine has returned, and only when the file is really there. A desktop
+    AppendLogLine(SummaryLine(SummarizeTables(outcomes_), *last_run_->result_path));
+  // Shown only once the run has ended, and only when the file is really there. A desktop
   // without a program for it fails quietly, so the user is told where to look instead.
   if (result_to_show_ && QFileInfo::exists(Q(*result_to_show_)) &&
       !hooks_.open_result(*result_to_show_)) {
@@ -490,226 +552,92 @@ void Form1::ReportEndOfRun() {
   }
 }
 
-void Form1::AppendLogLine(const std::string& line) {
+void MainWindow::ShowOutcomesInList() {
+  // The entries keep their text; the icon says what became of the file, the tooltip how many
+  // rows it gave or why it was left out. The list was off during the run, so entry i is still
+  // the file the run knew as entry i.
+  std::map<size_t, QStringList> tips;
+  for (const TableOutcome& o : outcomes_) {
+    QListWidgetItem* item = fileList->item(static_cast<int>(o.file_index));
+    if (!item || item->text() != Q(o.name)) continue;
+    item->setIcon(OutcomeIcon(o.status));
+    tips[o.file_index] << OutcomeToolTip(o);
+  }
+  for (const auto& [index, lines] : tips)
+    fileList->item(static_cast<int>(index))->setToolTip(lines.join(QLatin1Char('\n')));
+}
+
+void MainWindow::ShowAccount() {
+  // The log box shows three lines, which cuts the account short; the large panel beside it has
+  // room for all of it.
+  if (outcomes_.empty()) return;
+  const bool saved = last_run_ && last_run_->outcome == Outcome::kDone && last_run_->result_path;
+  std::string heading;
+  if (saved) {
+    heading = SummaryLine(SummarizeTables(outcomes_), *last_run_->result_path);
+  } else {
+    const std::string log = LogText();
+    const size_t cut = log.rfind(kCrLf);
+    heading = cut == std::string::npos ? log : log.substr(cut + 2);
+  }
+  accountPanel->setHtml(
+      AccountPage(heading, outcomes_, saved ? last_run_->result_path : std::nullopt));
+  tipsPanel->setVisible(false);
+  accountPanel->setVisible(true);
+}
+
+void MainWindow::ShowTips() {
+  accountPanel->setVisible(false);
+  tipsPanel->setVisible(true);
+}
+
+void MainWindow::AppendLogLine(const std::string& line) {
   const std::string old = LogText();
   SetLogText(old.empty() ? line : old + kCrLf + line);
   ScrollLogToEnd();
 }
 
-void Form1::OnHelpClicked() {
+void MainWindow::OnHelpClicked() {
   ShowInstructions();
+  ShowTips();
 }
 
-void Form1::OnStatusDoubleClicked() {
+void MainWindow::OnStatusDoubleClicked() {
   statusBox->Clear();
 }
 
-bool Form1::eventFilter(QObject* watched, QEvent* event) {
-  if (running_ && IsUserInput(event->type()) && watched->isWidgetType() &&
-      static_cast<QWidget*>(watched)->window() == this)
-    return true;
-  return QWidget::eventFilter(watched, event);
-}
-
-void Form1::closeEvent(QCloseEvent* event) {
-  if (running_) {
-    event->ignore();
+void MainWindow::closeEvent(QCloseEvent* event) {
+  if (!running_) {
+    QWidget::closeEvent(event);
     return;
   }
-  QWidget::closeEvent(event);
-}
-
-// --- The interaction port ----------------------------------------------------------------------
-
-Answer Form1::Message(const std::string& text, const std::string& title, Buttons buttons) {
-  QMessageBox box(this);
-  box.setIcon(QMessageBox::NoIcon);
-  box.setWindowTitle(Q(title.empty() ? kAppTitle : title));
-  box.setTextFormat(Qt::PlainText);
-  box.setText(DialogText(text));
-  QAbstractButton* first = nullptr;
-  QAbstractButton* second = nullptr;
-  switch (buttons) {
-    case Buttons::kOk:
-      first = box.addButton(QStringLiteral("确定"), QMessageBox::AcceptRole);
-      break;
-    case Buttons::kOkCancel:
-      first = box.addButton(QStringLiteral("确定"), QMessageBox::AcceptRole);
-      second = box.addButton(QStringLiteral("取消"), QMessageBox::RejectRole);
-      break;
-    case Buttons::kYesNo:
-      first = box.addButton(QStringLiteral("是(&Y)"), QMessageBox::YesRole);
-      second = box.addButton(QStringLiteral("否(&N)"), QMessageBox::NoRole);
-      break;
-  }
-  box.setDefaultButton(static_cast<QPushButton*>(first));
-  box.setEscapeButton(second ? second : first);
-  box.exec();
-  const bool took_first = box.clickedButton() == first;
-  switch (buttons) {
-    case Buttons::kOk:
-      return Answer::kOk;
-    case Buttons::kOkCancel:
-      return took_first ? Answer::kOk : Answer::kCancel;
-    case Buttons::kYesNo:
-      return took_first ? Answer::kYes : Answer::kNo;
-  }
-  return Answer::kCancel;
-}
-
-std::optional<std::string> Form1::Input(PromptKind, const std::string& prompt,
-                                        const std::string& title,
-                                        const std::string& default_answer) {
-  QInputDialog dialog(this);
-  dialog.setInputMode(QInputDialog::TextInput);
-  dialog.setWindowTitle(Q(title.empty() ? kAppTitle : title));
-  dialog.setLabelText(DialogText(prompt));
-  // A header list of many columns makes a long prompt: it wraps instead of widening the box
-  // past the screen.
-  for (QLabel* label : dialog.findChildren<QLabel*>()) label->setWordWrap(true);
-  dialog.setMinimumWidth(360);
-  dialog.setTextValue(Q(default_answer));
-  dialog.setOkButtonText(QStringLiteral("确定"));
-  dialog.setCancelButtonText(QStringLiteral("取消"));
-  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
-  return dialog.textValue().toStdString();
-}
-
-std::optional<std::string> Form1::AskPassword(const std::string& file, bool wrong_before) {
-  QInputDialog dialog(this);
-  dialog.setInputMode(QInputDialog::TextInput);
-  dialog.setTextEchoMode(QLineEdit::Password);
-  dialog.setWindowTitle(Q(kAppTitle));
-  dialog.setLabelText(DialogText(PasswordPrompt(file, wrong_before)));
-  for (QLabel* label : dialog.findChildren<QLabel*>()) label->setWordWrap(true);
-  dialog.setMinimumWidth(360);
-  dialog.setOkButtonText(QStringLiteral("确定"));
-  dialog.setCancelButtonText(QStringLiteral("取消"));
-  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
-  return dialog.textValue().toStdString();
-}
-
-std::string Form1::LogText() {
-  if (log_edited_) {
-    // The user changed the text box: its lines are what the log holds now.
-    QString t = logBox->toPlainText();
-    t.replace(QChar('\n'), QStringLiteral("\r\n"));
-    log_text_ = t.toStdString();
-    log_edited_ = false;
-  }
-  return log_text_;
-}
-
-void Form1::SetLogText(const std::string& text) {
-  // The engine keeps a log of its own this run: its status lines stay off it.
-  if (status_lines_ == StatusLines::kUndecided) status_lines_ = StatusLines::kHidden;
-  const std::string old = LogText();
-  log_text_ = text;
-  ShowLog(old, text);
-  Pump(logBox->viewport());
-}
-
-void Form1::AppendLog(const std::string& line) {
-  // Added to whatever the box holds now, the user's edits included.
-  SetLogText(LogText() + kCrLf + line);
-}
-
-void Form1::ShowLog(const std::string& old_text, const std::string& text) {
-  setting_log_ = true;
-  // Appending is by far the commonest change; only the new tail is laid out then.
-  const bool appends = !old_text.empty() && text.size() > old_text.size() &&
-                       old_text.back() != '\r' && text.compare(0, old_text.size(), old_text) == 0;
-  if (appends) {
-    QTextCursor c(logBox->document());
-    c.movePosition(QTextCursor::End);
-    c.insertText(LogDisplay(text.substr(old_text.size())));
-  } else {
-    logBox->setPlainText(LogDisplay(text));
-  }
-  // Setting the text puts the caret back at the start, as a text box does.
-  logBox->moveCursor(QTextCursor::Start);
-  setting_log_ = false;
-  log_edited_ = false;
-}
-
-void Form1::ScrollLogToEnd() {
-  logBox->moveCursor(QTextCursor::End);
-  logBox->ensureCursorVisible();
-  Pump(logBox->viewport());
-}
-
-void Form1::SetProgressMax(double max) {
-  progress_max_ = max;
-  SetProgressValue(progress_value_);
-}
-
-void Form1::SetProgressValue(double value) {
-  progress_value_ = value;
-  const double share = progress_max_ > 0 ? std::clamp(value / progress_max_, 0.0, 1.0) : 0.0;
-  progressBar->setValue(static_cast<int>(std::lround(share * progressBar->maximum())));
-  Pump(progressBar);
-}
-
-void Form1::ClearStatus() {
-  statusBox->Clear();
-  // Clearing the status area starts a run: the log and the bar start empty too, so nothing of
-  // the previous run or the instructions is taken for this run's report.
-  const std::string old = LogText();
-  log_text_.clear();
-  ShowLog(old, log_text_);
-  SetProgressValue(0);
-  // Whether the status lines go to the log is settled by what the engine writes first.
-  status_lines_ = StatusLines::kUndecided;
-}
-
-void Form1::PrintStatus(const std::string& line) {
-  statusBox->Print(Q(line));
-  if (status_lines_ == StatusLines::kUndecided) status_lines_ = StatusLines::kInLog;
-  if (status_lines_ == StatusLines::kInLog && statusBox->isHidden()) {
-    const std::string old = LogText();
-    log_text_ = old.empty() ? line : old + kCrLf + line;
-    ShowLog(old, log_text_);
-    ScrollLogToEnd();
-  }
-  Pump(statusBox);
-}
-
-std::string Form1::SourceFolder() {
-  return TypedFolder(folderEdit);
-}
-
-std::vector<std::string> Form1::FileList() {
-  std::vector<std::string> out;
-  out.reserve(static_cast<size_t>(fileList->count()));
-  for (int i = 0; i < fileList->count(); ++i)
-    out.push_back(fileList->item(i)->text().toStdString());
-  return out;
-}
-
-void Form1::SetCurrentEntry(size_t index) {
-  // Only the caret moves: the entries the user selected stay selected, so "删　除" afterwards
-  // still removes what the user chose.
-  if (index < static_cast<size_t>(fileList->count()))
-    fileList->setCurrentRow(static_cast<int>(index), QItemSelectionModel::NoUpdate);
-}
-
-void Form1::ShowResult(const std::string& path) {
-  result_to_show_ = path;
-}
-
-void Form1::ReportFile(const FileOutcome& outcome) {
-  outcomes_.push_back(outcome);
-}
-
-void Form1::Pump(QWidget* changed) {
-  if (!running_) return;
-  // The control that changed is painted at once, as a direct property write would show it.
-  if (changed->isVisible()) changed->repaint();
-  // The rest of the window (uncovered after a dialog, say) is kept painted a few times a
-  // second; input to it meanwhile is swallowed by the event filter.
-  if (pump_clock_.isValid() && pump_clock_.elapsed() < 50) return;
-  QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-  pump_clock_.restart();
+  // Closing mid-run asks first; the window closes once the stopped run has ended, so nothing
+  // is left half written.
+  event->ignore();
+  if (close_prompt_ || close_when_stopped_) return;
+  auto* box = new QMessageBox(this);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->setIcon(QMessageBox::NoIcon);
+  box->setWindowTitle(Q(kAppTitle));
+  box->setTextFormat(Qt::PlainText);
+  box->setText(QStringLiteral("正在合并，要停止合并并退出吗？"));
+  QAbstractButton* yes = box->addButton(QStringLiteral("是(&Y)"), QMessageBox::YesRole);
+  QPushButton* no = box->addButton(QStringLiteral("否(&N)"), QMessageBox::NoRole);
+  box->setDefaultButton(no);
+  box->setEscapeButton(no);
+  connect(box, &QMessageBox::finished, this, [this, box, yes] {
+    if (box->clickedButton() != yes) return;
+    if (!running_) {
+      close();
+      return;
+    }
+    close_when_stopped_ = true;
+    OnStopClicked();
+  });
+  close_prompt_ = box;
+  // Not waited for here: the run goes on behind the box, and a question it asks meanwhile waits
+  // until the box is answered.
+  box->open();
 }
 
 }  // namespace qm

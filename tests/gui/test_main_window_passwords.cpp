@@ -6,20 +6,21 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "app/form1.h"
+#include "app/main_window.h"
+#include "app/run_account.h"
 #include "core/run_summary.h"
 #include "dialog_script.h"
-#include "form1_test.h"
+#include "main_window_test.h"
 
 using namespace qm;
 
-void Form1Test::passwordBoxHidesTheEntryAndSaysWhenTheLastOneWasWrong() {
+void MainWindowTest::passwordBoxHidesTheEntryAndSaysWhenTheLastOneWasWrong() {
   Recorded rec;
   auto w = MakeWindow(rec, QString());
   DialogScript dialogs;
   dialogs.Type("密码1").Type(QString(), true);
-  QCOMPARE(w->AskPassword("二月.xls", false), std::optional<std::string>("密码1"));
-  QCOMPARE(w->AskPassword("二月.xls", true), std::nullopt);
+  QCOMPARE(w->AnswerPassword({"二月.xls", false}), std::optional<std::string>("密码1"));
+  QCOMPARE(w->AnswerPassword({"二月.xls", true}), std::nullopt);
   QCOMPARE(dialogs.seen.size(), size_t(2));
   QCOMPARE(dialogs.seen[0].kind, QString("input"));
   QCOMPARE(dialogs.seen[0].title, QString("合并"));
@@ -33,16 +34,16 @@ void Form1Test::passwordBoxHidesTheEntryAndSaysWhenTheLastOneWasWrong() {
   QVERIFY(w->Passwords().empty());
 }
 
-void Form1Test::protectedSourcesAskForPasswordsThatAreRememberedForTheNextRun() {
+void MainWindowTest::protectedSourcesAskForPasswordsThatAreRememberedForTheNextRun() {
   QTemporaryDir dir;
   const QString data = QStringLiteral(QM_SOURCE_DIR) + "/tests/data/";
   QVERIFY(QFile::copy(data + "xls/styled.xls", dir.path() + "/1模板.xls"));
   QVERIFY(QFile::copy(data + "encrypted/rc4.xls", dir.path() + "/2甲.xls"));
   QVERIFY(QFile::copy(data + "encrypted/cryptoapi_128.xls", dir.path() + "/3乙.xls"));
-  Form1Hooks hooks;
+  MainWindowHooks hooks;
   hooks.program_folder = dir.path().toStdString();
   hooks.open_result = [](const std::string&) { return true; };
-  Form1 w(hooks);
+  MainWindow w(hooks);
   w.Load();
   QCOMPARE(Entries(w.fileList), QStringList({"1模板.xls", "2甲.xls", "3乙.xls"}));
 
@@ -50,7 +51,7 @@ void Form1Test::protectedSourcesAskForPasswordsThatAreRememberedForTheNextRun() 
   {
     DialogScript dialogs;
     dialogs.Press("确定").Type("猜错了").Type("rc4pass").Type(QString(), true);
-    QTest::mouseClick(w.startButton, Qt::LeftButton);  // 纵向拼接, 安全合并
+    StartAndWait(w);  // 纵向拼接, 安全合并
     QCOMPARE(dialogs.unexpected, 0);
     QCOMPARE(dialogs.seen.size(), size_t(4));
     QCOMPARE(dialogs.seen[1].text, QString("2甲.xls 受密码保护，请输入打开密码："));
@@ -59,7 +60,7 @@ void Form1Test::protectedSourcesAskForPasswordsThatAreRememberedForTheNextRun() 
     for (size_t i = 1; i < dialogs.seen.size(); ++i) QVERIFY(dialogs.seen[i].hidden);
     QVERIFY(w.LastRun().has_value());
     QCOMPARE(int(w.LastRun()->outcome), int(Outcome::kDone));
-    QCOMPARE(Summarize(w.Outcomes()).unreadable, 1);
+    QCOMPARE(SummarizeTables(w.Outcomes()).unreadable, 1);
     QCOMPARE(w.Outcomes()[2].code, std::string("password"));
     QVERIFY(LogLines(w).contains("无法读取，已跳过：3乙.xls（文件受密码保护，密码不对或未提供）"));
     QCOMPARE(w.Passwords(), std::vector<std::string>{"rc4pass"});
@@ -70,14 +71,27 @@ void Form1Test::protectedSourcesAskForPasswordsThatAreRememberedForTheNextRun() 
   {
     DialogScript dialogs;
     dialogs.Press("确定").Type("secret128");
-    QTest::mouseClick(w.startButton, Qt::LeftButton);
+    StartAndWait(w);
     QCOMPARE(dialogs.unexpected, 0);
     QCOMPARE(dialogs.seen.size(), size_t(2));
     QCOMPARE(dialogs.seen[1].text, QString("3乙.xls 受密码保护，请输入打开密码："));
     QCOMPARE(int(w.LastRun()->outcome), int(Outcome::kDone));
-    QCOMPARE(Summarize(w.Outcomes()).unreadable, 0);
-    QCOMPARE(Summarize(w.Outcomes()).merged, 3);
+    QCOMPARE(SummarizeTables(w.Outcomes()).unreadable, 0);
+    QCOMPARE(SummarizeTables(w.Outcomes()).merged, 3);
     QCOMPARE(w.Passwords(), (std::vector<std::string>{"secret128", "rc4pass"}));
     QVERIFY(!S(w.LogText()).contains("secret128"));
   }
+}
+
+// The notice before slow password tries: shown in the log at once, and a run that reports on
+// status lines still shows them there.
+void MainWindowTest::slowPasswordTriesAreNoticedInTheLogWithoutTakingItFromTheStatusLines() {
+  Recorded rec;
+  auto w = MakeWindow(rec, QString());
+  w->BeginReport(ReportPlace::kStatusLines);  // how the sorted smart merge starts
+  w->ClearStatus();
+  w->ShowNotice("正在尝试密码：二月.xlsx");
+  QCOMPARE(LogLines(*w), QStringList({"正在尝试密码：二月.xlsx"}));
+  w->PrintStatus("开始智能合并...");
+  QCOMPARE(LogLines(*w), QStringList({"正在尝试密码：二月.xlsx", "开始智能合并..."}));
 }

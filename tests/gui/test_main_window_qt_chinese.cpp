@@ -20,7 +20,7 @@
 
 #include "app/chinese_qt.h"
 #include "dialog_script.h"
-#include "form1_test.h"
+#include "main_window_test.h"
 
 using namespace qm;
 
@@ -48,7 +48,7 @@ struct SeenFileDialog {
 
 }  // namespace
 
-void Form1Test::qtDialogsAreChineseUnderACLocale() {
+void MainWindowTest::qtDialogsAreChineseUnderACLocale() {
   QTranslator* zh = UseChineseForQt(*QCoreApplication::instance());
   QVERIFY(zh);
   // The other cases run without it, as they always have.
