@@ -1,6 +1,7 @@
 #include "io.h"
 
 #include "memory_budget.h"
+#include "other_formats.h"
 #include "paths.h"
 #include "xls/xls.h"
 #include "xlsx/xlsx.h"
@@ -60,10 +61,16 @@ Result<std::unique_ptr<Workbook>> ReadBytesUnguarded(const uint8_t* data, size_t
       r = xls::Read(data, size, name, options, used_password);
       break;
     case ContainerKind::kZip:
-      r = xlsx::Read(data, size, name, options);
+      // .xlsx/.xlsm, .xlsb or .ods, by what the package holds.
+      r = ReadPackage(data, size, name, options);
       break;
     case ContainerKind::kUnknown: {
       if (size == 0) return MakeError(ErrorCode::kEmpty, name + ": the file is empty");
+      // XML Spreadsheet 2003 and flat OpenDocument, whatever the name says.
+      if (XmlKind xml = SniffXml(data, size); xml != XmlKind::kNone) {
+        r = ReadXmlDocument(xml, data, size, name, options);
+        break;
+      }
       Seeming seems = UnknownContent(data, size);
       return MakeError(ErrorCode::kNotAWorkbook, name + ": not a workbook (" + seems.english + ")",
                        seems.chinese);

@@ -16,6 +16,14 @@ const char* SourceFormatName(SourceFormat f) {
       return "biff8";
     case SourceFormat::kXlsx:
       return "xlsx";
+    case SourceFormat::kXmlSpreadsheet:
+      return "xml-spreadsheet";
+    case SourceFormat::kOds:
+      return "ods";
+    case SourceFormat::kEt:
+      return "et";
+    case SourceFormat::kXlsb:
+      return "xlsb";
     case SourceFormat::kNone:
       break;
   }

@@ -12,7 +12,19 @@
 namespace qm {
 
 // What a workbook was read from; "" for a new workbook.
-enum class SourceFormat { kNone, kBiff2, kBiff3, kBiff4, kBiff5, kBiff8, kXlsx };
+enum class SourceFormat {
+  kNone,
+  kBiff2,
+  kBiff3,
+  kBiff4,
+  kBiff5,
+  kBiff8,
+  kXlsx,
+  kXmlSpreadsheet,  // XML Spreadsheet 2003
+  kOds,             // OpenDocument, packaged (.ods) or flat (.fods)
+  kEt,              // a WPS workbook: BIFF8 in a compound file WPS wrote
+  kXlsb,            // Excel binary workbook (BIFF12)
+};
 const char* SourceFormatName(SourceFormat f);  // "biff8", "xlsx", ... as the dump prints it
 
 class Workbook {

@@ -125,6 +125,8 @@ class Worksheet {
   void SetColumnWidth(int c, double width);
   double ColumnWidth(int c) const;  // 0 when the column has the default width
   const std::map<int, double>& column_widths() const { return col_widths_; }
+  // Hidden (or very hidden) in the file it was read from; such a sheet is still a worksheet.
+  bool hidden = false;
   double default_column_width = 8.43;
   double default_row_height = 13.5;  // points
 
