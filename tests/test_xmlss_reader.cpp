@@ -174,7 +174,7 @@ TEST(XmlSpreadsheet, DamagedDocumentsAreRefusedWithAChineseReason) {
   };
   const Case cases[] = {
       {Doc("<Worksheet ss:Name=\"S\"><Table><Row><Cell></Row></Table></Worksheet>"),
-       ErrorCode::kCorrupt, "文件已损坏（XML格式错误，第9行：mismatched tag）"},
+       ErrorCode::kCorrupt, "文件已损坏（XML格式错误，第9行：标签不配对）"},
       {"<?xml version=\"1.0\"?><!DOCTYPE w [<!ENTITY a \"aaaaaaaa\">]>"
        "<Workbook xmlns=\"urn:schemas-microsoft-com:office:spreadsheet\"><Worksheet/></Workbook>",
        ErrorCode::kTooLarge, "文件太大（声明了XML实体“a”，可能是实体炸弹，已拒绝）"},

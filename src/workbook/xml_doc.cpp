@@ -44,6 +44,39 @@ uint16_t CodePageOf(const std::string& e) {
 
 }  // namespace
 
+std::string ErrorText(XML_Error code) {
+  switch (code) {
+    case XML_ERROR_NO_ELEMENTS:
+      return "内容不完整，文件在中途结束";
+    case XML_ERROR_INVALID_TOKEN:
+      return "有无效的字符";
+    case XML_ERROR_UNCLOSED_TOKEN:
+      return "标记不完整";
+    case XML_ERROR_PARTIAL_CHAR:
+      return "字符不完整";
+    case XML_ERROR_TAG_MISMATCH:
+      return "标签不配对";
+    case XML_ERROR_DUPLICATE_ATTRIBUTE:
+      return "属性重复";
+    case XML_ERROR_JUNK_AFTER_DOC_ELEMENT:
+      return "文档结束后还有内容";
+    case XML_ERROR_UNDEFINED_ENTITY:
+      return "引用了未定义的实体";
+    case XML_ERROR_BAD_CHAR_REF:
+      return "无效的字符引用";
+    case XML_ERROR_UNKNOWN_ENCODING:
+      return "不支持的字符编码";
+    case XML_ERROR_INCORRECT_ENCODING:
+      return "声明的字符编码与内容不符";
+    case XML_ERROR_UNCLOSED_CDATA_SECTION:
+      return "CDATA段没有结束";
+    case XML_ERROR_UNBOUND_PREFIX:
+      return "用了未声明的命名空间前缀";
+    default:
+      return XML_ErrorString(code);
+  }
+}
+
 bool ConvertForeignEncoding(const uint8_t* data, size_t size, std::string& utf8) {
   // A byte order mark or a UTF-16 start says the encoding itself, and expat knows it.
   if (size >= 2 && ((data[0] == 0xFF && data[1] == 0xFE) || (data[0] == 0xFE && data[1] == 0xFF) ||

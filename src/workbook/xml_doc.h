@@ -56,6 +56,9 @@ inline const char* AttrNs(const XML_Char** atts, std::string_view ns, std::strin
 // the encoding. False when the document is in UTF-8, UTF-16, ASCII or Latin-1 already.
 bool ConvertForeignEncoding(const uint8_t* data, size_t size, std::string& utf8);
 
+// What expat found wrong, in Chinese for the common cases, else in expat's words.
+std::string ErrorText(XML_Error code);
+
 // Handlers derive from this: Fail stops the parse with an error, Stop ends it early as a success
 // (a reader that has all it was asked for).
 class Handler : public xlsx::XmlHandler {
@@ -108,7 +111,7 @@ Status Parse(const Feed& feed, H& h, const std::string& what, const char* encodi
   std::string xml_msg;
   auto malformed = [&] {
     xml_msg = "第" + std::to_string(XML_GetCurrentLineNumber(p)) + "行：" +
-              XML_ErrorString(XML_GetErrorCode(p));
+              ErrorText(XML_GetErrorCode(p));
   };
   Status st = feed([&](const char* d, size_t n) {
     // Pieces stay small, so a handler's failure or its "done" stops the parse soon.
