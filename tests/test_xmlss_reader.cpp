@@ -193,7 +193,7 @@ TEST(XmlSpreadsheet, DamagedDocumentsAreRefusedWithAChineseReason) {
   }
 }
 
-TEST(XmlSpreadsheetSamples, ReadAsLibreOfficeReadsThem) {
+TEST(XmlSpreadsheetSamples, MatchTheirReferenceDumps) {
   if (testing::FormatSamples("xml").empty()) {
     SKIP_OR_FAIL("no samples at " QM_CORPUS_DIR "/formats/xml");
   }
