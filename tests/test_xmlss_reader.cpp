@@ -8,6 +8,7 @@
 #include "format_samples.h"
 #include "test_support.h"
 #include "workbook/io.h"
+#include "workbook/utf.h"
 #include "workbook/value_text.h"
 
 namespace qm {
@@ -132,18 +133,7 @@ TEST(XmlSpreadsheet, IsReadByWhatItHoldsInAnyEncodingExpatOrTheSystemKnows) {
       "</Row></Table></Worksheet>";
   // UTF-16 with its byte order mark, as some exporters write it.
   const std::string utf8 = Doc(body, "", "<?xml version=\"1.0\" encoding=\"UTF-16\"?>");
-  std::u16string units = u"\uFEFF";
-  for (size_t i = 0; i < utf8.size();) {
-    unsigned char c = static_cast<unsigned char>(utf8[i]);
-    if (c < 0x80) {
-      units += static_cast<char16_t>(c);
-      ++i;
-    } else {  // the three-byte characters of this text
-      units += static_cast<char16_t>((c & 0x0F) << 12 | (utf8[i + 1] & 0x3F) << 6 |
-                                     (utf8[i + 2] & 0x3F));
-      i += 3;
-    }
-  }
+  const std::u16string units = u"\uFEFF" + Utf8ToUtf16(utf8);
   std::string utf16(reinterpret_cast<const char*>(units.data()), units.size() * 2);
   // GBK, declared: 表 is B1ED, 汉字 BABA D7D6.
   std::string gbk = Doc(

@@ -1,16 +1,13 @@
-// The formats end to end: a folder holding one table of every format the readers know, each with
-// the same header, merges with the safe vertical merge into one result that holds every file's
-// rows; quillmere-cli --dump names each format in its text and JSON.
+// A folder holding one table of every format the readers know, each with the same header, merges
+// with the safe vertical merge into one result that holds every file's rows.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
-#include <nlohmann/json.hpp>
 #include <string>
 
 #include "core/dispatch.h"
 #include "format_builders.h"
-#include "format_samples.h"
 #include "test_engines_port.h"
 #include "test_support.h"
 #include "workbook/io.h"
@@ -116,40 +113,6 @@ TEST(FormatsMerge, OneFileOfEachFormatMergesWithTheSafeVerticalMerge) {
   EXPECT_TRUE(ws.Cells(9, 1).IsBlank());
   fs::remove_all(dir);
 }
-
-#ifndef _WIN32  // the command line through the POSIX shell; Windows runs it under Wine instead
-TEST(FormatsDump, DumpNamesTheFormatInItsTextAndJson) {
-  if (testing::FormatSamples("xlsb").empty()) {
-    SKIP_OR_FAIL("no samples at " QM_CORPUS_DIR "/formats");
-  }
-  const std::string cli = QM_CLI_PATH;
-  const std::string formats = QM_CORPUS_DIR "/formats/";
-  struct Case {
-    std::string file, format, first_line;
-  };
-  const Case cases[] = {
-      {"xlsb/RkNumber.xlsb", "xlsb", "RkNumber (xlsb, 5 rows x 3 columns)"},
-      {"xml/RkNumber.xls.xml", "xml-spreadsheet", "RkNumber (xml-spreadsheet, 5 rows x 3 columns)"},
-      {"ods/1904__1904.ods", "ods", "1904 (ods, 5 rows x 4 columns)"},
-      {"fods/crlf__crlf.fods", "ods", "Sheet1 (ods, 3 rows x 2 columns)"},
-      {"et/wps__image.et", "et", "Sheet1 (et, 15 rows x 7 columns)"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.file);
-    int status = -1;
-    const std::string text =
-        testing::Shell("'" + cli + "' --dump '" + formats + c.file + "' 2>&1", &status);
-    EXPECT_EQ(status, 0) << text;
-    EXPECT_EQ(text.substr(0, text.find('\n')), c.first_line);
-    const std::string json =
-        testing::Shell("'" + cli + "' --dump '" + formats + c.file + "' --json", &status);
-    EXPECT_EQ(status, 0);
-    auto j = nlohmann::json::parse(json, nullptr, false);
-    ASSERT_FALSE(j.is_discarded()) << json;
-    EXPECT_EQ(j["format"], c.format);
-  }
-}
-#endif
 
 }  // namespace
 }  // namespace qm
