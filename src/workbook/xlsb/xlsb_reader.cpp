@@ -266,6 +266,7 @@ class PackageReader {
   Status ReadSheet(const zip::Entry& e, Worksheet& ws) {
     std::vector<uint32_t> pooled(sst_.size(), UINT32_MAX);
     int row = 0;  // 1-based; 0 before the first row header
+    int width_entries_left = 1 << 16;
     std::string text;
     return Walk(e, [&](const Record& r) {
       if (r.type == kRowHdr) {
@@ -358,8 +359,9 @@ class PackageReader {
         if (b.ok() && c1 <= c2 && c1 < static_cast<uint32_t>(kMaxCols)) {
           // A single entry often spans every column to the end of the grid; only columns near
           // the used area are worth an entry each.
+          // However many entries a part repeats, they cost a bounded number of map entries.
           const uint32_t last = std::min({c2, static_cast<uint32_t>(kMaxCols) - 1, c1 + 1023});
-          for (uint32_t c = c1; c <= last; ++c)
+          for (uint32_t c = c1; c <= last && width_entries_left > 0; ++c, --width_entries_left)
             ws.SetColumnWidth(static_cast<int>(c) + 1, hidden ? 0 : width / 256.0);
         }
       }

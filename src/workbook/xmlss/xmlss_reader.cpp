@@ -222,6 +222,7 @@ class BookHandler : public xmldoc::Handler {
     row_ = 0;
     next_col_def_ = 1;
     column_styles_.clear();
+    column_entries_left_ = kMaxColumnEntries;
   }
 
   void StartColumn(const XML_Char** a) {
@@ -237,7 +238,9 @@ class BookHandler : public xmldoc::Handler {
     const char* style = xmldoc::Attr(a, "StyleID");
     // Widths are points; a character of the default font is about 5.25 of them. Only the columns
     // near the data are worth an entry each.
-    for (int k = c; k <= c + std::min(span, 1023); ++k) {
+    // However many <Column> elements a file repeats, they cost a bounded number of entries.
+    for (int k = c; k <= c + std::min(span, 1023) && column_entries_left_ > 0;
+         ++k, --column_entries_left_) {
       if (hidden)
         ws_->SetColumnWidth(k, 0);
       else if (points > 0 && points < 2000)
@@ -385,6 +388,8 @@ class BookHandler : public xmldoc::Handler {
   int next_row_ = 1, row_ = 0, row_span_ = 0, next_col_ = 1, next_col_def_ = 1;
   std::string row_style_;
   std::map<int, std::string> column_styles_;
+  static constexpr int kMaxColumnEntries = 1 << 16;
+  int column_entries_left_ = kMaxColumnEntries;
 
   bool in_cell_ = false, has_data_ = false, collect_ = false;
   int cell_depth_ = 0, data_depth_ = 0, col_ = 0;
