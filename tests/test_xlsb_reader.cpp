@@ -13,6 +13,7 @@
 #include "workbook/memory_budget.h"
 #include "workbook/paths.h"
 #include "workbook/value_text.h"
+#include "workbook/xlsx/xlsx.h"
 
 namespace qm {
 namespace {
@@ -110,6 +111,12 @@ TEST_F(XlsbTest, SheetStatesDateSystemAndChartSheets) {
   auto first = ReadWorkbookFile(Write(book), {true});
   ASSERT_TRUE(first.ok());
   EXPECT_EQ((*first)->WorksheetCount(), 1);
+  // The .xlsx reader, which a decrypted package goes to, hands an .xlsb over.
+  const std::string bytes = testing::Slurp(PathFromUtf8(Write(book)));
+  auto handed = xlsx::Read(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), "d", {});
+  ASSERT_TRUE(handed.ok()) << handed.error().detail;
+  EXPECT_EQ((*handed)->format(), SourceFormat::kXlsb);
+  EXPECT_EQ((*handed)->WorksheetCount(), 3);
 }
 
 TEST_F(XlsbTest, DamagedPartsAreRefusedWithAChineseReason) {

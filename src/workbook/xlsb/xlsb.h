@@ -8,6 +8,7 @@
 #include <string>
 
 #include "../io.h"
+#include "../xlsx/zip_reader.h"
 
 namespace qm::xlsb {
 
@@ -16,5 +17,10 @@ namespace qm::xlsb {
 // Chart, macro and dialog sheets are left out. Errors name `name` and the reason.
 Result<std::unique_ptr<Workbook>> Read(const uint8_t* data, size_t size, const std::string& name,
                                        const ReadOptions& options);
+
+// The same for a package already open (the .xlsx reader hands over one whose main part is
+// binary, as a decrypted .xlsb is).
+Result<std::unique_ptr<Workbook>> ReadArchive(zip::Archive& zip, const std::string& name,
+                                              const ReadOptions& options);
 
 }  // namespace qm::xlsb

@@ -393,7 +393,12 @@ Result<std::unique_ptr<Workbook>> Read(const uint8_t* data, size_t size, const s
                                        const ReadOptions& options) {
   auto zip = zip::Archive::Open(data, size, name);
   if (!zip.ok()) return zip.error();
-  PackageReader reader(*zip, name, options);
+  return ReadArchive(*zip, name, options);
+}
+
+Result<std::unique_ptr<Workbook>> ReadArchive(zip::Archive& zip, const std::string& name,
+                                              const ReadOptions& options) {
+  PackageReader reader(zip, name, options);
   return reader.Read();
 }
 

@@ -9,6 +9,7 @@
 #include "../io.h"
 #include "../memory_budget.h"
 #include "../utf.h"
+#include "../xlsb/xlsb.h"
 #include "xlsx.h"
 #include "xlsx_read_internal.h"
 #include "xlsx_read_parts.h"
@@ -320,10 +321,8 @@ class PackageReader {
       return MakeError(ErrorCode::kNotAWorkbook,
                        name_ + ": not a workbook (a zip package without a workbook part)");
     }
-    if (EndsWith(main->name, ".bin"))
-      return MakeError(
-          ErrorCode::kNotSupported,
-          name_ + ": an Excel binary workbook (.xlsb), which this program cannot read");
+    // An .xlsb package (one that came decrypted from a compound file, say).
+    if (EndsWith(main->name, ".bin")) return xlsb::ReadArchive(zip_, name_, options);
     std::string dir = DirOf(main->name);
     WorkbookHandler book;
     if (auto st = ParseXmlPart(zip_, *main, book, name_); !st) return st.error();
