@@ -2,6 +2,7 @@
 
 #include "html/html_reader.h"
 #include "memory_budget.h"
+#include "other_formats.h"
 #include "paths.h"
 #include "text/csv_reader.h"
 #include "text/text_source.h"
@@ -58,10 +59,16 @@ Result<std::unique_ptr<Workbook>> ReadBytesUnguarded(const uint8_t* data, size_t
       r = xls::Read(data, size, name, options, used_password);
       break;
     case ContainerKind::kZip:
-      r = xlsx::Read(data, size, name, options);
+      // .xlsx/.xlsm, .xlsb or .ods, by what the package holds.
+      r = ReadPackage(data, size, name, options);
       break;
     case ContainerKind::kUnknown: {
       if (size == 0) return MakeError(ErrorCode::kEmpty, name + ": the file is empty");
+      // XML Spreadsheet 2003 and flat OpenDocument, whatever the name says.
+      if (XmlKind xml = SniffXml(data, size); xml != XmlKind::kNone) {
+        r = ReadXmlDocument(xml, data, size, name, options);
+        break;
+      }
       // Many a "workbook" exported by another program is a web page or plain text.
       if (html::LooksLikeHtml(data, size)) {
         r = html::Read(data, size, name);

@@ -20,6 +20,14 @@ const char* SourceFormatName(SourceFormat f) {
       return "csv";
     case SourceFormat::kHtml:
       return "html";
+    case SourceFormat::kXmlSpreadsheet:
+      return "xml-spreadsheet";
+    case SourceFormat::kOds:
+      return "ods";
+    case SourceFormat::kEt:
+      return "et";
+    case SourceFormat::kXlsb:
+      return "xlsb";
     case SourceFormat::kNone:
       break;
   }

@@ -12,7 +12,21 @@
 namespace qm {
 
 // What a workbook was read from; "" for a new workbook.
-enum class SourceFormat { kNone, kBiff2, kBiff3, kBiff4, kBiff5, kBiff8, kXlsx, kCsv, kHtml };
+enum class SourceFormat {
+  kNone,
+  kBiff2,
+  kBiff3,
+  kBiff4,
+  kBiff5,
+  kBiff8,
+  kXlsx,
+  kCsv,             // comma- or tab-separated text
+  kHtml,            // a web page's table
+  kXmlSpreadsheet,  // XML Spreadsheet 2003
+  kOds,             // OpenDocument, packaged (.ods) or flat (.fods)
+  kEt,              // a WPS workbook: BIFF8 in a compound file WPS wrote
+  kXlsb,            // Excel binary workbook (BIFF12)
+};
 const char* SourceFormatName(SourceFormat f);  // "biff8", "xlsx", ... as the dump prints it
 
 class Workbook;

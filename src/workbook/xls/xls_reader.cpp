@@ -23,6 +23,15 @@ namespace {
 
 constexpr size_t kMaxSstStrings = 1u << 24;
 
+// WPS Spreadsheets (.et, .ett) keeps its own streams ("ETExtData", ...) beside the workbook.
+bool WrittenByWps(const cfb::Reader& cfb, const std::string& name) {
+  for (const cfb::Entry& e : cfb.entries())
+    if (e.type == 2 && e.name.size() >= 2 && e.name[0] == u'E' && e.name[1] == u'T') return true;
+  std::string ext = name.substr(std::min(name.size(), name.find_last_of('.')));
+  for (char& c : ext) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+  return ext == ".et" || ext == ".ett";
+}
+
 }  // namespace
 
 void Book::ReadSst(const BiffRecord& r, RecordReader& rr) {
@@ -272,19 +281,28 @@ Result<std::unique_ptr<Workbook>> Read(const uint8_t* data, size_t size, const s
   if (!why.empty()) return MakeError(ErrorCode::kCorrupt, name + ": " + why);
   int index = cfb.Find(u"Workbook");
   if (index < 0) index = cfb.Find(u"Book");
+  const bool wps = WrittenByWps(cfb, name);
   if (index < 0) {
     if (ooxml::IsEncryptedPackage(cfb))
       return ooxml::ReadEncryptedPackage(cfb, name, options, used_password);
+    if (wps)
+      return MakeError(ErrorCode::kNotSupported, name + ": 不支持的WPS表格格式",
+                       "不支持的WPS表格格式");
     return MakeError(ErrorCode::kNotAWorkbook,
                      name + ": not a workbook (a compound file without a workbook stream)");
   }
-  if (std::span<const uint8_t> in_place = cfb.InPlace(index); !in_place.empty())
-    return run(in_place.data(), in_place.size());
-  std::vector<uint8_t> stream = cfb.ReadStream(index);
-  if (stream.empty())
-    return MakeError(ErrorCode::kCorrupt, name + ": the workbook stream is empty or unreadable",
-                     "工作簿数据是空的或无法读取");
-  return run(stream.data(), stream.size());
+  Result<std::unique_ptr<Workbook>> r = MakeError(ErrorCode::kCorrupt, "");
+  if (std::span<const uint8_t> in_place = cfb.InPlace(index); !in_place.empty()) {
+    r = run(in_place.data(), in_place.size());
+  } else {
+    std::vector<uint8_t> stream = cfb.ReadStream(index);
+    if (stream.empty())
+      return MakeError(ErrorCode::kCorrupt, name + ": the workbook stream is empty or unreadable",
+                       "工作簿数据是空的或无法读取");
+    r = run(stream.data(), stream.size());
+  }
+  if (r.ok() && wps && (*r)->format() == SourceFormat::kBiff8) (*r)->SetFormat(SourceFormat::kEt);
+  return r;
 }
 
 }  // namespace qm::xls

@@ -9,6 +9,7 @@
 #include "../io.h"
 #include "../memory_budget.h"
 #include "../utf.h"
+#include "../xlsb/xlsb.h"
 #include "xlsx.h"
 #include "xlsx_read_internal.h"
 #include "xlsx_read_parts.h"
@@ -324,10 +325,8 @@ class PackageReader {
                        name_ + ": not a workbook (a zip package without a workbook part)",
                        "zip压缩包中没有工作簿");
     }
-    if (EndsWith(main->name, ".bin"))
-      return MakeError(ErrorCode::kNotSupported,
-                       name_ + ": an Excel binary workbook (.xlsb), which this program cannot read",
-                       "Excel二进制工作簿（xlsb）");
+    // An .xlsb package (one that came decrypted from a compound file, say).
+    if (EndsWith(main->name, ".bin")) return xlsb::ReadArchive(zip_, name_, options);
     std::string dir = DirOf(main->name);
     WorkbookHandler book;
     if (auto st = ParseXmlPart(zip_, *main, book, name_); !st) return st.error();
