@@ -87,17 +87,19 @@ TEST(FormatsMerge, OneFileOfEachFormatMergesWithTheSafeVerticalMerge) {
   ASSERT_TRUE(SaveWorkbookFile(*Book(7, "表格et", 70), d + "/07.xls").ok());
   fs::rename(dir / "07.xls", dir / "07.et");
 
-  Application app;
+  MergeRequest request = testing::SourceRequest();
+  request.folder = d;
+  request.files = {"01.xls", "02.xlsx", "03.ods", "04.fods", "05.xls", "06.xlsb", "07.et"};
+  DiskStore store;
   testing::ScriptedPort port;
-  port.folder = d;
-  port.files = {"01.xls", "02.xlsx", "03.ods", "04.fods", "05.xls", "06.xlsb", "07.et"};
+  Presenter presenter{port};
   HeaderState header;
-  MergeContext ctx{app, port, header};
+  MergeContext ctx{request, port, presenter, header, store};
   RunResult r = RunChoice(DispatchChoice{Engine::kSafeMerge, VerticalMode::kAppend}, ctx);
   ASSERT_EQ(r.outcome, Outcome::kDone) << port.log;
   ASSERT_EQ(port.outcomes.size(), 7u);
-  for (const FileOutcome& o : port.outcomes)
-    EXPECT_TRUE(o.status == FileStatus::kTemplate || o.status == FileStatus::kMerged)
+  for (const TableOutcome& o : port.outcomes)
+    EXPECT_TRUE(o.status == TableStatus::kTemplate || o.status == TableStatus::kMerged)
         << o.name << " " << o.reason;
   auto result = ReadWorkbookFile(d + "/合并结果/合并结果.xls");
   ASSERT_TRUE(result.ok()) << result.error().detail;
