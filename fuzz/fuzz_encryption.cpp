@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "workbook/io.h"
+#include "workbook/office/ooxml_decrypt.h"
 #include "workbook/xls/xls_decrypt.h"
-#include "workbook/xlsx/ooxml_decrypt.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;

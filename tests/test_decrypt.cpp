@@ -17,9 +17,9 @@
 #include "test_support.h"
 #include "workbook/io.h"
 #include "workbook/memory_budget.h"
-#include "workbook/xls/cfb_reader.h"
+#include "workbook/office/cfb_reader.h"
+#include "workbook/office/ooxml_decrypt.h"
 #include "workbook/xls/xls_decrypt.h"
-#include "workbook/xlsx/ooxml_decrypt.h"
 
 namespace qm {
 namespace {

@@ -10,8 +10,8 @@
 #include "format_samples.h"
 #include "test_support.h"
 #include "workbook/io.h"
+#include "workbook/office/cfb_writer.h"
 #include "workbook/paths.h"
-#include "workbook/xls/cfb_writer.h"
 
 namespace qm {
 namespace {

@@ -12,7 +12,7 @@
 
 #include "test_support.h"
 #include "workbook/io.h"
-#include "workbook/xls/cfb_reader.h"
+#include "workbook/office/cfb_reader.h"
 #include "workbook/xls/xls_decrypt.h"
 
 namespace qm {

@@ -2,6 +2,8 @@
 
 #include "html/html_reader.h"
 #include "memory_budget.h"
+#include "office/cfb_reader.h"
+#include "office/ooxml_decrypt.h"
 #include "other_formats.h"
 #include "paths.h"
 #include "text/csv_reader.h"
@@ -47,6 +49,26 @@ Error NoMemory(const std::string& name, std::string note) {
                    std::move(note));
 }
 
+// A compound file holds either a BIFF workbook or, with no workbook stream, a password-encrypted
+// .xlsx/.xlsm package that decrypts to an ordinary one.
+Result<std::unique_ptr<Workbook>> ReadCompoundFile(const uint8_t* data, size_t size,
+                                                   const std::string& name,
+                                                   const ReadOptions& options,
+                                                   std::string* used_password) {
+  cfb::Reader cfb;
+  std::string why = cfb.Open(data, size);
+  if (!why.empty()) return MakeError(ErrorCode::kCorrupt, name + ": " + why);
+  if (cfb.Find(u"Workbook") >= 0 || cfb.Find(u"Book") >= 0 || !ooxml::IsEncryptedPackage(cfb))
+    return xls::Read(cfb, name, options, used_password);
+  memory::ScopedCharge charge;
+  Result<ooxml::Decrypted> d = ooxml::DecryptPackage(cfb, name, options, charge);
+  if (!d) return d.error();
+  Result<std::unique_ptr<Workbook>> r =
+      xlsx::Read(d->package.data(), d->package.size(), name, options);
+  if (r.ok() && used_password) *used_password = d->password;
+  return r;
+}
+
 Result<std::unique_ptr<Workbook>> ReadBytesUnguarded(const uint8_t* data, size_t size,
                                                      const std::string& name,
                                                      const ReadOptions& options,
@@ -55,6 +77,8 @@ Result<std::unique_ptr<Workbook>> ReadBytesUnguarded(const uint8_t* data, size_t
   Result<std::unique_ptr<Workbook>> r = MakeError(ErrorCode::kNotAWorkbook, "");
   switch (SniffContainer(data, size)) {
     case ContainerKind::kCompoundFile:
+      r = ReadCompoundFile(data, size, name, options, used_password);
+      break;
     case ContainerKind::kRawBiff:
       r = xls::Read(data, size, name, options, used_password);
       break;

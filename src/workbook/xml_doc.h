@@ -17,7 +17,8 @@
 
 #include "memory_budget.h"
 #include "result.h"
-#include "xlsx/xlsx_read_xml.h"
+#include "xlsx/zip_reader.h"
+#include "xml_sax.h"
 
 namespace qm::xmldoc {
 
@@ -61,7 +62,7 @@ std::string ErrorText(XML_Error code);
 
 // Handlers derive from this: Fail stops the parse with an error, Stop ends it early as a success
 // (a reader that has all it was asked for).
-class Handler : public xlsx::XmlHandler {
+class Handler : public sax::Handler {
  public:
   void Stop() {
     done = true;

@@ -6,8 +6,8 @@
 #include <cstring>
 #include <vector>
 
+#include "../office/cfb_writer.h"
 #include "../paths.h"
-#include "cfb_writer.h"
 
 namespace qm::xls {
 

@@ -12,8 +12,8 @@
 #include <variant>
 
 #include "../bytes.h"
+#include "../office/ooxml_decrypt.h"
 #include "../utf.h"
-#include "../xlsx/ooxml_decrypt.h"
 #include "biff_records.h"
 
 namespace qm::xls {

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "../xlsx/ooxml_decrypt.h"
+#include "../office/cfb_reader.h"
+#include "../office/ooxml_decrypt.h"
 #include "biff_records.h"
-#include "cfb_reader.h"
 #include "xls.h"
 #include "xls_book.h"
 #include "xls_decrypt.h"
@@ -262,29 +262,37 @@ Result<std::unique_ptr<Workbook>> BiffReader::Run() {
   return std::move(wb);
 }
 
+Result<std::unique_ptr<Workbook>> RunBiff(const uint8_t* d, size_t n, const std::string& name,
+                                          const ReadOptions& options, std::string* used_password) {
+  BiffReader reader(d, n, name, options);
+  Result<std::unique_ptr<Workbook>> r = reader.Run();
+  if (r.ok() && used_password) *used_password = reader.used_password;
+  return r;
+}
+
 }  // namespace
 
 Result<std::unique_ptr<Workbook>> Read(const uint8_t* data, size_t size, const std::string& name,
                                        const ReadOptions& options, std::string* used_password) {
-  auto run = [&](const uint8_t* d, size_t n) {
-    BiffReader reader(d, n, name, options);
-    Result<std::unique_ptr<Workbook>> r = reader.Run();
-    if (r.ok() && used_password) *used_password = reader.used_password;
-    return r;
-  };
   ContainerKind kind = SniffContainer(data, size);
-  if (kind == ContainerKind::kRawBiff) return run(data, size);
+  if (kind == ContainerKind::kRawBiff) return RunBiff(data, size, name, options, used_password);
   if (kind != ContainerKind::kCompoundFile)
     return MakeError(ErrorCode::kNotAWorkbook, name + ": not a workbook");
   cfb::Reader cfb;
   std::string why = cfb.Open(data, size);
   if (!why.empty()) return MakeError(ErrorCode::kCorrupt, name + ": " + why);
+  return Read(cfb, name, options, used_password);
+}
+
+Result<std::unique_ptr<Workbook>> Read(const cfb::Reader& cfb, const std::string& name,
+                                       const ReadOptions& options, std::string* used_password) {
   int index = cfb.Find(u"Workbook");
   if (index < 0) index = cfb.Find(u"Book");
   const bool wps = WrittenByWps(cfb, name);
   if (index < 0) {
     if (ooxml::IsEncryptedPackage(cfb))
-      return ooxml::ReadEncryptedPackage(cfb, name, options, used_password);
+      return MakeError(ErrorCode::kNotAWorkbook,
+                       name + ": an encrypted package, which the package reader reads");
     if (wps)
       return MakeError(ErrorCode::kNotSupported, name + ": 不支持的WPS表格格式",
                        "不支持的WPS表格格式");
@@ -293,13 +301,13 @@ Result<std::unique_ptr<Workbook>> Read(const uint8_t* data, size_t size, const s
   }
   Result<std::unique_ptr<Workbook>> r = MakeError(ErrorCode::kCorrupt, "");
   if (std::span<const uint8_t> in_place = cfb.InPlace(index); !in_place.empty()) {
-    r = run(in_place.data(), in_place.size());
+    r = RunBiff(in_place.data(), in_place.size(), name, options, used_password);
   } else {
     std::vector<uint8_t> stream = cfb.ReadStream(index);
     if (stream.empty())
       return MakeError(ErrorCode::kCorrupt, name + ": the workbook stream is empty or unreadable",
                        "工作簿数据是空的或无法读取");
-    r = run(stream.data(), stream.size());
+    r = RunBiff(stream.data(), stream.size(), name, options, used_password);
   }
   if (r.ok() && wps && (*r)->format() == SourceFormat::kBiff8) (*r)->SetFormat(SourceFormat::kEt);
   return r;

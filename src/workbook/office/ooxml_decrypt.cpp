@@ -1,5 +1,4 @@
 #include "ooxml_decrypt.h"
-#include "xlsx.h"
 
 #include <expat.h>
 #include <nettle/aes.h>
@@ -17,8 +16,8 @@
 #include <string_view>
 
 #include "../memory_budget.h"
-#include "../xls/cfb_reader.h"
-#include "xlsx_read_xml.h"
+#include "../xml_sax.h"
+#include "cfb_reader.h"
 
 namespace qm::ooxml {
 
@@ -286,7 +285,7 @@ std::optional<Bytes> Base64(const char* s) {
   return out;
 }
 
-class AgileHandler : public xlsx::XmlHandler {
+class AgileHandler : public sax::Handler {
  public:
   explicit AgileHandler(Agile& a) : a_(a) {}
 
@@ -297,7 +296,7 @@ class AgileHandler : public xlsx::XmlHandler {
       a_.has_integrity = true;
       Value(atts, "encryptedHmacKey", a_.hmac_key);
       Value(atts, "encryptedHmacValue", a_.hmac_value);
-    } else if (local == "encryptedKey" && xlsx::Attr(atts, "spinCount") && !a_.has_password) {
+    } else if (local == "encryptedKey" && sax::Attr(atts, "spinCount") && !a_.has_password) {
       // The password's key encryptor; a certificate's has no spin count.
       a_.has_password = true;
       Common(atts, a_.pw_key_bits, a_.pw_block_size, a_.pw_hash_size, a_.pw_hash, a_.pw_salt);
@@ -333,7 +332,7 @@ class AgileHandler : public xlsx::XmlHandler {
     return "一项数值";
   }
   uint32_t Number(const XML_Char** atts, const char* n) {
-    const char* v = xlsx::Attr(atts, n);
+    const char* v = sax::Attr(atts, n);
     if (!v || !*v || std::strlen(v) > 9 || std::strspn(v, "0123456789") != std::strlen(v)) {
       if (bad.empty()) bad = std::string(Meaning(n)) + "缺失或不是数字";
       return 0;
@@ -341,7 +340,7 @@ class AgileHandler : public xlsx::XmlHandler {
     return static_cast<uint32_t>(std::stoul(v));
   }
   void Value(const XML_Char** atts, const char* n, Bytes& out) {
-    const char* v = xlsx::Attr(atts, n);
+    const char* v = sax::Attr(atts, n);
     std::optional<Bytes> b = v ? Base64(v) : std::nullopt;
     if (b)
       out = std::move(*b);
@@ -354,9 +353,9 @@ class AgileHandler : public xlsx::XmlHandler {
     block = Number(atts, "blockSize");
     hash_size = Number(atts, "hashSize");
     Value(atts, "saltValue", salt);
-    const char* cipher = xlsx::Attr(atts, "cipherAlgorithm");
-    const char* chaining = xlsx::Attr(atts, "cipherChaining");
-    const char* h = xlsx::Attr(atts, "hashAlgorithm");
+    const char* cipher = sax::Attr(atts, "cipherAlgorithm");
+    const char* chaining = sax::Attr(atts, "cipherChaining");
+    const char* h = sax::Attr(atts, "hashAlgorithm");
     // The descriptor names its algorithms rather than numbering them; the names are the
     // format's, not the user's, and stay out of the message.
     if (!cipher || std::string_view(cipher) != "AES")
@@ -394,7 +393,7 @@ Result<Agile> ParseAgile(std::span<const uint8_t> info, const std::string& name)
   XML_SetUserData(p, &h);
   XML_SetStartElementHandler(p, [](void* ud, const XML_Char* n, const XML_Char** at) {
     auto* self = static_cast<AgileHandler*>(ud);
-    self->Guarded([&] { self->Start(xlsx::LocalName(n), at); });
+    self->Guarded([&] { self->Start(sax::LocalName(n), at); });
   });
   // Entities have no business in the descriptor; refusing them keeps entity bombs out.
   XML_SetEntityDeclHandler(
@@ -597,10 +596,8 @@ bool IsEncryptedPackage(const cfb::Reader& cfb) {
   return cfb.Find(u"EncryptionInfo") >= 0 && cfb.Find(u"EncryptedPackage") >= 0;
 }
 
-Result<std::unique_ptr<Workbook>> ReadEncryptedPackage(const cfb::Reader& cfb,
-                                                       const std::string& name,
-                                                       const ReadOptions& options,
-                                                       std::string* used_password) {
+Result<Decrypted> DecryptPackage(const cfb::Reader& cfb, const std::string& name,
+                                 const ReadOptions& options, memory::ScopedCharge& charge) {
   const int info_index = cfb.Find(u"EncryptionInfo");
   const int package_index = cfb.Find(u"EncryptedPackage");
   if (info_index < 0 || package_index < 0) return Truncated(name);
@@ -608,8 +605,6 @@ Result<std::unique_ptr<Workbook>> ReadEncryptedPackage(const cfb::Reader& cfb,
   // for, and a claim past that is damage, not a shortage of memory.
   if (!cfb.DeclaredSizeFits(info_index) || !cfb.DeclaredSizeFits(package_index))
     return Fail(ErrorCode::kCorrupt, name, "加密数据声明的大小超过文件本身的大小");
-  // The copies and the plain package count against the memory budget while the package is read.
-  memory::ScopedCharge charge;
   bool info_cut = false, package_cut = false;
   std::vector<uint8_t> info = cfb.ReadStream(info_index, &info_cut);
   if (info_cut) return BadInfo(name, "加密信息流不完整");
@@ -623,11 +618,7 @@ Result<std::unique_ptr<Workbook>> ReadEncryptedPackage(const cfb::Reader& cfb,
   if (package.size() >= 8) charge.AddOrThrow(package.size());
   Result<Decrypted> d = DecryptStreams(info, package, package_cut, name, options);
   if (!d) return d.error();
-  std::vector<uint8_t>().swap(copy);
-  Result<std::unique_ptr<Workbook>> r =
-      xlsx::Read(d->package.data(), d->package.size(), name, options);
-  if (r.ok() && used_password) *used_password = d->password;
-  return r;
+  return d;
 }
 
 }  // namespace qm::ooxml

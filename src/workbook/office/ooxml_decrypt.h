@@ -2,7 +2,8 @@
 // the key is made from the password and whose EncryptedPackage stream holds the zip package,
 // encrypted. Standard encryption (AES with SHA-1) and Agile encryption (AES with SHA-1/256/384/512,
 // its data integrity HMAC checked) are decrypted; the plain package then goes through the
-// ordinary zip reader with its size and bomb limits.
+// ordinary zip reader with its size and bomb limits (the caller's: this folder knows containers
+// and encryption, not what the package holds).
 #pragma once
 
 #include <cstddef>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "../io.h"
+#include "../memory_budget.h"
 #include "../result.h"
 #include "../workbook.h"
 
@@ -40,12 +42,10 @@ Result<Decrypted> DecryptStreams(std::span<const uint8_t> info, std::span<const 
 // True when the opened compound file holds an encrypted package rather than a workbook stream.
 bool IsEncryptedPackage(const cfb::Reader& cfb);
 
-// Decrypts the package of `cfb` and reads it as a workbook. `*used_password`, when given,
-// receives the password that opened it (empty for the default one).
-Result<std::unique_ptr<Workbook>> ReadEncryptedPackage(const cfb::Reader& cfb,
-                                                       const std::string& name,
-                                                       const ReadOptions& options,
-                                                       std::string* used_password);
+// Decrypts the package of `cfb`. The copies of the encrypted stream and the plain package are
+// charged to `charge`, which the caller keeps while it reads the package.
+Result<Decrypted> DecryptPackage(const cfb::Reader& cfb, const std::string& name,
+                                 const ReadOptions& options, memory::ScopedCharge& charge);
 
 // UTF-16LE bytes of a UTF-8 password, as the key derivations hash it. Bytes that are not UTF-8
 // are taken as Latin-1.
