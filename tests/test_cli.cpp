@@ -324,6 +324,8 @@ TEST_F(CliTest, CheckTellsWhatAMergeWouldFindWithoutWritingAnything) {
                                  {"header_row", 1},
                                  {"header_width", 2},
                                  {"header_matches", true},
+                                 {"columns_added", json::array()},
+                                 {"columns_missing", json::array()},
                                  {"code", nullptr},
                                  {"reason", nullptr}}));
   EXPECT_EQ(j["files"][1]["code"], "password");

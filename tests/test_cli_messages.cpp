@@ -235,7 +235,8 @@ TEST_F(CliMessagesTest, UsageErrorsNameWhatIsWrongAndWhereTheHelpIs) {
       {folder + " 乙 --kind vertical --variant safe", "多余的参数：乙"},
       {"--frobnicate " + folder, "不认识的选项：--frobnicate"},
       {folder + " --kind vertical --variant both",
-       "--variant both 不适用于 --kind vertical：vertical 和 overwrite 用 safe 或 fast，smart 用 "
+       "--variant both 不适用于 --kind vertical：vertical 和 overwrite 用 safe、fast 或 "
+       "byname，smart 用 "
        "horizontal 或 both"},
       {folder + " --kind sideways --variant safe",
        "--kind 只能是 vertical、overwrite 或 smart，不能是“sideways”"},

@@ -208,7 +208,7 @@ void MainWindow::BuildControls() {
   kindGroup->setGeometry(Twips(3720, 2280, 1215, 1335));
   variantGroup = new QGroupBox(this);
   named(variantGroup, "Frame2");
-  variantGroup->setGeometry(Twips(3720, 3720, 1215, 975));
+  variantGroup->setGeometry(Twips(3720, 3720, 1215, 1140));
 
   // An option button keeps its place and width; where the font's line is taller than the
   // button, the button grows about its own middle so the caption is not cut.
@@ -233,6 +233,11 @@ void MainWindow::BuildControls() {
   for (int i = 0; i < 2; ++i)
     variantOptions[i] = option(variantGroup, QStringLiteral("Option2_%1").arg(i), Q(variants[i]),
                                Twips(90, 240 + 360 * i, 1095, 255));
+  // 按列名合并 goes below the other two, in the room the group grew by, so that they keep their
+  // places.
+  byNameOption = option(variantGroup, QStringLiteral("ByNameOption"),
+                        Q(ByNameCaption(MergeKind::kVertical)), Twips(90, 870, 1095, 255));
+  byNameOption->setToolTip(QStringLiteral("按表头名称对齐各表的列，跳过空行和合计行"));
   kindOptions[0]->setChecked(true);
   variantOptions[0]->setChecked(true);
 
@@ -449,6 +454,9 @@ void MainWindow::OnKindClicked(int index) {
   const auto captions = VariantCaptions(kind);
   variantOptions[0]->setText(Q(captions[0]));
   variantOptions[1]->setText(Q(captions[1]));
+  const std::string by_name = ByNameCaption(kind);
+  byNameOption->setText(Q(by_name));
+  byNameOption->setVisible(!by_name.empty());
   variantOptions[VariantSelectedAfterKindClick(kind)]->setChecked(true);
 }
 
@@ -462,7 +470,9 @@ void MainWindow::OnStartClicked() {
   // A folder typed but not confirmed is listed first: the old list is never merged against
   // a new folder. When it is missing or holds no workbooks the listing has said so.
   if (TypedFolder(folderEdit) != listed_folder_ && !RelistTypedFolder(false)) return;
-  const auto choice = KindAndVariantOfButtons(checked(kindOptions), checked(variantOptions));
+  const auto choice = byNameOption->isChecked()
+                          ? KindAndByNameOfButtons(checked(kindOptions))
+                          : KindAndVariantOfButtons(checked(kindOptions), checked(variantOptions));
   if (!choice) return;
   if (fileList->count() == 0) {
     ShowMessage("列表中没有要合并的文件", kAppTitle, Box::kOk);

@@ -123,17 +123,18 @@ class MainWindow : public QWidget, public Answers, public RunView {
   QGroupBox* variantGroup;                      // Frame2
   std::array<QRadioButton*, 3> kindOptions;     // Option1_0..2: the merge kinds
   std::array<QRadioButton*, 2> variantOptions;  // Option2_0..1: captions follow the kind
-  QCheckBox* sourceColumnBox;                   // SourceColumn: 添加来源列, off at start
-  QPushButton* startButton;                     // Command7: 开始合并
-  QPushButton* stopButton;                      // StopButton: 停止, in its place during a run
-  QPushButton* helpButton;                      // Command6: 使用说明
-  QPlainTextEdit* logBox;                       // Text2: the instructions, then the run's log
-  PictureBox* statusBox;                        // Picture1: hidden; the engines' status lines
-  QProgressBar* progressBar;                    // ProgressBar1
-  WebPanel* tipsPanel;                          // WebBrowser2: tips beside the log
-  QTextBrowser* accountPanel;                   // RunAccount: the last run's account, for tips
-  WebPanel* diagramPanel;                       // WebBrowser1: the three kinds drawn out
-  PictureBox* taglineBox;                       // Picture2: the line along the bottom edge
+  QRadioButton* byNameOption;  // ByNameOption: 按列名合并, vertical kinds only
+  QCheckBox* sourceColumnBox;  // SourceColumn: 添加来源列, off at start
+  QPushButton* startButton;    // Command7: 开始合并
+  QPushButton* stopButton;     // StopButton: 停止, in its place during a run
+  QPushButton* helpButton;     // Command6: 使用说明
+  QPlainTextEdit* logBox;      // Text2: the instructions, then the run's log
+  PictureBox* statusBox;       // Picture1: hidden; the engines' status lines
+  QProgressBar* progressBar;   // ProgressBar1
+  WebPanel* tipsPanel;         // WebBrowser2: tips beside the log
+  QTextBrowser* accountPanel;  // RunAccount: the last run's account, for tips
+  WebPanel* diagramPanel;      // WebBrowser1: the three kinds drawn out
+  PictureBox* taglineBox;      // Picture2: the line along the bottom edge
 
   // The names the last listing found, in the order they were listed into fileList.
   std::vector<std::string> listedNames;

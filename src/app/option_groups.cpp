@@ -15,6 +15,13 @@ std::optional<std::pair<MergeKind, MergeVariant>> KindAndVariantOfButtons(int ki
   return std::make_pair(kind, kind == MergeKind::kSmart ? kSmart[i] : kVertical[i]);
 }
 
+std::optional<std::pair<MergeKind, MergeVariant>> KindAndByNameOfButtons(int kind_button) {
+  if (kind_button < 0 || kind_button >= static_cast<int>(kKindButtons.size())) return std::nullopt;
+  const MergeKind kind = kKindButtons[static_cast<size_t>(kind_button)];
+  if (kind == MergeKind::kSmart) return std::nullopt;
+  return std::make_pair(kind, MergeVariant::kByName);
+}
+
 std::optional<DispatchChoice> ChoiceOfButtons(int kind_button, int variant_button) {
   const auto chosen = KindAndVariantOfButtons(kind_button, variant_button);
   if (!chosen) return std::nullopt;
@@ -24,6 +31,10 @@ std::optional<DispatchChoice> ChoiceOfButtons(int kind_button, int variant_butto
 std::array<std::string, 2> VariantCaptions(MergeKind kind) {
   if (kind == MergeKind::kSmart) return {"横向合并", "纵横合并"};
   return {"安全合并", "快速合并"};
+}
+
+std::string ByNameCaption(MergeKind kind) {
+  return kind == MergeKind::kSmart ? "" : "按列名合并";
 }
 
 int VariantSelectedAfterKindClick(MergeKind kind) {

@@ -19,12 +19,18 @@ inline constexpr std::array<MergeKind, 3> kKindButtons = {MergeKind::kVertical,
 // when there is none.
 std::optional<std::pair<MergeKind, MergeVariant>> KindAndVariantOfButtons(int kind_button,
                                                                           int variant_button);
+// The merge kind and variant when the third variant button, 按列名合并, is the checked one;
+// nullopt for the smart kind, which has no such variant.
+std::optional<std::pair<MergeKind, MergeVariant>> KindAndByNameOfButtons(int kind_button);
 // The engine those buttons start.
 std::optional<DispatchChoice> ChoiceOfButtons(int kind_button, int variant_button);
 
 // The captions of the variant buttons for a merge kind, and the variant button a click on that
 // kind checks.
 std::array<std::string, 2> VariantCaptions(MergeKind kind);
+// The caption of the third variant button for a merge kind; empty where the kind has no such
+// variant (the button is then hidden).
+std::string ByNameCaption(MergeKind kind);
 int VariantSelectedAfterKindClick(MergeKind kind);
 
 }  // namespace qm

@@ -9,6 +9,7 @@
 
 #include "cli/printable.h"
 #include "merge/header_rules.h"
+#include "merge/presenter.h"
 #include "workbook/io.h"
 #include "workbook/paths.h"
 #include "workbook/value_text.h"
@@ -47,6 +48,7 @@ CheckedFile CheckOne(const std::string& folder, const std::string& name,
     out.header_row = header.HeaderRow;
     out.header_width = header.HeaderWidth;
     out.header_text = HeaderListText(BuildHeaderList(ws, header));
+    out.columns = byname::ReadLayout(ws).columns;
   } catch (const std::bad_alloc&) {
     out = CheckedFile{};
     out.name = name;
@@ -82,6 +84,17 @@ std::vector<CheckedFile> CheckFiles(const std::string& folder,
   work();
   for (auto& t : pool) t.join();
 
+  // The by-name merge matches the readable tables in list order.
+  byname::ResultColumns result;
+  for (size_t k = 0; k < out.size(); ++k) {
+    if (!out[k].readable) continue;
+    byname::TableLayout layout;
+    layout.columns = out[k].columns;
+    byname::Alignment a = result.Match(layout);
+    if (k == 0) continue;
+    out[k].columns_added = std::move(a.added);
+    out[k].columns_missing = std::move(a.missing);
+  }
   if (!out.empty() && out[0].readable) {
     out[0].header_matches = true;
     for (size_t k = 1; k < out.size(); ++k)
@@ -111,6 +124,8 @@ int PrintCheck(const std::vector<CheckedFile>& checked, bool json) {
                        {"header_row", f.readable ? J(f.header_row) : J(nullptr)},
                        {"header_width", f.readable ? J(f.header_width) : J(nullptr)},
                        {"header_matches", f.header_matches ? J(*f.header_matches) : J(nullptr)},
+                       {"columns_added", f.readable ? J(f.columns_added) : J(nullptr)},
+                       {"columns_missing", f.readable ? J(f.columns_missing) : J(nullptr)},
                        {"code", f.readable ? J(nullptr) : J(f.code)},
                        {"reason", f.readable ? J(nullptr) : J(f.reason)}});
     }
@@ -135,6 +150,8 @@ int PrintCheck(const std::vector<CheckedFile>& checked, bool json) {
               : !f.header_matches ? "模板无法读取"
               : *f.header_matches ? "表头与模板相同"
                                   : "表头与模板不同";
+      if (!f.columns_added.empty() || !f.columns_missing.empty())
+        line += "  " + AlignmentLine(f.columns_added, f.columns_missing);
       line += "  工作表：" + f.sheet;
       if (f.sheet_hidden) line += "  第一个工作表“" + f.sheet + "”是隐藏的";
     }

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "merge/byname_layout.h"
+
 namespace qm {
 
 struct CheckedFile {
@@ -18,6 +20,10 @@ struct CheckedFile {
   std::string header_text;             // the header list's text form, compared with the template's
   std::optional<bool> header_matches;  // null when this file or the template is unreadable
   std::string code, reason;            // unreadable files
+  // What the by-name merge would do with the table's columns: those it would add to the result
+  // and the result's it would lack (empty for the template).
+  std::vector<byname::TableColumn> columns;
+  std::vector<std::string> columns_added, columns_missing;
 };
 
 // Reads `files` of `folder` (the first is the template) on `workers` threads at once, protected

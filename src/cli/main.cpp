@@ -239,6 +239,15 @@ json Number(double d) {
   return d;
 }
 
+// The by-name merge's account of a table, for the transcript; nothing for the other merges.
+void AddByName(json& entry, const qm::TableOutcome& o) {
+  if (!o.by_name) return;
+  entry["columns_added"] = o.by_name->columns_added;
+  entry["columns_missing"] = o.by_name->columns_missing;
+  entry["rows_skipped_blank"] = o.by_name->rows_skipped_blank;
+  entry["rows_skipped_total"] = o.by_name->rows_skipped_total;
+}
+
 // Written beside its place and renamed, so that an interrupted run never leaves half a file or
 // replaces a good one with one. Names that are not UTF-8 go in with U+FFFD for the bad bytes.
 // Returns why it could not be written, or nothing.
@@ -253,11 +262,13 @@ std::optional<std::string> WriteTranscript(const std::string& file, const CliFro
   json files = json::array();
   for (const qm::TableOutcome& o : port.outcomes) {
     const bool unreadable = o.status == qm::TableStatus::kUnreadable;
-    files.push_back({{"name", o.name},
-                     {"status", qm::TableStatusName(o.status)},
-                     {"rows", o.rows ? json(*o.rows) : json(nullptr)},
-                     {"code", unreadable ? json(o.code) : json(nullptr)},
-                     {"reason", unreadable ? json(o.reason) : json(nullptr)}});
+    json entry = {{"name", o.name},
+                  {"status", qm::TableStatusName(o.status)},
+                  {"rows", o.rows ? json(*o.rows) : json(nullptr)},
+                  {"code", unreadable ? json(o.code) : json(nullptr)},
+                  {"reason", unreadable ? json(o.reason) : json(nullptr)}};
+    AddByName(entry, o);
+    files.push_back(std::move(entry));
   }
   t["files"] = std::move(files);
   const qm::RunSummary summary = qm::Summarize(port.outcomes);
@@ -345,6 +356,14 @@ void AddFiles(const std::string& folder, const std::string& arg, std::vector<std
     if (q == std::string::npos) return;
     p = q + 1;
   }
+}
+
+qm::MergeVariant VariantNamed(const std::string& variant) {
+  if (variant == "safe") return qm::MergeVariant::kSafe;
+  if (variant == "fast") return qm::MergeVariant::kFast;
+  if (variant == "horizontal") return qm::MergeVariant::kHorizontal;
+  if (variant == "byname") return qm::MergeVariant::kByName;
+  return qm::MergeVariant::kBoth;
 }
 
 // A FOLDER that does not exist or is no folder is bad usage; says which.
@@ -436,7 +455,8 @@ int main(int argc, char** argv) {
   if (kind_option->count())
     bad_value = qm::CheckChoice("--kind", kind, {"vertical", "overwrite", "smart"});
   if (bad_value.empty() && variant_option->count())
-    bad_value = qm::CheckChoice("--variant", variant, {"safe", "fast", "horizontal", "both"});
+    bad_value =
+        qm::CheckChoice("--variant", variant, {"safe", "fast", "horizontal", "both", "byname"});
   if (bad_value.empty() && sorted_option->count())
     bad_value = qm::CheckChoice("--sorted", sorted, {"yes", "no"});
   if (!bad_value.empty()) return usage_error(bad_value + "\n");
@@ -464,15 +484,13 @@ int main(int argc, char** argv) {
   const qm::MergeKind k = kind == "vertical"    ? qm::MergeKind::kVertical
                           : kind == "overwrite" ? qm::MergeKind::kOverwrite
                                                 : qm::MergeKind::kSmart;
-  const qm::MergeVariant v = variant == "safe"         ? qm::MergeVariant::kSafe
-                             : variant == "fast"       ? qm::MergeVariant::kFast
-                             : variant == "horizontal" ? qm::MergeVariant::kHorizontal
-                                                       : qm::MergeVariant::kBoth;
+  const qm::MergeVariant v = VariantNamed(variant);
   // A variant of the other kinds (--kind smart --variant safe) has no engine.
   std::optional<qm::DispatchChoice> choice = qm::Dispatch(k, v);
   if (!choice)
-    return usage_error("--variant " + variant + " 不适用于 --kind " + kind +
-                       "：vertical 和 overwrite 用 safe 或 fast，smart 用 horizontal 或 both\n");
+    return usage_error(
+        "--variant " + variant + " 不适用于 --kind " + kind +
+        "：vertical 和 overwrite 用 safe、fast 或 byname，smart 用 horizontal 或 both\n");
 
   if (!FolderUsable(folder)) return kExitUsage;
 

@@ -11,8 +11,8 @@ const char* const kCliHelp =
     "结果存入该文件夹的子文件夹“合并结果”；源文件只读不改。\n"
     "\n"
     "用法：\n"
-    "  quillmere-cli FOLDER --kind vertical|overwrite|smart --variant safe|fast|horizontal|both "
-    "[选项]\n"
+    "  quillmere-cli FOLDER --kind vertical|overwrite|smart "
+    "--variant safe|fast|byname|horizontal|both [选项]\n"
     "  quillmere-cli --check FOLDER [--files NAME,...] [--password TEXT]... [--json]\n"
     "  quillmere-cli --dump WORKBOOK [--json] [--password TEXT]...\n"
     "\n"
@@ -20,8 +20,10 @@ const char* const kCliHelp =
     "  --kind vertical          纵向拼接\n"
     "  --kind overwrite         覆盖合并：关键字相同的记录，新的覆盖旧的\n"
     "  --kind smart             智能合并：按关键字列把各表横向合并\n"
-    "  --variant safe|fast      用于 vertical 和 overwrite：safe 为安全合并，表头与模板\n"
-    "                           不同的表不合并；fast 为快速合并，不检查表头\n"
+    "  --variant safe|fast|byname\n"
+    "                           用于 vertical 和 overwrite：safe 为安全合并，表头与模板\n"
+    "                           不同的表不合并；fast 为快速合并，不检查表头；byname 为\n"
+    "                           按列名合并，按表头名称对齐各表的列，跳过空行和合计行\n"
     "  --variant horizontal|both\n"
     "                           用于 smart：horizontal 为横向合并；both 为纵横合并，\n"
     "                           模板中没有的关键字追加在后\n"
@@ -54,7 +56,7 @@ const char* const kCliHelp =
 
 const char* const kCliUsage =
     "用法：quillmere-cli FOLDER --kind vertical|overwrite|smart "
-    "--variant safe|fast|horizontal|both [选项]\n"
+    "--variant safe|fast|byname|horizontal|both [选项]\n"
     "      quillmere-cli --check FOLDER [--files NAME,...] [--password TEXT]... [--json]\n"
     "      quillmere-cli --dump WORKBOOK [--json] [--password TEXT]...\n";
 

@@ -18,6 +18,10 @@ std::optional<DispatchChoice> Dispatch(MergeKind kind, MergeVariant variant) {
       {MergeKind::kOverwrite, MergeVariant::kFast, {Engine::kFastMerge, VerticalMode::kOverwrite}},
       {MergeKind::kSmart, MergeVariant::kHorizontal, {Engine::kSmartMerge, SmartMode::kHorizontal}},
       {MergeKind::kSmart, MergeVariant::kBoth, {Engine::kSmartMerge, SmartMode::kBoth}},
+      {MergeKind::kVertical, MergeVariant::kByName, {Engine::kByNameMerge, VerticalMode::kAppend}},
+      {MergeKind::kOverwrite,
+       MergeVariant::kByName,
+       {Engine::kByNameMerge, VerticalMode::kOverwrite}},
   };
   for (const auto& row : kTable)
     if (row.kind == kind && row.variant == variant) return row.choice;
@@ -38,6 +42,9 @@ RunResult RunEngine(const DispatchChoice& choice, MergeContext& ctx) {
       break;
     case Engine::kSmartMerge:
       if (smart) return SmartMerge(*smart, ctx);
+      break;
+    case Engine::kByNameMerge:
+      if (vertical) return ByNameMerge(*vertical, ctx);
       break;
   }
   return {};

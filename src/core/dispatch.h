@@ -9,11 +9,11 @@
 
 namespace qm {
 
-enum class Engine { kSafeMerge, kFastMerge, kSmartMerge };
+enum class Engine { kSafeMerge, kFastMerge, kSmartMerge, kByNameMerge };
 
 struct DispatchChoice {
   Engine engine;
-  // VerticalMode for the safe and the fast merge, SmartMode for the smart merge.
+  // VerticalMode for the safe, the fast and the by-name merge, SmartMode for the smart merge.
   std::variant<VerticalMode, SmartMode> mode;
   bool operator==(const DispatchChoice&) const = default;
 };

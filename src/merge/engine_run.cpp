@@ -44,6 +44,10 @@ void EngineRun::SetOutcome(size_t k, TableStatus status, std::optional<long long
   outcomes_[k].rows = rows;
 }
 
+void EngineRun::SetByName(size_t k, TableOutcome::ByName account) {
+  if (k < outcomes_.size()) outcomes_[k].by_name = std::move(account);
+}
+
 void EngineRun::SkipUnreadable(size_t k, const Error& error) {
   const std::string reason = ErrorReason(error, SourcePath(k));
   if (k < outcomes_.size()) {

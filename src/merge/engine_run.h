@@ -64,6 +64,8 @@ class EngineRun {
 
   // What became of table k; `rows` are the rows it brought into the result.
   void SetOutcome(size_t k, TableStatus status, std::optional<long long> rows = std::nullopt);
+  // The by-name merge's account of table k.
+  void SetByName(size_t k, TableOutcome::ByName account);
   // Table k could not be read: it is left out, told with the reason.
   void SkipUnreadable(size_t k, const Error& error);
   // Rows of the result sheet's used range, 0 for an empty sheet.

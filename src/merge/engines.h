@@ -53,11 +53,17 @@ RunResult FastMerge(VerticalMode mode, MergeContext& ctx);
 RunResult SafeMerge(VerticalMode mode, MergeContext& ctx);
 RunResult SmartMerge(SmartMode mode, MergeContext& ctx);
 RunResult SortedSmartMerge(MergeContext& ctx);
+// Stacks the tables with their columns lined up by header name (按列名合并).
+RunResult ByNameMerge(VerticalMode mode, MergeContext& ctx);
 
 // Collapses records with equal usable keys in `key_column` below header.HeaderRow: the first
 // keeps its position and takes the whole content of the last; the others are deleted. Reports
 // that it starts, naming the key.
 void OverwriteDuplicates(Worksheet& sheet, int key_column, const std::string& key_name,
                          const HeaderState& header, RunEvents& events);
+// The same pass below `header_row` with keys compared by their text trimmed of whitespace at
+// both ends (the number 1001 and the text "1001 " are one key); an empty text never matches.
+void OverwriteDuplicatesByText(Worksheet& sheet, int key_column, const std::string& key_name,
+                               int header_row, RunEvents& events);
 
 }  // namespace qm

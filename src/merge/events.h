@@ -60,6 +60,15 @@ struct KeyRefused {};
 struct Overwriting {
   std::string key_name;
 };
+// The by-name merge lined a table's columns up with the result's: the columns it added (as the
+// table names them) and the result's columns it lacks (by the result's titles).
+struct ColumnsAligned {
+  std::vector<std::string> added, missing;
+};
+// Rows of a table the by-name merge left out: blank ones and totals rows.
+struct RowsLeftOut {
+  long long blank = 0, totals = 0;
+};
 // Each password try on `file` will take long; the user is told why the run waits.
 struct PasswordTriesTakeLong {
   std::string file;
@@ -81,10 +90,11 @@ struct TableDone {
 
 }  // namespace ev
 
-using RunEvent = std::variant<ev::Started, ev::TableChecking, ev::CurrentEntry,
-                              ev::FirstSheetHidden, ev::TableUnreadable, ev::TemplateShown,
-                              ev::TableHeader, ev::Progress, ev::KeyRefused, ev::Overwriting,
-                              ev::PasswordTriesTakeLong, ev::Saved, ev::Interrupted, ev::TableDone>;
+using RunEvent =
+    std::variant<ev::Started, ev::TableChecking, ev::CurrentEntry, ev::FirstSheetHidden,
+                 ev::TableUnreadable, ev::TemplateShown, ev::TableHeader, ev::Progress,
+                 ev::KeyRefused, ev::Overwriting, ev::PasswordTriesTakeLong, ev::Saved,
+                 ev::Interrupted, ev::TableDone, ev::ColumnsAligned, ev::RowsLeftOut>;
 
 class RunEvents {
  public:

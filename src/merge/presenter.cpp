@@ -16,6 +16,24 @@ std::string SwitchedToXlsxLine(const std::string& path) {
   return "结果超出.xls格式的行列上限，已保存为" + path;
 }
 
+std::string AlignmentLine(const std::vector<std::string>& added,
+                          const std::vector<std::string>& missing) {
+  auto names = [](const std::vector<std::string>& list) {
+    std::string s;
+    for (const std::string& name : list) s += (s.empty() ? "" : "、") + name;
+    return s;
+  };
+  std::string line = "按列名对齐：";
+  if (!added.empty()) line += "新增列 " + names(added);
+  if (!added.empty() && !missing.empty()) line += "；";
+  if (!missing.empty()) line += "缺少列 " + names(missing);
+  return line;
+}
+
+std::string FormulasTurnedToValuesLine(long long count) {
+  return std::to_string(count) + "个公式引用的单元格不在结果中，已改为其值";
+}
+
 void Presenter::Tell(const std::string& line, bool scroll) {
   if (road_ == RunRoad::kSortedSmart) {
     view_.PrintStatus(line);
@@ -101,6 +119,15 @@ void Presenter::On(const RunEvent& event) {
     }
     void operator()(const ev::Interrupted&) { p.Tell(texts::kStoppedByUserLine, true); }
     void operator()(const ev::TableDone& e) { v.ReportTable(e.outcome); }
+    void operator()(const ev::ColumnsAligned& e) {
+      v.AppendLog(AlignmentLine(e.added, e.missing));
+      v.ScrollLogToEnd();
+    }
+    void operator()(const ev::RowsLeftOut& e) {
+      v.AppendLog("跳过空行" + std::to_string(e.blank) + "行、合计行" + std::to_string(e.totals) +
+                  "行");
+      v.ScrollLogToEnd();
+    }
   };
   std::visit(Visit{*this, view_}, event);
 }

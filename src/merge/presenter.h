@@ -2,6 +2,9 @@
 // lines, the progress bar, in the order and words every front end shows.
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "merge/events.h"
 #include "merge/run_view.h"
 
@@ -26,6 +29,11 @@ class Presenter : public RunEvents {
 std::string SkippedLine(const std::string& file, const std::string& reason);
 // The line that tells the user that the sheet merged from `file` is one they do not see.
 std::string HiddenFirstSheetLine(const std::string& file, const std::string& sheet);
+// The by-name merge's line for a table that added or lacked columns.
+std::string AlignmentLine(const std::vector<std::string>& added,
+                          const std::vector<std::string>& missing);
+// The line after a by-name save that counts the formulas that lost a referenced cell.
+std::string FormulasTurnedToValuesLine(long long count);
 // The line that tells the user the result went to .xlsx.
 std::string SwitchedToXlsxLine(const std::string& path);
 

@@ -14,8 +14,8 @@ enum class MergeKind {
   kSmart,      // 智能合并
 };
 
-// The vertical kinds come safe or fast, the smart kind horizontal or both.
-enum class MergeVariant { kSafe, kFast, kHorizontal, kBoth };
+// The vertical kinds come safe, fast or by column name, the smart kind horizontal or both.
+enum class MergeVariant { kSafe, kFast, kHorizontal, kBoth, kByName };
 
 struct MergeRequest {
   // The source folder, with or without a trailing separator.

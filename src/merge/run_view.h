@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace qm {
 
@@ -30,6 +31,13 @@ struct TableOutcome {
   std::optional<long long> rows;  // rows the table brought into the result, where that applies
   std::string code;               // unreadable: the stable ASCII code ("password", ...)
   std::string reason;             // unreadable: the Chinese reason
+  // The by-name merge's account of the table: the columns it added and lacked, and the blank
+  // and totals rows left out. Absent for the other merges.
+  struct ByName {
+    std::vector<std::string> columns_added, columns_missing;
+    long long rows_skipped_blank = 0, rows_skipped_total = 0;
+  };
+  std::optional<ByName> by_name;
 };
 
 // Where a run reports as it goes: on the log (most runs), or on the status lines alone (the

@@ -42,6 +42,29 @@ std::optional<std::string> ShiftFormula(std::string_view a1, int drow, int dcol)
 // above.
 std::optional<std::string> FormulaAfterRowDeletion(std::string_view a1, int first, int count);
 
+// How a rearrangement of a sheet's cells moved its rows and columns, for formulas that follow
+// their cells. Each maps an old number to its new one, 0 for a row or column left out; a span
+// maps to the new first and last of its surviving members, false when none survives or they no
+// longer stand side by side in order.
+class CellMoves {
+ public:
+  virtual ~CellMoves() = default;
+  virtual int Row(int row) const = 0;
+  virtual int Col(int col) const = 0;
+  virtual bool RowSpan(int lo, int hi, int& new_lo, int& new_hi) const = 0;
+  virtual bool ColSpan(int lo, int hi, int& new_lo, int& new_hi) const = 0;
+};
+
+enum class MovedFormula {
+  kMoved,        // every reference follows its cells (the text may be unchanged)
+  kLost,         // a reference names a cell left out, or an area that came apart
+  kUnsupported,  // not carried faithfully, as ShiftFormula says
+};
+
+// The formula with every reference (absolute ones too: they name cells that moved) rewritten
+// through `moves`; the text goes to `out` when kMoved.
+MovedFormula MoveFormula(std::string_view a1, const CellMoves& moves, std::string& out);
+
 // A BIFF8 token array (rgce) of the cell at (row, col) (1-based) as A1 text, nullopt when a token
 // is outside the supported set. Tokens nested however deep still give their text, in time linear
 // in its length: whether it can be written again is for the writers to say, and saying it is what

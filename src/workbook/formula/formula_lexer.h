@@ -9,6 +9,10 @@
 #include <string_view>
 #include <vector>
 
+namespace qm {
+class CellMoves;
+}
+
 namespace qm::formula {
 
 enum class Tok : uint8_t {
@@ -91,6 +95,8 @@ class RowDeletion {
 // names, 0 when none does: a later deletion of rows below it leaves the text as it is.
 Rewrite ShiftInto(std::string_view a1, int drow, int dcol, std::string& out,
                   int* max_row = nullptr);
+// Every reference through `moves`; `lost` when one named a cell or area that did not survive.
+Rewrite MoveInto(std::string_view a1, const CellMoves& moves, std::string& out, bool& lost);
 Rewrite DeleteRowsInto(std::string_view a1, const RowDeletion& deletion, std::string& out,
                        int* max_row = nullptr);
 

@@ -348,6 +348,41 @@ Rewrite DeleteRowsInto(std::string_view a1, const RowDeletion& deletion, std::st
   });
 }
 
+Rewrite MoveInto(std::string_view a1, const CellMoves& moves, std::string& out, bool& lost) {
+  lost = false;
+  return RewriteRefs(a1, out, nullptr, [&](Token& t) {
+    const bool cols = t.kind != Tok::kRows, rows = t.kind != Tok::kCols;
+    if (t.kind == Tok::kCell) {
+      const int r = moves.Row(t.a.row), c = moves.Col(t.a.col);
+      if (r == 0 || c == 0) {
+        lost = true;
+        return Edit::kRefError;
+      }
+      if (r == t.a.row && c == t.a.col) return Edit::kKeep;
+      t.a.row = r;
+      t.a.col = c;
+      return Edit::kChanged;
+    }
+    bool changed = false;
+    auto span = [&](int& x, int& y, bool is_row) {
+      int& lo = x <= y ? x : y;
+      int& hi = x <= y ? y : x;
+      int nlo = 0, nhi = 0;
+      if (!(is_row ? moves.RowSpan(lo, hi, nlo, nhi) : moves.ColSpan(lo, hi, nlo, nhi)))
+        return false;
+      changed = changed || nlo != lo || nhi != hi;
+      lo = nlo;
+      hi = nhi;
+      return true;
+    };
+    if ((rows && !span(t.a.row, t.b.row, true)) || (cols && !span(t.a.col, t.b.col, false))) {
+      lost = true;
+      return Edit::kRefError;
+    }
+    return changed ? Edit::kChanged : Edit::kKeep;
+  });
+}
+
 RowDeletion::RowDeletion(int first, int count) {
   if (count < 1 || first < 1 || first > kGridRows) return;
   const int last = static_cast<int>(std::min<int64_t>(int64_t{first} + count - 1, kGridRows));
@@ -570,6 +605,20 @@ std::optional<std::string> Finish(std::string_view a1, formula::Rewrite r, std::
 std::optional<std::string> ShiftFormula(std::string_view a1, int drow, int dcol) {
   std::string out;
   return Finish(a1, formula::ShiftInto(a1, drow, dcol, out), out);
+}
+
+MovedFormula MoveFormula(std::string_view a1, const CellMoves& moves, std::string& out) {
+  bool lost = false;
+  switch (formula::MoveInto(a1, moves, out, lost)) {
+    case formula::Rewrite::kUnsupported:
+      return MovedFormula::kUnsupported;
+    case formula::Rewrite::kUnchanged:
+      out.assign(a1);
+      break;
+    case formula::Rewrite::kChanged:
+      break;
+  }
+  return lost ? MovedFormula::kLost : MovedFormula::kMoved;
 }
 
 std::optional<std::string> FormulaAfterRowDeletion(std::string_view a1, int first, int count) {
