@@ -208,7 +208,7 @@ void MainWindow::BuildControls() {
   kindGroup->setGeometry(Twips(3720, 2280, 1215, 1335));
   variantGroup = new QGroupBox(this);
   named(variantGroup, "Frame2");
-  variantGroup->setGeometry(Twips(3720, 3720, 1215, 1140));
+  variantGroup->setGeometry(Twips(3720, 3720, 1215, 1170));
 
   // An option button keeps its place and width; where the font's line is taller than the
   // button, the button grows about its own middle so the caption is not cut.
@@ -233,10 +233,21 @@ void MainWindow::BuildControls() {
   for (int i = 0; i < 2; ++i)
     variantOptions[i] = option(variantGroup, QStringLiteral("Option2_%1").arg(i), Q(variants[i]),
                                Twips(90, 240 + 360 * i, 1095, 255));
-  // 按列名合并 goes below the other two, in the room the group grew by, so that they keep their
-  // places.
-  byNameOption = option(variantGroup, QStringLiteral("ByNameOption"),
-                        Q(ByNameCaption(MergeKind::kVertical)), Twips(90, 870, 1095, 255));
+  // 按列名合并 goes below the other two, which keep their places, in the room the group grew by
+  // into the gap under it: a line of its font high, and the group's whole inner width, since its
+  // caption is a character longer than theirs. Where the caption is still too wide for that, the
+  // indicator comes closer and the font a little smaller, so that the caption shows whole.
+  byNameOption = new QRadioButton(Q(ByNameCaption(MergeKind::kVertical)), variantGroup);
+  byNameOption->setObjectName(QStringLiteral("ByNameOption"));
+  byNameOption->setGeometry(Twips(15, 900, 1185, 255));
+  if (byNameOption->sizeHint().width() > byNameOption->width()) {
+    byNameOption->setStyleSheet(QStringLiteral("QRadioButton { spacing: 2px; }"));
+    QFont small = byNameOption->font();
+    while (byNameOption->sizeHint().width() > byNameOption->width() && small.pointSizeF() > 6) {
+      small.setPointSizeF(small.pointSizeF() - 0.5);
+      byNameOption->setFont(small);
+    }
+  }
   byNameOption->setToolTip(QStringLiteral("按表头名称对齐各表的列，跳过空行和合计行"));
   kindOptions[0]->setChecked(true);
   variantOptions[0]->setChecked(true);

@@ -40,7 +40,7 @@ struct ColumnItem {
 constexpr std::array<ColumnItem, 6> kColumn = {{{3720, 960, 1215, 495, true},
                                                 {3720, 1680, 1215, 495, true},
                                                 {3720, 2280, 1215, 1335, false},
-                                                {3720, 3720, 1215, 1140, false},
+                                                {3720, 3720, 1215, 1170, false},
                                                 {3720, 4920, 1215, 495, true},
                                                 {3720, 5640, 1215, 495, true}}};
 // How close the buttons may come, how low they may be made and how low the diagram, in twips.

@@ -222,8 +222,11 @@ Result<byname::Alignment> PutTable(engine::EngineRun& run, const Worksheet& src,
         dst.SetColumnWidth(rc, w);
   }
   int next = is_template ? layout.header_row + 1 : result.next_row;
-  for (int r : layout.kept_rows)
-    if (Status st = copier.Copy(r, next++, col_of); !st) return st.error();
+  for (size_t i = 0; i < layout.kept_rows.size(); ++i) {
+    // The user's stop is looked at every block of rows; the caller then ends the run.
+    if ((i & 4095) == 4095 && run.StopRequested()) break;
+    if (Status st = copier.Copy(layout.kept_rows[i], next++, col_of); !st) return st.error();
+  }
   result.next_row = next;
   result.lost_formulas += copier.lost_formulas;
   return align;
@@ -262,6 +265,7 @@ RunResult Merge(VerticalMode mode, MergeContext& ctx) {
     const int first = is_template ? layout.header_row + 1 : result.next_row;
     auto align = PutTable(run, src, layout, is_template, result);
     if (!align) return run.Fail(align.error(), run.SourcePath(entry));
+    if (run.StopRequested()) return run.Interrupt();
     run.CloseTable(*table);
 
     TableOutcome::ByName account;

@@ -98,4 +98,7 @@ class MainWindowTest : public QObject {
   void runScreenshot();
   void summaryScreenshot();
   void qtDialogsAreChineseUnderACLocale();
+  void byNameButtonFollowsTheKindAndStartsTheByNameMerge();
+  void byNameMergeThroughTheRealDialogs();
+  void byNameScreenshot();
 };

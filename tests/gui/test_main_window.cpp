@@ -46,7 +46,7 @@ void MainWindowTest::controlsArePlacedFromTwips() {
       {w->titleLabel, {144, 16, 505, 25}},   {w->folderEdit, {8, 64, 233, 25}},
       {w->fileList, {8, 88, 233, 326}},      {w->addButton, {248, 64, 81, 33}},
       {w->removeButton, {248, 112, 81, 33}}, {w->kindGroup, {248, 152, 81, 89}},
-      {w->variantGroup, {248, 248, 81, 76}}, {w->startButton, {248, 328, 81, 33}},
+      {w->variantGroup, {248, 248, 81, 78}}, {w->startButton, {248, 328, 81, 33}},
       {w->helpButton, {248, 376, 81, 33}},   {w->logBox, {336, 64, 401, 81}},
       {w->statusBox, {336, 64, 401, 81}},    {w->progressBar, {336, 160, 401, 25}},
       {w->tipsPanel, {336, 192, 401, 217}},  {w->diagramPanel, {8, 424, 729, 113}},
