@@ -109,7 +109,7 @@ class RowCopier {
     }
     std::sort(cells_.begin(), cells_.end(),
               [](const Cell& a, const Cell& b) { return a.col < b.col; });
-    for (const Cell& cell : cells_) dst_.AppendCell(to, cell);
+    dst_.AppendCells(to, cells_);
     for (const auto& [col, text] : formulas_)
       if (Status st = dst_.SetFormula(to, col, text); !st) return st;
     if (row->custom_height) dst_.SetRowHeight(to, row->height);

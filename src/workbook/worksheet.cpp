@@ -325,6 +325,25 @@ void Worksheet::AppendCell(int r, Cell cell) {
   Settle();
 }
 
+void Worksheet::AppendCells(int r, std::span<const Cell> cells) {
+  if (cells.empty()) return;
+  if (r < 1 || r > kMaxRows || cells.front().col < 1 || cells.back().col > kMaxCols) {
+    for (const Cell& cell : cells) AppendCell(r, cell);
+    return;
+  }
+  auto& row = RowFor(r).cells;
+  if (!row.empty() && row.back().col >= cells.front().col) {
+    for (const Cell& cell : cells) AppendCell(r, cell);
+    return;
+  }
+  const size_t before = row.capacity();
+  row.insert(row.end(), cells.begin(), cells.end());
+  NoteCells(before, row.capacity());
+  Touch(r, cells.front().col);
+  Touch(r, cells.back().col);
+  Settle();
+}
+
 void Worksheet::AppendNumber(int r, int c, double v, uint16_t style) {
   AppendCell(r, MakeCell(c, CellType::kNumber, BitsOf(v), style));
 }

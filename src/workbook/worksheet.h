@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -106,6 +107,10 @@ class Worksheet {
   uint32_t AddString(std::string_view v);
   void AppendPooled(int r, int c, uint32_t string_index, uint16_t style);
   void AppendCell(int r, Cell cell);
+  // Cells sorted by column, appended to row r in one step, so that the row's storage grows once
+  // to what it holds rather than by doubling; cells that do not all lie right of the row's last
+  // one go in one by one as AppendCell puts them.
+  void AppendCells(int r, std::span<const Cell> cells);
 
   // Deletes `count` rows starting at r; the rows below move up. Formulas of the remaining cells
   // follow: references below move up, references to deleted rows become #REF!, areas shrink.
