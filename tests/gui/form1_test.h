@@ -68,4 +68,5 @@ class Form1Test : public QObject {
   void sourceColumnBoxReachesTheEngineAndOverlapsNoControl();
   void screenshot();
   void summaryScreenshot();
+  void mergeThroughTheWindow();
 };

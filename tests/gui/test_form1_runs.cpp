@@ -508,3 +508,38 @@ void Form1Test::summaryScreenshot() {
   QTest::qWait(300);
   QVERIFY(w.grab().save(out));
 }
+
+// Merges the folder QM_WINDOW_MERGE names through the window as a user would (纵向拼接, 安全合并,
+// every dialog answered with its default) and leaves the result there; QM_WINDOW_MERGE_LOG gets
+// the dialogs' texts and the log. The Windows cross build runs it under Wine and on Linux and
+// compares the two.
+void Form1Test::mergeThroughTheWindow() {
+  const QString folder = qEnvironmentVariable("QM_WINDOW_MERGE");
+  if (folder.isEmpty()) QSKIP("set QM_WINDOW_MERGE to merge a folder through the window");
+  std::vector<std::string> opened;
+  Form1Hooks hooks;
+  hooks.program_folder = folder.toStdString();
+  hooks.open_result = [&](const std::string& p) {
+    opened.push_back(p);
+    return true;
+  };
+  Form1 w(hooks);
+  w.Load();
+  w.show();
+  QVERIFY(QTest::qWaitForWindowExposed(&w));
+  DialogScript dialogs;
+  dialogs.AnswerTheRestWithDefaults();
+  QTest::mouseClick(w.startButton, Qt::LeftButton);
+  QTRY_VERIFY_WITH_TIMEOUT(w.LastRun().has_value(), 60000);
+  QCOMPARE(int(w.LastRun()->outcome), int(Outcome::kDone));
+  QVERIFY(w.LastRun()->result_path.has_value());
+  QCOMPARE(opened, std::vector<std::string>{*w.LastRun()->result_path});
+
+  const QString log_path = qEnvironmentVariable("QM_WINDOW_MERGE_LOG");
+  if (log_path.isEmpty()) return;
+  QFile log(log_path);
+  QVERIFY(log.open(QIODevice::WriteOnly | QIODevice::Truncate));
+  for (const SeenDialog& d : dialogs.seen)
+    log.write((d.kind + "|" + d.title + "|" + d.text + "\n").toUtf8());
+  log.write(QByteArray::fromStdString(w.LogText()) + "\n");
+}
