@@ -38,8 +38,9 @@ endfunction()
 # script is made from CMake's own, so it follows the CMake that builds the package.
 function(qm_nsis_template out_dir)
   file(READ "${CMAKE_ROOT}/Modules/Internal/CPack/NSIS.template.in" text)
-  # Chinese texts need a Unicode installer, said before anything else.
-  qm_nsis_edit(text "; CPack install script" "Unicode true\n; CPack install script")
+  # A 64-bit installer for the 64-bit programs, Unicode for the Chinese texts; said before
+  # anything else.
+  qm_nsis_edit(text "; CPack install script" "Target amd64-unicode\n; CPack install script")
   qm_nsis_edit(text
     " is already installed. $\\n$\\nDo you want to uninstall the old version before installing the new one?"
     " 已经安装。$\\n$\\n先卸载旧版本，再安装新版本吗？")

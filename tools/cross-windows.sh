@@ -546,6 +546,7 @@ window_installer() {
 
   step "Installing $(basename "$installer") under Wine (/S)"
   wine "$installer" /S >"$dir/install.log" 2>&1 || problems+=("the installer exited with $?")
+  wineserver -w
   for f in quillmere.exe quillmere-cli.exe Uninstall.exe; do
     [ -f "$files/$f" ] || problems+=("no $f installed")
   done
@@ -561,9 +562,9 @@ window_installer() {
   [ "$rc" -eq 0 ] || [ "$rc" -eq 3 ] || problems+=("the installed command line exited with $rc")
   [ -n "$(window_result "$run/月报")" ] || problems+=("the installed command line wrote no result")
 
-  # _?= keeps the uninstaller in the foreground instead of copying itself away.
-  wine "$home\\Uninstall.exe" /S "_?=$home" >>"$dir/install.log" 2>&1 ||
-    problems+=("the uninstaller exited with $?")
+  # The uninstaller runs on from a copy of itself in the temporary folder: wait for Wine to go.
+  wine "$home\\Uninstall.exe" /S >>"$dir/install.log" 2>&1 || problems+=("the uninstaller exited with $?")
+  wineserver -w
   for f in quillmere.exe quillmere-cli.exe; do
     [ -e "$files/$f" ] && problems+=("$f left after uninstalling")
   done
@@ -577,11 +578,11 @@ window_installer() {
 }
 
 window_steps() {
+  [ "${QM_WINDOWS_STEPS:-all}" = window ] || window_installer
   window_display
   window_tests
   window_merge
   window_screenshot
-  [ "${QM_WINDOWS_STEPS:-all}" = window ] || window_installer
 }
 
 # --- The program ------------------------------------------------------------------------------
