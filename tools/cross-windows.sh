@@ -319,7 +319,7 @@ qt_locate() {
   qt_version="$(qt_apt apt-cache showsrc qt6-base | sed -n 's/^Version: //p' | sort -V | tail -n 1)"
   qt_tr_version="$(qt_apt apt-cache show qt6-translations-l10n | sed -n 's/^Version: //p' | sort -V | tail -n 1)"
   [ -n "$qt_version" ] && [ -n "$qt_tr_version" ] || die "no qt6-base or qt6-translations-l10n in the lists"
-  compiler="$($triplet-g++-posix -dumpfullversion) $(dpkg-query -W -f='${Version}' mingw-w64-x86-64-dev)"
+  compiler="$(dpkg-query -W -f='${Package} ${Version}\n' g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev)"
   hash="$(printf '%s\n' "$qt_recipe" "$compiler" "${qt_options[@]}" | sha256sum | cut -c1-12)"
   qt_prefix="$qt_cache/qt6-base-$qt_version-$hash"
 }

@@ -16,6 +16,8 @@ QString S(const std::string& s);
 // Creates empty files: the listing looks at names only.
 void Touch(const QString& folder, const QStringList& names);
 QStringList Entries(const QListWidget* list);
+// A folder as the folder box shows it: with a closing separator, the system's own.
+QString Shown(const QString& folder);
 
 struct Recorded {
   std::vector<qm::DispatchChoice> runs;
@@ -37,6 +39,7 @@ class Form1Test : public QObject {
   Q_OBJECT
 
  private slots:
+  void initTestCase();
   void controlsArePlacedFromTwips();
   void controlsKeepTheirObjectNames();
   void startUpListsTheFolderAndWritesInstructions();
