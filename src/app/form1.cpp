@@ -130,6 +130,9 @@ Form1::Form1(Form1Hooks hooks, QWidget* parent) : QWidget(parent), hooks_(std::m
 
 Form1::~Form1() {
   qApp->removeEventFilter(this);
+  // Taking the controls down ends the folder box's editing while the window may still be
+  // active; the list it would fill is going too.
+  disconnect(folderEdit, nullptr, this, nullptr);
 }
 
 QRect Form1::Twips(int left, int top, int width, int height) const {

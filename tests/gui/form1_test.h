@@ -64,6 +64,7 @@ class Form1Test : public QObject {
   void startWithAnEmptyListSaysThereIsNothingToMerge();
   void typedFolderIsListedOnEnterAndBeforeAMerge();
   void addDialogOpensInTheListedFolder();
+  void destroyingTheActiveWindowWithAFolderTypedListsNothing();
   void sortedSmartMergeShowsItsStatusLinesInTheLog();
   void safeMergeKeepsItsStatusLinesOffTheLog();
   void passwordBoxHidesTheEntryAndSaysWhenTheLastOneWasWrong();
