@@ -482,7 +482,8 @@ void Form1Test::screenshot() {
   auto w = MakeWindow(rec, QString());
   DialogScript dialogs;
   dialogs.AnswerTheRestWithDefaults();
-  w->Load(QFileInfo::exists(examples) ? examples : fallback);
+  // Canonical: on Windows the folder box then shows the drive too.
+  w->Load(QFileInfo::exists(examples) ? QFileInfo(examples).canonicalFilePath() : fallback);
   w->show();
   QVERIFY(QTest::qWaitForWindowExposed(w.get()));
   QTest::qWait(300);
