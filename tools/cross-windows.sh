@@ -436,7 +436,7 @@ window_display() {
   : >"$dir/xvfb.display"
   Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$dir/xvfb.display" 2>"$dir/xvfb.log" &
   xvfb_pid=$!
-  trap 'wineserver -k 2>/dev/null; kill "$xvfb_pid" 2>/dev/null || true' EXIT
+  trap 'wineserver -k 2>/dev/null || true; kill "$xvfb_pid" 2>/dev/null || true' EXIT
   local i
   for i in $(seq 100); do
     [ -s "$dir/xvfb.display" ] && break
