@@ -9,29 +9,25 @@
 #include <random>
 
 #include "merge/engines.h"
-#include "workbook/application.h"
+#include "merge/presenter.h"
+#include "workbook/store.h"
 
 namespace {
 
 using namespace qm;
 
-// A port that answers OK / the given key / the header-row count and records nothing.
-class QuietPort : public InteractionPort {
+// A front end that answers OK / the given key / the header-row count and records nothing.
+class QuietPort : public Answers, public RunView {
  public:
-  std::string folder = "/src";
-  std::vector<std::string> files;
   std::string key = "1", header_rows = "1";
   bool sorted = false;
   std::string log;
 
-  Answer Message(const std::string&, const std::string&, Buttons b) override {
-    if (b == Buttons::kYesNo) return sorted ? Answer::kYes : Answer::kNo;
-    return Answer::kOk;
-  }
-  std::optional<std::string> Input(PromptKind kind, const std::string&, const std::string&,
-                                   const std::string&) override {
-    return kind == PromptKind::kKeyColumn ? key : header_rows;
-  }
+  bool Confirm(const Confirmation&) override { return true; }
+  bool AnswerSorted(const SortedQuestion&) override { return sorted; }
+  std::optional<std::string> AnswerHeaderRows(const InputQuestion&) override { return header_rows; }
+  std::optional<std::string> AnswerKeyColumn(const InputQuestion&) override { return key; }
+  void Acknowledge(const Notice&) override {}
   void ReplaceLog(const std::string& t) override { log = t; }
   void AppendLog(const std::string& line) override { log += "\r\n" + line; }
   void ScrollLogToEnd() override {}
@@ -39,8 +35,6 @@ class QuietPort : public InteractionPort {
   void SetProgressValue(double) override {}
   void ClearStatus() override {}
   void PrintStatus(const std::string&) override {}
-  std::string SourceFolder() override { return folder; }
-  std::vector<std::string> FileList() override { return files; }
   void ShowResult(const std::string&) override {}
 };
 
@@ -78,9 +72,14 @@ std::vector<std::string> Header(int cols, const std::string& prefix) {
 struct Setup {
   MemoryStore store;
   QuietPort port;
+  MergeRequest request = [] {
+    MergeRequest r;
+    r.folder = "/src";
+    return r;
+  }();
   void Add(const std::string& name, std::unique_ptr<Workbook> wb) {
-    store.Put(port.folder + "/" + name, std::move(wb));
-    port.files.push_back(name);
+    store.Put(request.folder + "/" + name, std::move(wb));
+    request.files.push_back(name);
   }
 };
 
@@ -88,9 +87,9 @@ template <typename Mode>
 void RunEngine(benchmark::State& state, Setup& s, RunResult (*engine)(Mode, MergeContext&),
                Mode mode, int64_t rows) {
   for (auto _ : state) {
-    Application app(s.store);
     HeaderState header;
-    MergeContext ctx{app, s.port, header};
+    Presenter presenter(s.port);
+    MergeContext ctx{s.request, s.port, presenter, header, s.store};
     RunResult r = engine(mode, ctx);
     if (r.outcome != Outcome::kDone) state.SkipWithError("the merge did not finish");
     benchmark::DoNotOptimize(r);

@@ -1,5 +1,5 @@
 # Finds the C libraries the program links and names each by one target, whatever found it:
-#   qm::expat  qm::zlib  qm::deflate  qm::nettle
+#   qm::expat  qm::zlib  qm::deflate  qm::nettle  qm::libxml2
 # pkg-config is asked first (Linux, MSYS2, the MinGW cross build); where it is missing or does
 # not know a library, as with an MSVC or MinGW Qt kit on Windows, the library's own CMake
 # package or a plain search of CMAKE_PREFIX_PATH is used.
@@ -27,6 +27,8 @@ endmacro()
 
 qm_find_library(qm::expat EXPAT expat)
 qm_find_library(qm::zlib ZLIB zlib)
+# libxml2 for its HTML parser, which reads web pages exported as workbooks.
+qm_find_library(qm::libxml2 LibXml2 libxml-2.0)
 
 qm_pkg_config(DEFLATE libdeflate)
 if(DEFLATE_FOUND)

@@ -18,8 +18,8 @@
 #include <functional>
 #else
 #include "test_support.h"
+#include "workbook/office/cfb_reader.h"
 #include "workbook/paths.h"
-#include "workbook/xls/cfb_reader.h"
 #include "workbook/xlsx/zip_reader.h"
 #endif
 

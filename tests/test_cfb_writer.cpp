@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "test_support.h"
-#include "workbook/xls/cfb_reader.h"
-#include "workbook/xls/cfb_writer.h"
+#include "workbook/office/cfb_reader.h"
+#include "workbook/office/cfb_writer.h"
 
 namespace qm {
 namespace {

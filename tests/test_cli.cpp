@@ -103,7 +103,8 @@ TEST_F(CliTest, CancelAtTheConfirmationExits1AndTouchesNothing) {
 
 TEST_F(CliTest, UnreadableWorkbookFailsWithExit2NamingTheFile) {
   std::ofstream(Src() / "a.xls") << "not a spreadsheet";
-  std::ofstream(Src() / "b,c.xls") << "x";
+  // Bytes no reader takes (text would be read as CSV).
+  std::ofstream(Src() / "b,c.xls") << std::string("\x01\x02\x00\x05", 4);
   CliRun r = Run(Folder() + " --kind smart --variant both --files 'b,c.xls' --files a.xls --key 1");
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.transcript["outcome"], "failed");
@@ -127,15 +128,45 @@ void WriteTable(const fs::path& p, int value) {
   ASSERT_TRUE(qm::SaveWorkbookFile(wb, p.string()));
 }
 
-// A real folder: good workbooks beside a password-protected one, a CSV saved under a workbook's
-// name and an empty .xlsx. The run goes on, saves every readable file's rows, names every
-// skipped file with its reason and exits 3.
+// A real folder: good workbooks beside a password-protected one, a web page without a table
+// saved under a workbook's name (a login page an export ended on) and an empty .xlsx. The run goes
+// on, saves every readable file's rows, names every skipped file with its reason and exits 3.
 void WriteMessyFolder(const fs::path& dir) {
   WriteTable(dir / "1一月.xls", 1);
   fs::copy_file(fs::path(QM_TEST_DATA) / "xls" / "xor_password_pass.xls", dir / "2加密.xls");
-  std::ofstream(dir / "3导出.xls") << "工号,金额\r\n9,90\r\n";
+  std::ofstream(dir / "3导出.xls") << "<html><body>请先登录</body></html>";
   std::ofstream(dir / "4空.xlsx").flush();
   WriteTable(dir / "5五月.xlsx", 5);
+}
+
+// An office's folder of exports: a workbook, a GBK CSV, tab-separated text, a GBK web page and
+// UTF-16 text under workbook names, an .xlsx. The safe vertical merge takes every file's rows.
+TEST_F(CliTest, TextAndWebExportsMergeWithWorkbooksIntoOneResult) {
+  WriteTable(Src() / "1模板.xls", 1);
+  std::ofstream(Src() / "2导出.csv") << "\xB9\xA4\xBA\xC5,\xBD\xF0\xB6\xEE\r\n2,20\r\n";
+  std::ofstream(Src() / "3.tsv") << "工号\t金额\n3\t30";
+  std::ofstream(Src() / "4网页.xls")
+      << "<html><meta charset=gbk><table><tr><th>\xB9\xA4\xBA\xC5</th><th>\xBD\xF0\xB6\xEE"
+         "</th></tr><tr><td>4</td><td>40</td></tr></table></html>";
+  std::string utf16 = "\xFF\xFE";
+  for (char16_t u : std::u16string(u"工号\t金额\r\n5\t50"))
+    utf16 += {static_cast<char>(u & 0xFF), static_cast<char>(u >> 8)};
+  std::ofstream(Src() / "5.txt") << utf16;
+  WriteTable(Src() / "6.xlsx", 6);
+  CliRun r = Run(
+      Folder() +
+      " --kind vertical --variant safe --files 1模板.xls,2导出.csv,3.tsv,4网页.xls,5.txt,6.xlsx");
+  ASSERT_EQ(r.status, 0) << r.err << r.out;
+  EXPECT_EQ(r.transcript["summary"],
+            (json{{"merged", 6}, {"header_mismatch", 0}, {"unreadable", 0}}));
+  auto wb = qm::ReadWorkbookFile((Src() / "合并结果" / "合并结果.xls").string());
+  ASSERT_TRUE(wb);
+  const qm::Worksheet& ws = *(*wb)->Worksheets(1);
+  EXPECT_EQ(ws.UsedRange(), (qm::Range{1, 1, 7, 2}));
+  for (int i = 1; i <= 6; ++i) {
+    EXPECT_EQ(ws.Cells(i + 1, 1).number, i);
+    EXPECT_EQ(ws.Cells(i + 1, 2).number, i * 10);
+  }
 }
 
 TEST_F(CliTest, MessyFolderIsMergedWithEveryUnreadableFileSkippedAndExits3) {
@@ -161,7 +192,7 @@ TEST_F(CliTest, MessyFolderIsMergedWithEveryUnreadableFileSkippedAndExits3) {
   EXPECT_EQ(files[1]["code"], "password");
   EXPECT_EQ(files[1]["reason"], "文件受密码保护，密码不对或未提供");
   EXPECT_EQ(files[2]["code"], "not-a-workbook");
-  EXPECT_EQ(files[2]["reason"], "不是Excel工作簿（看起来是文本文件，如CSV）");
+  EXPECT_EQ(files[2]["reason"], "不是Excel工作簿（网页中没有含数据的表格）");
   EXPECT_EQ(files[3]["code"], "empty");
   EXPECT_EQ(files[4]["status"], "merged");
   EXPECT_EQ(files[4]["rows"], 1);
@@ -175,6 +206,26 @@ TEST_F(CliTest, MessyFolderIsMergedWithEveryUnreadableFileSkippedAndExits3) {
   auto wb = qm::ReadWorkbookFile(result);
   ASSERT_TRUE(wb);
   EXPECT_EQ((*wb)->Worksheets(1)->UsedRange().RowsCount(), 3);
+}
+
+// A table left out for its header makes exit 3 even when it has no data rows; rows a merge's own
+// rules drop (the fast merge checks no header, the smart merges drop keys) do not, as the
+// example runs below show.
+TEST_F(CliTest, MismatchingTableWithoutDataRowsStillMakesExit3) {
+  WriteTable(Src() / "a.xls", 1);
+  {
+    qm::Workbook wb;
+    qm::Worksheet& ws = wb.AddWorksheet("Sheet1");
+    (void)ws.SetText(1, 1, "工号");
+    (void)ws.SetText(1, 2, "销售额");
+    ASSERT_TRUE(qm::SaveWorkbookFile(wb, (Src() / "b.xls").string()));
+  }
+  CliRun safe = Run(Folder() + " --kind vertical --variant safe");
+  EXPECT_EQ(safe.status, 3) << safe.err;
+  EXPECT_EQ(safe.transcript["files"][1]["status"], "header-mismatch");
+  EXPECT_NE(safe.err.find("表头不符跳过1个"), std::string::npos) << safe.err;
+  CliRun fast = Run(Folder() + " --kind vertical --variant fast --header-rows 1");
+  EXPECT_EQ(fast.status, 0) << fast.err;
 }
 
 // The result's cells read back from the file, row by row as text ("" for blank).
@@ -250,6 +301,9 @@ TEST_F(CliTest, CheckTellsWhatAMergeWouldFindWithoutWritingAnything) {
     qm::Worksheet& ws = wb.AddWorksheet("其他");
     (void)ws.SetText(1, 1, "编号");
     (void)ws.SetNumber(2, 1, 1);
+    // The first sheet, the one a merge takes, is hidden behind the one the user sees.
+    ws.SetHidden(true);
+    (void)wb.AddWorksheet("三月").SetText(1, 1, "编号");
     ASSERT_TRUE(qm::SaveWorkbookFile(wb, (Src() / "6别的.xls").string()));
   }
   const fs::path out = dir_ / "check.json";
@@ -264,6 +318,7 @@ TEST_F(CliTest, CheckTellsWhatAMergeWouldFindWithoutWritingAnything) {
                                  {"status", "template"},
                                  {"format", "biff8"},
                                  {"sheet", "Sheet1"},
+                                 {"first_sheet_hidden", false},
                                  {"rows", 2},
                                  {"cols", 2},
                                  {"header_row", 1},
@@ -272,19 +327,20 @@ TEST_F(CliTest, CheckTellsWhatAMergeWouldFindWithoutWritingAnything) {
                                  {"code", nullptr},
                                  {"reason", nullptr}}));
   EXPECT_EQ(j["files"][1]["code"], "password");
-  EXPECT_EQ(j["files"][2]["reason"], "不是Excel工作簿（看起来是文本文件，如CSV）");
+  EXPECT_EQ(j["files"][2]["reason"], "不是Excel工作簿（网页中没有含数据的表格）");
   EXPECT_EQ(j["files"][3]["code"], "empty");
   EXPECT_EQ(j["files"][4]["status"], "readable");
   EXPECT_EQ(j["files"][4]["format"], "xlsx");
   EXPECT_EQ(j["files"][4]["header_matches"], true);
   EXPECT_EQ(j["files"][5]["sheet"], "其他");
   EXPECT_EQ(j["files"][5]["header_matches"], false);
+  EXPECT_EQ(j["files"][5]["first_sheet_hidden"], true);
   EXPECT_FALSE(fs::exists(Src() / "合并结果"));
 
   // For people: a line per file and the count; only readable files: exit 0.
   const fs::path text = dir_ / "check.txt";
   const std::string plain = std::string(QM_CLI_PATH) + " --check " + Folder() +
-                            " --files 1一月.xls,5五月.xlsx >'" + text.string() + "'";
+                            " --files 1一月.xls,5五月.xlsx,6别的.xls >'" + text.string() + "'";
   const int rc2 = std::system(plain.c_str());
   ASSERT_TRUE(WIFEXITED(rc2));
   EXPECT_EQ(WEXITSTATUS(rc2), 0);
@@ -292,7 +348,9 @@ TEST_F(CliTest, CheckTellsWhatAMergeWouldFindWithoutWritingAnything) {
   EXPECT_NE(shown.find("5五月.xlsx  xlsx   2行×2列  表头第1行，宽2列  表头与模板相同"),
             std::string::npos)
       << shown;
-  EXPECT_NE(shown.find("共2个文件：可读2个，无法读取0个"), std::string::npos) << shown;
+  EXPECT_NE(shown.find("工作表：其他  第一个工作表“其他”是隐藏的"), std::string::npos) << shown;
+  EXPECT_EQ(shown.find("工作表：Sheet1  第一个"), std::string::npos) << shown;
+  EXPECT_NE(shown.find("共3个文件：可读3个，无法读取0个"), std::string::npos) << shown;
   EXPECT_EQ(RunStatus("--check '" + (dir_ / "none").string() + "'"), 64);
   EXPECT_EQ(RunStatus("--check " + Folder() + " --files ../x.xls"), 64);
 }
@@ -319,6 +377,19 @@ TEST_F(CliTest, EmptyAnswerGivenWithAnEqualsSignIsAnAnswerNotBadUsage) {
     EXPECT_EQ(r.status, 1) << opt << r.err;
     EXPECT_EQ(InputAnswers(r), (std::vector<json>{"", nullptr})) << opt;
   }
+}
+
+// Without --header-rows and without a terminal the header-rows box is answered with Cancel, which
+// once merged every title and header row in as data; it now ends the run as a cancel does.
+TEST_F(CliTest, CancelAtTheHeaderRowsBoxStillMergedAndNowExits1WritingNothing) {
+  WriteTable(Src() / "a.xls", 1);
+  WriteTable(Src() / "b.xls", 2);
+  CliRun r = Run(Folder() + " --kind vertical --variant fast");
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_EQ(r.transcript["outcome"], "cancelled");
+  EXPECT_EQ(InputAnswers(r), (std::vector<json>{nullptr}));
+  EXPECT_EQ(r.transcript["result"], nullptr);
+  EXPECT_FALSE(fs::exists(Src() / "合并结果"));
 }
 
 TEST_F(CliTest, MissingFolderOrAFileAsFolderIsBadUsageNamingIt) {
@@ -402,7 +473,7 @@ int RunIntoClosedPipe(const std::string& args) {
 }
 
 TEST_F(CliTest, ClosedStandardOutputDoesNotEndTheRun) {
-  std::ofstream(Src() / "a.xls") << "not a spreadsheet";
+  std::ofstream(Src() / "a.xls") << std::string("\x01\x02\x00\x05", 4);  // no reader takes it
   const fs::path t = dir_ / "t.json";
   // The log's first line goes to the closed pipe; the run still fails as it would, by exit 2,
   // and writes its transcript.
@@ -496,10 +567,12 @@ class CliExamplesTest : public CliTest {
 
 #define PREPARE(name) ASSERT_NO_FATAL_FAILURE(Prepare(name))
 
-TEST_F(CliExamplesTest, SafeVerticalMergeSkipsTheTableWithAnotherHeader) {
+// A month left out for its header used to exit 0, so a script never saw it: exit 3 now.
+TEST_F(CliExamplesTest, SafeVerticalMergeSkipsTheTableWithAnotherHeaderAndExits3) {
   PREPARE("monthly");
   CliRun r = Run(Folder() + " --kind vertical --variant safe");
-  ASSERT_EQ(r.status, 0) << r.err;
+  ASSERT_EQ(r.status, 3) << r.err;
+  EXPECT_EQ(r.transcript["summary"]["header_mismatch"], 1);
   EXPECT_EQ(r.transcript["outcome"], "done");
   EXPECT_NE(r.out.find("未合并，表格不规范！"), std::string::npos);
   EXPECT_EQ(r.transcript["progress"]["value"], 4);

@@ -68,17 +68,43 @@ TEST(CliDump, TableForPeopleAndFailures) {
 
   namespace fs = std::filesystem;
   fs::path fake = fs::temp_directory_path() / "qm-dump-not-a-book.xlsx";
-  std::ofstream(fake) << "name,amount\nx,1\n";
+  std::ofstream(fake, std::ios::binary) << std::string("\x01\x02\x00\x05", 4);
   CliRun bad = RunCli("--dump '" + fake.string() + "' --json");
   EXPECT_EQ(bad.status, 2);
   EXPECT_TRUE(bad.out.empty());
-  EXPECT_NE(bad.err.find(fake.string()), std::string::npos) << bad.err;
-  EXPECT_NE(bad.err.find("not a workbook"), std::string::npos) << bad.err;
+  EXPECT_EQ(bad.err, "无法读取：" + fake.string() +
+                         "（不是Excel工作簿（既不是Excel文件也不是zip压缩包））\n");
   fs::remove(fake);
 
   CliRun missing = RunCli("--dump /nonexistent/book.xlsx --json");
   EXPECT_EQ(missing.status, 2);
-  EXPECT_NE(missing.err.find("/nonexistent/book.xlsx"), std::string::npos);
+  EXPECT_EQ(missing.err, "无法读取：/nonexistent/book.xlsx（文件不存在）\n");
+}
+
+// Text and web sources say what they were read as: the encoding and separator of a CSV.
+TEST(CliDump, TextAndWebSourcesNameTheirFormat) {
+  const std::string data = std::string(QM_TEST_DATA) + "/text/";
+  CliRun csv = RunCli("--dump '" + data + "gbk_comma.csv' --json");
+  ASSERT_EQ(csv.status, 0) << csv.err;
+  auto j = nlohmann::json::parse(csv.out);
+  EXPECT_EQ(j["format"], "csv (GB18030, ',')");
+  EXPECT_EQ(j["sheet_name"], "gbk_comma");
+  EXPECT_EQ(j["nrows"], 5);
+  EXPECT_EQ(j["ncols"], 8);
+  EXPECT_EQ(j["cells"][11], nlohmann::json::parse(R"([2,4,"text","007"])"));
+  EXPECT_EQ(j["cells"][13], nlohmann::json::parse(R"([2,6,"date",44931])"));
+
+  CliRun tab = RunCli("--dump '" + data + "utf16le_tab.txt' --json");
+  ASSERT_EQ(tab.status, 0) << tab.err;
+  EXPECT_EQ(nlohmann::json::parse(tab.out)["format"], "csv (UTF-16LE, '\\t')");
+  CliRun page = RunCli("--dump '" + data + "gbk_meta.html' --json");
+  ASSERT_EQ(page.status, 0) << page.err;
+  EXPECT_EQ(nlohmann::json::parse(page.out)["format"], "html");
+
+  CliRun table = RunCli("--dump '" + data + "erp_export.xls'");
+  ASSERT_EQ(table.status, 0) << table.err;
+  EXPECT_EQ(table.out.substr(0, table.out.find('\n')),
+            "erp_export（csv (GB18030, '\\t')，5行×8列）");
 }
 
 }  // namespace

@@ -162,4 +162,31 @@ TEST_F(CliPasswordTest, DumpAndCheckOpenProtectedWorkbooksWithTheGivenPasswords)
   EXPECT_EQ(s["files"][2]["status"], "readable");
 }
 
+// A thousand copies of one wrong password cost a thousand key derivations, and slow tries ran
+// with no sign of life. Now a repeat costs nothing, and tries over two million hash rounds are
+// announced on standard error (standard output is the log).
+TEST_F(CliPasswordTest, RepeatedPasswordsCostOneTryAndSlowTriesAreAnnouncedOnStandardError) {
+  fs::copy_file(Data("xlsx/dump_sample.xlsx"), Src() / "1.xlsx");
+  fs::copy_file(Data("encrypted/agile_aes128_sha1.xlsx"), Src() / "2甲.xlsx");
+  std::string repeated;
+  for (int i = 0; i < 1000; ++i) repeated += " --password wrong-guess";
+  const Ran same = Run(Folder() + " --kind vertical --variant safe" + repeated);
+  EXPECT_EQ(same.status, 3) << same.err;
+  EXPECT_EQ(same.transcript["files"][1]["code"], "password");
+  EXPECT_EQ(same.err.find("正在尝试密码"), std::string::npos) << same.err;
+  ExpectNoSecret(same);
+
+  // The right password first, then twenty more: 22 distinct tries at 100,000 rounds could cost
+  // 2.2 million rounds, so the user is told, although the second try opens the file.
+  std::string many = " --password sha1-pw";
+  for (int i = 0; i < 20; ++i) many += " --password wrong-guess" + std::to_string(i);
+  const Ran slow = Run(Folder() + " --kind vertical --variant safe" + many);
+  EXPECT_EQ(slow.status, 0) << slow.err;
+  EXPECT_NE(slow.err.find("正在尝试密码：2甲.xlsx\n"), std::string::npos) << slow.err;
+  EXPECT_EQ(slow.out.find("正在尝试密码"), std::string::npos) << slow.out;
+  EXPECT_EQ(slow.transcript_text.find("正在尝试密码"), std::string::npos);
+  EXPECT_EQ(slow.transcript["files"][1]["status"], "merged");
+  ExpectNoSecret(slow);
+}
+
 }  // namespace

@@ -83,6 +83,17 @@ TEST_F(FileListTest, WorkbooksAreListedInWindowsOrderWithoutLockFilesFoldersOrOt
                                       "報表.xls"}));
 }
 
+// 10月 was listed before 1月: October became the template and September's record the newest.
+TEST_F(FileListTest, MonthTenWasListedBeforeMonthOneSoDigitRunsNowCountByTheirValue) {
+  for (const char* n : {"10月.xls", "1月.xls", "12月.xls", "2月.xls", "9月.xls", "11月.xls",
+                        "第10批.xlsx", "第2批.xlsx", "01月.xls", "x9.xls", "x10a.xls", "x10.xls"})
+    Touch(n);
+  EXPECT_EQ(ListWorkbooks(dir_.string()),
+            (std::vector<std::string>{"01月.xls", "1月.xls", "2月.xls", "9月.xls", "10月.xls",
+                                      "11月.xls", "12月.xls", "x9.xls", "x10.xls", "x10a.xls",
+                                      "第2批.xlsx", "第10批.xlsx"}));
+}
+
 TEST_F(FileListTest, GetFileListLeavesTheArrayAloneWhenNothingMatches) {
   std::vector<std::string> names{"kept"};
   EXPECT_FALSE(GetFileList(dir_.string(), names, "*.xls"));

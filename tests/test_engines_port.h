@@ -1,5 +1,5 @@
-// A scripted interaction port that answers dialogs from a script and records everything an
-// engine says, plus helpers that build small workbooks in memory.
+// A scripted front end that answers a run's questions from a script and records everything the
+// run shows, plus helpers that build small workbooks in memory.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -13,7 +13,8 @@
 
 #include "merge/engines.h"
 #include "merge/header_rules.h"
-#include "workbook/application.h"
+#include "merge/presenter.h"
+#include "workbook/store.h"
 #include "workbook/value_text.h"
 
 namespace qm::testing {
@@ -23,15 +24,15 @@ struct Dialog {
   std::string title, text, default_answer, answer;
 };
 
-class ScriptedPort : public InteractionPort {
+enum class Answer { kOk, kCancel, kYes, kNo };
+enum class Buttons { kOk, kOkCancel, kYesNo };
+
+class ScriptedPort : public Answers, public RunView {
  public:
   // Answers in order of asking. Unscripted: OK for OK/Cancel boxes, No for Yes/No questions,
   // Cancel for input boxes.
   std::deque<Answer> buttons;
   std::deque<std::optional<std::string>> inputs;
-
-  std::string folder = "/src";
-  std::vector<std::string> files;
 
   std::string log = "instructions";
   std::vector<std::string> status;
@@ -41,7 +42,21 @@ class ScriptedPort : public InteractionPort {
   int scrolls = 0;
   std::optional<std::string> shown;
 
-  Answer Message(const std::string& text, const std::string& title, Buttons b) override {
+  bool Confirm(const Confirmation& q) override {
+    return Message(q.text, q.title, Buttons::kOkCancel) == Answer::kOk;
+  }
+  bool AnswerSorted(const SortedQuestion& q) override {
+    return Message(q.text, q.title, Buttons::kYesNo) == Answer::kYes;
+  }
+  void Acknowledge(const Notice& n) override { Message(n.text, n.title, Buttons::kOk); }
+  std::optional<std::string> AnswerHeaderRows(const InputQuestion& q) override {
+    return Input(q.kind, q.prompt, q.title, q.default_answer);
+  }
+  std::optional<std::string> AnswerKeyColumn(const InputQuestion& q) override {
+    return Input(q.kind, q.prompt, q.title, q.default_answer);
+  }
+
+  Answer Message(const std::string& text, const std::string& title, Buttons b) {
     Answer a = Answer::kOk;
     if (b == Buttons::kYesNo) a = Answer::kNo;
     if (b != Buttons::kOk && !buttons.empty()) {
@@ -56,7 +71,7 @@ class ScriptedPort : public InteractionPort {
   }
   std::vector<PromptKind> prompt_kinds;  // the question of every input box, in order
   std::optional<std::string> Input(PromptKind kind, const std::string& prompt,
-                                   const std::string& title, const std::string& def) override {
+                                   const std::string& title, const std::string& def) {
     prompt_kinds.push_back(kind);
     std::optional<std::string> a;
     if (!inputs.empty()) {
@@ -70,15 +85,15 @@ class ScriptedPort : public InteractionPort {
   // Answers to password boxes, in order; unscripted: Cancel. The files asked about, in order.
   std::deque<std::optional<std::string>> password_answers;
   std::vector<std::string> password_files;
-  std::optional<std::string> AskPassword(const std::string& file, bool wrong_before) override {
+  std::optional<std::string> AnswerPassword(const PasswordQuestion& q) override {
+    const std::string& file = q.file;
     password_files.push_back(file);
     std::optional<std::string> a;
     if (!password_answers.empty()) {
       a = password_answers.front();
       password_answers.pop_front();
     }
-    dialogs.push_back(
-        {"password", "合并", PasswordPrompt(file, wrong_before), "", a ? "***" : "<cancel>"});
+    dialogs.push_back({"password", "合并", q.Text(), "", a ? "***" : "<cancel>"});
     events.push_back("password " + file);
     return a;
   }
@@ -113,14 +128,14 @@ class ScriptedPort : public InteractionPort {
   void SetCurrentEntry(size_t index) override {
     events.push_back("current " + std::to_string(index));
   }
-  std::string SourceFolder() override { return folder; }
-  std::vector<std::string> FileList() override { return files; }
   void ShowResult(const std::string& path) override { shown = path; }
-  std::vector<FileOutcome> outcomes;
-  void ReportFile(const FileOutcome& o) override {
+  std::vector<TableOutcome> outcomes;
+  void ReportTable(const TableOutcome& o) override {
     outcomes.push_back(o);
-    events.push_back(std::string("file ") + FileStatusName(o.status) + " " + o.name);
+    events.push_back(std::string("file ") + TableStatusName(o.status) + " " + o.name);
   }
+  std::vector<std::string> notices;
+  void ShowNotice(const std::string& line) override { notices.push_back(line); }
 
   // The log split at CR LF.
   std::vector<std::string> LogLines() const {
@@ -209,21 +224,29 @@ inline std::vector<std::vector<std::string>> Grid(const Worksheet& ws) {
   return out;
 }
 
+// A request for the folder /src, whose workbooks the tests keep in memory.
+inline MergeRequest SourceRequest() {
+  MergeRequest r;
+  r.folder = "/src";
+  return r;
+}
+
 // Everything one engine run needs, with the workbooks of /src in memory.
 struct Bench {
+  MergeRequest request = SourceRequest();
   MemoryStore store;
-  Application app{store};
   ScriptedPort port;
+  Presenter presenter{port};
   HeaderState header;
-  MergeContext ctx{app, port, header};
+  MergeContext ctx{request, port, presenter, header, store};
 
   void Add(const std::string& name, std::unique_ptr<Workbook> wb) {
-    store.Put(port.folder + "/" + name, std::move(wb));
-    port.files.push_back(name);
+    store.Put(request.folder + "/" + name, std::move(wb));
+    request.files.push_back(name);
   }
   void Add(const std::string& name, const Rows& rows) { Add(name, Book(rows)); }
   const Worksheet* Saved(const std::string& name = "合并结果.xls") const {
-    const Workbook* wb = store.Get(port.folder + "/合并结果/" + name);
+    const Workbook* wb = store.Get(request.folder + "/合并结果/" + name);
     return wb ? wb->Worksheets(1) : nullptr;
   }
 };

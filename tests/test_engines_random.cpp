@@ -47,10 +47,18 @@ void PlainSmart(Worksheet& res, const std::vector<const Worksheet*>& sources, in
     for (int r = h.HeaderRow + 1; !IsEmptyValue(src->Cells(r, key)); ++r) {
       CellValue kv = src->Cells(r, key);
       if (sorted) {
-        for (int j = cursor; j <= row_count; ++j)
+        // Forward from the cursor; failing that, the first row behind it, the cursor staying.
+        int found_at = 0;
+        for (int j = cursor; j <= row_count && !found_at; ++j)
+          if (KeysEqual(res.Cells(j, key), kv)) found_at = j;
+        if (found_at) {
+          PlainFill(res, list, *src, texts, h.HeaderWidth, r, key + 1, found_at);
+          cursor = found_at + 1;
+          continue;
+        }
+        for (int j = hr + 1; j < cursor && j <= row_count; ++j)
           if (KeysEqual(res.Cells(j, key), kv)) {
             PlainFill(res, list, *src, texts, h.HeaderWidth, r, key + 1, j);
-            cursor = j + 1;
             break;
           }
         continue;
@@ -77,7 +85,7 @@ void PlainOverwrite(Worksheet& ws, int key, int header_row) {
     for (int j = i + 1; j <= last_j; ++j) {
       CellValue a = ws.Cells(i, key), b = ws.Cells(j, key);
       if (!IsEmptyValue(a) && !IsEmptyValue(b) && KeysEqual(a, b)) {
-        (void)ws.PasteFrom(ws, Application::RowsOf(j), i, 1);
+        (void)ws.PasteFrom(ws, Range{j, 1, j, kMaxCols}, i, 1);
         ws.DeleteRows(j);
         --j;
         --last;
@@ -195,7 +203,8 @@ TEST(EngineDifferentialTest, OverwritePassMatchesThePairwiseDeletionLoop) {
     const int header_row = g.Int(0, 2);
     HeaderState h{header_row, 2};
     ScriptedPort port;
-    OverwriteDuplicates(a, 1, "k", h, port);
+    Presenter presenter(port);
+    OverwriteDuplicates(a, 1, "k", h, presenter);
     PlainOverwrite(b, 1, header_row);
     ASSERT_EQ(Grid(a), Grid(b)) << "seed " << seed;
     for (int r = 1; r <= rows + 1; ++r) ASSERT_EQ(a.RowHeight(r), b.RowHeight(r)) << seed;

@@ -30,18 +30,19 @@ class FailingStore : public MemoryStore {
 
 struct SkipBench {
   FailingStore store;
-  Application app{store};
+  MergeRequest request = SourceRequest();
   ScriptedPort port;
+  Presenter presenter{port};
   HeaderState header;
-  MergeContext ctx{app, port, header};
+  MergeContext ctx{request, port, presenter, header, store};
 
   void Add(const std::string& name, const Rows& rows) {
     store.Put("/src/" + name, Book(rows));
-    port.files.push_back(name);
+    request.files.push_back(name);
   }
   void AddBroken(const std::string& name, Error e) {
     store.failures["/src/" + name] = std::move(e);
-    port.files.push_back(name);
+    request.files.push_back(name);
   }
   const Worksheet* Saved(const std::string& name) const {
     const Workbook* wb = store.Get("/src/合并结果/" + name);
@@ -124,19 +125,19 @@ TEST(SkipUnreadableTest, EveryEngineSkipsAnUnreadableSourceAtAnyPositionAndGoesO
 
       // Outcomes: one per listed file, in list order.
       ASSERT_EQ(b.port.outcomes.size(), 4u);
-      EXPECT_EQ(b.port.outcomes[0].status, FileStatus::kTemplate);
+      EXPECT_EQ(b.port.outcomes[0].status, TableStatus::kTemplate);
       EXPECT_EQ(b.port.outcomes[0].rows, 3);
       long long rows = *b.port.outcomes[0].rows;
       for (size_t k = 1; k < 4; ++k) {
-        const FileOutcome& o = b.port.outcomes[k];
-        EXPECT_EQ(o.index, k);
+        const TableOutcome& o = b.port.outcomes[k];
+        EXPECT_EQ(o.file_index, k);
         if (std::find(broken.begin(), broken.end(), static_cast<int>(k)) != broken.end()) {
-          EXPECT_EQ(o.status, FileStatus::kUnreadable);
+          EXPECT_EQ(o.status, TableStatus::kUnreadable);
           EXPECT_EQ(o.code, "password");
           EXPECT_EQ(o.reason, "文件受密码保护");
           EXPECT_FALSE(o.rows);
         } else {
-          EXPECT_EQ(o.status, FileStatus::kMerged);
+          EXPECT_EQ(o.status, TableStatus::kMerged);
           ASSERT_TRUE(o.rows);
           rows += *o.rows;
         }
@@ -158,7 +159,7 @@ TEST(SkipUnreadableTest, RunsWithoutUnreadableFilesKeepTheirLogAndReportEveryFil
     RunKind(kind, b);
     for (const auto& line : b.port.LogLines()) EXPECT_EQ(line.find("无法读取"), std::string::npos);
     ASSERT_EQ(b.port.outcomes.size(), 2u);
-    EXPECT_EQ(b.port.outcomes[1].status, FileStatus::kMerged);
+    EXPECT_EQ(b.port.outcomes[1].status, TableStatus::kMerged);
     EXPECT_EQ(b.port.outcomes[1].rows, 1);
   }
 }
@@ -176,9 +177,9 @@ TEST(SkipUnreadableTest, AnUnreadableTemplateStillEndsTheRunWithAChineseReason) 
               "合并失败：/src/a.xls：不是Excel工作簿（看起来是文本文件，如CSV）");
     EXPECT_EQ(b.port.dialogs.back().title, "合并");
     ASSERT_EQ(b.port.outcomes.size(), 2u);
-    EXPECT_EQ(b.port.outcomes[0].status, FileStatus::kUnreadable);
+    EXPECT_EQ(b.port.outcomes[0].status, TableStatus::kUnreadable);
     EXPECT_EQ(b.port.outcomes[0].code, "not-a-workbook");
-    EXPECT_EQ(b.port.outcomes[1].status, FileStatus::kNotReached);
+    EXPECT_EQ(b.port.outcomes[1].status, TableStatus::kNotReached);
     EXPECT_EQ(b.store.FileCount(), 1u);
   }
 }
@@ -191,9 +192,9 @@ TEST(SkipUnreadableTest, SafeMergeTellsHeaderMismatchApartFromUnreadable) {
   b.Add("d.xls", Table("d", 2, 5));
   EXPECT_EQ(SafeMerge(VerticalMode::kAppend, b.ctx).outcome, Outcome::kDone);
   ASSERT_EQ(b.port.outcomes.size(), 4u);
-  EXPECT_EQ(b.port.outcomes[1].status, FileStatus::kHeaderMismatch);
+  EXPECT_EQ(b.port.outcomes[1].status, TableStatus::kHeaderMismatch);
   EXPECT_EQ(b.port.outcomes[1].rows, 0);
-  EXPECT_EQ(b.port.outcomes[2].status, FileStatus::kUnreadable);
+  EXPECT_EQ(b.port.outcomes[2].status, TableStatus::kUnreadable);
   EXPECT_EQ(b.port.outcomes[2].reason, "文件不存在");
   EXPECT_EQ(b.port.outcomes[3].rows, 2);
   EXPECT_EQ(b.port.LogLines(),
@@ -210,15 +211,15 @@ TEST(SkipUnreadableTest, FilesAfterAStopOrCancelAreNotReached) {
   b.port.inputs = {"0"};  // a key column of 0 stops the overwrite merge
   EXPECT_EQ(SafeMerge(VerticalMode::kOverwrite, b.ctx).outcome, Outcome::kStopped);
   ASSERT_EQ(b.port.outcomes.size(), 2u);
-  EXPECT_EQ(b.port.outcomes[0].status, FileStatus::kTemplate);
-  EXPECT_EQ(b.port.outcomes[1].status, FileStatus::kNotReached);
+  EXPECT_EQ(b.port.outcomes[0].status, TableStatus::kTemplate);
+  EXPECT_EQ(b.port.outcomes[1].status, TableStatus::kNotReached);
 
   SkipBench c;
   c.Add("a.xls", Table("a", 1));
   c.port.buttons = {Answer::kCancel};
   EXPECT_EQ(FastMerge(VerticalMode::kAppend, c.ctx).outcome, Outcome::kCancelled);
   ASSERT_EQ(c.port.outcomes.size(), 1u);
-  EXPECT_EQ(c.port.outcomes[0].status, FileStatus::kNotReached);
+  EXPECT_EQ(c.port.outcomes[0].status, TableStatus::kNotReached);
 }
 
 }  // namespace

@@ -89,7 +89,7 @@ TEST(SourceColumnTest, EveryEngineWithTheOptionOnlyAddsTheColumnAndAsksAndTellsT
     Bench off, on;
     AddMonths(off);
     AddMonths(on);
-    on.ctx.source_column = true;
+    on.request.source_column = true;
     ASSERT_EQ(RunEngine(e, off).outcome, Outcome::kDone);
     ASSERT_EQ(RunEngine(e, on).outcome, Outcome::kDone);
     ASSERT_NE(Result(off, e), nullptr);
@@ -151,7 +151,7 @@ TEST(SourceColumnTest, EachEngineNamesTheWorkbookEveryRowCameFrom) {
     SCOPED_TRACE(Name(c.engine));
     Bench b;
     AddMonths(b);
-    b.ctx.source_column = true;
+    b.request.source_column = true;
     ASSERT_EQ(RunEngine(c.engine, b).outcome, Outcome::kDone);
     EXPECT_EQ(Grid(*Result(b, c.engine)), c.expected);
   }
@@ -178,7 +178,7 @@ TEST(SourceColumnTest, SafeMergePutsTheTitleInTheHeaderRowFormattedAsItsLeftNeig
   b.Add("一月.xls", Titled("月报", "金额", {{1, 10}}));
   b.Add("二月.xls", Titled("月报", "金额", {{2, 20}, {3, 30}}));
   b.Add("三月.xls", Titled("月报", "日期", {{4, 40}}));  // another header: left out
-  b.ctx.source_column = true;
+  b.request.source_column = true;
   ASSERT_EQ(SafeMerge(VerticalMode::kAppend, b.ctx).outcome, Outcome::kDone);
   const Worksheet& ws = *b.Saved();
   EXPECT_EQ(Grid(ws), (G{{"t:月报"},
@@ -189,7 +189,7 @@ TEST(SourceColumnTest, SafeMergePutsTheTitleInTheHeaderRowFormattedAsItsLeftNeig
   ASSERT_NE(ws.FindCell(2, 3), nullptr);
   EXPECT_EQ(ws.FindCell(2, 3)->style, ws.FindCell(2, 2)->style);
   EXPECT_TRUE(ws.styles().fonts()[ws.styles().xf(ws.FindCell(2, 3)->style).font].bold);
-  EXPECT_EQ(b.port.outcomes[2].status, FileStatus::kHeaderMismatch);
+  EXPECT_EQ(b.port.outcomes[2].status, TableStatus::kHeaderMismatch);
   EXPECT_EQ(b.header.HeaderWidth, 2);
 }
 
@@ -206,9 +206,9 @@ TEST(SourceColumnTest, FastMergeTakesItsHeaderRowFromTheAnswerAndRowOneWithoutHe
         {"n:2", "n:20", "t:b.xls"},
         {},  // a row that holds nothing names no workbook
         {"n:3", "n:30", "t:b.xls"}}},
-      // No header rows: the title goes into row 1 and every appended row, its title and header
-      // included, is data of its workbook.
-      {std::nullopt,
+      // No header rows (an empty answer given with OK): the title goes into row 1 and every
+      // appended row, its title and header included, is data of its workbook.
+      {"",
        {{"t:月报", "", "t:来源文件"},
         {"t:编号", "t:金额", "t:a.xls"},
         {"n:1", "n:10", "t:a.xls"},
@@ -223,7 +223,7 @@ TEST(SourceColumnTest, FastMergeTakesItsHeaderRowFromTheAnswerAndRowOneWithoutHe
     Bench b;
     b.Add("a.xls", Rows{{"月报"}, {"编号", "金额"}, {1, 10}});
     b.Add("b.xls", Rows{{"月报"}, {"编号", "金额"}, {2, 20}, {}, {3, 30}});
-    b.ctx.source_column = true;
+    b.request.source_column = true;
     b.port.inputs = {c.answer};
     ASSERT_EQ(FastMerge(VerticalMode::kAppend, b.ctx).outcome, Outcome::kDone);
     EXPECT_EQ(Grid(*b.Saved()), c.expected);
@@ -239,7 +239,7 @@ TEST(SourceColumnTest, SafeOverwriteFindsTheHeaderAgainAsWithoutTheColumn) {
   Bench b;
   b.Add("a.xls", Rows{{"编号", "姓名", "金额"}, {1, "旧", 1}});
   b.Add("b.xls", Rows{{"编号", "姓名", "金额"}, {1, "新", 2}, {2, "乙", 3}});
-  b.ctx.source_column = true;
+  b.request.source_column = true;
   b.port.inputs = {"1"};
   ASSERT_EQ(SafeMerge(VerticalMode::kOverwrite, b.ctx).outcome, Outcome::kDone);
   EXPECT_EQ(b.header.HeaderRow, 1);
@@ -249,13 +249,60 @@ TEST(SourceColumnTest, SafeOverwriteFindsTheHeaderAgainAsWithoutTheColumn) {
                                  {"n:2", "t:乙", "n:3", "t:b.xls"}}));
 }
 
+// A later table wider than the template's header had its 10th column (业务员) replaced by the file
+// names: the column went right of the template's header, not right of what the tables brought.
+TEST(SourceColumnTest, AWiderLaterTableLostItsLastColumnToTheFileNames) {
+  Bench b;
+  Rows tpl{{"月报"},
+           {"c1", "c2", "c3", "c4", "c5", "c6", "c7", "c8", "c9"},
+           {1, 2, 3, 4, 5, 6, 7, 8, 9}};
+  Rows wide{{"月报"},
+            {"c1", "c2", "c3", "c4", "c5", "c6", "c7", "c8", "c9", "业务员"},
+            {1, 2, 3, 4, 5, 6, 7, 8, 9, "张三"}};
+  b.Add("a.xls", tpl);
+  b.Add("b.xls", wide);
+  b.request.source_column = true;
+  b.port.inputs = {"2"};
+  ASSERT_EQ(FastMerge(VerticalMode::kAppend, b.ctx).outcome, Outcome::kDone);
+  const Worksheet& r = *b.Saved();
+  EXPECT_EQ(Show(r.Cells(4, 10)), "t:张三");
+  EXPECT_EQ(Show(r.Cells(2, 11)), "t:来源文件");
+  EXPECT_EQ(Show(r.Cells(3, 11)), "t:a.xls");
+  EXPECT_EQ(Show(r.Cells(4, 11)), "t:b.xls");
+}
+
+// The same in every engine: data right of the template's header (a note column without a title)
+// stays, and the column goes past it.
+TEST(SourceColumnTest, EveryEngineSetsTheColumnPastEveryColumnTheTablesBrought) {
+  for (Eng e : kAll) {
+    SCOPED_TRACE(Name(e));
+    Bench b;
+    b.Add("a.xls", Rows{{"编号", "姓名"}, {1, "甲", V(), "备注"}});
+    b.Add("b.xls", Rows{{"编号", "姓名"}, {2, "乙", V(), V(), "备注2"}});
+    b.request.source_column = true;
+    ASSERT_EQ(RunEngine(e, b).outcome, Outcome::kDone);
+    const Worksheet& r = *Result(b, e);
+    EXPECT_EQ(Show(r.Cells(2, 4)), "t:备注");
+    const bool vertical =
+        e == Eng::kSafe || e == Eng::kFast || e == Eng::kSafeOverwrite || e == Eng::kFastOverwrite;
+    // The vertical merges bring b.xls's note in column 5; the smart ones take no source column
+    // beyond its header.
+    const int column = vertical ? 6 : 5;
+    EXPECT_EQ(Show(r.Cells(1, column)), "t:来源文件");
+    EXPECT_EQ(Show(r.Cells(2, column)), "t:a.xls");
+    if (vertical) {
+      EXPECT_EQ(Show(r.Cells(3, 5)), "t:备注2");
+    }
+  }
+}
+
 TEST(SourceColumnTest, SmartMergeSetsTheColumnRightOfTheHeadersLaterTablesAdded) {
   for (Eng e : {Eng::kSmartBoth, Eng::kSmartHorizontal, Eng::kSorted}) {
     SCOPED_TRACE(Name(e));
     Bench b;
     b.Add("员工.xls", Rows{{"工号", "姓名"}, {1, "甲"}, {2, "乙"}});
     b.Add("部门.xlsx", Rows{{"工号", "部门"}, {1, "财务"}, {3, "销售"}});
-    b.ctx.source_column = true;
+    b.request.source_column = true;
     ASSERT_EQ(RunEngine(e, b).outcome, Outcome::kDone);
     G expected{{"t:工号", "t:姓名", "t:部门", "t:来源文件"},
                {"n:1", "t:甲", "t:财务", "t:员工.xls"},

@@ -1,4 +1,6 @@
 // The vertical merges (fast and safe), the overwrite pass and the ways a run can end.
+#include <algorithm>
+
 #include "test_engines_port.h"
 
 namespace qm::testing {
@@ -46,8 +48,6 @@ TEST(FastMergeTest, StacksBlocksUnderOneHeaderWithTheLogProgressAndDialogsOfTheR
                                  {"n:2", "t:a2", "n:20"},
                                  {"n:3", "t:b1", "n:10"},
                                  {"n:4", "t:c1", "n:10"}}));
-  EXPECT_TRUE(b.app.Visible);
-  EXPECT_TRUE(b.app.DisplayAlerts);
   // Fast mode 0 never detects a header.
   EXPECT_EQ(b.header.HeaderRow, 0);
 }
@@ -60,8 +60,8 @@ TEST(FastMergeTest, HeaderRowCountCutsTheSameRowsFromEveryAppendedBlockOnly) {
   Rows titled{{"月报"}, {"编号", "金额"}, {1, 10}};
   Rows second{{"月报"}, {"编号", "金额"}, {2, 20}, {3, 30}};
   const Case cases[] = {
-      // Cancel reads as 0: every block keeps all its rows.
-      {std::nullopt,
+      // An empty answer given with OK reads as 0: every block keeps all its rows.
+      {"",
        {{"t:月报"},
         {"t:编号", "t:金额"},
         {"n:1", "n:10"},
@@ -84,6 +84,35 @@ TEST(FastMergeTest, HeaderRowCountCutsTheSameRowsFromEveryAppendedBlockOnly) {
     b.port.inputs = {c.answer};
     ASSERT_EQ(FastMerge(VerticalMode::kAppend, b.ctx).outcome, Outcome::kDone);
     EXPECT_EQ(Grid(*b.Saved()), c.expected) << c.answer.value_or("<cancel>");
+  }
+}
+
+// Cancel at the header-rows box once read as 0 rows and wrote a result with every title and header
+// row stacked in as data, over the previous result.
+TEST(FastMergeTest, CancelAtTheHeaderRowsBoxStillMergedOverThePreviousResult) {
+  for (VerticalMode mode : {VerticalMode::kAppend, VerticalMode::kOverwrite}) {
+    for (bool older : {false, true}) {
+      Bench b;
+      b.Add("a.xls", Rows{{"月报"}, {"编号", "金额"}, {1, 10}});
+      b.Add("b.xls", Rows{{"月报"}, {"编号", "金额"}, {2, 20}});
+      if (older) {
+        bool created = false;
+        (void)b.store.MakeFolder("/src/合并结果", created);
+        b.store.Put("/src/合并结果/合并结果.xls", Book(Rows{{"old"}}));
+      }
+      b.port.inputs = {std::nullopt};
+      RunResult r = FastMerge(mode, b.ctx);
+      EXPECT_EQ(r.outcome, Outcome::kCancelled);
+      EXPECT_FALSE(r.result_path);
+      if (older) {
+        EXPECT_EQ(Show(b.Saved()->Cells(1, 1)), "t:old");
+      } else {
+        EXPECT_FALSE(b.store.HasFolder("/src/合并结果"));
+      }
+      // No key prompt follows, and no file counts as merged.
+      EXPECT_EQ(b.port.prompt_kinds, std::vector<PromptKind>{PromptKind::kHeaderRows});
+      for (const TableOutcome& o : b.port.outcomes) EXPECT_EQ(o.status, TableStatus::kNotReached);
+    }
   }
 }
 
@@ -143,8 +172,6 @@ TEST(KeyAnswerTest, NegativeZeroTextCancelAndBeyondTheHeaderAllTakeTheStopPath) 
       EXPECT_EQ(b.port.dialogs.back().kind, "message");
       EXPECT_EQ(b.port.value, 0);
       EXPECT_EQ(b.store.FileCount(), 2u);  // nothing written
-      EXPECT_TRUE(b.app.HasQuit());
-      EXPECT_EQ(b.app.workbooks().Count(), 0);
     }
   }
 }
@@ -207,7 +234,6 @@ TEST(MergeStartTest, EmptyListReturnsSilentlyAndCancelAtTheConfirmationChangesNo
     // Only the question; the file's outcome (not reached) is an account, not a change.
     EXPECT_EQ(b.port.events, (Lines{"dialog 合并提示", "file not-reached a.xls"}));
     EXPECT_EQ(b.port.log, "instructions");
-    EXPECT_EQ(b.app.workbooks().Count(), 0);
   }
 }
 
@@ -252,6 +278,46 @@ TEST(SafeMergeTest, OverwriteModeRedetectsOverTheStackedResultAndNamesTheTemplat
   EXPECT_EQ(Grid(*b.Saved()), (G{{"t:编号", "t:姓名"}, {"n:1001", "t:甲新"}, {"n:1002", "t:乙"}}));
 }
 
+// A branch workbook whose first sheet (原始数据) is hidden was merged from that sheet, 0 rows, and
+// the run said nothing. The first sheet is still the one merged, but the log now says so right
+// after the file's line; the sorted smart merge says it on its status lines.
+TEST(SafeMergeTest, AHiddenFirstSheetWasMergedWithoutAWord) {
+  auto hidden_first = [] {
+    auto wb = std::make_unique<Workbook>();
+    Worksheet& raw = wb->AddWorksheet("原始数据");
+    raw.SetHidden(true);
+    Fill(raw, Rows{{"编号", "金额"}});
+    Fill(wb->AddWorksheet("三月"), Rows{{"编号", "金额"}, {3, 30}});
+    return wb;
+  };
+  Bench b;
+  b.Add("一月.xls", Rows{{"编号", "金额"}, {1, 10}});
+  b.Add("三月.xls", hidden_first());
+  ASSERT_EQ(SafeMerge(VerticalMode::kAppend, b.ctx).outcome, Outcome::kDone);
+  const Lines lines = b.port.LogLines();
+  auto at = std::find(lines.begin(), lines.end(), "检测表2:三月.xls");
+  ASSERT_NE(at, lines.end());
+  ASSERT_NE(at + 1, lines.end());
+  EXPECT_EQ(*(at + 1), "注意：三月.xls的第一个工作表“原始数据”是隐藏的");
+
+  // As the template: right after 检测表1.
+  Bench t;
+  t.Add("三月.xls", hidden_first());
+  t.port.inputs = {"1"};
+  ASSERT_EQ(FastMerge(VerticalMode::kAppend, t.ctx).outcome, Outcome::kDone);
+  EXPECT_EQ(t.port.LogLines()[2], "注意：三月.xls的第一个工作表“原始数据”是隐藏的");
+
+  Bench s;
+  s.Add("一月.xls", Rows{{"编号", "金额"}, {1, 10}});
+  s.Add("三月.xls", hidden_first());
+  s.port.inputs = {"1"};
+  s.port.buttons = {Answer::kYes};
+  ASSERT_EQ(SmartMerge(SmartMode::kHorizontal, s.ctx).outcome, Outcome::kDone);
+  EXPECT_EQ(s.port.status,
+            (Lines{"开始智能合并...", "注意：三月.xls的第一个工作表“原始数据”是隐藏的",
+                   "智能合并操作完成！"}));
+}
+
 TEST(SafeMergeTest, TemplateWithoutHeaderAppendsHeaderlessTablesWhole) {
   Bench b;
   b.header.HeaderRow = 4;  // left by an earlier run; must not decide what is cut
@@ -287,7 +353,8 @@ TEST(OverwriteTest, FirstPositionTakesTheLastContentAndOnlyEqualUsableKeysMeet) 
   ws.SetRowHeight(11, 30);
   HeaderState h{1, 2};
   ScriptedPort port;
-  OverwriteDuplicates(ws, 1, "编号", h, port);
+  Presenter presenter(port);
+  OverwriteDuplicates(ws, 1, "编号", h, presenter);
   EXPECT_EQ(Grid(ws), (G{{"t:编号", "t:名"},
                          {"n:1001", "t:r11"},
                          {"t:A", "t:r3"},
@@ -313,7 +380,8 @@ TEST(OverwriteTest, RowsPastTheOld16BitLimitAreCollapsedLikeAnyOther) {
   }
   HeaderState h{1, 1};
   ScriptedPort port;
-  OverwriteDuplicates(ws, 1, "k", h, port);
+  Presenter presenter(port);
+  OverwriteDuplicates(ws, 1, "k", h, presenter);
   EXPECT_EQ(ws.UsedRange().r2, 20001);
   EXPECT_EQ(Show(ws.Cells(2, 1)), "n:2");
   EXPECT_EQ(Show(ws.Cells(2, 2)), "n:20002");
@@ -323,7 +391,7 @@ TEST(OverwriteTest, RowsPastTheOld16BitLimitAreCollapsedLikeAnyOther) {
 TEST(MergeFailureTest, AnUnreadableTemplateEndsTheRunWithOneMessageAndNothingWritten) {
   for (int engine = 0; engine < 4; ++engine) {
     Bench b;
-    b.port.files.push_back("missing.xls");
+    b.request.files.push_back("missing.xls");
     b.Add("a.xls", Table("a", 1));
     b.port.inputs = {"1", "1"};
     if (engine == 3) b.port.buttons = {Answer::kYes};
@@ -337,7 +405,6 @@ TEST(MergeFailureTest, AnUnreadableTemplateEndsTheRunWithOneMessageAndNothingWri
     EXPECT_NE(b.port.dialogs.back().text.find("/src/missing.xls"), std::string::npos);
     EXPECT_EQ(b.store.FileCount(), 1u);
     EXPECT_FALSE(b.store.HasFolder("/src/合并结果"));
-    EXPECT_EQ(b.app.workbooks().Count(), 0);
     EXPECT_FALSE(b.port.shown);
   }
 }
@@ -345,12 +412,13 @@ TEST(MergeFailureTest, AnUnreadableTemplateEndsTheRunWithOneMessageAndNothingWri
 TEST(MergeFailureTest, AFailedSaveIsReportedAndTheFolderItCreatedIsRemoved) {
   Bench b;
   b.Add("a.xls", Table("a", 1));
-  b.store.fail_saves = MakeError(ErrorCode::kIo, "/src/合并结果/合并结果.xls: disk full");
+  b.store.fail_saves = MakeError(ErrorCode::kIo, "/src/合并结果/合并结果.xls: write failed",
+                                 "无法写入文件：磁盘已满");
   b.port.inputs = {"1"};
   RunResult r = FastMerge(VerticalMode::kAppend, b.ctx);
   EXPECT_EQ(r.outcome, Outcome::kFailed);
   EXPECT_EQ(b.port.dialogs.back().text,
-            "合并失败：/src/合并结果/合并结果.xls：读写文件出错（disk full）");
+            "合并失败：/src/合并结果/合并结果.xls：读写文件出错（无法写入文件：磁盘已满）");
   EXPECT_NE(b.port.LogLines().back(), "合并操作结束！");
   EXPECT_FALSE(b.store.HasFolder("/src/合并结果"));
 }
@@ -426,29 +494,28 @@ TEST(MergeResultTest, AnExistingResultIsReplacedAndTheResultFolderIsCreated) {
 namespace qm::testing {
 namespace {
 
-TEST(ApplicationTest, PrefetchedReadIsHandedOutByOpenAndAnotherPathIsReadDirectly) {
+TEST(WorkbookReaderTest, PrefetchedReadIsHandedOutAndAnotherPathIsReadDirectly) {
   MemoryStore store;
   store.Put("/a.xls", Book(Rows{{"a"}}));
   store.Put("/b.xls", Book(Rows{{"b"}}));
-  Application app(store);
-  app.workbooks().Prefetch("/missing.xls");
-  auto missing = app.workbooks().Open("/missing.xls");
+  WorkbookReader reader(store);
+  reader.Prefetch("/missing.xls");
+  auto missing = reader.Read("/missing.xls");
   ASSERT_FALSE(missing);
   EXPECT_NE(missing.error().detail.find("/missing.xls"), std::string::npos);
 
-  app.workbooks().Prefetch("/a.xls");
-  auto b = app.workbooks().Open("/b.xls");  // not the prefetched one
+  reader.Prefetch("/a.xls");
+  auto b = reader.Read("/b.xls");  // not the prefetched one
   ASSERT_TRUE(b);
   EXPECT_EQ(Show((*b)->Worksheets(1)->Cells(1, 1)), "t:b");
-  auto a = app.workbooks().Open("/a.xls");
+  auto a = reader.Read("/a.xls");
   ASSERT_TRUE(a);
   EXPECT_EQ(Show((*a)->Worksheets(1)->Cells(1, 1)), "t:a");
   // Opened workbooks are copies: changing one leaves the stored file alone.
   (void)(*a)->Worksheets(1)->SetText(1, 1, "changed");
   EXPECT_EQ(Show(store.Get("/a.xls")->Worksheets(1)->Cells(1, 1)), "t:a");
-  app.workbooks().Prefetch("/b.xls");
-  app.Quit();  // waits for the background read
-  EXPECT_EQ(app.workbooks().Count(), 0);
+  reader.Prefetch("/b.xls");
+  reader.Drop();  // waits for the background read
 }
 
 }  // namespace

@@ -1,8 +1,11 @@
 // Formula text moved by paste and row deletion, the binary token translation both ways, and the
 // sheet model carrying formulas through paste and deletion.
 #include <gtest/gtest.h>
+#include <pthread.h>
 
 #include <cstring>
+#include <functional>
+#include <optional>
 #include <vector>
 
 #include "workbook/formula/formula.h"
@@ -286,6 +289,146 @@ TEST(EncodeBiff8Formula, OutsideTheSetIsUnsupported) {
                                 "myName*2", "A70000", "IV1+IW1", "{1,2}", "A1 B1", "SUM(A1",
                                 "ROUND(A1)", "NOW(1)", "\"" + std::string(300, 'x') + "\""})
     EXPECT_FALSE(EncodeBiff8Formula(f, 1, 1).has_value()) << f;
+}
+
+// --- Nesting depth ------------------------------------------------------------------------------
+
+std::string Repeat(std::string_view s, int n) {
+  std::string out;
+  for (int i = 0; i < n; ++i) out += s;
+  return out;
+}
+// `levels` times `open`, then `inner`, then `levels` times `close`.
+std::string Nest(int levels, std::string_view open, std::string_view inner,
+                 std::string_view close) {
+  return Repeat(open, levels) + std::string(inner) + Repeat(close, levels);
+}
+
+struct Shape {
+  const char* open;
+  const char* inner;
+  const char* close;
+  int levels_each;  // nesting levels one repetition adds
+};
+constexpr Shape kShapes[] = {{"(", "A1", ")", 1},      {"-", "A1", "", 1},
+                             {"", "A1", "%", 1},       {"ABS(", "A1", ")", 1},
+                             {"-(", "1", ")", 2},      {"ROUND(+", "2", "%,1)", 3},
+                             {"(1+(", "B2", ")*2)", 2}};
+
+TEST(FormulaNesting, ParenthesesSignsPercentAndCallsCountTogetherUpTo256) {
+  for (const Shape& sh : kShapes) {
+    const int reps = kMaxFormulaNesting / sh.levels_each;
+    const std::string at = Nest(reps, sh.open, sh.inner, sh.close);
+    const std::string over = Nest(reps + 1, sh.open, sh.inner, sh.close);
+    EXPECT_FALSE(FormulaNestsTooDeep(at)) << sh.open << sh.inner << sh.close;
+    EXPECT_TRUE(FormulaNestsTooDeep(over)) << sh.open << sh.inner << sh.close;
+    // Up to the limit the formula compiles and reads back as written; past it, it does not.
+    auto bytes = EncodeBiff8Formula(at, 1, 1);
+    ASSERT_TRUE(bytes) << sh.open << sh.inner << sh.close;
+    EXPECT_EQ(Decode(*bytes), at);
+    EXPECT_FALSE(EncodeBiff8Formula(over, 1, 1)) << sh.open << sh.inner << sh.close;
+  }
+  // Percent signs after 255 parentheses make the 256th level, one more the 257th.
+  EXPECT_FALSE(FormulaNestsTooDeep(Nest(255, "(", "1", ")") + "%"));
+  EXPECT_TRUE(FormulaNestsTooDeep(Nest(255, "(", "1", ")") + "%%"));
+  // Parentheses never closed still count.
+  EXPECT_TRUE(FormulaNestsTooDeep(Repeat("(", 257) + "1"));
+}
+
+TEST(FormulaNesting, OperatorChainsSiblingsAndQuotedTextAddNoDepth) {
+  EXPECT_FALSE(FormulaNestsTooDeep("1" + Repeat("+1", 20000)));
+  EXPECT_FALSE(FormulaNestsTooDeep("A1" + Repeat("*((B2))", 5000)));
+  // Two siblings of 200 levels each are 200 deep, not 400.
+  EXPECT_FALSE(FormulaNestsTooDeep(Nest(200, "(", "1", ")") + "+" + Nest(200, "SUM(", "1", ")")));
+  EXPECT_FALSE(FormulaNestsTooDeep("\"" + Repeat("(", 300) + "\"&A1"));
+  EXPECT_FALSE(FormulaNestsTooDeep("'" + Repeat("(", 300) + "'!A1+1"));
+  EXPECT_FALSE(FormulaNestsTooDeep("Table1[" + Repeat("(", 300) + "]"));
+  EXPECT_FALSE(FormulaNestsTooDeep("{" + Repeat("-1,", 300) + "1}"));
+  // A sign after an operand is an operator, not a level: 1-1-1-...
+  EXPECT_FALSE(FormulaNestsTooDeep("1" + Repeat("-1", 400)));
+}
+
+// Decoding keeps its own stack and writes each level once: a token array nested as deep as a
+// record allows gives its text, which the writers then refuse.
+TEST(DecodeBiff8Formula, TokensNestedThousandsDeepGiveTheirTextWithoutRecursion) {
+  Bytes parens = {0x1E, 1, 0};
+  parens.insert(parens.end(), 15000, 0x15);
+  EXPECT_EQ(Decode(parens), Nest(15000, "(", "1", ")"));
+  Bytes signs = {0x1E, 1, 0};
+  signs.insert(signs.end(), 15000, 0x13);
+  EXPECT_EQ(Decode(signs), Repeat("-", 15000) + "1");
+  // 1+(1+(1+...)): the operators nest the tokens, the text needs the parentheses.
+  Bytes right;
+  for (int i = 0; i < 3000; ++i) right.insert(right.end(), {0x1E, 1, 0});
+  right.insert(right.end(), 2999, 0x03);
+  EXPECT_EQ(Decode(right), Repeat("1+(", 2998) + "1+1" + Repeat(")", 2998));
+}
+
+// Runs `fn` on a thread with a 512 KiB stack, where a recursion over a formula's levels would
+// overflow long before its end. False when no such thread could be made.
+bool OnSmallStack(std::function<void()> fn) {
+  pthread_attr_t attr;
+  if (pthread_attr_init(&attr) != 0) return false;
+  pthread_attr_setstacksize(&attr, 512 * 1024);
+  pthread_t t;
+  auto body = [](void* p) -> void* {
+    (*static_cast<std::function<void()>*>(p))();
+    return nullptr;
+  };
+  const bool made = pthread_create(&t, &attr, body, &fn) == 0;
+  pthread_attr_destroy(&attr);
+  if (made) pthread_join(t, nullptr);
+  return made;
+}
+
+// A FORMULA of 15,000 parentheses, signs or percent signs, or an <f> of 8,191 parentheses,
+// killed the run while a .xls result was saved: the compiler recursed once per level.
+TEST(EncodeBiff8Formula, DeeplyNestedFormulasAreRefusedWithoutExhaustingASmallStack) {
+  std::vector<Bytes> tokens;
+  for (uint8_t ptg : {0x15, 0x13, 0x14}) {
+    tokens.push_back({0x1E, 1, 0});
+    tokens.back().insert(tokens.back().end(), 15000, ptg);
+  }
+  const std::vector<std::string> texts = {Nest(8191, "(", "1", ")"), Repeat("-", 15000) + "1",
+                                          "1" + Repeat("%", 15000), Nest(5000, "ABS(", "A1", ")"),
+                                          Repeat("(", 20000)};
+  const std::string long_chain = "A1" + Repeat("+A1", 99999);
+  const std::string at_limit = Nest(128, "-(", "A1", ")");
+  struct Seen {
+    std::vector<std::optional<std::string>> decoded;
+    std::vector<bool> deep, encoded, moved, kept_after_deletion;
+    bool long_chain_encoded = true, at_limit_encoded = false;
+  } seen;
+  ASSERT_TRUE(OnSmallStack([&] {
+    std::vector<std::string> all = texts;
+    for (const Bytes& b : tokens) {
+      seen.decoded.push_back(DecodeBiff8Formula(b, 1, 1));
+      if (seen.decoded.back()) all.push_back(*seen.decoded.back());
+    }
+    for (const std::string& f : all) {
+      seen.deep.push_back(FormulaNestsTooDeep(f));
+      seen.encoded.push_back(EncodeBiff8Formula(f, 1, 1).has_value());
+      seen.moved.push_back(ShiftFormula(f, 1, 0).has_value());
+      seen.kept_after_deletion.push_back(FormulaAfterRowDeletion(f, 5, 1).has_value());
+    }
+    seen.long_chain_encoded = EncodeBiff8Formula(long_chain, 1, 1).has_value();
+    seen.at_limit_encoded = EncodeBiff8Formula(at_limit, 1, 1).has_value();
+  }));
+  for (const auto& d : seen.decoded) EXPECT_TRUE(d.has_value());
+  ASSERT_EQ(seen.deep.size(), texts.size() + tokens.size());
+  for (size_t i = 0; i < seen.deep.size(); ++i) {
+    EXPECT_TRUE(seen.deep[i]) << i;
+    EXPECT_FALSE(seen.encoded[i]) << i;
+  }
+  // Moving and deleting rows walk the text without recursion and keep such a formula, so the
+  // save that refuses it can count it (balanced ones only: "((((" is no formula).
+  for (size_t i = 0; i < seen.moved.size(); ++i) {
+    const bool balanced = i != 4;
+    EXPECT_EQ(seen.moved[i], balanced) << i;
+    EXPECT_EQ(seen.kept_after_deletion[i], balanced) << i;
+  }
+  EXPECT_FALSE(seen.long_chain_encoded);  // 600,000 bytes of tokens: over any record
+  EXPECT_TRUE(seen.at_limit_encoded);
 }
 
 // --- The model ---------------------------------------------------------------------------------

@@ -83,6 +83,55 @@ TEST(FormulaFiles, PerRowFormulasAndTotalSurviveXls) {
   RoundTrip(".xls", &xls::Write);
 }
 
+// SUMIFS and _xlfn.CONCAT from .xlsx sources, a 5,000-term sum and a formula nested 8,191 deep
+// became values in a .xls result without a word. They still do (the format has no such
+// functions, one record holds no such sum), and the save now says how many.
+TEST(FormulaFiles, FormulasAXlsCannotHoldBecomeTheirValuesAndTheSaveCountsThem) {
+  Workbook wb;
+  Worksheet& ws = wb.AddWorksheet("Sheet1");
+  for (int r = 1; r <= 3; ++r) {
+    (void)ws.SetNumber(r, 2, r);
+    (void)ws.SetText(r, 3, "x");
+  }
+  std::string sum = "B1", deep;
+  for (int i = 2; i <= 5000; ++i) sum += "+B" + std::to_string(i);
+  for (int i = 0; i < 8191; ++i) deep += '(';
+  deep += "B1";
+  for (int i = 0; i < 8191; ++i) deep += ')';
+  const std::vector<std::pair<std::string, double>> unwritable = {
+      {"SUMIFS(B1:B3,C1:C3,\"x\")", 6}, {"_xlfn.CONCAT(B1,B2)", 12}, {sum, 6}, {deep, 1}};
+  int r = 5;
+  for (const auto& [f, v] : unwritable) {
+    (void)ws.SetNumber(r, 1, v);
+    ASSERT_TRUE(ws.SetFormula(r++, 1, f).ok());
+  }
+  (void)ws.SetNumber(r, 1, 2);
+  ASSERT_TRUE(ws.SetFormula(r, 1, "B1*2").ok());
+
+  const fs::path dir = testing::FreshTestFolder("qm_unwritable_formulas");
+  auto saved = SaveWorkbookFile(wb, (dir / "r.xls").string());
+  ASSERT_TRUE(saved) << saved.error().detail;
+  EXPECT_EQ(saved->warnings, std::vector<std::string>{"4个公式无法写入.xls，已改为其值"});
+  auto back = ReadWorkbookFile((dir / "r.xls").string());
+  ASSERT_TRUE(back) << back.error().detail;
+  const Worksheet& out = *(*back)->Worksheets(1);
+  for (int k = 0; k < 4; ++k) {
+    EXPECT_EQ(out.Cells(5 + k, 1).formula, "") << k;
+    EXPECT_EQ(out.Cells(5 + k, 1).number, unwritable[static_cast<size_t>(k)].second) << k;
+  }
+  EXPECT_EQ(out.Cells(9, 1).formula, "B1*2");
+
+  // The .xlsx result keeps the functions; nothing is said about it.
+  saved = SaveWorkbookFile(wb, (dir / "r.xlsx").string());
+  ASSERT_TRUE(saved) << saved.error().detail;
+  EXPECT_TRUE(saved->warnings.empty());
+  back = ReadWorkbookFile((dir / "r.xlsx").string());
+  ASSERT_TRUE(back) << back.error().detail;
+  EXPECT_EQ((*back)->Worksheets(1)->Cells(5, 1).formula, unwritable[0].first);
+  EXPECT_EQ((*back)->Worksheets(1)->Cells(6, 1).formula, unwritable[1].first);
+  fs::remove_all(dir);
+}
+
 // The token arrays of real files: FORMULA records and the shared formulas (SHRFMLA) of the BIFF8
 // corpus files' workbook streams.
 struct RealFormula {

@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "workbook/application.h"
+#include "workbook/store.h"
 #include "workbook/worksheet.h"
 
 namespace qm {
@@ -61,9 +61,7 @@ TEST(Paste, OverExistingCellsReplacesTheAreaOnlyAndBlanksClear) {
   auto dst = NewSheet();
   for (int r = 1; r <= 3; ++r)
     for (int c = 1; c <= 4; ++c) (void)dst->SetNumber(r, c, 100 * r + c);
-  Application app;
-  app.Copy(src, src->UsedRange());
-  ASSERT_TRUE(app.PasteSpecial(*dst, 2, 2).ok());
+  ASSERT_TRUE(dst->PasteFrom(*src, src->UsedRange(), 2, 2).ok());
   EXPECT_EQ(dst->Cells(2, 2).number, 1);
   EXPECT_TRUE(dst->Cells(2, 3).IsBlank());
   EXPECT_TRUE(dst->Cells(3, 2).IsBlank());
@@ -90,9 +88,7 @@ TEST(Paste, WholeRowReplacesTheRowIncludingCellsBeyondTheSource) {
   for (int c = 1; c <= 5; ++c) (void)ws->SetNumber(2, c, c);
   (void)ws->SetNumber(5, 1, 9);
   ws->SetRowHeight(5, 30);
-  Application app;
-  app.Copy(ws, Application::RowsOf(5));
-  ASSERT_TRUE(app.PasteSpecial(*ws, 2, 1).ok());
+  ASSERT_TRUE(ws->PasteFrom(*ws, Range{5, 1, 5, kMaxCols}, 2, 1).ok());
   EXPECT_EQ(ws->Cells(2, 1).number, 9);
   for (int c = 2; c <= 5; ++c) EXPECT_TRUE(ws->Cells(2, c).IsBlank()) << c;
   EXPECT_EQ(ws->RowHeight(2), 30);
@@ -131,20 +127,6 @@ TEST(Paste, CarriesTextFormatsAndMergesAcrossWorkbooks) {
   EXPECT_EQ(d.merges()[0], (Range{10, 1, 10, 3}));
 }
 
-TEST(Paste, CopyRemembersWidthsAndHeightsForTheCaller) {
-  auto ws = NewSheet();
-  (void)ws->SetNumber(1, 1, 1);
-  (void)ws->SetNumber(2, 3, 1);
-  ws->SetColumnWidth(2, 20);
-  ws->SetRowHeight(2, 25);
-  Application app;
-  app.Copy(ws, ws->UsedRange());
-  const CopiedRange* clip = app.Clipboard();
-  ASSERT_NE(clip, nullptr);
-  EXPECT_EQ(clip->column_widths, (std::vector<double>{0, 20, 0}));
-  EXPECT_EQ(clip->row_heights, (std::vector<double>{0, 25}));
-}
-
 TEST(DeleteRows, InsideAndBelowTheUsedRange) {
   auto ws = NewSheet();
   for (int r = 1; r <= 6; ++r) (void)ws->SetNumber(r, 1, r);
@@ -176,29 +158,31 @@ TEST(DeleteRows, RowSetMatchesOneByOneDeletion) {
     for (int c = 1; c <= 3; ++c) EXPECT_EQ(a->Cells(r, c).number, b->Cells(r, c).number);
 }
 
-TEST(Application, OpenAndSaveFailuresNameTheFile) {
-  Application app;
-  auto missing = app.workbooks().Open("/nonexistent/月报.xls");
+TEST(WorkbookReaderTest, ReadAndSaveFailuresNameTheFile) {
+  DiskStore disk;
+  WorkbookReader reader(disk);
+  auto missing = reader.Read("/nonexistent/月报.xls");
   ASSERT_FALSE(missing.ok());
   EXPECT_NE(missing.error().detail.find("/nonexistent/月报.xls"), std::string::npos);
+  // The failure carries its file: nobody has to take the name back out of the message.
+  EXPECT_EQ(missing.error().file, "/nonexistent/月报.xls");
 
   auto dir = std::filesystem::temp_directory_path() / "qm_model_test";
   std::filesystem::create_directories(dir);
   auto html = dir / "page.xls";
   std::ofstream(html) << "<html><body>not a workbook</body></html>";
-  auto bad = app.workbooks().Open(html.string());
+  auto bad = reader.Read(html.string());
   ASSERT_FALSE(bad.ok());
   EXPECT_EQ(bad.error().code, ErrorCode::kNotAWorkbook);
   EXPECT_NE(bad.error().detail.find("page.xls"), std::string::npos);
 
-  Workbook* wb = app.workbooks().Add();
-  ASSERT_NE(wb->Worksheets(1), nullptr);
-  EXPECT_TRUE(wb->Worksheets(1)->IsEmpty());
-  auto saved = app.SaveAs(*wb, (dir / "no-such-folder" / "r.xls").string());
+  Workbook wb;
+  wb.AddWorksheet("Sheet1");
+  const std::string target = (dir / "no-such-folder" / "r.xls").string();
+  auto saved = disk.Save(wb, target);
   ASSERT_FALSE(saved.ok());
   EXPECT_NE(saved.error().detail.find("no-such-folder"), std::string::npos);
-  app.Quit();
-  EXPECT_EQ(app.workbooks().Count(), 0);
+  EXPECT_EQ(saved.error().file, target);
   std::filesystem::remove_all(dir);
 }
 

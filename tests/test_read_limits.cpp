@@ -23,9 +23,9 @@
 #include "core/dispatch.h"
 #include "test_engines_port.h"
 #include "test_support.h"
-#include "workbook/application.h"
 #include "workbook/io.h"
 #include "workbook/memory_budget.h"
+#include "workbook/store.h"
 
 // AddressSanitizer, under GCC or Clang.
 #if defined(__SANITIZE_ADDRESS__)
@@ -172,16 +172,17 @@ TEST_F(ReadLimitsTest, OpenFailuresCarryTheirCodeAndTheSystemsWords) {
 TEST_F(ReadLimitsTest, ReadAheadOfAPipeReturnsTheRefusalInsteadOfBlockingItsThread) {
   const std::string fifo = Path("b.xls");
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-  Application app;
+  DiskStore disk;
+  WorkbookReader reader(disk);
   ReadOptions first;
   first.first_worksheet_only = true;
-  app.workbooks().Prefetch(fifo, first);
-  auto r = app.workbooks().Open(fifo, first);
+  reader.Prefetch(fifo, first);
+  auto r = reader.Read(fifo, first);
   ASSERT_FALSE(r);
   EXPECT_EQ(r.error().code, ErrorCode::kNotRegular);
   // A prefetch that is dropped must not block closing either.
-  app.workbooks().Prefetch(fifo, first);
-  app.Quit();
+  reader.Prefetch(fifo, first);
+  reader.Drop();
 }
 
 #endif
@@ -252,23 +253,24 @@ TEST_F(ReadLimitsTest, WorkbookPastTheBudgetFailsTheReadWithNoMemoryNamingTheFil
 
 TEST_F(ReadLimitsTest, ResultGrowingPastTheBudgetFailsThePasteWithNoMemory) {
   auto src = StyledBlanks(30000, 20);
-  Application app;
-  Workbook* result = app.workbooks().Add();
-  app.Copy(src->SharedWorksheet(1), src->Worksheets(1)->UsedRange());
+  const Worksheet& from = *src->Worksheets(1);
+  Workbook result;
+  result.AddWorksheet("Sheet1");
   LowerBudget(size_t{4} << 20);
-  Status st = app.PasteSpecial(*result->Worksheets(1), 1, 1);
+  Status st = result.Worksheets(1)->PasteFrom(from, from.UsedRange(), 1, 1);
   ASSERT_FALSE(st);
   EXPECT_EQ(st.error().code, ErrorCode::kNoMemory);
   EXPECT_NE(st.error().detail.find("not enough memory to hold the workbook"), std::string::npos);
   // The setters report the same instead of raising, once their growth is charged.
   Status set;
-  for (int r = 40000; r < 200000 && set; ++r) set = result->Worksheets(1)->SetNumber(r, 1, r);
+  for (int r = 40000; r < 200000 && set; ++r) set = result.Worksheets(1)->SetNumber(r, 1, r);
   EXPECT_EQ(set.error().code, ErrorCode::kNoMemory);
 
   memory::SetBudgetForTesting(0);
-  Workbook* again = app.workbooks().Add();
-  EXPECT_TRUE(app.PasteSpecial(*again->Worksheets(1), 1, 1));
-  EXPECT_EQ(again->Worksheets(1)->CellCount(), size_t{30000} * 20);
+  Workbook again;
+  again.AddWorksheet("Sheet1");
+  EXPECT_TRUE(again.Worksheets(1)->PasteFrom(from, from.UsedRange(), 1, 1));
+  EXPECT_EQ(again.Worksheets(1)->CellCount(), size_t{30000} * 20);
 }
 
 // A source that alone passes the budget is skipped like any unreadable one; a result that
@@ -284,7 +286,7 @@ TEST_F(ReadLimitsTest, SourcePastTheBudgetIsSkippedAndAResultPastItEndsTheRun) {
     memory::SetBudgetForTesting(0);
     EXPECT_EQ(r.outcome, Outcome::kDone);
     ASSERT_EQ(b.port.outcomes.size(), 2u);
-    EXPECT_EQ(b.port.outcomes[1].status, FileStatus::kUnreadable);
+    EXPECT_EQ(b.port.outcomes[1].status, TableStatus::kUnreadable);
     EXPECT_EQ(b.port.outcomes[1].code, "no-memory");
     EXPECT_EQ(b.port.outcomes[1].reason.rfind("内存不足", 0), 0u) << b.port.outcomes[1].reason;
   }
@@ -320,26 +322,27 @@ TEST_F(ReadLimitsTest, OutOfMemoryInAReadAheadBecomesAnErrorNotAnAbort) {
   StarvedStore store;
   store.Put("/src/a.xls", StyledBlanks(3, 3));
   store.starve_reads = true;
-  Application app(store);
-  app.workbooks().Prefetch("/src/a.xls");
-  auto r = app.workbooks().Open("/src/a.xls");
+  WorkbookReader reader(store);
+  reader.Prefetch("/src/a.xls");
+  auto r = reader.Read("/src/a.xls");
   ASSERT_FALSE(r);
   EXPECT_EQ(r.error().code, ErrorCode::kNoMemory);
   EXPECT_EQ(r.error().detail, "/src/a.xls: not enough memory to hold the workbook");
-  auto direct = app.workbooks().Open("/src/a.xls");
+  auto direct = reader.Read("/src/a.xls");
   ASSERT_FALSE(direct);
   EXPECT_EQ(direct.error().code, ErrorCode::kNoMemory);
 }
 
 TEST_F(ReadLimitsTest, OutOfMemoryEscapingAnEngineEndsTheRunWithAMessage) {
   StarvedStore store;
-  Application app(store);
+  MergeRequest request = testing::SourceRequest();
   testing::ScriptedPort port;
+  Presenter presenter{port};
   HeaderState header;
-  MergeContext ctx{app, port, header};
+  MergeContext ctx{request, port, presenter, header, store};
   store.Put("/src/a.xls", testing::Book({{"k", "v"}, {1, 2}}));
   store.Put("/src/b.xls", testing::Book({{"k", "v"}, {3, 4}}));
-  port.files = {"a.xls", "b.xls"};
+  request.files = {"a.xls", "b.xls"};
   port.inputs = {"1"};
   RunResult r = RunChoice(DispatchChoice{Engine::kFastMerge, VerticalMode::kAppend}, ctx);
   EXPECT_EQ(r.outcome, Outcome::kFailed);
@@ -348,10 +351,6 @@ TEST_F(ReadLimitsTest, OutOfMemoryEscapingAnEngineEndsTheRunWithAMessage) {
   EXPECT_EQ(port.dialogs.back().title, "合并");
   EXPECT_EQ(port.dialogs.back().text.rfind("合并失败：内存不足（", 0), 0u)
       << port.dialogs.back().text;
-  // Nothing of the run is left open.
-  EXPECT_TRUE(app.HasQuit());
-  EXPECT_EQ(app.workbooks().Count(), 0);
-  EXPECT_EQ(app.Clipboard(), nullptr);
 }
 
 #ifndef _WIN32  // the command line run through the POSIX shell, pipes and ulimit
@@ -375,7 +374,7 @@ TEST_F(ReadLimitsTest, CliRefusesAListedPipeAsTemplateOrLaterSourceInsteadOfHang
   }
   Exit dump = Shell(cli + " --dump " + Path("x.xls"), dir_ / "err.txt");
   EXPECT_EQ(dump.status, 2);
-  EXPECT_EQ(dump.err, Path("x.xls") + ": cannot open the file (it is a named pipe)\n");
+  EXPECT_EQ(dump.err, "无法读取：" + Path("x.xls") + "（不是普通文件（是命名管道））\n");
 }
 
 TEST_F(ReadLimitsTest, CliUnderAnAddressSpaceLimitEndsWithAMessageNotAnAbort) {
@@ -402,7 +401,7 @@ TEST_F(ReadLimitsTest, CliUnderAnAddressSpaceLimitEndsWithAMessageNotAnAbort) {
       Shell("ulimit -v 65536; exec " + cli + " --dump " + Path("bomb.xlsx"), dir_ / "err.txt");
   ASSERT_TRUE(dump.exited);
   EXPECT_EQ(dump.status, 2) << dump.err;
-  EXPECT_NE(dump.err.find("not enough memory"), std::string::npos) << dump.err;
+  EXPECT_NE(dump.err.find("（内存不足"), std::string::npos) << dump.err;
 }
 
 #endif

@@ -6,25 +6,36 @@
 namespace qm {
 namespace {
 
-FileOutcome Of(size_t index, FileStatus status) {
-  FileOutcome o;
-  o.index = index;
+TableOutcome Of(size_t index, TableStatus status) {
+  TableOutcome o;
+  o.file_index = index;
   o.name = std::to_string(index) + ".xls";
   o.status = status;
   return o;
 }
 
 TEST(RunSummary, CountsTheTemplateAmongTheMergedAndLeavesUnreachedFilesOut) {
-  const RunSummary s = Summarize(
-      {Of(0, FileStatus::kTemplate), Of(1, FileStatus::kMerged), Of(2, FileStatus::kHeaderMismatch),
-       Of(3, FileStatus::kUnreadable), Of(4, FileStatus::kMerged),
-       Of(5, FileStatus::kHeaderMismatch), Of(6, FileStatus::kNotReached)});
+  const RunSummary s =
+      Summarize({Of(0, TableStatus::kTemplate), Of(1, TableStatus::kMerged),
+                 Of(2, TableStatus::kHeaderMismatch), Of(3, TableStatus::kUnreadable),
+                 Of(4, TableStatus::kMerged), Of(5, TableStatus::kHeaderMismatch),
+                 Of(6, TableStatus::kNotReached)});
   EXPECT_EQ(s.merged, 3);
   EXPECT_EQ(s.header_mismatch, 2);
   EXPECT_EQ(s.unreadable, 1);
 
   const RunSummary none = Summarize({});
   EXPECT_EQ(none.merged + none.header_mismatch + none.unreadable, 0);
+}
+
+// A header mismatch used to leave the command line's exit status at 0.
+TEST(RunSummary, AFileLeftOutForItsHeaderCountsAsLeftOutLikeAnUnreadableOne) {
+  EXPECT_FALSE(SomeFileLeftOut({5, 0, 0}));
+  EXPECT_TRUE(SomeFileLeftOut({5, 1, 0}));
+  EXPECT_TRUE(SomeFileLeftOut({5, 0, 1}));
+  // Files never reached (a run that stopped) are no files left out of a saved result.
+  EXPECT_FALSE(
+      SomeFileLeftOut(Summarize({Of(0, TableStatus::kTemplate), Of(1, TableStatus::kNotReached)})));
 }
 
 TEST(RunSummary, LineGivesTheCountsAndTheFullResultPath) {

@@ -15,9 +15,9 @@
 
 #include "test_engines_port.h"
 #include "test_support.h"
-#include "workbook/application.h"
 #include "workbook/io.h"
 #include "workbook/paths.h"
+#include "workbook/store.h"
 #include "workbook/temp_file.h"
 #include "workbook/xls/xls.h"
 #include "workbook/xlsx/xlsx.h"
@@ -231,7 +231,7 @@ TEST(SaveWarningsTest, SortedSmartMergeTellsTheWarningsOnItsStatusLines) {
   b.Add("b.xls", Rows{{"k", "w"}, {1, 4}});
   b.store.save_warnings = {"1段文本超过32767个字符，已截断"};
   b.port.inputs = {"1"};
-  b.port.buttons = {Answer::kYes};
+  b.port.buttons = {testing::Answer::kYes};
   ASSERT_EQ(SmartMerge(SmartMode::kHorizontal, b.ctx).outcome, Outcome::kDone);
   EXPECT_EQ(b.port.status,
             (std::vector<std::string>{"开始智能合并...", "1段文本超过32767个字符，已截断",

@@ -116,7 +116,8 @@ struct Conversion {
 inline Conversion ConvertWithLibreOffice(const std::filesystem::path& dir,
                                          const std::vector<std::string>& files,
                                          const std::string& filter,
-                                         const std::string& outdir = "out") {
+                                         const std::string& outdir = "out",
+                                         const std::string& infilter = "") {
   namespace fs = std::filesystem;
   static std::atomic<int> profiles{0};
   const std::string ext = filter.substr(0, filter.find(':'));
@@ -138,6 +139,7 @@ inline Conversion ConvertWithLibreOffice(const std::filesystem::path& dir,
     std::string cmd = "cd '" + dir.string() +
                       "' && timeout 180 soffice --headless -env:UserInstallation=file://" +
                       profile.string() + " --convert-to '" + filter + "' --outdir '" + outdir + "'";
+    if (!infilter.empty()) cmd += " --infilter='" + infilter + "'";
     for (const auto& f : files) cmd += " '" + f + "'";
     int status = 0;
     std::string out = Shell(cmd + " 2>&1", &status);

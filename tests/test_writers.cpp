@@ -678,6 +678,42 @@ TEST(Interop, SheetNamesAreMadeValidAndUniqueAndAnEmptyWorkbookGetsOneSheet) {
   }
 }
 
+// A branch workbook may keep its raw data on a hidden first sheet; both formats keep the mark
+// through our reader and writer, and other programs see it as we do.
+TEST(Interop, HiddenSheetsStayHiddenAndAllHiddenStillLeavesOneToShow) {
+  if (!HavePythonModule("xlrd") || !HavePythonModule("openpyxl")) {
+    SKIP_WITHOUT_CHECKER("python3-xlrd or python3-openpyxl is not installed");
+  }
+  Workbook wb;
+  Worksheet& raw = wb.AddWorksheet("原始数据");
+  raw.SetHidden(true);
+  (void)raw.SetNumber(1, 1, 1);
+  (void)wb.AddWorksheet("三月").SetNumber(1, 1, 2);
+  Workbook all_hidden;
+  (void)all_hidden.AddWorksheet("甲").SetNumber(1, 1, 1);
+  all_hidden.Worksheets(1)->SetHidden(true);
+  TempDir dir;
+  for (const char* ext : {".xls", ".xlsx"}) {
+    SCOPED_TRACE(ext);
+    const std::string path = dir / ("h" + std::string(ext));
+    ASSERT_TRUE(SaveWorkbookFile(wb, path).ok());
+    nlohmann::json j = XlrdDump(path);
+    ASSERT_TRUE(j.is_object());
+    EXPECT_EQ(j["sheets"][0]["hidden"], true);
+    EXPECT_EQ(j["sheets"][1]["hidden"], false);
+    auto back = ReadWorkbookFile(path);
+    ASSERT_TRUE(back.ok());
+    EXPECT_TRUE((*back)->Worksheets(1)->IsHidden());
+    EXPECT_FALSE((*back)->Worksheets(2)->IsHidden());
+
+    const std::string lone = dir / ("a" + std::string(ext));
+    ASSERT_TRUE(SaveWorkbookFile(all_hidden, lone).ok());
+    nlohmann::json a = XlrdDump(lone);
+    ASSERT_TRUE(a.is_object());
+    EXPECT_EQ(a["sheets"][0]["hidden"], false);
+  }
+}
+
 TEST(Interop, InvalidUtf8BecomesReplacementCharactersInsteadOfABrokenFile) {
   if (!HavePythonModule("xlrd") || !HavePythonModule("openpyxl")) {
     SKIP_WITHOUT_CHECKER("python3-xlrd or python3-openpyxl is not installed");

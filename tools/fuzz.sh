@@ -32,9 +32,16 @@ for t in "${targets[@]}"; do
   work="$build/fuzz-corpus/$t"
   mkdir -p "$work"
   # Seed with the small real-world files of the matching kind (copies stay in the build folder).
-  for src in "$corpus_src" "$root/tests/data/$ext"; do
+  case "$ext" in
+    xmlss) seeds=(xml) ;;
+    ods) seeds=(ods fods) ;;
+    *) seeds=("$ext") ;;
+  esac
+  for src in "$corpus_src" "$root/tests/data/$ext" "$root/tests/data/text"; do
     [ -d "$src" ] || continue
-    find "$src" -type f -iname "*.$ext" -size -200k -exec cp -n {} "$work/" \; 2>/dev/null || true
+    for s in "${seeds[@]}"; do
+      find "$src" -type f -iname "*.$s" -size -200k -exec cp -n {} "$work/" \; 2>/dev/null || true
+    done
   done
   # Kept where the suite's replay of this target looks (fuzz/CMakeLists.txt).
   dest="$keep/$ext"

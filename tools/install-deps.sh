@@ -4,7 +4,7 @@
 set -euo pipefail
 
 build_pkgs=(build-essential cmake ninja-build pkg-config qt6-base-dev libgl-dev
-  libexpat1-dev zlib1g-dev libdeflate-dev nettle-dev libcli11-dev
+  libexpat1-dev zlib1g-dev libdeflate-dev nettle-dev libxml2-dev libcli11-dev
   nlohmann-json3-dev fonts-noto-cjk qt6-translations-l10n)
 test_pkgs=(googletest libgtest-dev libgsf-1-dev clang libclang-rt-14-dev clang-format-14 python3
   python3-xlrd python3-openpyxl python3-msoffcrypto-tool libreoffice-calc-nogui xvfb xauth

@@ -327,7 +327,20 @@ def biff5_xor(path, password):
     write_cfb(path, [('Book', encrypt_stream(stream, 'xor', password, insert_filepass=False))])
 
 
+# --- Inputs the fuzz target fuzz/fuzz_encryption.cpp replays ------------------------------------
+
+def fuzz_regressions(folder=os.path.join(DATA, 'fuzz-regressions', 'encryption')):
+    """Records that once made the decryption read past its buffer, in the target's input layout
+    (a kind byte, then the FILEPASS record and nothing after it)."""
+    os.makedirs(folder, exist_ok=True)
+    # RC4 CryptoAPI in 20 bytes whose header size says 20: the key size lay 14 bytes past the end.
+    body = struct.pack('<HHHII', 1, 4, 2, 0x04, 20) + struct.pack('<HI', 0, 0x6801)
+    with open(os.path.join(folder, 'filepass-header-size-past-record'), 'wb') as f:
+        f.write(b'\0' + struct.pack('<HH', 0x002F, len(body)) + body)
+
+
 def main():
+    fuzz_regressions()
     os.makedirs(OUT, exist_ok=True)
     with open(os.path.join(DATA, 'xlsx', 'dump_sample.xlsx'), 'rb') as f:
         package = f.read()

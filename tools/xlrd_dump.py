@@ -4,7 +4,7 @@ programs read our files as we meant them: xlrd (formatting_info=True) for .xls, 
 .xlsx/.xlsm (cached values, not formulas).
 
 Usage: xlrd_dump.py FILE
-Output: {"datemode", "sheets": [{"name", "cells": [[row, col, type, value, bold, format, fill]],
+Output: {"datemode", "sheets": [{"name", "hidden", "cells": [[row, col, type, value, bold, format, fill]],
 "merged": [[r1, c1, r2, c2]], "widths": {col: width in 1/256 characters}}]}
 Rows and columns are 1-based; type is one of text, number, date, bool, error, blank (a cell
 with a format and no value); dates are serial numbers; fill is "RRGGBB" of a solid fill or "".
@@ -42,8 +42,8 @@ def dump_xls(path):
                 cells.append([r + 1, c + 1, types[cell.ctype], value, bool(font.bold), fmt, fill])
         merged = [[r1 + 1, c1 + 1, r2, c2] for (r1, r2, c1, c2) in sh.merged_cells]
         widths = {str(c + 1): info.width for c, info in sh.colinfo_map.items()}
-        out["sheets"].append({"name": sh.name, "cells": cells, "merged": merged,
-                              "widths": widths})
+        out["sheets"].append({"name": sh.name, "hidden": sh.visibility != 0, "cells": cells,
+                              "merged": merged, "widths": widths})
     return out
 
 
@@ -87,8 +87,8 @@ def dump_xlsx(path):
                 first = dim.min or column_index_from_string(key)
                 for c in range(first, (dim.max or first) + 1):
                     widths[str(c)] = round(dim.width * 256)
-        out["sheets"].append({"name": sh.title, "cells": cells, "merged": merged,
-                              "widths": widths})
+        out["sheets"].append({"name": sh.title, "hidden": sh.sheet_state != "visible",
+                              "cells": cells, "merged": merged, "widths": widths})
     return out
 
 

@@ -2,7 +2,8 @@
 
 namespace qm {
 
-std::optional<DispatchChoice> ChoiceOfButtons(int kind_button, int variant_button) {
+std::optional<std::pair<MergeKind, MergeVariant>> KindAndVariantOfButtons(int kind_button,
+                                                                          int variant_button) {
   if (kind_button < 0 || kind_button >= static_cast<int>(kKindButtons.size())) return std::nullopt;
   const MergeKind kind = kKindButtons[static_cast<size_t>(kind_button)];
   // The same two buttons read safe and fast for the vertical kinds, horizontal and both for the
@@ -11,7 +12,13 @@ std::optional<DispatchChoice> ChoiceOfButtons(int kind_button, int variant_butto
   static constexpr MergeVariant kSmart[] = {MergeVariant::kHorizontal, MergeVariant::kBoth};
   if (variant_button < 0 || variant_button > 1) return std::nullopt;
   const auto i = static_cast<size_t>(variant_button);
-  return Dispatch(kind, kind == MergeKind::kSmart ? kSmart[i] : kVertical[i]);
+  return std::make_pair(kind, kind == MergeKind::kSmart ? kSmart[i] : kVertical[i]);
+}
+
+std::optional<DispatchChoice> ChoiceOfButtons(int kind_button, int variant_button) {
+  const auto chosen = KindAndVariantOfButtons(kind_button, variant_button);
+  if (!chosen) return std::nullopt;
+  return Dispatch(chosen->first, chosen->second);
 }
 
 std::array<std::string, 2> VariantCaptions(MergeKind kind) {

@@ -5,6 +5,7 @@
 #include <array>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "core/dispatch.h"
 
@@ -14,8 +15,11 @@ namespace qm {
 inline constexpr std::array<MergeKind, 3> kKindButtons = {MergeKind::kVertical,
                                                           MergeKind::kOverwrite, MergeKind::kSmart};
 
-// The choice of the checked buttons (-1 for a group with none checked); nullopt when there is
-// none.
+// The merge kind and variant of the checked buttons (-1 for a group with none checked); nullopt
+// when there is none.
+std::optional<std::pair<MergeKind, MergeVariant>> KindAndVariantOfButtons(int kind_button,
+                                                                          int variant_button);
+// The engine those buttons start.
 std::optional<DispatchChoice> ChoiceOfButtons(int kind_button, int variant_button);
 
 // The captions of the variant buttons for a merge kind, and the variant button a click on that

@@ -25,7 +25,7 @@ CheckedFile CheckOne(const std::string& folder, const std::string& name,
     // The engines read only the first worksheet; so does the check, every cell of it.
     auto r = ReadWorkbookFile(path, {true, passwords});
     if (r && (*r)->WorksheetCount() == 0)
-      r = MakeError(ErrorCode::kCorrupt, path + ": the workbook has no worksheet");
+      r = MakeError(ErrorCode::kCorrupt, path + ": the workbook has no worksheet", "没有工作表");
     if (!r) {
       out.code = ErrorCodeName(r.error().code);
       out.reason = ErrorReason(r.error(), path);
@@ -36,6 +36,7 @@ CheckedFile CheckOne(const std::string& folder, const std::string& name,
     out.readable = true;
     out.format = SourceFormatName(wb.format());
     out.sheet = ws.Name();
+    out.sheet_hidden = ws.IsHidden();
     if (!ws.IsEmpty()) {
       const Range u = ws.UsedRange();
       out.rows = u.RowsCount();
@@ -104,6 +105,7 @@ int PrintCheck(const std::vector<CheckedFile>& checked, bool json) {
                                               : "readable"},
                        {"format", f.readable ? J(f.format) : J(nullptr)},
                        {"sheet", f.readable ? J(f.sheet) : J(nullptr)},
+                       {"first_sheet_hidden", f.readable ? J(f.sheet_hidden) : J(nullptr)},
                        {"rows", f.readable ? J(f.rows) : J(nullptr)},
                        {"cols", f.readable ? J(f.cols) : J(nullptr)},
                        {"header_row", f.readable ? J(f.header_row) : J(nullptr)},
@@ -134,6 +136,7 @@ int PrintCheck(const std::vector<CheckedFile>& checked, bool json) {
               : *f.header_matches ? "表头与模板相同"
                                   : "表头与模板不同";
       line += "  工作表：" + f.sheet;
+      if (f.sheet_hidden) line += "  第一个工作表“" + f.sheet + "”是隐藏的";
     }
     std::cout << Printable(line, false) << "\n";
   }

@@ -12,6 +12,7 @@ struct CheckedFile {
   std::string name;
   bool readable = false;
   std::string format, sheet;     // readable files
+  bool sheet_hidden = false;     // the first worksheet, the one merged, is hidden
   long long rows = 0, cols = 0;  // the first worksheet's used range
   int header_row = 0, header_width = 0;
   std::string header_text;             // the header list's text form, compared with the template's

@@ -10,6 +10,7 @@
 
 #include "cli/printable.h"
 #include "workbook/io.h"
+#include "workbook/result.h"
 #include "workbook/value_text.h"
 
 namespace qm {
@@ -30,25 +31,26 @@ int RunDump(const std::string& path, bool json, const std::vector<std::string>& 
     return DumpUnguarded(path, json, passwords);
   } catch (const std::bad_alloc&) {
     // The reader turns its own shortage into an error; this is the printing running out.
-    std::cerr << path << ": not enough memory to print the workbook\n";
+    std::cerr << "内存不足，无法显示：" << Printable(path, false) << "\n";
     return 2;
   }
 }
 
 namespace {
 
+int Unreadable(const std::string& path, const Error& e) {
+  std::cerr << "无法读取：" << Printable(path, false) << "（" << ErrorReason(e, path) << "）\n";
+  return 2;
+}
+
 int DumpUnguarded(const std::string& path, bool json, const std::vector<std::string>& passwords) {
   auto r = ReadWorkbookFile(path, {true, passwords});
-  if (!r) {
-    std::cerr << Printable(r.error().detail, false) << "\n";
-    return 2;
-  }
+  if (!r) return Unreadable(path, r.error());
   const Workbook& wb = **r;
   const Worksheet* ws = wb.Worksheets(1);
-  if (!ws) {
-    std::cerr << Printable(path, false) << ": the workbook has no worksheet\n";
-    return 2;
-  }
+  if (!ws)
+    return Unreadable(path, MakeError(ErrorCode::kCorrupt, path + ": the workbook has no worksheet",
+                                      "没有工作表"));
   // The extent of the cells that hold a value; format-only cells do not count.
   int nrows = 0, ncols = 0;
   for (int row = 1; row <= ws->RowCount(); ++row)
@@ -78,7 +80,7 @@ int DumpUnguarded(const std::string& path, bool json, const std::vector<std::str
         }
       }
     }
-    nlohmann::ordered_json out = {{"format", SourceFormatName(wb.format())},
+    nlohmann::ordered_json out = {{"format", SourceFormatText(wb)},
                                   {"date1904", wb.styles().date1904},
                                   {"sheet_name", ws->Name()},
                                   {"nrows", nrows},
@@ -90,12 +92,12 @@ int DumpUnguarded(const std::string& path, bool json, const std::vector<std::str
 
   // For people: the sheet as an aligned table, columns cut at 40 display columns. A huge sheet
   // shows its top-left corner only.
-  std::cout << Printable(ws->Name(), false) << " (" << SourceFormatName(wb.format()) << ", "
-            << nrows << " rows x " << ncols << " columns)\n";
+  std::cout << Printable(ws->Name(), false) << "（" << SourceFormatText(wb) << "，" << nrows
+            << "行×" << ncols << "列）\n";
   constexpr int kShowRows = 10000, kShowCols = 256;
   if (nrows > kShowRows || ncols > kShowCols)
-    std::cout << "(showing the first " << std::min(nrows, kShowRows) << " rows and "
-              << std::min(ncols, kShowCols) << " columns)\n";
+    std::cout << "（只显示前" << std::min(nrows, kShowRows) << "行、前"
+              << std::min(ncols, kShowCols) << "列）\n";
   nrows = std::min(nrows, kShowRows);
   ncols = std::min(ncols, kShowCols);
   std::vector<std::vector<std::string>> grid(static_cast<size_t>(nrows),

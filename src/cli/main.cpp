@@ -27,12 +27,15 @@
 #include "cli/check.h"
 #include "cli/dump.h"
 #include "cli/printable.h"
+#include "cli/usage.h"
 #include "core/dispatch.h"
 #include "core/file_list.h"
+#include "core/run_merge.h"
 #include "core/run_summary.h"
-#include "merge/engine_run.h"
 #include "merge/engines.h"
+#include "merge/texts.h"
 #include "workbook/paths.h"
+#include "workbook/result.h"
 #include "workbook/temp_file.h"
 #include "workbook/utf.h"
 
@@ -43,7 +46,7 @@ using nlohmann::json;
 constexpr int kExitDone = 0;
 constexpr int kExitStopped = 1;
 constexpr int kExitFailed = 2;
-constexpr int kExitSkipped = 3;  // done and saved, but some source could not be read
+constexpr int kExitLeftOut = 3;  // done and saved, but a listed file was left out whole
 constexpr int kExitUsage = 64;
 
 bool StdinIsTerminal() {
@@ -106,10 +109,11 @@ std::vector<std::string> SplitLines(const std::string& text) {
   }
 }
 
-class CliPort : public qm::InteractionPort {
+// The command line's side of a run: its flags answer the questions (the terminal, when there is
+// one, the input boxes not answered by a flag), the log goes to standard output, message boxes
+// to standard error, and everything is kept for the transcript.
+class CliFront : public qm::Answers, public qm::RunView {
  public:
-  std::string folder;
-  std::vector<std::string> files;
   std::optional<std::string> header_rows, key;
   bool sorted = false;
   bool cancel = false;
@@ -119,26 +123,32 @@ class CliPort : public qm::InteractionPort {
   json dialogs = json::array();
   double max = 0, value = 0;
 
-  qm::Answer Message(const std::string& text, const std::string& title,
-                     qm::Buttons buttons) override {
+  // A message box with OK only, or a question with two buttons, shown on standard error.
+  void Box(const std::string& text, const std::string& title, const char* kind,
+           const char* answer) {
     std::cerr << "[" << qm::Printable(title, false) << "] " << qm::Printable(text, true)
               << std::endl;
-    qm::Answer a = qm::Answer::kOk;
-    if (buttons == qm::Buttons::kOkCancel) a = cancel ? qm::Answer::kCancel : qm::Answer::kOk;
-    if (buttons == qm::Buttons::kYesNo) a = sorted ? qm::Answer::kYes : qm::Answer::kNo;
-    static const char* kNames[] = {"OK", "Cancel", "Yes", "No"};
-    dialogs.push_back({{"kind", buttons == qm::Buttons::kOk ? "message" : "question"},
-                       {"title", title},
-                       {"text", text},
-                       {"answer", kNames[static_cast<int>(a)]}});
-    return a;
+    dialogs.push_back({{"kind", kind}, {"title", title}, {"text", text}, {"answer", answer}});
+  }
+  void Acknowledge(const qm::Notice& n) override { Box(n.text, n.title, "message", "OK"); }
+  bool Confirm(const qm::Confirmation& q) override {
+    Box(q.text, q.title, "question", cancel ? "Cancel" : "OK");
+    return !cancel;
+  }
+  bool AnswerSorted(const qm::SortedQuestion& q) override {
+    Box(q.text, q.title, "question", sorted ? "Yes" : "No");
+    return sorted;
+  }
+  std::optional<std::string> AnswerHeaderRows(const qm::InputQuestion& q) override {
+    return Input(header_rows, q.prompt, q.title, q.default_answer);
+  }
+  std::optional<std::string> AnswerKeyColumn(const qm::InputQuestion& q) override {
+    return Input(key, q.prompt, q.title, q.default_answer);
   }
 
-  std::optional<std::string> Input(qm::PromptKind kind, const std::string& prompt,
-                                   const std::string& title,
-                                   const std::string& default_answer) override {
-    const std::optional<std::string>& given =
-        kind == qm::PromptKind::kKeyColumn ? key : header_rows;
+  std::optional<std::string> Input(const std::optional<std::string>& given,
+                                   const std::string& prompt, const std::string& title,
+                                   const std::string& default_answer) {
     std::optional<std::string> answer = given;
     std::cerr << "[" << qm::Printable(title, false) << "] " << qm::Printable(prompt, true);
     if (!given && StdinIsTerminal()) {
@@ -149,7 +159,7 @@ class CliPort : public qm::InteractionPort {
       else
         std::cerr << std::endl;
     } else {
-      std::cerr << " > " << (answer ? qm::Printable(*answer, false) : std::string("(Cancel)"))
+      std::cerr << " > " << (answer ? qm::Printable(*answer, false) : std::string("（取消）"))
                 << std::endl;
     }
     dialogs.push_back({{"kind", "input"},
@@ -182,15 +192,17 @@ class CliPort : public qm::InteractionPort {
     std::cout << qm::Printable(line, false) << std::endl;
   }
 
-  std::string SourceFolder() override { return folder; }
-  std::vector<std::string> FileList() override { return files; }
-
-  void ShowResult(const std::string& path) override {
-    std::cerr << "result: " << qm::Printable(path, false) << std::endl;
+  // Standard output shows the log; a notice of why the run waits is no line of it.
+  void ShowNotice(const std::string& line) override {
+    std::cerr << qm::Printable(line, false) << std::endl;
   }
 
-  std::vector<qm::FileOutcome> outcomes;
-  void ReportFile(const qm::FileOutcome& o) override { outcomes.push_back(o); }
+  void ShowResult(const std::string& path) override {
+    std::cerr << "结果文件：" << qm::Printable(path, false) << std::endl;
+  }
+
+  std::vector<qm::TableOutcome> outcomes;
+  void ReportTable(const qm::TableOutcome& o) override { outcomes.push_back(o); }
 };
 
 const char* OutcomeName(qm::Outcome o) {
@@ -200,6 +212,7 @@ const char* OutcomeName(qm::Outcome o) {
     case qm::Outcome::kCancelled:
       return "cancelled";
     case qm::Outcome::kStopped:
+    case qm::Outcome::kInterrupted:
       return "stopped";
     case qm::Outcome::kFailed:
       return "failed";
@@ -212,7 +225,7 @@ const char* OutcomeName(qm::Outcome o) {
 int ExitStatus(qm::Outcome o, const qm::RunSummary& summary) {
   switch (o) {
     case qm::Outcome::kDone:
-      return summary.unreadable > 0 ? kExitSkipped : kExitDone;
+      return qm::SomeFileLeftOut(summary) ? kExitLeftOut : kExitDone;
     case qm::Outcome::kFailed:
       return kExitFailed;
     default:
@@ -228,7 +241,9 @@ json Number(double d) {
 
 // Written beside its place and renamed, so that an interrupted run never leaves half a file or
 // replaces a good one with one. Names that are not UTF-8 go in with U+FFFD for the bad bytes.
-bool WriteTranscript(const std::string& file, const CliPort& port, const qm::RunResult& r) {
+// Returns why it could not be written, or nothing.
+std::optional<std::string> WriteTranscript(const std::string& file, const CliFront& port,
+                                           const qm::RunResult& r) {
   json t = {{"log", port.log},
             {"status", port.status},
             {"dialogs", port.dialogs},
@@ -236,10 +251,10 @@ bool WriteTranscript(const std::string& file, const CliPort& port, const qm::Run
             {"result", r.result_path ? json(*r.result_path) : json(nullptr)},
             {"outcome", OutcomeName(r.outcome)}};
   json files = json::array();
-  for (const qm::FileOutcome& o : port.outcomes) {
-    const bool unreadable = o.status == qm::FileStatus::kUnreadable;
+  for (const qm::TableOutcome& o : port.outcomes) {
+    const bool unreadable = o.status == qm::TableStatus::kUnreadable;
     files.push_back({{"name", o.name},
-                     {"status", qm::FileStatusName(o.status)},
+                     {"status", qm::TableStatusName(o.status)},
                      {"rows", o.rows ? json(*o.rows) : json(nullptr)},
                      {"code", unreadable ? json(o.code) : json(nullptr)},
                      {"reason", unreadable ? json(o.reason) : json(nullptr)}});
@@ -250,14 +265,29 @@ bool WriteTranscript(const std::string& file, const CliPort& port, const qm::Run
                   {"header_mismatch", summary.header_mismatch},
                   {"unreadable", summary.unreadable}};
   auto tmp = qm::TempFile::CreateBeside(file);
-  if (!tmp) return false;
+  if (!tmp) return qm::ErrorReason(tmp.error());
   {
     std::ofstream out(qm::PathFromUtf8((*tmp)->path()), std::ios::binary);
     out << t.dump(2, ' ', false, json::error_handler_t::replace) << "\n";
     out.close();
-    if (!out) return false;
+    if (!out) return std::string(qm::ErrorCodeText(qm::ErrorCode::kIo));
   }
-  return static_cast<bool>((*tmp)->RenameTo(file));
+  if (qm::Status moved = (*tmp)->RenameTo(file); !moved) return qm::ErrorReason(moved.error());
+  return std::nullopt;
+}
+
+// Whether the transcript can be written where asked, found before the run so that a bad place
+// costs neither the run nor its result. Creating the temporary the real write starts with is
+// the one sure test: the superuser passes mode bits, and a read-only mount refuses everyone.
+std::optional<std::string> TranscriptUnwritable(const std::string& transcript) {
+  const std::filesystem::path t = qm::PathFromUtf8(transcript);
+  std::error_code ec;
+  if (std::filesystem::is_directory(t, ec)) return "是文件夹";
+  const std::filesystem::path parent = t.parent_path().empty() ? "." : t.parent_path();
+  if (!std::filesystem::is_directory(parent, ec)) return "所在的文件夹不存在";
+  auto tmp = qm::TempFile::CreateBeside(transcript);
+  if (!tmp) return qm::ErrorReason(tmp.error());
+  return std::nullopt;  // the temporary goes with `tmp`
 }
 
 std::filesystem::path Canonical(const std::string& path) {
@@ -274,7 +304,7 @@ bool TranscriptCollides(const std::string& transcript, const std::string& folder
   const std::string dir = qm::WithTrailingSeparator(folder);
   for (const std::string& f : files)
     if (Canonical(dir + f) == t) return true;
-  const std::filesystem::path results = Canonical(dir + qm::engine::kResultFolder);
+  const std::filesystem::path results = Canonical(dir + qm::texts::kResultFolder);
   auto rel = t.lexically_relative(results);
   return !rel.empty() && *rel.begin() != "..";
 }
@@ -358,51 +388,61 @@ int main(int argc, char** argv) {
 #ifdef _WIN32
   UseUtf8Console();
 #endif
-  CLI::App app{"Merges the workbooks of one folder into one result workbook."};
+  CLI::App app;
+  // Unknown options and extra words are told in Chinese below, not by the parser.
+  app.allow_extras();
+  app.set_help_flag();
   std::string dump, folder, kind, variant, transcript, sorted = "no";
   std::vector<std::string> files, passwords;
   std::optional<std::string> header_rows, key;
-  bool json_out = false, cancel = false, check = false, source_column = false;
-  app.add_option("--dump", dump, "print the first worksheet of a workbook");
-  app.add_flag("--json", json_out, "with --dump or --check: print JSON");
-  app.add_flag("--check", check,
-               "read every listed workbook of FOLDER and tell what a merge would find; write "
-               "nothing");
-  app.add_option("folder", folder, "the source folder");
-  app.add_option("--kind", kind, "vertical | overwrite | smart")
-      ->check(CLI::IsMember({"vertical", "overwrite", "smart"}));
-  app.add_option("--variant", variant,
-                 "safe | fast (vertical, overwrite); horizontal | both (smart)")
-      ->check(CLI::IsMember({"safe", "fast", "horizontal", "both"}));
-  app.add_option("--files", files, "the list order, the template first; names separated by commas")
-      ->allow_extra_args(false);
-  app.add_option("--header-rows", header_rows, "the answer typed into the header-rows box");
-  app.add_option("--key", key, "the answer typed into the key-column box");
-  app.add_option("--sorted", sorted, "answer to the sorted-input question")
-      ->check(CLI::IsMember({"yes", "no"}));
-  app.add_flag("--cancel", cancel, "answer Cancel to the confirmation");
-  app.add_option("--transcript", transcript, "write a JSON transcript of the run to this file");
+  bool json_out = false, cancel = false, check = false, source_column = false, help = false;
+  // What each option means is in kCliHelp.
+  app.add_flag("-h,--help", help);
+  app.add_option("--dump", dump);
+  app.add_flag("--json", json_out);
+  app.add_flag("--check", check);
+  app.add_option("folder", folder);
+  CLI::Option* kind_option = app.add_option("--kind", kind);
+  CLI::Option* variant_option = app.add_option("--variant", variant);
+  app.add_option("--files", files)->allow_extra_args(false);
+  app.add_option("--header-rows", header_rows);
+  app.add_option("--key", key);
+  CLI::Option* sorted_option = app.add_option("--sorted", sorted);
+  app.add_flag("--cancel", cancel);
+  app.add_option("--transcript", transcript);
   // Never echoed: not on the terminal, not in the log, not in the transcript.
-  app.add_option("--password", passwords,
-                 "a password to try on protected workbooks, after the default one (repeatable)")
-      ->allow_extra_args(false);
-  app.add_flag("--source-column", source_column,
-               "add the column 来源文件 naming the workbook each row came from");
+  app.add_option("--password", passwords)->allow_extra_args(false);
+  app.add_flag("--source-column", source_column);
   try {
     std::vector<std::string> args = SplitEmptyAssignments(CommandLineArguments(argc, argv));
     std::reverse(args.begin(), args.end());  // the parser takes them last first
     app.parse(args);
   } catch (const CLI::ParseError& e) {
-    int rc = app.exit(e);
-    return rc == 0 ? 0 : kExitUsage;
+    std::cerr << qm::ParseErrorText(e.get_name(), e.what()) << "\n" << qm::kCliMoreHelp;
+    return kExitUsage;
   }
+  if (help) {
+    std::cout << qm::kCliHelp;
+    return kExitDone;
+  }
+  // Every refusal of the arguments names what is wrong, then where the help is.
+  auto usage_error = [](const std::string& text) {
+    std::cerr << text << qm::kCliMoreHelp;
+    return kExitUsage;
+  };
+  if (std::vector<std::string> extras = app.remaining(); !extras.empty())
+    return usage_error(qm::ExtrasText(extras));
+  std::string bad_value;
+  if (kind_option->count())
+    bad_value = qm::CheckChoice("--kind", kind, {"vertical", "overwrite", "smart"});
+  if (bad_value.empty() && variant_option->count())
+    bad_value = qm::CheckChoice("--variant", variant, {"safe", "fast", "horizontal", "both"});
+  if (bad_value.empty() && sorted_option->count())
+    bad_value = qm::CheckChoice("--sorted", sorted, {"yes", "no"});
+  if (!bad_value.empty()) return usage_error(bad_value + "\n");
   if (!dump.empty()) return qm::RunDump(dump, json_out, passwords);
   if (check) {
-    if (folder.empty()) {
-      std::cerr << "usage: quillmere-cli --check FOLDER [--files NAMES] [--password TEXT]... "
-                   "[--json]\n";
-      return kExitUsage;
-    }
+    if (folder.empty()) return usage_error(std::string("缺少 FOLDER\n") + qm::kCliCheckUsage);
     std::vector<std::string> list;
     if (!FolderUsable(folder) || !ListFiles(folder, files, list)) return kExitUsage;
     if (list.empty()) {
@@ -414,11 +454,12 @@ int main(int argc, char** argv) {
   }
 
   if (folder.empty() || kind.empty() || variant.empty()) {
-    std::cerr << "usage: quillmere-cli FOLDER --kind KIND --variant VARIANT [options]\n"
-                 "       quillmere-cli --check FOLDER [--files NAMES] [--password TEXT]... "
-                 "[--json]\n"
-                 "       quillmere-cli --dump WORKBOOK [--json] [--password TEXT]...\n";
-    return kExitUsage;
+    std::string missing;
+    for (const auto& [lacking, name] :
+         {std::pair{folder.empty(), "FOLDER"}, std::pair{kind.empty(), "--kind"},
+          std::pair{variant.empty(), "--variant"}})
+      if (lacking) missing += (missing.empty() ? "" : "、") + std::string(name);
+    return usage_error("缺少 " + missing + "\n" + qm::kCliUsage);
   }
   const qm::MergeKind k = kind == "vertical"    ? qm::MergeKind::kVertical
                           : kind == "overwrite" ? qm::MergeKind::kOverwrite
@@ -429,49 +470,57 @@ int main(int argc, char** argv) {
                                                        : qm::MergeVariant::kBoth;
   // A variant of the other kinds (--kind smart --variant safe) has no engine.
   std::optional<qm::DispatchChoice> choice = qm::Dispatch(k, v);
-  if (!choice) {
-    std::cerr << "--variant " << variant << " does not go with --kind " << kind << "\n";
-    return kExitUsage;
-  }
+  if (!choice)
+    return usage_error("--variant " + variant + " 不适用于 --kind " + kind +
+                       "：vertical 和 overwrite 用 safe 或 fast，smart 用 horizontal 或 both\n");
 
   if (!FolderUsable(folder)) return kExitUsage;
 
-  CliPort port;
+  CliFront port;
+  qm::MergeRequest request;
+  request.kind = k;
+  request.variant = v;
+  request.source_column = source_column;
+  request.passwords = &passwords;
   // The result's path is told in full, whatever folder the command was started in.
   {
     std::error_code ec;
     const std::filesystem::path abs = std::filesystem::absolute(qm::PathFromUtf8(folder), ec);
-    port.folder = ec ? folder : qm::PathToUtf8(abs.lexically_normal());
+    request.folder = ec ? folder : qm::PathToUtf8(abs.lexically_normal());
   }
   port.header_rows = header_rows;
   port.key = key;
   port.sorted = sorted == "yes";
   port.cancel = cancel;
-  if (!ListFiles(folder, files, port.files)) return kExitUsage;
-  if (!transcript.empty() && TranscriptCollides(transcript, folder, port.files)) {
+  if (!ListFiles(folder, files, request.files)) return kExitUsage;
+  if (!transcript.empty() && TranscriptCollides(transcript, folder, request.files)) {
     std::cerr << "--transcript 不能写到源文件或合并结果文件夹：" << qm::Printable(transcript, false)
               << "\n";
     return kExitUsage;
   }
+  if (!transcript.empty())
+    if (std::optional<std::string> why = TranscriptUnwritable(transcript)) {
+      std::cerr << "--transcript 无法写入：" << qm::Printable(transcript, false) << "（" << *why
+                << "）\n";
+      return kExitUsage;
+    }
 
   qm::RunResult result;
-  if (port.files.empty()) {
-    port.Message(qm::kNoWorkbooksMessage, "合并", qm::Buttons::kOk);
+  if (request.files.empty()) {
+    port.Acknowledge({qm::kNoWorkbooksMessage, "合并"});
     result.outcome = qm::Outcome::kEmpty;
   } else {
-    qm::Application spreadsheet;
     qm::HeaderState header;
-    qm::MergeContext ctx{spreadsheet, port, header};
-    ctx.passwords = &passwords;
-    ctx.source_column = source_column;
-    result = qm::RunChoice(*choice, ctx);
+    result = qm::RunMerge(request, port, port, header);
   }
   const qm::RunSummary summary = qm::Summarize(port.outcomes);
   if (result.outcome == qm::Outcome::kDone && result.result_path)
     std::cerr << qm::Printable(qm::SummaryLine(summary, *result.result_path), false) << std::endl;
-  if (!transcript.empty() && !WriteTranscript(transcript, port, result)) {
-    std::cerr << qm::Printable(transcript, false) << ": cannot write the transcript\n";
-    return kExitFailed;
-  }
+  if (!transcript.empty())
+    if (std::optional<std::string> why = WriteTranscript(transcript, port, result)) {
+      std::cerr << "无法写入运行记录：" << qm::Printable(transcript, false) << "（" << *why
+                << "）\n";
+      return kExitFailed;
+    }
   return ExitStatus(result.outcome, summary);
 }

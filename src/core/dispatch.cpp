@@ -49,11 +49,9 @@ RunResult RunChoice(const DispatchChoice& choice, MergeContext& ctx) {
   try {
     return RunEngine(choice, ctx);
   } catch (const std::bad_alloc&) {
-    // The engine's run unwound without its failure path: drop what it left open (the memory
-    // comes back before the message needs any) and end the application as a failed run does.
-    ctx.app.Quit();
-    ctx.port.Message("合并失败：内存不足（要合并的工作簿太大，本机内存放不下）", "合并",
-                     Buttons::kOk);
+    // The engine's run unwound without its failure path; what it held is gone by now, so the
+    // message has the memory it needs.
+    ctx.answers.Acknowledge({"合并失败：内存不足（要合并的工作簿太大，本机内存放不下）", "合并"});
     return {Outcome::kFailed, std::nullopt};
   }
 }

@@ -5,17 +5,9 @@
 #include <variant>
 
 #include "merge/engines.h"
+#include "merge/request.h"
 
 namespace qm {
-
-enum class MergeKind {
-  kVertical,   // 纵向拼接
-  kOverwrite,  // 覆盖合并
-  kSmart,      // 智能合并
-};
-
-// The vertical kinds come safe or fast, the smart kind horizontal or both.
-enum class MergeVariant { kSafe, kFast, kHorizontal, kBoth };
 
 enum class Engine { kSafeMerge, kFastMerge, kSmartMerge };
 

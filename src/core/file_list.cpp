@@ -38,11 +38,47 @@ std::u32string Decode(const std::string& s) {
   return out;
 }
 
-// Windows folder order: by name, ASCII letters without case, code point by code point.
-bool WindowsLess(const std::string& a, const std::string& b) {
+// Folder order: by name, ASCII letters without case, code point by code point, except that a run
+// of ASCII digits counts by its value, as a file manager shows names: 1月 < 2月 < 10月, 第2批 <
+// 第10批. Taken letter by letter, 10月 came first, became the template, and September's record
+// passed for the newest. Names equal that way (01月 and 1月) keep the letter-by-letter order.
+bool IsDigit(char32_t ch) {
+  return ch >= '0' && ch <= '9';
+}
+
+// Compares the digit runs starting at x[i] and y[j] by value, moving i and j past them.
+int CompareNumbers(const std::u32string& x, size_t& i, const std::u32string& y, size_t& j) {
+  size_t xe = i, ye = j;
+  while (xe < x.size() && IsDigit(x[xe])) ++xe;
+  while (ye < y.size() && IsDigit(y[ye])) ++ye;
+  size_t xs = i, ys = j;  // past the leading zeros
+  while (xs + 1 < xe && x[xs] == '0') ++xs;
+  while (ys + 1 < ye && y[ys] == '0') ++ys;
+  int order = 0;
+  if (xe - xs != ye - ys)
+    order = xe - xs < ye - ys ? -1 : 1;
+  else
+    for (size_t k = 0; k < xe - xs && order == 0; ++k)
+      if (x[xs + k] != y[ys + k]) order = x[xs + k] < y[ys + k] ? -1 : 1;
+  i = xe;
+  j = ye;
+  return order;
+}
+
+bool NaturalLess(const std::string& a, const std::string& b) {
   std::u32string x = Decode(a), y = Decode(b);
   for (auto& ch : x) ch = FoldAscii(ch);
   for (auto& ch : y) ch = FoldAscii(ch);
+  size_t i = 0, j = 0;
+  while (i < x.size() && j < y.size()) {
+    if (IsDigit(x[i]) && IsDigit(y[j])) {
+      if (int order = CompareNumbers(x, i, y, j); order != 0) return order < 0;
+      continue;
+    }
+    if (x[i] != y[j]) return x[i] < y[j];
+    ++i, ++j;
+  }
+  if (i < x.size() || j < y.size()) return j < y.size();
   if (x != y) return x < y;
   return a < b;
 }
@@ -85,7 +121,7 @@ std::vector<std::string> RegularFiles(const std::string& folder) {
     if (IsHidden(*it, name)) continue;  // hidden files are not listed
     names.push_back(std::move(name));
   }
-  std::sort(names.begin(), names.end(), WindowsLess);
+  std::sort(names.begin(), names.end(), NaturalLess);
   return names;
 }
 

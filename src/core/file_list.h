@@ -10,12 +10,13 @@ namespace qm {
 
 // Fills `names` with the bare names of the regular files of `path` that match `pattern` (a
 // wildcard such as "*.xls", compared without case) and returns true; leaves `names` alone and
-// returns false when nothing matched. Names are in the order a Windows folder lists them.
+// returns false when nothing matched. Names are in the order a file manager shows them (runs of
+// digits by their value: 2月 before 10月).
 bool GetFileList(const std::string& path, std::vector<std::string>& names,
                  const std::string& pattern);
 
 // The workbooks of a folder as the file list shows them: *.xls, *.xlsx and *.xlsm in any case,
-// without "~$" lock files, in Windows order. Empty when there are none.
+// without "~$" lock files, in that order. Empty when there are none.
 std::vector<std::string> ListWorkbooks(const std::string& folder);
 
 // What loading a folder into the file list comes to: the folder to show (with a separator) and

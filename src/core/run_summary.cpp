@@ -2,25 +2,29 @@
 
 namespace qm {
 
-RunSummary Summarize(const std::vector<FileOutcome>& outcomes) {
+RunSummary Summarize(const std::vector<TableOutcome>& outcomes) {
   RunSummary s;
-  for (const FileOutcome& o : outcomes) {
+  for (const TableOutcome& o : outcomes) {
     switch (o.status) {
-      case FileStatus::kTemplate:
-      case FileStatus::kMerged:
+      case TableStatus::kTemplate:
+      case TableStatus::kMerged:
         ++s.merged;
         break;
-      case FileStatus::kHeaderMismatch:
+      case TableStatus::kHeaderMismatch:
         ++s.header_mismatch;
         break;
-      case FileStatus::kUnreadable:
+      case TableStatus::kUnreadable:
         ++s.unreadable;
         break;
-      case FileStatus::kNotReached:
+      case TableStatus::kNotReached:
         break;
     }
   }
   return s;
+}
+
+bool SomeFileLeftOut(const RunSummary& summary) {
+  return summary.header_mismatch > 0 || summary.unreadable > 0;
 }
 
 std::string SummaryLine(const RunSummary& summary, const std::string& result_path) {

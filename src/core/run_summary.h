@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "merge/port.h"
+#include "merge/run_view.h"
 
 namespace qm {
 
@@ -15,7 +15,12 @@ struct RunSummary {
   int unreadable = 0;       // could not be read and were skipped
 };
 
-RunSummary Summarize(const std::vector<FileOutcome>& outcomes);
+RunSummary Summarize(const std::vector<TableOutcome>& outcomes);
+
+// Whether a listed file was left out whole: unreadable, or skipped for its header (even one
+// without data rows). Rows a merge's own rules drop (a key not found, blank or totals rows)
+// leave no file out. Scripts learn it from the command line's exit status 3.
+bool SomeFileLeftOut(const RunSummary& summary);
 
 // "合并完成：已合并N个文件，表头不符跳过M个，无法读取跳过K个。结果：<result_path>"
 std::string SummaryLine(const RunSummary& summary, const std::string& result_path);

@@ -1,124 +1,118 @@
-// The pieces every engine run shares: the log, the source folder, the result workbook, the key
-// answer, the stop path, the failure path and the save.
+// The pieces every engine run shares: the request's files and folder, the source tables, the
+// result workbook, the key answer, the ways a run ends (stop, cancel, failure, the user's stop)
+// and the save.
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "merge/engines.h"
+#include "merge/texts.h"
 #include "workbook/paths.h"
 
 namespace qm::engine {
 
-// Texts the user sees, shared by several engines.
-inline constexpr const char* kAppTitle = "合并";
-inline constexpr const char* kStartLine = "开始合并...";
-inline constexpr const char* kEndLine = "合并操作结束！";
-inline constexpr const char* kStoppedLine = "已退出合并操作！";
-inline constexpr const char* kStopMessage = "输入为0或输入错误，退出合并操作！";
-inline constexpr const char* kResultFolder = "合并结果";
-inline constexpr const char* kMergeResultName = "合并结果.xls";
-inline constexpr const char* kSmartResultName = "智能合并结果.xls";
+// A table to merge: one sheet of one listed workbook, with the name the log gives it.
+struct SourceTable {
+  size_t file_index = 0;
+  std::string file;  // as listed
+  std::shared_ptr<Workbook> workbook;
+  int sheet_index = 1;  // 1-based, in the workbook's tab order
+
+  Worksheet& Sheet() const { return *workbook->Worksheets(sheet_index); }
+  const std::string& LogName() const { return file; }
+};
 
 // Asks for the key column with the header list as the prompt. The answer counts only when it
 // rounds (half to even) to a column from 1 to the header width; returns that column, or 0 when
 // the run has to stop.
-int AskKeyColumn(InteractionPort& port, const HeaderList& list, int header_width);
-
-// Where a run puts its own lines: on the log, or, for the runs that report there, on the status
-// lines.
-enum class ReportTo { kLog, kStatus };
+int AskKeyColumn(Answers& answers, const HeaderList& list, int header_width);
 
 class EngineRun {
  public:
-  explicit EngineRun(MergeContext& ctx) : ctx_(ctx), port(ctx.port), app(ctx.app) {}
+  explicit EngineRun(MergeContext& ctx);
+  // Every table's outcome is reported, however the run ended.
   ~EngineRun();
+  EngineRun(const EngineRun&) = delete;
+  EngineRun& operator=(const EngineRun&) = delete;
 
-  // Log: append a line (text + CRLF + line); scrolling, moving the caret to the end, is a step
-  // of its own, since not every appended line is scrolled into view.
-  void AppendLog(const std::string& line);
-  void ScrollLog();
+  void Emit(const RunEvent& event) { ctx_.events.On(event); }
+  void Progress(double value) { Emit(ev::Progress{value}); }
+  // The user asked the run to stop (停止); checked between tables and blocks of rows.
+  bool StopRequested() const { return ctx_.request.StopRequested(); }
 
-  // The file list as the user left it; every entry starts as not reached.
-  void TakeFiles();
-  // The source folder as the user left it, with a separator.
-  void TakeFolder();
   std::string SourcePath(size_t k) const { return folder + files[k]; }
-  std::string ResultFolder() const { return folder + kResultFolder; }
+  std::string ResultFolder() const { return folder + texts::kResultFolder; }
 
-  // A new result workbook, alerts off.
+  // A new result workbook with one empty sheet.
   void CreateResult();
-  // Opens entry k of the list; the workbook stays open until CloseSource. A protected source no
-  // known password opens is asked for at the port, again while the answer is wrong; Cancel
-  // leaves the refusal to be reported like any unreadable file.
-  Result<Workbook*> OpenSource(size_t k);
-  void CloseSource(Workbook* wb);
+  // Reads entry k of the list and takes its first worksheet; the next entry is read ahead. A
+  // protected source no known password opens is asked for, again while the answer is wrong;
+  // Cancel leaves the refusal to be reported like any unreadable file. No password is tried
+  // twice on one file, and tries that will take a while are announced first (once per file).
+  Result<SourceTable> OpenTable(size_t k);
+  // Lets a table's workbook go once it has been merged.
+  void CloseTable(SourceTable& table);
 
   // Pastes the used range of `src` with its top-left at (row, 1) of the result sheet.
-  Status PasteUsedRange(const Workbook& src, int row);
+  Status PasteUsedRange(const Worksheet& src, int row);
   // The template goes to (1, 1) and lends the result its column widths and its block's row
   // heights.
-  Status PasteTemplate(const Workbook& src);
+  Status PasteTemplate(const Worksheet& src);
 
-  // What became of entry k; `rows` are the rows it brought into the result.
-  void SetOutcome(size_t k, FileStatus status, std::optional<long long> rows = std::nullopt);
-  // Entry k could not be read: it is left out with one line naming it and the reason.
-  void SkipUnreadable(size_t k, const Error& error, ReportTo where = ReportTo::kLog);
+  // What became of table k; `rows` are the rows it brought into the result.
+  void SetOutcome(size_t k, TableStatus status, std::optional<long long> rows = std::nullopt);
+  // Table k could not be read: it is left out, told with the reason.
+  void SkipUnreadable(size_t k, const Error& error);
   // Rows of the result sheet's used range, 0 for an empty sheet.
   long long ResultRows() const;
   // The passwords tried on protected sources: the front end's list, or the run's own.
   std::vector<std::string>& Passwords() {
-    return ctx_.passwords ? *ctx_.passwords : own_passwords_;
+    return ctx_.request.passwords ? *ctx_.request.passwords : own_passwords_;
   }
 
-  // Opens entry 0, pastes it as the template and records it. nullopt when it went in; otherwise
-  // how the run ended (the failure told).
+  // Reads entry 0 and pastes it as the template. nullopt when it went in; otherwise how the
+  // run ended (the failure told).
   std::optional<RunResult> TakeTemplate();
 
-  // The stop path after a key answer that does not count: the result is discarded and the
-  // application quit.
-  RunResult Stop();
-  // The same, told first: the stop line replaces the log or joins the status lines, then the
-  // message box says why.
-  RunResult StopAtKey(ReportTo where);
+  // The key answer did not count: the stop line, the message box saying why, the result
+  // discarded.
+  RunResult StopAtKey();
+  // Cancel at a question after the run started ends it as Cancel at the confirmation does:
+  // nothing written, no table counted as merged.
+  RunResult Cancel();
+  // The user stopped the run: nothing written, the log says so.
+  RunResult Interrupt();
   // A failure after the run started: one message naming the file and the reason, the result
-  // discarded, the application quit. Without `file`, the file the error's detail leads with.
+  // discarded. Without `file`, the file the error is about.
   RunResult Fail(const Error& error, const std::string& file = {});
   // The template could not be read or pasted: the run ends as with any failure.
   RunResult FailTemplate(const Error& error);
-  // Saves the result under the result folder (created when missing). When the content did not
-  // fit the .xls grid, `switched_line` receives the line telling where it went.
-  Result<SaveResult> Save(const std::string& name, std::string& switched_line);
-  // The normal end: the application shown with the result open.
-  RunResult Finish(const std::string& path);
-  // The normal end: the result saved as `name`; then a switch to .xlsx, the save's warnings and
-  // `end_line` are told (the log scrolled after them), and the result is shown. The vertical
-  // merges turn the alerts back on once the result is saved (`alerts_back`).
-  RunResult SaveAndFinish(const std::string& name, ReportTo where, const std::string& end_line,
-                          bool alerts_back = false);
+  // The normal end: the result saved under the result folder as `name` (created when missing),
+  // then told with the writer's warnings and `notes`.
+  RunResult SaveAndFinish(const std::string& name, std::vector<std::string> notes = {});
 
   MergeContext& ctx_;
-  InteractionPort& port;
-  Application& app;
+  Answers& answers;
   std::vector<std::string> files;
   std::string folder;
-  Workbook* result = nullptr;
+  std::unique_ptr<Workbook> result;
   Worksheet* sheet = nullptr;
 
  private:
-  ReadOptions SourceOptions();
+  // The options entry k is read with; `ahead` for the read-ahead, which leaves slow password
+  // tries to the run's own thread, where the user can be told before they start.
+  ReadOptions SourceOptions(size_t k, bool ahead);
+  void AnnounceSlowTries(size_t k);
   void RememberPassword(const std::string& password);
+  void Discard();
 
+  WorkbookReader reader_;
   std::vector<std::string> own_passwords_;
-  std::vector<Workbook*> open_sources_;
-  std::vector<FileOutcome> outcomes_;
+  std::vector<size_t> announced_;  // entries whose slow password tries were announced
+  std::vector<TableOutcome> outcomes_;
 };
-
-// The line that tells the user a source was left out because it could not be read.
-std::string SkippedLine(const std::string& file, const std::string& reason);
-
-// The line that tells the user the result went to .xlsx.
-std::string SwitchedToXlsxLine(const std::string& path);
 
 }  // namespace qm::engine

@@ -1,22 +1,25 @@
-// The merge engines. Each runs one whole merge, talking to the user only through the port.
+// The merge engines. Each runs one whole merge from a request: it asks its questions through the
+// answers source and reports what happens as events.
 #pragma once
 
 #include <optional>
 #include <string>
-#include <vector>
 
+#include "merge/answers.h"
+#include "merge/events.h"
 #include "merge/header_rules.h"
-#include "merge/port.h"
-#include "workbook/application.h"
+#include "merge/request.h"
+#include "workbook/store.h"
 
 namespace qm {
 
 enum class Outcome {
-  kDone,       // the result was saved
-  kCancelled,  // the user cancelled at the confirmation
-  kStopped,    // an answer stopped the run (a key column of 0, ...)
-  kFailed,     // a file could not be read or written; a message named it
-  kEmpty,      // nothing to merge
+  kDone,         // the result was saved
+  kCancelled,    // the user cancelled at a question before anything was written
+  kStopped,      // an answer stopped the run (a key column of 0, ...)
+  kFailed,       // a file could not be read or written; a message named it
+  kEmpty,        // nothing to merge
+  kInterrupted,  // the user stopped the run (停止); nothing was written
 };
 
 struct RunResult {
@@ -24,19 +27,14 @@ struct RunResult {
   std::optional<std::string> result_path;  // the file written, when one was
 };
 
-// What an engine works with for one run: the application it drives, the port to the user, the
-// window-level header values that persist between runs and the user's options for the result.
+// What an engine works with for one run: the request, the answers source, where its events go,
+// the header values that persist between runs and where workbooks are read and saved.
 struct MergeContext {
-  Application& app;
-  InteractionPort& port;
+  const MergeRequest& request;
+  Answers& answers;
+  RunEvents& events;
   HeaderState& header;
-  // Passwords to try on protected sources, in order, after the default one; owned by the front
-  // end so that what worked in one run is tried first in the next. A password that opens a
-  // source (one the user typed included) moves to the front. Null: the run keeps its own list.
-  std::vector<std::string>* passwords = nullptr;
-  // Adds the column 来源文件 right of the table, naming for every data row the listed workbook
-  // it came from.
-  bool source_column = false;
+  WorkbookStore& store;
 };
 
 // What the vertical merges do with the stacked records.
@@ -57,9 +55,9 @@ RunResult SmartMerge(SmartMode mode, MergeContext& ctx);
 RunResult SortedSmartMerge(MergeContext& ctx);
 
 // Collapses records with equal usable keys in `key_column` below header.HeaderRow: the first
-// keeps its position and takes the whole content of the last; the others are deleted. Logs one
-// line naming the key.
+// keeps its position and takes the whole content of the last; the others are deleted. Reports
+// that it starts, naming the key.
 void OverwriteDuplicates(Worksheet& sheet, int key_column, const std::string& key_name,
-                         const HeaderState& header, InteractionPort& port);
+                         const HeaderState& header, RunEvents& events);
 
 }  // namespace qm

@@ -11,9 +11,8 @@
 namespace qm {
 
 void OverwriteDuplicates(Worksheet& sheet, int key_column, const std::string& key_name,
-                         const HeaderState& header, InteractionPort& port) {
-  port.AppendLog("正在将关键字(" + key_name + ")相同的新记录覆盖旧记录...");
-  port.ScrollLogToEnd();
+                         const HeaderState& header, RunEvents& events) {
+  events.On(ev::Overwriting{key_name});
 
   const int last_row = sheet.UsedRange().RowsCount();
   struct Group {
@@ -41,7 +40,7 @@ void OverwriteDuplicates(Worksheet& sheet, int key_column, const std::string& ke
     if (plain)
       sheet.CopyRowWithin(g.last, g.first);
     else
-      (void)sheet.PasteFrom(sheet, Application::RowsOf(g.last), g.first, 1);
+      (void)sheet.PasteFrom(sheet, Range{g.last, 1, g.last, kMaxCols}, g.first, 1);
   }
   sheet.DeleteRowSet(std::move(doomed));
 }

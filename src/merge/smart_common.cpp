@@ -113,7 +113,7 @@ int AskKey(EngineRun& run, HeaderState& header, SmartResult& res) {
   res.width = header.HeaderWidth;
   res.list = BuildHeaderList(*run.sheet, header);
   res.list_text = HeaderListText(res.list);
-  return AskKeyColumn(run.port, res.list, header.HeaderWidth);
+  return AskKeyColumn(run.answers, res.list, header.HeaderWidth);
 }
 
 int StartSmartResult(EngineRun& run, HeaderState& header, SmartResult& res, RunResult* ended) {
@@ -123,10 +123,10 @@ int StartSmartResult(EngineRun& run, HeaderState& header, SmartResult& res, RunR
   }
   const int key = AskKey(run, header, res);
   if (key == 0) {
-    *ended = run.StopAtKey(ReportTo::kStatus);
+    *ended = run.StopAtKey();
     return 0;
   }
-  run.port.SetProgressValue(1);
+  run.Progress(1);
   return key;
 }
 

@@ -10,9 +10,10 @@ namespace qm {
 
 namespace {
 
-// Merges one source table into the result. `index` covers the result data rows.
+// Merges one source table into the result. `index` covers the result data rows. `stopped` is set
+// when the user stopped the run in the middle of it.
 Status MergeTable(engine::EngineRun& run, SmartMode mode, int key, engine::SmartResult& res,
-                  engine::SmartSource& src, engine::Filler& filler, int& row_count) {
+                  engine::SmartSource& src, engine::Filler& filler, int& row_count, bool& stopped) {
   Worksheet& sheet = *run.sheet;
   if (Status st = engine::MergeHeaders(sheet, res, src, filler); !st) return st;
 
@@ -25,6 +26,10 @@ Status MergeTable(engine::EngineRun& run, SmartMode mode, int key, engine::Smart
 
   std::vector<int> matches, cols;
   for (int r = src.header_row + 1; r <= kMaxRows; ++r) {
+    if ((r & 4095) == 0 && run.StopRequested()) {
+      stopped = true;
+      return Status::Ok();
+    }
     CellValue kv = src.sheet->Cells(r, key);
     if (IsEmptyValue(kv)) break;
     auto k = engine::KeyOf(kv);
@@ -63,26 +68,19 @@ Status MergeTable(engine::EngineRun& run, SmartMode mode, int key, engine::Smart
 }  // namespace
 
 RunResult SmartMerge(SmartMode mode, MergeContext& ctx) {
-  InteractionPort& port = ctx.port;
-  std::vector<std::string> files = port.FileList();
-  const int n = static_cast<int>(files.size());
+  const int n = static_cast<int>(ctx.request.files.size());
   if (n < 1) return {Outcome::kEmpty, std::nullopt};
 
   if (mode == SmartMode::kHorizontal &&
-      port.Message("如果所有表格均已按关键字列升序排序，选择“是”，否则点“否”。", engine::kAppTitle,
-                   Buttons::kYesNo) == Answer::kYes)
+      ctx.answers.AnswerSorted(
+          {"如果所有表格均已按关键字列升序排序，选择“是”，否则点“否”。", texts::kAppTitle}))
     return SortedSmartMerge(ctx);
 
   engine::EngineRun run(ctx);
-  run.TakeFiles();
-  port.SetProgressMax(n);
-  port.SetProgressValue(0);
-  run.TakeFolder();
-  port.ClearStatus();
-  port.ReplaceLog(engine::kStartLine);
-  run.AppendLog("检测表1:" + run.files[0]);
+  run.Emit(ev::Started{RunRoad::kSmart, n});
+  run.Emit(ev::TableChecking{1, run.files[0]});
   run.CreateResult();
-  port.SetCurrentEntry(0);
+  run.Emit(ev::CurrentEntry{0});
 
   engine::SmartResult res;
   RunResult ended;
@@ -94,37 +92,41 @@ RunResult SmartMerge(SmartMode mode, MergeContext& ctx) {
 
   engine::Filler filler(*run.sheet);
   for (int t = 1; t < n; ++t) {
-    run.AppendLog("检测表" + std::to_string(t + 1) + ":" + run.files[static_cast<size_t>(t)]);
-    run.ScrollLog();
+    if (run.StopRequested()) return run.Interrupt();
+    const auto entry = static_cast<size_t>(t);
+    run.Emit(ev::TableChecking{t + 1, run.files[entry]});
     int row_count = run.sheet->UsedRange().RowsCount();
     const int rows_before = row_count;
-    auto src_wb = run.OpenSource(static_cast<size_t>(t));
-    if (!src_wb) {
-      run.SkipUnreadable(static_cast<size_t>(t), src_wb.error());
-      port.SetProgressValue(t + 1);
+    auto table = run.OpenTable(entry);
+    if (!table) {
+      if (run.StopRequested()) return run.Interrupt();
+      run.SkipUnreadable(entry, table.error());
+      run.Progress(t + 1);
       continue;
     }
     engine::SmartSource src;
-    src.sheet = (*src_wb)->Worksheets(1);
+    src.sheet = &table->Sheet();
     DetectHeader(*src.sheet, ctx.header);
     src.header_row = ctx.header.HeaderRow;
     src.width = ctx.header.HeaderWidth;
-    if (Status st = MergeTable(run, mode, key, res, src, filler, row_count); !st)
-      return run.Fail(st.error(), (*src_wb)->FullName());
-    run.CloseSource(*src_wb);
-    sources.Note(rows_before + 1, row_count, run.files[static_cast<size_t>(t)]);
+    bool stopped = false;
+    if (Status st = MergeTable(run, mode, key, res, src, filler, row_count, stopped); !st)
+      return run.Fail(st.error(), run.SourcePath(entry));
+    if (stopped) return run.Interrupt();
+    run.CloseTable(*table);
+    sources.Note(rows_before + 1, row_count, run.files[entry]);
     // A table that only filled cells joined the result all the same.
-    run.SetOutcome(static_cast<size_t>(t), FileStatus::kMerged, row_count - rows_before);
-    port.SetProgressValue(t + 1);
+    run.SetOutcome(entry, TableStatus::kMerged, row_count - rows_before);
+    run.Progress(t + 1);
   }
 
-  // Right of every header the tables brought, so that none of them lands on it.
-  if (ctx.source_column) {
-    if (Status st = sources.Write(*run.sheet, res.header_row, res.width + 1); !st)
+  if (ctx.request.source_column) {
+    if (Status st = sources.Write(*run.sheet, res.header_row, engine::ColumnAfterAll(*run.sheet));
+        !st)
       return run.Fail(st.error(), run.SourcePath(0));
   }
 
-  return run.SaveAndFinish(engine::kSmartResultName, engine::ReportTo::kLog, engine::kEndLine);
+  return run.SaveAndFinish(texts::kSmartResultName);
 }
 
 }  // namespace qm

@@ -1,6 +1,14 @@
-// The horizontal smart merge for tables sorted by key: the search for a key only moves forward
-// from the row after the previous match. Sorted row positions per key give the same first match
-// at or after the cursor that a forward scan finds, so unsorted input drops the same rows.
+// The horizontal smart merge for tables sorted by key: the search for a key moves forward from
+// the row after the previous match. Sorted row positions per key give the same first match at or
+// after the cursor that a forward scan finds. The user's word that the tables are sorted is not
+// trusted with their rows: a key found only behind the cursor (a table out of order, or a key
+// repeated more often than in the result) fills the first row that holds it, and the user is told
+// how many rows needed that.
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
 #include "merge/key_index.h"
 #include "merge/smart_common.h"
 #include "merge/source_column.h"
@@ -9,19 +17,13 @@
 namespace qm {
 
 RunResult SortedSmartMerge(MergeContext& ctx) {
-  InteractionPort& port = ctx.port;
   engine::EngineRun run(ctx);
-  run.TakeFiles();
   const int n = static_cast<int>(run.files.size());
   if (n < 1) return {Outcome::kEmpty, std::nullopt};
 
-  port.SetProgressMax(n);
-  port.SetProgressValue(0);
-  run.TakeFolder();
-  port.ClearStatus();
-  port.PrintStatus("开始智能合并...");
+  run.Emit(ev::Started{RunRoad::kSortedSmart, n});
   run.CreateResult();
-  port.SetCurrentEntry(0);
+  run.Emit(ev::CurrentEntry{0});
 
   engine::SmartResult res;
   RunResult ended;
@@ -33,17 +35,20 @@ RunResult SortedSmartMerge(MergeContext& ctx) {
 
   engine::Filler filler(*run.sheet);
   Worksheet& sheet = *run.sheet;
+  long long behind = 0;  // source rows that filled a row behind the cursor
   for (int f = 1; f < n; ++f) {
+    if (run.StopRequested()) return run.Interrupt();
+    const auto entry = static_cast<size_t>(f);
     const int row_count = sheet.UsedRange().RowsCount();
-    auto src_wb = run.OpenSource(static_cast<size_t>(f));
-    if (!src_wb) {
-      // This path reports on the status lines only.
-      run.SkipUnreadable(static_cast<size_t>(f), src_wb.error(), engine::ReportTo::kStatus);
-      port.SetProgressValue(f + 1);
+    auto table = run.OpenTable(entry);
+    if (!table) {
+      if (run.StopRequested()) return run.Interrupt();
+      run.SkipUnreadable(entry, table.error());
+      run.Progress(f + 1);
       continue;
     }
     engine::SmartSource src;
-    src.sheet = (*src_wb)->Worksheets(1);
+    src.sheet = &table->Sheet();
     DetectHeader(*src.sheet, ctx.header);
     src.header_row = ctx.header.HeaderRow;
     src.width = ctx.header.HeaderWidth;
@@ -51,34 +56,54 @@ RunResult SortedSmartMerge(MergeContext& ctx) {
 
     engine::KeyIndex index;
     index.Build(sheet, key, res.header_row + 1, row_count);
+    // A source column headed like the key column fills result key cells (a blank key, which
+    // equals 0); rows behind the cursor are searched again, so the index must follow.
+    bool fills_key = false;
+    for (int c = key + 1; c <= src.width; ++c)
+      if (src.target[static_cast<size_t>(c)] == key) fills_key = true;
+    auto fill = [&](int r, int j) {
+      std::optional<engine::Key> before;
+      if (fills_key) before = engine::KeyOf(sheet.Cells(j, key));
+      bool wrote = false;
+      Status done = filler.Fill(src, r, key + 1, j, key, wrote);
+      if (wrote) {
+        if (before) index.Erase(*before, j);
+        if (auto after = engine::KeyOf(sheet.Cells(j, key))) index.Insert(*after, j);
+      }
+      return done;
+    };
     int cursor = res.header_row + 1;
     for (int r = src.header_row + 1; st && r <= kMaxRows; ++r) {
+      if ((r & 4095) == 0 && run.StopRequested()) return run.Interrupt();
       CellValue kv = src.sheet->Cells(r, key);
       if (IsEmptyValue(kv)) break;
       auto k = engine::KeyOf(kv);
-      const int j = k ? index.FirstFrom(*k, cursor) : 0;
-      if (j == 0) continue;  // not found at or after the cursor: the row is dropped
-      // Rows above the cursor are never searched again in this table, so a fill that changes
-      // the key of row j needs no index update.
-      bool wrote = false;
-      st = filler.Fill(src, r, key + 1, j, key, wrote);
-      cursor = j + 1;
+      if (!k) continue;  // an error value equals no key
+      if (const int j = index.FirstFrom(*k, cursor); j != 0) {
+        st = fill(r, j);
+        cursor = j + 1;
+      } else if (std::span<const int> rows = index.Find(*k); !rows.empty()) {
+        // Only behind the cursor: the first row of that key takes it, and the cursor stays.
+        st = fill(r, rows.front());
+        ++behind;
+      }
     }
-    if (!st) return run.Fail(st.error(), (*src_wb)->FullName());
-    run.CloseSource(*src_wb);
-    run.SetOutcome(static_cast<size_t>(f), FileStatus::kMerged, 0);
-    port.SetProgressValue(f + 1);
+    if (!st) return run.Fail(st.error(), run.SourcePath(entry));
+    run.CloseTable(*table);
+    run.SetOutcome(entry, TableStatus::kMerged, 0);
+    run.Progress(f + 1);
   }
 
-  // Right of every header the tables brought, so that none of them lands on it.
-  if (ctx.source_column) {
-    if (Status st = sources.Write(*run.sheet, res.header_row, res.width + 1); !st)
+  if (ctx.request.source_column) {
+    if (Status st = sources.Write(*run.sheet, res.header_row, engine::ColumnAfterAll(*run.sheet));
+        !st)
       return run.Fail(st.error(), run.SourcePath(0));
   }
 
-  // This path reports on the status lines only, so the switch to .xlsx is told there too.
-  return run.SaveAndFinish(engine::kSmartResultName, engine::ReportTo::kStatus,
-                           "智能合并操作完成！");
+  std::vector<std::string> notes;
+  if (behind > 0)
+    notes.push_back("有" + std::to_string(behind) + "行未按关键列升序排列，已逐行查找合并");
+  return run.SaveAndFinish(texts::kSmartResultName, std::move(notes));
 }
 
 }  // namespace qm

@@ -21,6 +21,10 @@ int LastUsedRow(const Worksheet& sheet) {
   return sheet.IsEmpty() ? 0 : sheet.UsedRange().r2;
 }
 
+int ColumnAfterAll(const Worksheet& sheet) {
+  return sheet.IsEmpty() ? 1 : sheet.UsedRange().c2 + 1;
+}
+
 void SourceColumn::Note(int first, int last, const std::string& name) {
   if (first < 1) first = 1;
   if (last >= first) blocks_.push_back({first, last, name});

@@ -36,4 +36,9 @@ class SourceColumn {
 // The last row of a sheet's used range, 0 for an empty sheet.
 int LastUsedRow(const Worksheet& sheet);
 
+// Where the column 来源文件 goes once every table is in: one past the last used column, so that
+// it never lands on a column that any table brought, however much wider than the template's
+// header that table was.
+int ColumnAfterAll(const Worksheet& sheet);
+
 }  // namespace qm::engine

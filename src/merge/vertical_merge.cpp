@@ -2,6 +2,7 @@
 // optionally followed by the overwrite pass. The fast and the safe merge are this one engine
 // with two header policies; what each says to the user on the way stays its own.
 #include <algorithm>
+#include <optional>
 
 #include "merge/engine_run.h"
 #include "merge/source_column.h"
@@ -29,109 +30,84 @@ std::string ConfirmText(HeaderPolicy policy, VerticalMode mode, int n) {
 }
 
 // The fast merge's question: whole rows to cut from every appended block; more than the grid
-// holds cuts them all.
-int AskHeaderRows(InteractionPort& port) {
-  auto answer =
-      port.Input(PromptKind::kHeaderRows, "快速合并要求表头必须从第一行开始，请问表头占几行？",
-                 engine::kAppTitle, "1");
+// holds cuts them all. nullopt for Cancel: stacking every title and header row in as data is
+// never what the user asked for. An empty answer given with OK cuts nothing.
+std::optional<int> AskHeaderRows(Answers& answers) {
+  auto answer = answers.AnswerHeaderRows({PromptKind::kHeaderRows,
+                                          "快速合并要求表头必须从第一行开始，请问表头占几行？",
+                                          texts::kAppTitle, "1"});
+  if (!answer) return std::nullopt;
   const double h = RoundHalfEven(ReadTypedNumber(answer));
   return h >= 1 ? static_cast<int>(std::min<double>(h, kMaxRows)) : 0;
 }
 
-// Appends source k (open as `src`) at row `next` and cuts `cut` rows from the block's top.
-Status AppendBlock(engine::EngineRun& run, size_t k, Workbook* src, int next, int cut) {
-  if (Status st = run.PasteUsedRange(*src, next); !st) return st;
-  run.CloseSource(src);
+// Appends a table at row `next` and cuts `cut` rows from the block's top.
+Status AppendBlock(engine::EngineRun& run, engine::SourceTable& table, int next, int cut) {
+  if (Status st = run.PasteUsedRange(table.Sheet(), next); !st) return st;
+  run.CloseTable(table);
   if (cut > 0) run.sheet->DeleteRows(next, cut);
-  run.SetOutcome(k, FileStatus::kMerged, std::max(0LL, run.ResultRows() - (next - 1)));
+  run.SetOutcome(table.file_index, TableStatus::kMerged,
+                 std::max(0LL, run.ResultRows() - (next - 1)));
   return Status::Ok();
 }
 
-// Appends source k (open as `src`) at row `next` without its header and the rows above it when
-// its header list reads as the template's; logs the outcome and the table's header list.
-// `appended` tells whether it went in.
-Status AppendIfHeaderMatches(engine::EngineRun& run, size_t k, Workbook* src, int next,
+// Appends a table at row `next` without its header and the rows above it when its header list
+// reads as the template's; reports the table's header list and whether it matched. `appended`
+// tells whether it went in.
+Status AppendIfHeaderMatches(engine::EngineRun& run, engine::SourceTable& table, int next,
                              HeaderState& header, const std::string& tpl_text, bool& appended) {
-  Worksheet& ws = *src->Worksheets(1);
+  Worksheet& ws = table.Sheet();
   DetectHeader(ws, header);
   const std::string text = HeaderListText(BuildHeaderList(ws, header));
   appended = text == tpl_text;
   if (appended) {
     // A table in which no header was found has nothing to cut.
     if (header.HeaderWidth > 0) ws.DeleteRows(1, header.HeaderRow);
-    if (Status st = run.PasteUsedRange(*src, next); !st) return st;
-    run.SetOutcome(k, FileStatus::kMerged, std::max(0LL, run.ResultRows() - (next - 1)));
+    if (Status st = run.PasteUsedRange(ws, next); !st) return st;
+    run.SetOutcome(table.file_index, TableStatus::kMerged,
+                   std::max(0LL, run.ResultRows() - (next - 1)));
   } else {
-    run.AppendLog("未合并，表格不规范！");
-    run.SetOutcome(k, FileStatus::kHeaderMismatch, 0);
+    run.SetOutcome(table.file_index, TableStatus::kHeaderMismatch, 0);
   }
-  run.AppendLog(text);
-  run.ScrollLog();
-  run.CloseSource(src);
+  run.Emit(ev::TableHeader{text, appended});
+  run.CloseTable(table);
   return Status::Ok();
 }
 
-// Where the column 来源文件 goes: right of the template's header, its title in the header row.
-// The fast merge records no header of its own, so the template's is looked for here without
-// keeping it, and its header row is the last of the rows the user said to cut; a template
-// without a header (or an answer of 0 rows) puts the title into row 1, right of the template's
-// table.
-struct SourceColumnPlace {
-  int row = 1;
-  int column = 1;
-};
-SourceColumnPlace PlaceSourceColumn(HeaderPolicy policy, const Worksheet& tpl_sheet,
-                                    HeaderState tpl_header, bool header_detected, int cut) {
-  if (!header_detected) DetectHeader(tpl_sheet, tpl_header);
-  const int last = engine::LastUsedRow(tpl_sheet);
-  SourceColumnPlace at;
-  if (tpl_header.HeaderWidth > 0)
-    at.column = tpl_header.HeaderWidth + 1;
-  else if (!tpl_sheet.IsEmpty())
-    at.column = tpl_sheet.UsedRange().c2 + 1;
+// The row that titles the column 来源文件: the template's header row. The fast merge records no
+// header of its own, so its header row is the last of the rows the user said to cut; an answer
+// of 0 rows (or a safe merge's template without a header) puts the title into row 1.
+int SourceTitleRow(HeaderPolicy policy, const Worksheet& tpl_sheet, const HeaderState& tpl_header,
+                   int cut) {
   if (policy == HeaderPolicy::kDetected)
-    at.row = tpl_header.HeaderWidth > 0 ? tpl_header.HeaderRow : 1;
-  else
-    at.row = std::max(1, std::min(cut, last));
-  return at;
+    return tpl_header.HeaderWidth > 0 ? tpl_header.HeaderRow : 1;
+  return std::max(1, std::min(cut, engine::LastUsedRow(tpl_sheet)));
 }
 
 RunResult VerticalMerge(HeaderPolicy policy, VerticalMode mode, MergeContext& ctx) {
   const bool detected = policy == HeaderPolicy::kDetected;
   const bool overwrite = mode == VerticalMode::kOverwrite;
   engine::EngineRun run(ctx);
-  InteractionPort& port = ctx.port;
-  run.TakeFiles();
   const int n = static_cast<int>(run.files.size());
   if (n < 1) return {Outcome::kEmpty, std::nullopt};
 
-  if (port.Message(ConfirmText(policy, mode, n), "合并提示", Buttons::kOkCancel) != Answer::kOk)
+  if (!ctx.answers.Confirm({ConfirmText(policy, mode, n), "合并提示"}))
     return {Outcome::kCancelled, std::nullopt};
 
-  // The overwrite pass is one more progress step. The two policies open in their own order, and
-  // only the safe one clears the status lines.
+  // The overwrite pass is one more progress step.
   const int steps = n + (overwrite ? 1 : 0);
-  const std::string first_line = "检测表1:" + run.files[0];
-  if (detected) {
-    port.ClearStatus();
-    port.SetProgressMax(steps);
-    port.SetProgressValue(0);
-    port.ReplaceLog(engine::kStartLine);
-    run.TakeFolder();
-    run.CreateResult();
-    run.AppendLog(first_line);
-  } else {
-    port.ReplaceLog(engine::kStartLine);
-    port.SetProgressMax(steps);
-    port.SetProgressValue(0);
-    run.AppendLog(first_line);
-    run.TakeFolder();
-    run.CreateResult();
-  }
+  run.Emit(ev::Started{detected ? RunRoad::kSafeVertical : RunRoad::kFastVertical, steps});
+  run.Emit(ev::TableChecking{1, run.files[0]});
+  run.CreateResult();
 
   if (auto ended = run.TakeTemplate()) return *ended;
 
-  const int cut = detected ? 0 : AskHeaderRows(port);
+  int cut = 0;
+  if (!detected) {
+    const std::optional<int> rows = AskHeaderRows(ctx.answers);
+    if (!rows) return run.Cancel();
+    cut = *rows;
+  }
 
   // The template's header: the safe merge holds every table to it, the overwrite pass names its
   // key from it. The fast merge without that pass never looks for it.
@@ -143,57 +119,57 @@ RunResult VerticalMerge(HeaderPolicy policy, VerticalMode mode, MergeContext& ct
   const std::string tpl_text = HeaderListText(list);
   int key = 0;
   if (overwrite) {
-    key = engine::AskKeyColumn(port, list, ctx.header.HeaderWidth);
-    if (key == 0)
-      return run.StopAtKey(detected ? engine::ReportTo::kStatus : engine::ReportTo::kLog);
+    key = engine::AskKeyColumn(ctx.answers, list, ctx.header.HeaderWidth);
+    if (key == 0) return run.StopAtKey();
   }
 
   engine::SourceColumn sources;
-  SourceColumnPlace source_at;
-  if (ctx.source_column) {
-    source_at = PlaceSourceColumn(policy, *run.sheet, ctx.header, detected || overwrite, cut);
-    sources.Note(source_at.row + 1, engine::LastUsedRow(*run.sheet), run.files[0]);
+  int source_row = 1;
+  if (ctx.request.source_column) {
+    source_row = SourceTitleRow(policy, *run.sheet, ctx.header, cut);
+    sources.Note(source_row + 1, engine::LastUsedRow(*run.sheet), run.files[0]);
   }
 
-  port.SetProgressValue(1);
-  run.AppendLog(detected || overwrite ? tpl_text : run.files[0]);
+  run.Progress(1);
+  run.Emit(ev::TemplateShown{detected || overwrite ? tpl_text : run.files[0]});
 
   for (int k = 1; k < n; ++k) {
+    if (run.StopRequested()) return run.Interrupt();
     const auto entry = static_cast<size_t>(k);
-    run.AppendLog("检测表" + std::to_string(k + 1) + ":" + run.files[entry]);
-    run.ScrollLog();
+    run.Emit(ev::TableChecking{k + 1, run.files[entry]});
     const int next = run.sheet->UsedRange().RowsCount() + 1;
-    auto src = run.OpenSource(entry);
-    if (!src) {
-      run.SkipUnreadable(entry, src.error());
-      port.SetProgressValue(k + 1);
+    auto table = run.OpenTable(entry);
+    if (!table) {
+      if (run.StopRequested()) return run.Interrupt();
+      run.SkipUnreadable(entry, table.error());
+      run.Progress(k + 1);
       continue;
     }
     bool appended = true;
-    Status st = detected
-                    ? AppendIfHeaderMatches(run, entry, *src, next, ctx.header, tpl_text, appended)
-                    : AppendBlock(run, entry, *src, next, cut);
-    if (!st) return run.Fail(st.error());
-    if (appended && ctx.source_column)
+    Status st = detected ? AppendIfHeaderMatches(run, *table, next, ctx.header, tpl_text, appended)
+                         : AppendBlock(run, *table, next, cut);
+    if (!st) return run.Fail(st.error(), run.SourcePath(entry));
+    if (appended && ctx.request.source_column)
       sources.Note(next, engine::LastUsedRow(*run.sheet), run.files[entry]);
-    port.SetProgressValue(k + 1);
+    run.Progress(k + 1);
   }
 
   // The safe merge finds the header again over the stacked result.
   if (key > 0 && detected) DetectHeader(*run.sheet, ctx.header);
   // Written after that, so the header is found as without the column, and before the overwrite
   // pass, whose whole-row copies carry each kept row's name with its content.
-  if (ctx.source_column) {
-    if (Status st = sources.Write(*run.sheet, source_at.row, source_at.column); !st)
+  if (ctx.request.source_column) {
+    if (Status st = sources.Write(*run.sheet, source_row, engine::ColumnAfterAll(*run.sheet)); !st)
       return run.Fail(st.error(), run.SourcePath(0));
   }
   if (key > 0) {
-    OverwriteDuplicates(*run.sheet, key, list[static_cast<size_t>(key - 1)].text, ctx.header, port);
-    port.SetProgressValue(steps);
+    if (run.StopRequested()) return run.Interrupt();
+    OverwriteDuplicates(*run.sheet, key, list[static_cast<size_t>(key - 1)].text, ctx.header,
+                        ctx.events);
+    run.Progress(steps);
   }
 
-  return run.SaveAndFinish(engine::kMergeResultName, engine::ReportTo::kLog, engine::kEndLine,
-                           /*alerts_back=*/true);
+  return run.SaveAndFinish(texts::kMergeResultName);
 }
 
 }  // namespace

@@ -1,7 +1,13 @@
 #include "io.h"
 
+#include "html/html_reader.h"
 #include "memory_budget.h"
+#include "office/cfb_reader.h"
+#include "office/ooxml_decrypt.h"
+#include "other_formats.h"
 #include "paths.h"
+#include "text/csv_reader.h"
+#include "text/text_source.h"
 #include "xls/xls.h"
 #include "xlsx/xlsx.h"
 
@@ -24,8 +30,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// What a file that is no workbook seems to be; many ".xls" files exported by other programs are
-// web pages, XML or plain text. English for the detail, Chinese for the user's bracket.
+// What a file that no reader takes seems to be (web pages and plain text are read; XML of other
+// kinds is not). English for the detail, Chinese for the user's bracket.
 struct Seeming {
   const char* english;
   const char* chinese;
@@ -35,17 +41,32 @@ Seeming UnknownContent(const uint8_t* d, size_t n) {
   while (i < n && (d[i] == ' ' || d[i] == '\t' || d[i] == '\r' || d[i] == '\n')) ++i;
   if (i < n && d[i] == '<')
     return {"a web page or XML document saved under a workbook's name", "看起来是网页或XML文件"};
-  bool text = true;
-  for (size_t k = 0; k < std::min<size_t>(n, 4096) && text; ++k)
-    text = d[k] >= 0x20 || d[k] == '\t' || d[k] == '\r' || d[k] == '\n';
-  if (text)
-    return {"a text file, such as CSV, saved under a workbook's name", "看起来是文本文件，如CSV"};
   return {"neither an Excel nor a zip package file", "既不是Excel文件也不是zip压缩包"};
 }
 
 Error NoMemory(const std::string& name, std::string note) {
   return MakeError(ErrorCode::kNoMemory, name + ": not enough memory to hold the workbook",
                    std::move(note));
+}
+
+// A compound file holds either a BIFF workbook or, with no workbook stream, a password-encrypted
+// .xlsx/.xlsm package that decrypts to an ordinary one.
+Result<std::unique_ptr<Workbook>> ReadCompoundFile(const uint8_t* data, size_t size,
+                                                   const std::string& name,
+                                                   const ReadOptions& options,
+                                                   std::string* used_password) {
+  cfb::Reader cfb;
+  std::string why = cfb.Open(data, size);
+  if (!why.empty()) return MakeError(ErrorCode::kCorrupt, name + ": " + why);
+  if (cfb.Find(u"Workbook") >= 0 || cfb.Find(u"Book") >= 0 || !ooxml::IsEncryptedPackage(cfb))
+    return xls::Read(cfb, name, options, used_password);
+  memory::ScopedCharge charge;
+  Result<ooxml::Decrypted> d = ooxml::DecryptPackage(cfb, name, options, charge);
+  if (!d) return d.error();
+  Result<std::unique_ptr<Workbook>> r =
+      xlsx::Read(d->package.data(), d->package.size(), name, options);
+  if (r.ok() && used_password) *used_password = d->password;
+  return r;
 }
 
 Result<std::unique_ptr<Workbook>> ReadBytesUnguarded(const uint8_t* data, size_t size,
@@ -56,14 +77,31 @@ Result<std::unique_ptr<Workbook>> ReadBytesUnguarded(const uint8_t* data, size_t
   Result<std::unique_ptr<Workbook>> r = MakeError(ErrorCode::kNotAWorkbook, "");
   switch (SniffContainer(data, size)) {
     case ContainerKind::kCompoundFile:
+      r = ReadCompoundFile(data, size, name, options, used_password);
+      break;
     case ContainerKind::kRawBiff:
       r = xls::Read(data, size, name, options, used_password);
       break;
     case ContainerKind::kZip:
-      r = xlsx::Read(data, size, name, options);
+      // .xlsx/.xlsm, .xlsb or .ods, by what the package holds.
+      r = ReadPackage(data, size, name, options);
       break;
     case ContainerKind::kUnknown: {
       if (size == 0) return MakeError(ErrorCode::kEmpty, name + ": the file is empty");
+      // XML Spreadsheet 2003 and flat OpenDocument, whatever the name says.
+      if (XmlKind xml = SniffXml(data, size); xml != XmlKind::kNone) {
+        r = ReadXmlDocument(xml, data, size, name, options);
+        break;
+      }
+      // Many a "workbook" exported by another program is a web page or plain text.
+      if (html::LooksLikeHtml(data, size)) {
+        r = html::Read(data, size, name);
+        break;
+      }
+      if (text::LooksLikeText(data, size)) {
+        r = text::ReadCsv(data, size, name);
+        break;
+      }
       Seeming seems = UnknownContent(data, size);
       return MakeError(ErrorCode::kNotAWorkbook, name + ": not a workbook (" + seems.english + ")",
                        seems.chinese);
@@ -82,8 +120,10 @@ Error TooLarge(const std::string& path, uint64_t size) {
                    std::string("超过") + memory::kMaxSourceText);
 }
 
-Error FromErrno(const std::string& path, const char* what, int err) {
-  return MakeError(ErrorCodeFromErrno(err), path + ": " + what + " (" + std::strerror(err) + ")");
+// `what` for the developer's detail, `doing` for the user's bracket.
+Error FromErrno(const std::string& path, const char* what, const char* doing, int err) {
+  return MakeError(ErrorCodeFromErrno(err), path + ": " + what + " (" + std::strerror(err) + ")",
+                   SystemErrorNote(doing, err));
 }
 
 #ifdef _WIN32
@@ -102,16 +142,18 @@ Status ReadSource(const std::string& path, std::vector<uint8_t>& bytes,
     return MakeError(ErrorCode::kNotRegular,
                      path + ": cannot open the file (it is not a regular file)");
   uintmax_t size = fs::file_size(p, ec);
-  if (ec) return MakeError(ErrorCode::kIo, path + ": cannot open the file (" + ec.message() + ")");
+  if (ec)
+    return MakeError(ErrorCode::kIo, path + ": cannot open the file (" + ec.message() + ")",
+                     SystemErrorNote("无法打开文件", ec));
   if (size > memory::kMaxSourceBytes) return TooLarge(path, size);
   std::ifstream in(p, std::ios::binary);
-  if (!in) return FromErrno(path, "cannot open the file", errno);
+  if (!in) return FromErrno(path, "cannot open the file", "无法打开文件", errno);
   if (!charge.Add(static_cast<size_t>(size)))
     return NoMemory(path, "文件超过可用的" + memory::BudgetText() + "内存");
   bytes.resize(static_cast<size_t>(size));
   in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(size));
   bytes.resize(static_cast<size_t>(in.gcount()));
-  if (in.bad()) return FromErrno(path, "reading the file failed", errno);
+  if (in.bad()) return FromErrno(path, "reading the file failed", "无法读取文件", errno);
   return Status::Ok();
 }
 
@@ -157,10 +199,11 @@ Status ReadSource(const std::string& path, std::vector<uint8_t>& bytes,
     struct stat st {};
     // A socket cannot be opened at all; say what it is rather than "no such device".
     if (err == ENXIO && ::stat(path.c_str(), &st) == 0) return NotRegular(path, st.st_mode);
-    return FromErrno(path, "cannot open the file", err);
+    return FromErrno(path, "cannot open the file", "无法打开文件", err);
   }
   struct stat st {};
-  if (::fstat(d.fd, &st) != 0) return FromErrno(path, "cannot open the file", errno);
+  if (::fstat(d.fd, &st) != 0)
+    return FromErrno(path, "cannot open the file", "无法打开文件", errno);
   if (!S_ISREG(st.st_mode)) return NotRegular(path, st.st_mode);
   const uint64_t size = static_cast<uint64_t>(st.st_size);
   if (size > memory::kMaxSourceBytes) return TooLarge(path, size);
@@ -189,7 +232,8 @@ Status ReadSource(const std::string& path, std::vector<uint8_t>& bytes,
       }
     }
     if (n == 0) break;
-    if (n < 0 && errno != EINTR) return FromErrno(path, "reading the file failed", errno);
+    if (n < 0 && errno != EINTR)
+      return FromErrno(path, "reading the file failed", "无法读取文件", errno);
   }
   // It may also have shrunk.
   bytes.resize(got);
@@ -199,6 +243,24 @@ Status ReadSource(const std::string& path, std::vector<uint8_t>& bytes,
 #endif
 
 }  // namespace
+
+std::vector<std::string> PasswordsToTry(const ReadOptions& options) {
+  std::vector<std::string> out;
+  if (options.try_default_password) out.push_back(kDefaultPassword);
+  for (const std::string& p : options.passwords)
+    if (std::find(out.begin(), out.end(), p) == out.end()) out.push_back(p);
+  return out;
+}
+
+bool SlowTries(uint64_t rounds_per_try, size_t passwords) {
+  // Beyond any real count of passwords; keeps the product from overflowing.
+  if (passwords > kSlowTriesRounds) return rounds_per_try > 0;
+  return rounds_per_try * passwords > kSlowTriesRounds;
+}
+
+Error TriesPutOff(const std::string& name) {
+  return MakeError(ErrorCode::kTriesPutOff, name + ": 文件受密码保护，尚未尝试密码");
+}
 
 bool FitsXlsGrid(const Workbook& wb) {
   for (int i = 1; i <= wb.WorksheetCount(); ++i) {
@@ -233,9 +295,11 @@ Result<std::unique_ptr<Workbook>> ReadWorkbookBytes(const uint8_t* data, size_t 
   }
 }
 
-Result<std::unique_ptr<Workbook>> ReadWorkbookFile(const std::string& path,
-                                                   const ReadOptions& options,
-                                                   std::string* used_password) {
+namespace {
+
+Result<std::unique_ptr<Workbook>> ReadFileUnnamed(const std::string& path,
+                                                  const ReadOptions& options,
+                                                  std::string* used_password) {
   try {
     // The bytes count against the budget while the reader works on them.
     memory::ScopedCharge charge;
@@ -245,6 +309,18 @@ Result<std::unique_ptr<Workbook>> ReadWorkbookFile(const std::string& path,
   } catch (const std::bad_alloc& e) {
     return NoMemory(path, memory::NoMemoryNote(e));
   }
+}
+
+}  // namespace
+
+Result<std::unique_ptr<Workbook>> ReadWorkbookFile(const std::string& path,
+                                                   const ReadOptions& options,
+                                                   std::string* used_password) {
+  auto r = ReadFileUnnamed(path, options, used_password);
+  if (r) return r;
+  Error e = r.error();
+  e.file = path;
+  return e;
 }
 
 }  // namespace qm

@@ -13,7 +13,9 @@ enum class ErrorCode {
   kOk = 0,
   kNotSupported,     // a format or operation this build cannot handle yet
   kNotAWorkbook,     // the bytes are not a spreadsheet we know
-  kEncrypted,        // password protected with a password we do not know
+  kEncrypted,        // password protected in a way this program does not decrypt
+  kWrongPassword,    // password protected, and no password tried opens it
+  kTriesPutOff,      // password protected; the slow password tries were put off (see ReadOptions)
   kCorrupt,          // truncated or inconsistent container or record stream
   kTooLarge,         // absurd dimensions, zip bombs, entity bombs, over the size cap
   kIo,               // the operating system refused to read or write
@@ -35,9 +37,13 @@ const char* ErrorCodeText(ErrorCode code);
 
 struct Error {
   ErrorCode code = ErrorCode::kOk;
-  std::string detail;  // names the file and the reason, ready to show to a user
-  // The OS or format detail shown in brackets after the Chinese text; empty lets the reason be
-  // taken from `detail` where that helps the user.
+  // Names the file and the reason ("path: reason"), for the developer; English in the older
+  // readers, Chinese in the newer ones.
+  std::string detail;
+  // The file the failure is about, as the caller named it to the layer ("" when none).
+  std::string file;
+  // The OS or format detail the user reads in brackets after the code's text, in Chinese. Empty
+  // lets the reason be taken from `detail` where that is written in Chinese and helps the user.
   std::string note;
 
   std::string Message() const { return detail; }
@@ -51,6 +57,16 @@ ErrorCode ErrorCodeFromErrno(int err);
 // The same for an error of the standard library's filesystem calls, whose values are the
 // system's own (Windows error numbers on Windows).
 ErrorCode ErrorCodeFromSystem(const std::error_code& ec);
+
+// What the system said, in Chinese, from the error number rather than the C library's English
+// ("不存在", "是文件夹", "符号链接层数过多", ...; any other: "系统错误<number>").
+std::string SystemErrorText(int err);
+std::string SystemErrorText(const std::error_code& ec);
+// The bracket of a failed system call: what was being done and the system's reason
+// ("无法创建文件夹：已存在同名文件"); empty where the code's own text already says it all
+// (a missing file, no permission, a full disk).
+std::string SystemErrorNote(const std::string& doing, int err);
+std::string SystemErrorNote(const std::string& doing, const std::error_code& ec);
 
 // A status without a payload. Dropping one unread hides a failure, so the compiler says so.
 class [[nodiscard]] Status {
@@ -87,8 +103,11 @@ class [[nodiscard]] Result {
   std::variant<T, Error> v_;
 };
 
+// A protected workbook none of the passwords tried opens; `name` is the file.
+Error WrongPasswordError(const std::string& name);
+
 inline Error MakeError(ErrorCode code, std::string detail, std::string note = {}) {
-  return Error{code, std::move(detail), std::move(note)};
+  return Error{code, std::move(detail), {}, std::move(note)};
 }
 
 }  // namespace qm

@@ -168,7 +168,8 @@ Result<std::unique_ptr<TempFile>> TempFile::CreateBeside(const std::string& targ
       const int err = errno;
       return MakeError(
           ErrorCodeFromErrno(err),
-          target + ": cannot save: cannot create a temporary file (" + std::strerror(err) + ")");
+          target + ": cannot save: cannot create a temporary file (" + std::strerror(err) + ")",
+          SystemErrorNote("无法创建临时文件", err));
     }
     // Another run's clean-up may have taken the new file between its creation and the lock;
     // then the name is given up, not removed.
@@ -187,10 +188,10 @@ Result<std::unique_ptr<TempFile>> TempFile::CreateBeside(const std::string& targ
       const DWORD err = GetLastError();
       if (err == ERROR_FILE_EXISTS || err == ERROR_ALREADY_EXISTS) continue;
       const std::error_code ec(static_cast<int>(err), std::system_category());
-      return MakeError(ErrorCodeFromSystem(ec), target +
-                                                    ": cannot save: cannot create a temporary "
-                                                    "file (" +
-                                                    ec.message() + ")");
+      return MakeError(
+          ErrorCodeFromSystem(ec),
+          target + ": cannot save: cannot create a temporary file (" + ec.message() + ")",
+          SystemErrorNote("无法创建临时文件", ec));
     }
     tmp->fd_ = reinterpret_cast<intptr_t>(h);
 #endif
@@ -198,7 +199,8 @@ Result<std::unique_ptr<TempFile>> TempFile::CreateBeside(const std::string& targ
     return tmp;
   }
   return MakeError(ErrorCode::kIo,
-                   target + ": cannot save: cannot create a temporary file (no free name)");
+                   target + ": cannot save: cannot create a temporary file (no free name)",
+                   "无法创建临时文件：没有可用的文件名");
 }
 
 TempFile::~TempFile() {
@@ -246,12 +248,15 @@ Status TempFile::RenameTo(const std::string& target) {
                          "文件正被其他程序打开，请关闭后再试");
     }
     ec.assign(static_cast<int>(err), std::system_category());
-    return MakeError(ErrorCodeFromSystem(ec), target + ": cannot save: " + ec.message());
+    return MakeError(ErrorCodeFromSystem(ec), target + ": cannot save: " + ec.message(),
+                     SystemErrorNote("无法保存", ec));
   }
 #else
   std::error_code ec;
   fs::rename(PathFromUtf8(path_), PathFromUtf8(target), ec);
-  if (ec) return MakeError(ErrorCodeFromSystem(ec), target + ": cannot save: " + ec.message());
+  if (ec)
+    return MakeError(ErrorCodeFromSystem(ec), target + ": cannot save: " + ec.message(),
+                     SystemErrorNote("无法保存", ec));
 #endif
   done_ = true;
   return Status::Ok();
@@ -282,7 +287,10 @@ std::FILE* OpenSpillFile() {
 #endif
 }
 
-Result<SaveResult> SaveWorkbookFile(const Workbook& wb, const std::string& path) {
+namespace {
+
+// `tried` receives the path written to (the .xlsx one when the content did not fit .xls).
+Result<SaveResult> SaveUnnamed(const Workbook& wb, const std::string& path, std::string& tried) {
   SaveResult out;
   out.path = path;
   std::string ext = Extension(path);
@@ -293,14 +301,17 @@ Result<SaveResult> SaveWorkbookFile(const Workbook& wb, const std::string& path)
     out.path = PathToUtf8(p);
     out.switched_to_xlsx = true;
     as_xls = false;
+    tried = out.path;
   } else if (!as_xls && ext != ".xlsx" && ext != ".xlsm") {
     return MakeError(ErrorCode::kInvalidArgument,
-                     path + ": cannot save: the name must end in .xls, .xlsx or .xlsm");
+                     path + ": cannot save: the name must end in .xls, .xlsx or .xlsm",
+                     "文件名须以.xls、.xlsx或.xlsm结尾");
   }
   fs::path target = PathFromUtf8(out.path);
   std::error_code ec;
   if (!target.parent_path().empty() && !fs::is_directory(target.parent_path(), ec))
-    return MakeError(ErrorCode::kMissing, out.path + ": cannot save: the folder does not exist");
+    return MakeError(ErrorCode::kMissing, out.path + ": cannot save: the folder does not exist",
+                     "保存到的文件夹不存在");
   // A file the user made read-only is not replaced behind their back, as a spreadsheet program
   // would refuse it too. The mode bits decide, not access(): the superuser may write anything.
   fs::file_status st = fs::status(target, ec);
@@ -325,6 +336,17 @@ Result<SaveResult> SaveWorkbookFile(const Workbook& wb, const std::string& path)
   }
   if (Status moved = (*tmp)->RenameTo(out.path); !moved) return moved.error();
   return out;
+}
+
+}  // namespace
+
+Result<SaveResult> SaveWorkbookFile(const Workbook& wb, const std::string& path) {
+  std::string tried = path;
+  auto r = SaveUnnamed(wb, path, tried);
+  if (r) return r;
+  Error e = r.error();
+  e.file = tried;
+  return e;
 }
 
 }  // namespace qm

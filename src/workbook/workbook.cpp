@@ -16,10 +16,32 @@ const char* SourceFormatName(SourceFormat f) {
       return "biff8";
     case SourceFormat::kXlsx:
       return "xlsx";
+    case SourceFormat::kCsv:
+      return "csv";
+    case SourceFormat::kHtml:
+      return "html";
+    case SourceFormat::kXmlSpreadsheet:
+      return "xml-spreadsheet";
+    case SourceFormat::kOds:
+      return "ods";
+    case SourceFormat::kEt:
+      return "et";
+    case SourceFormat::kXlsb:
+      return "xlsb";
     case SourceFormat::kNone:
       break;
   }
   return "";
+}
+
+std::string SourceFormatText(const Workbook& wb) {
+  std::string out = SourceFormatName(wb.format());
+  if (wb.format() == SourceFormat::kCsv) {
+    const char sep = wb.text_separator();
+    out += " (" + wb.text_encoding() + ", '" +
+           (sep == '\t' ? std::string("\\t") : std::string(1, sep)) + "')";
+  }
+  return out;
 }
 
 Workbook::Workbook() : styles_(std::make_shared<StyleTable>()) {}

@@ -166,9 +166,10 @@ void Worksheet::Touch(int r, int c) const {
 
 Status Worksheet::CheckBounds(int r, int c) const {
   if (r < 1 || r > kMaxRows || c < 1 || c > kMaxCols)
-    return MakeError(ErrorCode::kInvalidArgument, "cell (" + std::to_string(r) + ", " +
-                                                      std::to_string(c) + ") of sheet \"" + name_ +
-                                                      "\" lies outside the grid");
+    return MakeError(ErrorCode::kInvalidArgument,
+                     "cell (" + std::to_string(r) + ", " + std::to_string(c) + ") of sheet \"" +
+                         name_ + "\" lies outside the grid",
+                     "第" + std::to_string(r) + "行第" + std::to_string(c) + "列超出工作表的范围");
   return Status::Ok();
 }
 
@@ -275,7 +276,8 @@ Status Worksheet::SetValue(int r, int c, const NewValue& v, int style) {
 Status Worksheet::SetFormula(int r, int c, std::string_view formula) {
   if (auto st = CheckBounds(r, c); !st) return st;
   if (formulas_.size() >= kMaxFormulas)
-    return MakeError(ErrorCode::kTooLarge, "too many formulas in sheet \"" + name_ + "\"");
+    return MakeError(ErrorCode::kTooLarge, "too many formulas in sheet \"" + name_ + "\"",
+                     "工作表“" + name_ + "”中的公式过多");
   try {
     Cell* cell = FindOrInsert(r, c);
     cell->formula = formula.empty() ? 0 : AddFormula(formula, kFormulaRowsUnknown);

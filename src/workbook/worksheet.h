@@ -52,6 +52,9 @@ class Worksheet {
 
   const std::string& Name() const { return name_; }
   void SetName(std::string name) { name_ = std::move(name); }
+  // Hidden (or "very hidden") in its workbook: the user does not see its tab.
+  bool IsHidden() const { return hidden_; }
+  void SetHidden(bool hidden) { hidden_ = hidden; }
   StyleTable& styles() { return *styles_; }
   const StyleTable& styles() const { return *styles_; }
   const std::shared_ptr<StyleTable>& shared_styles() const { return styles_; }
@@ -170,6 +173,7 @@ class Worksheet {
   uint32_t AddFormula(std::string_view text, int32_t max_row);
 
   std::string name_;
+  bool hidden_ = false;
   std::shared_ptr<StyleTable> styles_;
   std::vector<Row> rows_;
   std::vector<std::string> strings_;

@@ -107,4 +107,17 @@ inline std::vector<std::string> WritableSheetNames(const std::vector<std::string
   return out;
 }
 
+// The sheet shown when the file opens: the first one that is not hidden (0 when all are).
+inline size_t FirstVisibleSheet(const std::vector<const Worksheet*>& sheets) {
+  for (size_t i = 0; i < sheets.size(); ++i)
+    if (!sheets[i]->IsHidden()) return i;
+  return 0;
+}
+
+// Whether sheet i is written hidden. A workbook needs one visible sheet to open at all, so when
+// every sheet is hidden the first is written visible.
+inline bool WrittenHidden(const std::vector<const Worksheet*>& sheets, size_t i) {
+  return sheets[i]->IsHidden() && !(i == 0 && sheets[FirstVisibleSheet(sheets)]->IsHidden());
+}
+
 }  // namespace qm

@@ -81,6 +81,14 @@ DialogScript& DialogScript::Pick(const QString& path) {
   return *this;
 }
 
+DialogScript& DialogScript::Look(const Responder& look) {
+  script_.push_back([look](QWidget* w) {
+    look(w);
+    if (auto* d = qobject_cast<QDialog*>(w)) d->reject();
+  });
+  return *this;
+}
+
 void DialogScript::Poll() {
   QWidget* w = QApplication::activeModalWidget();
   if (!w || w == handled_ || !w->isVisible()) return;

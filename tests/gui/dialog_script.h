@@ -34,6 +34,13 @@ class DialogScript : public QObject {
   DialogScript& Type(const QString& text, bool cancel = false);
   // Picks this file in the file dialog, or cancels it when empty.
   DialogScript& Pick(const QString& path);
+  // Hands the dialog to `look`, then cancels it.
+  DialogScript& Look(const Responder& look);
+  // Hands the next dialog to `r`, which must close it.
+  DialogScript& Do(Responder r) {
+    script_.push_back(std::move(r));
+    return *this;
+  }
   // Dialogs beyond the script: take the default answer instead of failing the test.
   void AnswerTheRestWithDefaults() { defaults_ = true; }
 

@@ -5,6 +5,9 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <initializer_list>
+#include <string>
+#include <vector>
 
 #include "workbook/bytes.h"
 #include "workbook/cell.h"
@@ -34,11 +37,6 @@ enum Prec : int {
   kPrecUnary = 7,
   kPrecRef = 8,
   kPrecPrimary = 9,
-};
-
-struct Operand {
-  std::string text;
-  int prec = kPrecPrimary;
 };
 
 using le::U16;
@@ -93,19 +91,6 @@ std::string AreaText(RefPart a, RefPart b) {
   return s;
 }
 
-// Built by appending: GCC 12 warns falsely about `"(" + std::string&&`.
-std::string Join(std::string_view a, std::string_view b, std::string_view c = {}) {
-  std::string s;
-  s.reserve(a.size() + b.size() + c.size());
-  s.append(a).append(b).append(c);
-  return s;
-}
-
-std::string Wrap(const Operand& o, int min_prec) {
-  if (o.prec >= min_prec) return o.text;
-  return Join("(", o.text, ")");
-}
-
 const char* BinaryOperator(uint8_t ptg) {
   static const char* const kOps[] = {
       "+", "-", "*", "/", "^", "&", "<", "<=", "=", ">=", ">", "<>", " ", ",", ":"};
@@ -122,67 +107,143 @@ int BinaryPrec(uint8_t ptg) {
   return kPrecRef;
 }
 
+// The expression the tokens build, as a tree kept in flat arrays: the tokens of a formula may nest
+// as deep as its record is long, so neither building nor spelling it may recurse, and wrapping a
+// finished text in parentheses level by level would copy it once per level.
+class TextTree {
+ public:
+  // A node reads: head, its children separated by `sep`, tail. A child marked `paren` is
+  // wrapped in parentheses the token array leaves implicit.
+  struct Node {
+    std::string head;
+    const char* sep = "";
+    const char* tail = "";
+    uint32_t first = 0, count = 0;  // children in kids_
+    int prec = kPrecPrimary;
+  };
+
+  // Every node takes at least one byte of the token array.
+  explicit TextTree(size_t token_bytes) {
+    nodes_.reserve(token_bytes);
+    kids_.reserve(token_bytes);
+  }
+
+  bool empty() const { return stack_.empty(); }
+  size_t operands() const { return stack_.size(); }
+
+  void Leaf(std::string text, int prec = kPrecPrimary) {
+    Node n;
+    n.head = std::move(text);
+    n.prec = prec;
+    Push(std::move(n));
+  }
+  // Replaces the top `argc` operands by one node over them; `min_prec[k]` is the precedence
+  // below which child k needs parentheses (the last entry repeats for further children).
+  void Combine(size_t argc, std::string head, const char* sep, const char* tail, int prec,
+               std::initializer_list<int> min_prec) {
+    Node n;
+    n.head = std::move(head);
+    n.sep = sep;
+    n.tail = tail;
+    n.prec = prec;
+    n.first = static_cast<uint32_t>(kids_.size());
+    n.count = static_cast<uint32_t>(argc);
+    const size_t base = stack_.size() - argc;
+    for (size_t k = 0; k < argc; ++k) {
+      const int min = *(min_prec.begin() + std::min(k, min_prec.size() - 1));
+      const uint32_t kid = stack_[base + k];
+      kids_.push_back({kid, nodes_[kid].prec < min});
+    }
+    stack_.resize(base);
+    Push(std::move(n));
+  }
+
+  // The text of the one operand left, written depth first with a stack of our own.
+  std::string Spell() const {
+    std::string out;
+    struct Step {
+      uint32_t node;
+      bool paren;
+      bool begun = false;
+      uint32_t next = 0;  // children begun
+    };
+    std::vector<Step> todo;
+    todo.reserve(16);
+    todo.push_back({stack_.back(), false});
+    while (!todo.empty()) {
+      Step& step = todo.back();
+      const Node& n = nodes_[step.node];
+      if (!step.begun) {
+        step.begun = true;
+        if (step.paren) out.push_back('(');
+        out += n.head;
+      }
+      if (step.next < n.count) {
+        if (step.next > 0) out += n.sep;
+        const Kid kid = kids_[n.first + step.next++];
+        todo.push_back({kid.node, kid.paren});  // `step` is not used past this
+        continue;
+      }
+      out += n.tail;
+      if (step.paren) out.push_back(')');
+      todo.pop_back();
+    }
+    return out;
+  }
+
+ private:
+  struct Kid {
+    uint32_t node;
+    bool paren;
+  };
+  void Push(Node n) {
+    stack_.push_back(static_cast<uint32_t>(nodes_.size()));
+    nodes_.push_back(std::move(n));
+  }
+  std::vector<Node> nodes_;
+  std::vector<Kid> kids_;
+  std::vector<uint32_t> stack_;  // the operands not yet taken by an operator
+};
+
 }  // namespace
 
 std::optional<std::string> DecodeBiff8Formula(std::span<const uint8_t> rgce, int row, int col) {
   const uint8_t* p = rgce.data();
   const size_t n = rgce.size();
   const int row0 = row - 1, col0 = col - 1;
-  std::vector<Operand> st;
+  TextTree st(n);
   size_t i = 0;
   auto need = [&](size_t bytes) { return i + bytes <= n; };
-  auto pop = [&]() {
-    Operand o = std::move(st.back());
-    st.pop_back();
-    return o;
-  };
   auto call = [&](const char* name, size_t argc) -> bool {
-    if (st.size() < argc) return false;
-    std::string s = name;
-    s.push_back('(');
-    for (size_t k = st.size() - argc; k < st.size(); ++k) {
-      if (k != st.size() - argc) s.push_back(',');
-      s += Wrap(st[k], kPrecCompare);
-    }
-    s.push_back(')');
-    st.resize(st.size() - argc);
-    st.push_back({std::move(s), kPrecPrimary});
+    if (st.operands() < argc) return false;
+    st.Combine(argc, std::string(name) + "(", ",", ")", kPrecPrimary, {kPrecCompare});
     return true;
   };
 
   while (i < n) {
     const uint8_t ptg = p[i++];
     if (ptg >= kPtgAdd && ptg <= kPtgRange) {
-      if (st.size() < 2) return std::nullopt;
-      Operand b = pop(), a = pop();
-      int prec = BinaryPrec(ptg);
-      std::string s = Wrap(a, prec);
-      s += BinaryOperator(ptg);
-      s += Wrap(b, prec + 1);
-      st.push_back({std::move(s), prec});
+      if (st.operands() < 2) return std::nullopt;
+      const int prec = BinaryPrec(ptg);
+      st.Combine(2, {}, BinaryOperator(ptg), "", prec, {prec, prec + 1});
       continue;
     }
     switch (ptg) {
       case kPtgUplus:
-      case kPtgUminus: {
+      case kPtgUminus:
         if (st.empty()) return std::nullopt;
-        Operand a = pop();
-        st.push_back({Join(ptg == kPtgUplus ? "+" : "-", Wrap(a, kPrecUnary)), kPrecUnary});
+        st.Combine(1, ptg == kPtgUplus ? "+" : "-", "", "", kPrecUnary, {kPrecUnary});
         continue;
-      }
-      case kPtgPercent: {
+      case kPtgPercent:
         if (st.empty()) return std::nullopt;
-        Operand a = pop();
-        st.push_back({Join(Wrap(a, kPrecPercent), "%"), kPrecPercent});
+        st.Combine(1, {}, "", "%", kPrecPercent, {kPrecPercent});
         continue;
-      }
       case kPtgParen:
         if (st.empty()) return std::nullopt;
-        st.back().text = Join("(", st.back().text, ")");
-        st.back().prec = kPrecPrimary;
+        st.Combine(1, "(", "", ")", kPrecPrimary, {kPrecUnion});
         continue;
       case kPtgMissArg:
-        st.push_back({"", kPrecPrimary});
+        st.Leaf("");
         continue;
       case kPtgStr: {
         if (!need(2)) return std::nullopt;
@@ -201,7 +262,7 @@ std::optional<std::string> DecodeBiff8Formula(std::span<const uint8_t> rgce, int
         text.Finish();
         s.push_back('"');
         i += cch * (wide ? 2 : 1);
-        st.push_back({std::move(s), kPrecPrimary});
+        st.Leaf(std::move(s));
         continue;
       }
       case kPtgAttr: {  // only the one-argument SUM carries meaning for the text
@@ -219,17 +280,17 @@ std::optional<std::string> DecodeBiff8Formula(std::span<const uint8_t> rgce, int
       }
       case kPtgErr:
         if (!need(1) || !IsErrorCode(p[i])) return std::nullopt;
-        st.push_back({ErrorText(p[i]), kPrecPrimary});
+        st.Leaf(ErrorText(p[i]));
         i += 1;
         continue;
       case kPtgBool:
         if (!need(1)) return std::nullopt;
-        st.push_back({p[i] ? "TRUE" : "FALSE", kPrecPrimary});
+        st.Leaf(p[i] ? "TRUE" : "FALSE");
         i += 1;
         continue;
       case kPtgInt:
         if (!need(2)) return std::nullopt;
-        st.push_back({std::to_string(U16(p + i)), kPrecPrimary});
+        st.Leaf(std::to_string(U16(p + i)));
         i += 2;
         continue;
       case kPtgNum: {
@@ -239,7 +300,7 @@ std::optional<std::string> DecodeBiff8Formula(std::span<const uint8_t> rgce, int
         i += 8;
         auto s = NumberText(d);
         if (!s) return std::nullopt;
-        st.push_back({std::move(*s), d < 0 ? kPrecUnary : kPrecPrimary});
+        st.Leaf(std::move(*s), d < 0 ? kPrecUnary : kPrecPrimary);
         continue;
       }
       default:
@@ -271,7 +332,7 @@ std::optional<std::string> DecodeBiff8Formula(std::span<const uint8_t> rgce, int
         i += 4;
         std::string s;
         formula::AppendPart(s, a, true, true);
-        st.push_back({std::move(s), kPrecPrimary});
+        st.Leaf(std::move(s));
         continue;
       }
       case kPtgArea:
@@ -281,7 +342,7 @@ std::optional<std::string> DecodeBiff8Formula(std::span<const uint8_t> rgce, int
         RefPart a = DecodePart(U16(p + i), U16(p + i + 4), offs, row0, col0);
         RefPart b = DecodePart(U16(p + i + 2), U16(p + i + 6), offs, row0, col0);
         i += 8;
-        st.push_back({AreaText(a, b), kPrecPrimary});
+        st.Leaf(AreaText(a, b));
         continue;
       }
       case kPtgMemArea:  // the memory tokens only announce the sub-expression that follows
@@ -297,19 +358,19 @@ std::optional<std::string> DecodeBiff8Formula(std::span<const uint8_t> rgce, int
       case kPtgRefErr:  // reference to a deleted cell
         if (!need(4)) return std::nullopt;
         i += 4;
-        st.push_back({"#REF!", kPrecPrimary});
+        st.Leaf("#REF!");
         continue;
       case kPtgAreaErr:
         if (!need(8)) return std::nullopt;
         i += 8;
-        st.push_back({"#REF!", kPrecPrimary});
+        st.Leaf("#REF!");
         continue;
       default:  // arrays, names, other sheets, external names
         return std::nullopt;
     }
   }
-  if (st.size() != 1) return std::nullopt;
-  return std::move(st.back().text);
+  if (st.operands() != 1) return std::nullopt;
+  return st.Spell();
 }
 
 }  // namespace qm

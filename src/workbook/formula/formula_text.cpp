@@ -1,6 +1,8 @@
 // A1 formula text: the lexer, and moving references when cells are pasted or rows deleted. Only
 // references are re-spelled; every other character of the text is kept as it was written.
 #include <algorithm>
+#include <cctype>
+#include <cstring>
 
 #include "workbook/formula/formula.h"
 #include "workbook/formula/formula_lexer.h"
@@ -390,6 +392,164 @@ bool RowDeletion::MapSpan(int lo, int hi, int& new_lo, int& new_hi) const {
 }
 
 }  // namespace formula
+
+bool FormulaNestsTooDeep(std::string_view s) {
+  constexpr int kMax = kMaxFormulaNesting;
+  // Every level costs at least one character: "(", a sign, "%" or a function's "(".
+  if (s.size() <= static_cast<size_t>(kMax)) return false;
+  // The depth of an operand is the number of parentheses, calls, signs and percent signs around
+  // it; binary operators and commas only take the deepest of their operands. The scan keeps,
+  // per open parenthesis, what the enclosing level had reached.
+  struct Open {
+    int best;   // the deepest operand of the enclosing level so far
+    int outer;  // the signs (or the function name's depth) before the parenthesis
+  };
+  std::vector<Open> open;
+  int around = 0;       // levels the open parentheses add up to, signs before them included
+  int best = 0;         // the deepest operand of the current level
+  int pending = 0;      // signs read before the current operand
+  int unit = 0;         // the depth of the current operand once it has been read
+  bool have = false;    // whether the current operand has been read
+  auto operand = [&] {  // an operand starts; one right after another (A1 B1) ends that one
+    if (have) best = std::max(best, unit);
+    unit = pending;
+    pending = 0;
+    have = true;
+  };
+  auto end_operand = [&] {
+    if (have) best = std::max(best, unit);
+    have = false;
+    pending = 0;
+  };
+  auto close = [&] {
+    end_operand();
+    const Open o = open.back();
+    open.pop_back();
+    around -= o.outer + 1;
+    unit = o.outer + 1 + best;
+    best = o.best;
+    have = true;
+  };
+  // The index just past the text quoted with `q` (" or ') that starts at i; doubled quotes stay
+  // inside.
+  auto skip_quoted = [&](size_t i, char q) {
+    for (++i; i < s.size(); ++i) {
+      if (s[i] != q) continue;
+      if (i + 1 < s.size() && s[i + 1] == q) {
+        ++i;
+        continue;
+      }
+      return i + 1;
+    }
+    return s.size();
+  };
+  auto skip_brackets = [&](size_t i, char in, char out) {
+    int level = 0;
+    for (; i < s.size(); ++i) {
+      if (s[i] == '"') {
+        i = skip_quoted(i, '"') - 1;
+      } else if (s[i] == in) {
+        ++level;
+      } else if (s[i] == out && --level == 0) {
+        return i + 1;
+      }
+    }
+    return s.size();
+  };
+  size_t i = 0;
+  while (i < s.size()) {
+    const char c = s[i];
+    switch (c) {
+      case ' ':
+      case '\t':
+      case '\r':
+      case '\n':
+        ++i;
+        continue;
+      case '(':
+        open.push_back({best, have ? unit : pending});
+        around += open.back().outer + 1;
+        if (around > kMax) return true;
+        best = pending = 0;
+        have = false;
+        ++i;
+        continue;
+      case ')':
+        if (!open.empty()) close();
+        ++i;
+        break;
+      case '+':
+      case '-':
+        if (!have) {
+          if (around + ++pending > kMax) return true;
+        } else {
+          end_operand();
+        }
+        ++i;
+        continue;
+      case '%':
+        if (have) ++unit;
+        ++i;
+        break;
+      case ',':
+      case ';':
+      case '*':
+      case '/':
+      case '^':
+      case '&':
+      case '=':
+      case '<':
+      case '>':
+      case ':':
+        end_operand();
+        ++i;
+        continue;
+      case '"':
+        operand();
+        i = skip_quoted(i, '"');
+        break;
+      case '{':
+        operand();
+        i = skip_brackets(i, '{', '}');
+        break;
+      case '#':  // an error literal: #DIV/0! and #N/A hold characters that are operators elsewhere
+        operand();
+        for (++i; i < s.size(); ++i) {
+          const char e = s[i];
+          if (!(std::isalnum(static_cast<unsigned char>(e)) || e == '/' || e == '!' || e == '?' ||
+                e == '_'))
+            break;
+        }
+        break;
+      default: {  // a number, a reference, a name, a function's name: up to the next operator
+        operand();
+        const size_t from = i;
+        while (i < s.size()) {
+          const char e = s[i];
+          if (e == '\'') {
+            i = skip_quoted(i, '\'');
+          } else if (e == '[') {
+            i = skip_brackets(i, '[', ']');
+          } else if (e != '\0' && std::strchr(" \t\r\n()+-%,;*/^&=<>:\"{#", e) == nullptr) {
+            ++i;
+          } else {
+            break;
+          }
+        }
+        if (i == from) ++i;  // a stray NUL
+        break;
+      }
+    }
+    if (have && around + unit > kMax) return true;
+  }
+  // Parentheses left open still count as closed at the end.
+  while (!open.empty()) {
+    close();
+    if (around + unit > kMax) return true;
+  }
+  end_operand();
+  return best > kMax;
+}
 
 namespace {
 

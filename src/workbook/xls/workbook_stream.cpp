@@ -6,8 +6,8 @@
 #include <cstring>
 #include <vector>
 
+#include "../office/cfb_writer.h"
 #include "../paths.h"
-#include "cfb_writer.h"
 
 namespace qm::xls {
 
@@ -21,9 +21,12 @@ Status WriteCompoundFile(const std::string& path, BiffBuffer& globals,
   const uint64_t padding = total < 4096 ? 4096 - total : 0;
 
   std::FILE* f = CreateForWriting(path);
-  if (!f)
-    return MakeError(ErrorCodeFromErrno(errno),
-                     std::string("cannot create the file (") + std::strerror(errno) + ")");
+  if (!f) {
+    const int err = errno;
+    return MakeError(ErrorCodeFromErrno(err),
+                     std::string("cannot create the file (") + std::strerror(err) + ")",
+                     SystemErrorNote("无法创建文件", err));
+  }
   cfb::Writer out;
   int saved_errno = 0;
   std::string why;
@@ -73,7 +76,8 @@ Status WriteCompoundFile(const std::string& path, BiffBuffer& globals,
       why = saved_errno
                 ? std::string("writing the file failed (") + std::strerror(saved_errno) + ")"
                 : "writing the file failed";
-    return MakeError(ErrorCodeFromErrno(saved_errno), why);
+    return MakeError(ErrorCodeFromErrno(saved_errno), why,
+                     saved_errno ? SystemErrorNote("无法写入文件", saved_errno) : std::string());
   }
   return Status::Ok();
 }

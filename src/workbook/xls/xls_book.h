@@ -20,6 +20,7 @@ struct SheetInfo {
   std::string name;
   uint32_t offset = 0;
   uint8_t type = 0;  // 0 worksheet, 1 macro sheet, 2 chart, 6 VB module
+  bool hidden = false;
 };
 
 struct Book {

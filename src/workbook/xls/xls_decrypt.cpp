@@ -9,10 +9,11 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <variant>
 
 #include "../bytes.h"
+#include "../office/ooxml_decrypt.h"
 #include "../utf.h"
-#include "../xlsx/ooxml_decrypt.h"
 #include "biff_records.h"
 
 namespace qm::xls {
@@ -98,29 +99,30 @@ std::array<uint8_t, 16> XorArray(std::string_view pw, uint16_t key) {
 // Makes the RC4 key of a block.
 using KeyFn = std::function<std::vector<uint8_t>(uint32_t block)>;
 
+constexpr size_t kVerifier = 16;  // the verifier is 16 bytes in both RC4 schemes
+
 // Decrypts the verifier pair with the key of block 0 (one continuous keystream) and checks that
-// the hash of the first matches the second.
-bool Verify(const KeyFn& key, const uint8_t* verifier, const uint8_t* hash, size_t hash_len,
-            bool sha1) {
+// the hash of the first matches the second: a whole SHA-1 digest, or MD5 without `sha1`.
+bool Verify(const KeyFn& key, const uint8_t* verifier, const uint8_t* hash_in, bool sha1) {
+  const size_t n = sha1 ? SHA1_DIGEST_SIZE : MD5_DIGEST_SIZE;
   std::vector<uint8_t> k = key(0);
   arcfour_ctx ctx;
   arcfour_set_key(&ctx, k.size(), k.data());
-  uint8_t v[16], h[20];
-  arcfour_crypt(&ctx, 16, v, verifier);
-  arcfour_crypt(&ctx, hash_len, h, hash);
-  uint8_t d[20];
+  uint8_t v[kVerifier], h[SHA1_DIGEST_SIZE], d[SHA1_DIGEST_SIZE];
+  arcfour_crypt(&ctx, kVerifier, v, verifier);
+  arcfour_crypt(&ctx, n, h, hash_in);
   if (sha1) {
-    sha1_ctx s;
-    sha1_init(&s);
-    sha1_update(&s, 16, v);
-    sha1_digest(&s, SHA1_DIGEST_SIZE, d);
-    return std::memcmp(d, h, std::min<size_t>(hash_len, 20)) == 0;
+    sha1_ctx c;
+    sha1_init(&c);
+    sha1_update(&c, kVerifier, v);
+    sha1_digest(&c, n, d);
+  } else {
+    md5_ctx c;
+    md5_init(&c);
+    md5_update(&c, kVerifier, v);
+    md5_digest(&c, n, d);
   }
-  md5_ctx m;
-  md5_init(&m);
-  md5_update(&m, 16, v);
-  md5_digest(&m, MD5_DIGEST_SIZE, d);
-  return std::memcmp(d, h, 16) == 0;
+  return std::memcmp(d, h, n) == 0;
 }
 
 // Records whose bodies are never encrypted.
@@ -192,49 +194,117 @@ void XorRecords(std::vector<uint8_t>& s, size_t from, const std::array<uint8_t, 
   }
 }
 
-}  // namespace
+// --- FILEPASS -----------------------------------------------------------------------------------
 
-DecryptOutcome DecryptWithDefaultPassword(std::vector<uint8_t>& s, size_t at) {
-  return DecryptWithPassword(s, at, "VelvetSweatshop");
+enum class Scheme { kXor, kRc4, kCryptoApi };
+
+// A FILEPASS record, every field checked to lie inside the record before it is read.
+struct FilePass {
+  Scheme scheme = Scheme::kXor;
+  size_t next = 0;                            // the offset of the first record after FILEPASS
+  const uint8_t* key_and_verifier = nullptr;  // XOR: the 16-bit key and verifier
+  const uint8_t* salt = nullptr;              // RC4 schemes: 16 bytes each
+  const uint8_t* verifier = nullptr;
+  const uint8_t* verifier_hash = nullptr;  // a whole MD5 (RC4) or SHA-1 (CryptoAPI) digest
+  uint32_t key_bits = 128;                 // CryptoAPI
+};
+
+constexpr uint32_t kRc4Id = 0x6801, kSha1Id = 0x8004;
+
+// Why a FILEPASS record cannot be used: the outcome and the note the user reads.
+struct Refusal {
+  DecryptOutcome outcome;
+  std::string note;
+  std::string why;  // for the detail only
+};
+
+Refusal Damaged(std::string why) {
+  return {DecryptOutcome::kDamaged, "加密信息已损坏", std::move(why)};
+}
+Refusal Unsupported(std::string what) {
+  return {DecryptOutcome::kUnsupported, std::move(what), {}};
+}
+std::string Numbered(const char* what, uint32_t id) {
+  return std::string(what) + "（编号" + std::to_string(id) + "）";
 }
 
-DecryptOutcome DecryptWithPasswords(std::vector<uint8_t>& s, size_t at,
-                                    const std::vector<std::string>& passwords, std::string* used) {
-  DecryptOutcome out = DecryptWithDefaultPassword(s, at);
-  if (out == DecryptOutcome::kDecrypted && used) used->clear();
-  for (size_t i = 0; i < passwords.size() && out == DecryptOutcome::kWrongPassword; ++i) {
-    out = DecryptWithPassword(s, at, passwords[i]);
-    if (out == DecryptOutcome::kDecrypted && used) *used = passwords[i];
-  }
-  return out;
-}
-
-DecryptOutcome DecryptWithPassword(std::vector<uint8_t>& s, size_t at, std::string_view password) {
-  if (at + 4 > s.size()) return DecryptOutcome::kUnsupported;
-  size_t len = U16(&s[at + 2]);
-  size_t body = at + 4;
-  // BIFF5 knows only XOR obfuscation and writes its key and verifier without a type before them.
-  const bool biff5_xor = len == 4;
-  if (body + len > s.size() || (len < 6 && !biff5_xor)) return DecryptOutcome::kUnsupported;
+std::variant<FilePass, Refusal> ParseFilePass(const std::vector<uint8_t>& s, size_t at) {
+  if (at > s.size() || s.size() - at < 4) return Damaged("加密记录不完整");
+  const size_t len = U16(&s[at + 2]);
+  const size_t body = at + 4;
+  if (s.size() - body < len) return Damaged("加密记录不完整");
+  FilePass fp;
+  fp.next = body + len;
   const uint8_t* p = &s[body];
-  uint16_t type = biff5_xor ? 0 : U16(p);
-  if (type == 0) {
-    if (password.empty() || password.size() > 15) return DecryptOutcome::kWrongPassword;
-    const uint8_t* kv = biff5_xor ? p : p + 2;
-    uint16_t key = XorKey(password);
-    if (key != U16(kv) || XorVerifier(password) != U16(kv + 2))
-      return DecryptOutcome::kWrongPassword;
-    XorRecords(s, body + len, XorArray(password, key));
-    return DecryptOutcome::kDecrypted;
+  // BIFF5 knows only XOR obfuscation and writes its key and verifier without a type before them.
+  if (len == 4) {
+    fp.key_and_verifier = p;
+    return fp;
   }
-  if (type != 1) return DecryptOutcome::kUnsupported;
-  uint16_t major = U16(p + 2), minor = U16(p + 4);
-  const std::string pw = ooxml::PasswordUtf16(std::string(password));
-  const size_t next = body + len;
+  if (len < 6) return Damaged("加密记录不完整");
+  const uint16_t type = U16(p);
+  if (type == 0) {
+    fp.key_and_verifier = p + 2;
+    return fp;
+  }
+  if (type != 1) return Unsupported("不支持的加密方式（类型" + std::to_string(type) + "）");
+  const uint16_t major = U16(p + 2), minor = U16(p + 4);
 
   if (major == 1 && minor == 1) {
-    if (len < 6 + 48) return DecryptOutcome::kUnsupported;
-    const uint8_t* salt = p + 6;
+    // Salt, verifier and the verifier's MD5, 16 bytes each.
+    if (len < 6 + 3 * 16) return Damaged("加密记录不完整");
+    fp.scheme = Scheme::kRc4;
+    fp.salt = p + 6;
+    fp.verifier = p + 22;
+    fp.verifier_hash = p + 38;
+    return fp;
+  }
+  if (!(major >= 2 && major <= 4 && minor == 2))
+    return Unsupported("不支持的加密版本（" + std::to_string(major) + "." + std::to_string(minor) +
+                       "）");
+
+  // Flags (4), header size (4), the header (flags, extra size, cipher, hash, key bits, ...),
+  // then the verifier: salt size (4), salt, verifier, hash size (4), hash.
+  if (len < 14) return Damaged("加密记录不完整");
+  const uint32_t header_size = U32(p + 10);
+  // The header's fields up to the key size are read; the record must hold the header whole.
+  if (header_size < 20 || header_size > len - 14) return Damaged("加密头部的长度超出记录");
+  const uint8_t* hdr = p + 14;
+  const uint32_t cipher = U32(hdr + 8), hash = U32(hdr + 12);
+  uint32_t key_bits = U32(hdr + 16);
+  if (cipher != 0 && cipher != kRc4Id) return Unsupported(Numbered("不支持的加密算法", cipher));
+  if (hash != 0 && hash != kSha1Id) return Unsupported(Numbered("不支持的哈希算法", hash));
+  if (key_bits == 0) key_bits = 40;
+  if (key_bits < 40 || key_bits > 128 || key_bits % 8)
+    return Unsupported("不支持的密钥长度（" + std::to_string(key_bits) + "位）");
+  const size_t ver = 14 + size_t{header_size};
+  if (len - ver < 4 + 16 + 16 + 4 + SHA1_DIGEST_SIZE) return Damaged("密码校验数据不完整");
+  const uint8_t* v = p + ver;
+  if (U32(v) != 16) return Damaged("盐值不是16字节");
+  // The hash is SHA-1's; a size that says otherwise (0 once let any password through) is damage.
+  if (U32(v + 36) != SHA1_DIGEST_SIZE) return Damaged("校验哈希的长度不是20字节");
+  fp.scheme = Scheme::kCryptoApi;
+  fp.key_bits = key_bits;
+  fp.salt = v + 4;
+  fp.verifier = v + 20;
+  fp.verifier_hash = v + 40;
+  return fp;
+}
+
+// Decrypts the records after FILEPASS when `password` opens them.
+bool TryPassword(std::vector<uint8_t>& s, const FilePass& fp, std::string_view password) {
+  if (fp.scheme == Scheme::kXor) {
+    // The password is taken as bytes, at most 15 of them.
+    if (password.empty() || password.size() > 15) return false;
+    const uint16_t key = XorKey(password);
+    if (key != U16(fp.key_and_verifier) || XorVerifier(password) != U16(fp.key_and_verifier + 2))
+      return false;
+    XorRecords(s, fp.next, XorArray(password, key));
+    return true;
+  }
+  const std::string pw = ooxml::PasswordUtf16(std::string(password));
+  KeyFn key;
+  if (fp.scheme == Scheme::kRc4) {
     uint8_t h0[16];
     md5_ctx m;
     md5_init(&m);
@@ -244,13 +314,13 @@ DecryptOutcome DecryptWithPassword(std::vector<uint8_t>& s, size_t at, std::stri
     uint8_t buf[21 * 16];
     for (int i = 0; i < 16; ++i) {
       std::memcpy(buf + 21 * i, h0, 5);
-      std::memcpy(buf + 21 * i + 5, salt, 16);
+      std::memcpy(buf + 21 * i + 5, fp.salt, 16);
     }
     uint8_t h1[16];
     md5_init(&m);
     md5_update(&m, sizeof buf, buf);
     md5_digest(&m, 16, h1);
-    KeyFn key = [h1](uint32_t block) {
+    key = [h1](uint32_t block) {
       uint8_t in[9];
       std::memcpy(in, h1, 5);
       le::Put32(in + 5, block);
@@ -261,57 +331,77 @@ DecryptOutcome DecryptWithPassword(std::vector<uint8_t>& s, size_t at, std::stri
       md5_digest(&c, 16, k.data());
       return k;
     };
-    if (!Verify(key, p + 22, p + 38, 16, false)) return DecryptOutcome::kWrongPassword;
-    DecryptRecords(s, next, key);
-    return DecryptOutcome::kDecrypted;
+    if (!Verify(key, fp.verifier, fp.verifier_hash, false)) return false;
+    DecryptRecords(s, fp.next, key);
+    return true;
   }
-
-  if (major >= 2 && major <= 4 && minor == 2) {
-    // Flags, header size, header (flags, extra, algorithm, hash, key bits, ...), verifier.
-    if (len < 14) return DecryptOutcome::kUnsupported;
-    uint32_t header_size = U32(p + 10);
-    if (header_size < 20 || header_size > len) return DecryptOutcome::kUnsupported;
-    const uint8_t* hdr = p + 14;
-    uint32_t key_bits = U32(hdr + 16);
-    if (key_bits == 0) key_bits = 40;
-    if (key_bits < 40 || key_bits > 128 || key_bits % 8) return DecryptOutcome::kUnsupported;
-    size_t ver = 14 + header_size;
-    if (ver + 4 + 16 + 16 + 4 + 20 > len) return DecryptOutcome::kUnsupported;
-    const uint8_t* v = p + ver;
-    uint32_t salt_size = U32(v);
-    if (salt_size != 16) return DecryptOutcome::kUnsupported;
-    const uint8_t* salt = v + 4;
-    uint8_t h0[20];
-    sha1_ctx c;
-    sha1_init(&c);
-    sha1_update(&c, 16, salt);
-    sha1_update(&c, pw.size(), reinterpret_cast<const uint8_t*>(pw.data()));
-    sha1_digest(&c, 20, h0);
-    // Writers disagree on whether a 40-bit key is passed as 5 bytes or padded to 16 with zeros;
-    // the verifier tells which one this file used.
-    for (bool pad : {false, true}) {
-      if (pad && key_bits != 40) break;
-      KeyFn key = [h0, key_bits, pad](uint32_t block) {
-        uint8_t in[24];
-        std::memcpy(in, h0, 20);
-        le::Put32(in + 20, block);
-        uint8_t d[20];
-        sha1_ctx cc;
-        sha1_init(&cc);
-        sha1_update(&cc, 24, in);
-        sha1_digest(&cc, 20, d);
-        std::vector<uint8_t> k(d, d + key_bits / 8);
-        if (pad) k.resize(16, 0);
-        return k;
-      };
-      if (Verify(key, v + 20, v + 40, std::min<uint32_t>(U32(v + 36), 20), true)) {
-        DecryptRecords(s, next, key);
-        return DecryptOutcome::kDecrypted;
-      }
+  uint8_t h0[20];
+  sha1_ctx c;
+  sha1_init(&c);
+  sha1_update(&c, 16, fp.salt);
+  sha1_update(&c, pw.size(), reinterpret_cast<const uint8_t*>(pw.data()));
+  sha1_digest(&c, 20, h0);
+  // Writers disagree on whether a 40-bit key is passed as 5 bytes or padded to 16 with zeros;
+  // the verifier tells which one this file used.
+  const uint32_t key_bits = fp.key_bits;
+  for (bool pad : {false, true}) {
+    if (pad && key_bits != 40) break;
+    key = [h0, key_bits, pad](uint32_t block) {
+      uint8_t in[24];
+      std::memcpy(in, h0, 20);
+      le::Put32(in + 20, block);
+      uint8_t d[20];
+      sha1_ctx cc;
+      sha1_init(&cc);
+      sha1_update(&cc, 24, in);
+      sha1_digest(&cc, 20, d);
+      std::vector<uint8_t> k(d, d + key_bits / 8);
+      if (pad) k.resize(16, 0);
+      return k;
+    };
+    if (Verify(key, fp.verifier, fp.verifier_hash, true)) {
+      DecryptRecords(s, fp.next, key);
+      return true;
     }
-    return DecryptOutcome::kWrongPassword;
   }
-  return DecryptOutcome::kUnsupported;
+  return false;
+}
+
+}  // namespace
+
+DecryptOutcome DecryptWithDefaultPassword(std::vector<uint8_t>& s, size_t at) {
+  return DecryptWithPassword(s, at, kDefaultPassword);
+}
+
+DecryptOutcome DecryptWithPassword(std::vector<uint8_t>& s, size_t at, std::string_view password) {
+  std::variant<FilePass, Refusal> fp = ParseFilePass(s, at);
+  if (const Refusal* r = std::get_if<Refusal>(&fp)) return r->outcome;
+  return TryPassword(s, std::get<FilePass>(fp), password) ? DecryptOutcome::kDecrypted
+                                                          : DecryptOutcome::kWrongPassword;
+}
+
+Status Decrypt(std::vector<uint8_t>& s, size_t at, const std::string& name,
+               const ReadOptions& options, std::string* used) {
+  if (used) used->clear();
+  auto fail = [&](ErrorCode code, const std::string& note, const std::string& why) {
+    const std::string lead = code == ErrorCode::kEncrypted ? "文件受密码保护，" : "";
+    return MakeError(code, name + ": " + lead + note + (why.empty() ? "" : "（" + why + "）"),
+                     note);
+  };
+  std::variant<FilePass, Refusal> parsed = ParseFilePass(s, at);
+  if (const Refusal* r = std::get_if<Refusal>(&parsed))
+    return fail(
+        r->outcome == DecryptOutcome::kDamaged ? ErrorCode::kCorrupt : ErrorCode::kEncrypted,
+        r->note, r->why);
+  const FilePass& fp = std::get<FilePass>(parsed);
+  // Each try costs a hash or two here, never enough to announce.
+  const std::vector<std::string> tries = PasswordsToTry(options);
+  for (size_t t = 0; t < tries.size(); ++t) {
+    if (!TryPassword(s, fp, tries[t])) continue;
+    if (used && (t > 0 || !options.try_default_password)) *used = tries[t];
+    return Status::Ok();
+  }
+  return WrongPasswordError(name);
 }
 
 }  // namespace qm::xls

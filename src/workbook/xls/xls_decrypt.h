@@ -9,12 +9,16 @@
 #include <string_view>
 #include <vector>
 
+#include "../io.h"
+#include "../result.h"
+
 namespace qm::xls {
 
 enum class DecryptOutcome {
   kDecrypted,      // the stream now holds plain records
-  kWrongPassword,  // the default password does not open it: a real password protects it
+  kWrongPassword,  // the password does not open it
   kUnsupported,    // an encryption scheme we do not decrypt
+  kDamaged,        // the FILEPASS record contradicts itself or its stream
 };
 
 // `filepass_at` is the offset of the FILEPASS record's header inside `stream`. Record headers
@@ -26,10 +30,11 @@ DecryptOutcome DecryptWithDefaultPassword(std::vector<uint8_t>& stream, size_t f
 DecryptOutcome DecryptWithPassword(std::vector<uint8_t>& stream, size_t filepass_at,
                                    std::string_view password);
 
-// Tries the default password, then `passwords` in order. On success `*used` (when given)
-// receives the password of `passwords` that opened the stream, or "" for the default one.
-DecryptOutcome DecryptWithPasswords(std::vector<uint8_t>& stream, size_t filepass_at,
-                                    const std::vector<std::string>& passwords,
-                                    std::string* used = nullptr);
+// Decrypts the stream with the first of PasswordsToTry(options) that opens it. On success
+// `*used` (when given) receives that password, or "" for the default one. Errors name `name`
+// and carry the note the user reads: a wrong or missing password, a scheme this program does not
+// decrypt (kEncrypted), a damaged FILEPASS record (kCorrupt).
+Status Decrypt(std::vector<uint8_t>& stream, size_t filepass_at, const std::string& name,
+               const ReadOptions& options, std::string* used = nullptr);
 
 }  // namespace qm::xls

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "../xlsx/ooxml_decrypt.h"
+#include "../office/cfb_reader.h"
+#include "../office/ooxml_decrypt.h"
 #include "biff_records.h"
-#include "cfb_reader.h"
 #include "xls.h"
 #include "xls_book.h"
 #include "xls_decrypt.h"
@@ -22,6 +22,15 @@ using le::U32;
 namespace {
 
 constexpr size_t kMaxSstStrings = 1u << 24;
+
+// WPS Spreadsheets (.et, .ett) keeps its own streams ("ETExtData", ...) beside the workbook.
+bool WrittenByWps(const cfb::Reader& cfb, const std::string& name) {
+  for (const cfb::Entry& e : cfb.entries())
+    if (e.type == 2 && e.name.size() >= 2 && e.name[0] == u'E' && e.name[1] == u'T') return true;
+  std::string ext = name.substr(std::min(name.size(), name.find_last_of('.')));
+  for (char& c : ext) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+  return ext == ".et" || ext == ".ett";
+}
 
 }  // namespace
 
@@ -81,6 +90,7 @@ bool Book::GlobalRecord(const BiffRecord& r, RecordReader& rr) {
       if (n >= 6 && sheets.size() < 65536) {
         SheetInfo s;
         s.offset = U32(p);
+        s.hidden = (p[4] & 3) != 0;  // hidden or very hidden
         s.type = p[5];
         size_t pos = 6;
         text.ByteString(p, n, pos, false, s.name);
@@ -107,7 +117,12 @@ class BiffReader {
   std::string used_password;  // the user's password that decrypted the stream, if one did
 
  private:
-  Error Fail(ErrorCode code, const std::string& why) const { return book_.Fail(code, why); }
+  // `why` for the developer's detail, `note` for the user's bracket.
+  Error Fail(ErrorCode code, const std::string& why, std::string note = {}) const {
+    Error e = book_.Fail(code, why);
+    e.note = std::move(note);
+    return e;
+  }
   int VersionOf(uint16_t bof_id, const uint8_t* d, size_t n) const;
   void ReadGlobals(RecordReader& rr);
 
@@ -151,7 +166,8 @@ Result<std::unique_ptr<Workbook>> BiffReader::Run() {
   RecordReader rr(data_, size_);
   BiffRecord bof;
   if (!rr.Next(bof) || (bof.id != kBof && bof.id != kBof2 && bof.id != kBof3 && bof.id != kBof4))
-    return Fail(ErrorCode::kCorrupt, "the workbook stream does not start with a BOF record");
+    return Fail(ErrorCode::kCorrupt, "the workbook stream does not start with a BOF record",
+                "工作簿数据的开头已损坏");
   int& biff = book_.text.biff;
   biff = VersionOf(bof.id, bof.data, bof.size);
   static const SourceFormat kFormats[] = {
@@ -165,7 +181,8 @@ Result<std::unique_ptr<Workbook>> BiffReader::Run() {
   if (biff <= 4 || (dt != 0x0005 && dt != 0x0100)) {
     // A single-sheet file (BIFF2-4, or a lone worksheet stream): formats live in the sheet.
     if (biff >= 5 && (dt == 0x20 || dt == 0x40))
-      return Fail(ErrorCode::kNotAWorkbook, "the file holds a chart or macro sheet, no worksheet");
+      return Fail(ErrorCode::kNotAWorkbook, "the file holds a chart or macro sheet, no worksheet",
+                  "只有图表或宏表，没有工作表");
     // The sheet has no name of its own; spreadsheet programs show the file's base name.
     std::string stem = book_.name.substr(book_.name.find_last_of("/\\") + 1);
     if (size_t dot = stem.rfind('.'); dot != std::string::npos && dot > 0) stem.resize(dot);
@@ -178,23 +195,8 @@ Result<std::unique_ptr<Workbook>> BiffReader::Run() {
   ReadGlobals(rr);
   if (book_.pending_filepass) {
     decrypted_.assign(data_, data_ + size_);
-    switch (DecryptWithPasswords(decrypted_, book_.filepass_at, opt_.passwords, &used_password)) {
-      case DecryptOutcome::kDecrypted:
-        break;
-      case DecryptOutcome::kWrongPassword: {
-        Error e = Fail(ErrorCode::kEncrypted,
-                       "the workbook is password protected (wrong or no password)");
-        e.note = "密码不对或未提供";
-        return e;
-      }
-      case DecryptOutcome::kUnsupported: {
-        Error e = Fail(ErrorCode::kEncrypted,
-                       "the workbook is password protected (an encryption this program cannot "
-                       "open)");
-        e.note = "不支持的加密方式";
-        return e;
-      }
-    }
+    if (Status st = Decrypt(decrypted_, book_.filepass_at, book_.name, opt_, &used_password); !st)
+      return st.error();
     data_ = decrypted_.data();
     book_.pending_filepass = false;
     RecordReader rest(data_, size_, rr.pos());
@@ -239,10 +241,12 @@ Result<std::unique_ptr<Workbook>> BiffReader::Run() {
     uint16_t sdt = sb.size >= 4 ? U16(sb.data + 2) : 0x10;
     if (sdt == 0x20 || sdt == 0x40 || sdt == 0x06) continue;  // a chart or macro sheet after all
     Worksheet& ws = wb->AddWorksheet(s.name);
+    ws.SetHidden(s.hidden);
     if (auto e = ReadSheet(book_, sr, ws, false)) return *e;
     // Only the first worksheet decides; a damaged later one is kept as far as it goes.
     if (sr.truncated() && ws.CellCount() == 0 && worksheets == 0)
-      return Fail(ErrorCode::kCorrupt, "the worksheet \"" + s.name + "\" is truncated");
+      return Fail(ErrorCode::kCorrupt, "the worksheet \"" + s.name + "\" is truncated",
+                  "工作表“" + s.name + "”不完整");
     if (sr.truncated())
       wb->warnings.push_back(book_.name + ": the worksheet \"" + s.name +
                              "\" is truncated; the cells before the break were read");
@@ -251,43 +255,62 @@ Result<std::unique_ptr<Workbook>> BiffReader::Run() {
   }
   if (worksheets == 0) {
     if (rr.truncated())
-      return Fail(ErrorCode::kCorrupt, "the workbook stream is truncated before any worksheet");
-    return Fail(ErrorCode::kNotAWorkbook, "the workbook holds no worksheet");
+      return Fail(ErrorCode::kCorrupt, "the workbook stream is truncated before any worksheet",
+                  "工作簿数据在第一个工作表之前中断");
+    return Fail(ErrorCode::kNotAWorkbook, "the workbook holds no worksheet", "没有工作表");
   }
   return std::move(wb);
+}
+
+Result<std::unique_ptr<Workbook>> RunBiff(const uint8_t* d, size_t n, const std::string& name,
+                                          const ReadOptions& options, std::string* used_password) {
+  BiffReader reader(d, n, name, options);
+  Result<std::unique_ptr<Workbook>> r = reader.Run();
+  if (r.ok() && used_password) *used_password = reader.used_password;
+  return r;
 }
 
 }  // namespace
 
 Result<std::unique_ptr<Workbook>> Read(const uint8_t* data, size_t size, const std::string& name,
                                        const ReadOptions& options, std::string* used_password) {
-  auto run = [&](const uint8_t* d, size_t n) {
-    BiffReader reader(d, n, name, options);
-    Result<std::unique_ptr<Workbook>> r = reader.Run();
-    if (r.ok() && used_password) *used_password = reader.used_password;
-    return r;
-  };
   ContainerKind kind = SniffContainer(data, size);
-  if (kind == ContainerKind::kRawBiff) return run(data, size);
+  if (kind == ContainerKind::kRawBiff) return RunBiff(data, size, name, options, used_password);
   if (kind != ContainerKind::kCompoundFile)
     return MakeError(ErrorCode::kNotAWorkbook, name + ": not a workbook");
   cfb::Reader cfb;
   std::string why = cfb.Open(data, size);
   if (!why.empty()) return MakeError(ErrorCode::kCorrupt, name + ": " + why);
+  return Read(cfb, name, options, used_password);
+}
+
+Result<std::unique_ptr<Workbook>> Read(const cfb::Reader& cfb, const std::string& name,
+                                       const ReadOptions& options, std::string* used_password) {
   int index = cfb.Find(u"Workbook");
   if (index < 0) index = cfb.Find(u"Book");
+  const bool wps = WrittenByWps(cfb, name);
   if (index < 0) {
     if (ooxml::IsEncryptedPackage(cfb))
-      return ooxml::ReadEncryptedPackage(cfb, name, options, used_password);
+      return MakeError(ErrorCode::kNotAWorkbook,
+                       name + ": an encrypted package, which the package reader reads");
+    if (wps)
+      return MakeError(ErrorCode::kNotSupported, name + ": 不支持的WPS表格格式",
+                       "不支持的WPS表格格式");
     return MakeError(ErrorCode::kNotAWorkbook,
                      name + ": not a workbook (a compound file without a workbook stream)");
   }
-  if (std::span<const uint8_t> in_place = cfb.InPlace(index); !in_place.empty())
-    return run(in_place.data(), in_place.size());
-  std::vector<uint8_t> stream = cfb.ReadStream(index);
-  if (stream.empty())
-    return MakeError(ErrorCode::kCorrupt, name + ": the workbook stream is empty or unreadable");
-  return run(stream.data(), stream.size());
+  Result<std::unique_ptr<Workbook>> r = MakeError(ErrorCode::kCorrupt, "");
+  if (std::span<const uint8_t> in_place = cfb.InPlace(index); !in_place.empty()) {
+    r = RunBiff(in_place.data(), in_place.size(), name, options, used_password);
+  } else {
+    std::vector<uint8_t> stream = cfb.ReadStream(index);
+    if (stream.empty())
+      return MakeError(ErrorCode::kCorrupt, name + ": the workbook stream is empty or unreadable",
+                       "工作簿数据是空的或无法读取");
+    r = RunBiff(stream.data(), stream.size(), name, options, used_password);
+  }
+  if (r.ok() && wps && (*r)->format() == SourceFormat::kBiff8) (*r)->SetFormat(SourceFormat::kEt);
+  return r;
 }
 
 }  // namespace qm::xls

@@ -20,6 +20,32 @@ using le::F64;
 using le::U16;
 using le::U32;
 
+// Records that give a cell its value.
+bool PlacesCell(uint16_t id) {
+  switch (id) {
+    case kBlank:
+    case kBoolErr:
+    case kFormula:
+    case kLabel:
+    case kLabelSst:
+    case kMulBlank:
+    case kMulRk:
+    case kNumber:
+    case kRk:
+    case kRString:
+    case kBlank2:
+    case kInteger2:
+    case kNumber2:
+    case kLabel2:
+    case kBoolErr2:
+    case kFormula3:
+    case kFormula4:
+      return true;
+    default:
+      return false;
+  }
+}
+
 // Where a cell record puts its value.
 struct At {
   int row = 0, col = 0;
@@ -157,9 +183,9 @@ std::optional<Error> SheetReader::Run(bool embedded_globals) {
       continue;
     }
     if (depth > 1) continue;
-    if (pending_.active && r.id != kString && r.id != kString2 && r.id != kShrFmla &&
-        r.id != kArray && r.id != kContinue)
-      FlushPending("");
+    // The STRING record belongs to the last FORMULA, whatever stands between them (ARRAY,
+    // SHRFMLA, a data table's TABLE): only the next cell shows that it never came.
+    if (pending_.active && PlacesCell(r.id)) FlushPending("");
     if (embedded_globals) {
       switch (EmbeddedGlobal(r)) {
         case Global::kTaken:

@@ -66,6 +66,7 @@ class Writer {
   size_t xf_count_ = 0;
   Palette palette_;
   size_t cut_strings_ = 0;
+  size_t unwritten_formulas_ = 0;
   size_t dropped_merges_ = 0;
   BiffBuffer globals_;
   std::deque<BiffBuffer> bodies_;  // per sheet: head, then the rest
@@ -273,7 +274,7 @@ void Writer::WriteGlobals(BiffBuffer& g, std::vector<size_t>* sheet_pos_fields) 
   g.U16(0x3A5C);
   g.U16(0x23BE);
   g.U16(0x0038);
-  g.U16(0);
+  g.U16(FirstVisibleSheet(sheets_));  // the tab shown on opening must not be a hidden one
   g.U16(0);
   g.U16(1);
   g.U16(0x0258);
@@ -288,11 +289,12 @@ void Writer::WriteGlobals(BiffBuffer& g, std::vector<size_t>* sheet_pos_fields) 
   std::vector<std::string> names;
   for (const Worksheet* ws : sheets_) names.push_back(ws->Name());
   names = WritableSheetNames(names);
-  for (const std::string& name : names) {
+  for (size_t i = 0; i < names.size(); ++i) {
+    const std::string& name = names[i];
     g.Begin(kBoundSheet8);
     sheet_pos_fields->push_back(g.size());
     g.U32(0);  // patched once the sheet's place is known
-    g.U8(0);
+    g.U8(WrittenHidden(sheets_, i) ? 1 : 0);
     g.U8(0);
     WriteShortString(g, name, 31);
     g.End();
@@ -365,6 +367,9 @@ void Writer::WriteRowCells(const Worksheet& ws, int r, const Row& row, BiffBuffe
         ++i;
         continue;
       }
+      // Functions the format lacks (SUMIFS, _xlfn.*), a formula too long for one record or
+      // nested too deeply: the cached value is written below, and the save says how many.
+      ++unwritten_formulas_;
     }
     switch (c.Type()) {
       case CellType::kNumber: {
@@ -672,6 +677,8 @@ Status Writer::Build() {
   if (dropped_merges_)
     Warn(std::to_string(dropped_merges_) + "个合并单元格区域与其他区域重叠或超出表格范围，已忽略");
   if (cut_strings_) Warn(std::to_string(cut_strings_) + "段文本超过32767个字符，已截断");
+  if (unwritten_formulas_)
+    Warn(std::to_string(unwritten_formulas_) + "个公式无法写入.xls，已改为其值");
   return Status::Ok();
 }
 

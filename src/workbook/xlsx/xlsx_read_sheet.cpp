@@ -73,7 +73,8 @@ class SheetHandler : public XmlHandler {
     collect_->append(s, static_cast<size_t>(len));
     if (collect_->size() > kMaxCellText) {
       collect_ = nullptr;
-      Fail(MakeError(ErrorCode::kTooLarge, "a cell value longer than 8 MiB"));
+      Fail(MakeError(ErrorCode::kTooLarge, "a cell value longer than 8 MiB",
+                     "有单元格的内容超过8 MiB"));
     }
   }
 
@@ -93,7 +94,9 @@ class SheetHandler : public XmlHandler {
     if (r >= 1 && r <= kMaxRows && c >= 1 && c <= kMaxCols) return true;
     Fail(MakeError(ErrorCode::kTooLarge,
                    "cell at row " + std::to_string(r) + ", column " + std::to_string(c) +
-                       " lies outside the grid of 1,048,576 rows and 16,384 columns"));
+                       " lies outside the grid of 1,048,576 rows and 16,384 columns",
+                   "第" + std::to_string(r) + "行第" + std::to_string(c) +
+                       "列超出工作表的范围，最多1048576行、16384列"));
     return false;
   }
 
@@ -132,7 +135,8 @@ class SheetHandler : public XmlHandler {
     if (m.c1 > m.c2) std::swap(m.c1, m.c2);
     if (!CheckGrid(m.r2, m.c2)) return;
     if (++merges_ > 1'000'000)
-      return Fail(MakeError(ErrorCode::kTooLarge, "absurdly many merged ranges"));
+      return Fail(
+          MakeError(ErrorCode::kTooLarge, "absurdly many merged ranges", "合并单元格区域过多"));
     ws_.AddMerge(m);
   }
 
@@ -256,7 +260,8 @@ class SheetHandler : public XmlHandler {
     }
     if (++cells_ > kMaxCellsPerSheet)
       Fail(MakeError(ErrorCode::kTooLarge,
-                     "more than " + std::to_string(kMaxCellsPerSheet) + " cells in one sheet"));
+                     "more than " + std::to_string(kMaxCellsPerSheet) + " cells in one sheet",
+                     "一个工作表中的单元格超过" + std::to_string(kMaxCellsPerSheet) + "个"));
   }
 
   // Hands the cells of the row just read to the sheet. Cells arrive in column order from every

@@ -142,7 +142,7 @@ class StylesHandler : public XmlHandler {
     // far above what spreadsheet programs write.
     if (fonts.size() > kMaxFontsFillsBorders || fills.size() > kMaxFontsFillsBorders ||
         borders.size() > kMaxFontsFillsBorders || xfs.size() > kMaxStyleRecords)
-      Fail(MakeError(ErrorCode::kTooLarge, "absurdly many style records"));
+      Fail(MakeError(ErrorCode::kTooLarge, "absurdly many style records", "样式记录过多"));
   }
   void End(std::string_view n) {
     if (n == section_) section_.clear();

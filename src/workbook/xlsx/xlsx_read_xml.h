@@ -11,55 +11,24 @@
 #include <string_view>
 
 #include "../memory_budget.h"
+#include "../xml_sax.h"
 #include "zip_reader.h"
 
 namespace qm::xlsx {
 
-// The local part of a qualified name "prefix:local". Namespaces are not bound: the parts of one
-// package use one vocabulary, and binding them costs a third of the parse.
-inline std::string_view LocalName(const XML_Char* name) {
-  const char* local = name;
-  const char* p = name;
-  for (; *p; ++p)
-    if (*p == ':') local = p + 1;
-  return std::string_view(local, static_cast<size_t>(p - local));
-}
-
-// The value of the attribute with local name `local`, or nullptr.
-inline const char* Attr(const XML_Char** atts, std::string_view local) {
-  for (; *atts; atts += 2)
-    if (LocalName(atts[0]) == local) return atts[1];
-  return nullptr;
-}
-
-// Handlers derive from this to be able to stop the parse with an error.
-class XmlHandler {
- public:
-  void Fail(Error e) {
-    if (!error) error = std::move(e);
-    if (parser) XML_StopParser(parser, XML_FALSE);
-  }
-  // Runs one callback of the handler. Running out of memory stops the parse with an error here:
-  // an exception must not unwind through the parser's C frames.
-  template <class F>
-  void Guarded(F&& f) {
-    try {
-      f();
-    } catch (const std::bad_alloc& e) {
-      Fail(MakeError(ErrorCode::kNoMemory, "not enough memory to hold the workbook",
-                     memory::NoMemoryNote(e)));
-    }
-  }
-  XML_Parser parser = nullptr;
-  std::optional<Error> error;
-};
+// The expat helpers every XML reader shares, under the names this reader has always used.
+using sax::Attr;
+using sax::LocalName;
+using XmlHandler = sax::Handler;
 
 // H provides Start(std::string_view local, const XML_Char** atts), End(std::string_view local)
 // and Text(const char*, int).
 template <class H>
 Status ParseXmlPart(zip::Archive& zip, const zip::Entry& entry, H& h, const std::string& file) {
   XML_Parser p = XML_ParserCreate(nullptr);
-  if (!p) return MakeError(ErrorCode::kTooLarge, file + ": out of memory starting the XML parser");
+  if (!p)
+    return MakeError(ErrorCode::kTooLarge, file + ": out of memory starting the XML parser",
+                     "内存不足，无法开始解析");
   struct Guard {
     XML_Parser p;
     ~Guard() { XML_ParserFree(p); }
@@ -86,17 +55,20 @@ Status ParseXmlPart(zip::Archive& zip, const zip::Entry& entry, H& h, const std:
         auto* self = static_cast<H*>(ud);
         self->Fail(MakeError(ErrorCode::kTooLarge,
                              std::string("declares the XML entity \"") + name +
-                                 "\" (entity expansion is refused: possible entity bomb)"));
+                                 "\" (entity expansion is refused: possible entity bomb)",
+                             "含有实体声明，为防止恶意展开拒绝读取"));
       });
   XML_SetParamEntityParsing(p, XML_PARAM_ENTITY_PARSING_NEVER);
   bool xml_failed = false;
   std::string xml_msg;
+  unsigned long xml_line = 0;
   Status st = zip.Extract(entry, [&](const char* d, size_t n) {
     if (XML_Parse(p, d, static_cast<int>(n), XML_FALSE) != XML_STATUS_OK) {
       if (!h.error) {
         xml_failed = true;
+        xml_line = static_cast<unsigned long>(XML_GetCurrentLineNumber(p));
         xml_msg = std::string(XML_ErrorString(XML_GetErrorCode(p))) + " at line " +
-                  std::to_string(XML_GetCurrentLineNumber(p));
+                  std::to_string(xml_line);
       }
       return false;
     }
@@ -108,11 +80,15 @@ Status ParseXmlPart(zip::Archive& zip, const zip::Entry& entry, H& h, const std:
   };
   if (h.error) return named(*h.error);
   if (!st) return st;
-  if (xml_failed) return named(MakeError(ErrorCode::kCorrupt, "malformed XML (" + xml_msg + ")"));
+  if (xml_failed)
+    return named(MakeError(ErrorCode::kCorrupt, "malformed XML (" + xml_msg + ")",
+                           "内部数据格式错误，在第" + std::to_string(xml_line) + "行"));
   if (XML_Parse(p, "", 0, XML_TRUE) != XML_STATUS_OK) {
     if (h.error) return named(*h.error);
-    return named(MakeError(ErrorCode::kCorrupt, std::string("malformed XML (") +
-                                                    XML_ErrorString(XML_GetErrorCode(p)) + ")"));
+    return named(
+        MakeError(ErrorCode::kCorrupt,
+                  std::string("malformed XML (") + XML_ErrorString(XML_GetErrorCode(p)) + ")",
+                  "内部数据不完整"));
   }
   return Status::Ok();
 }

@@ -9,6 +9,7 @@
 #include "../io.h"
 #include "../memory_budget.h"
 #include "../utf.h"
+#include "../xlsb/xlsb.h"
 #include "xlsx.h"
 #include "xlsx_read_internal.h"
 #include "xlsx_read_parts.h"
@@ -220,6 +221,7 @@ class RelsHandler : public XmlHandler {
 
 struct SheetEntry {
   std::string name, rel_id;
+  bool hidden = false;  // state="hidden" or "veryHidden"
 };
 
 class WorkbookHandler : public XmlHandler {
@@ -231,6 +233,7 @@ class WorkbookHandler : public XmlHandler {
       SheetEntry s;
       if (const char* v = Attr(a, "name")) s.name = v;
       if (const char* v = Attr(a, "id")) s.rel_id = v;
+      if (const char* v = Attr(a, "state")) s.hidden = std::string_view(v) != "visible";
       sheets.push_back(std::move(s));
     } else if (n == "workbookPr") {
       date1904 = IsTrue(Attr(a, "date1904"));
@@ -280,7 +283,8 @@ class SharedStringsHandler : public XmlHandler {
     if (!in_t_) return;
     cur_.append(s, static_cast<size_t>(len));
     if (cur_.size() > kMaxCellText)
-      Fail(MakeError(ErrorCode::kTooLarge, "a shared string longer than 8 MiB"));
+      Fail(MakeError(ErrorCode::kTooLarge, "a shared string longer than 8 MiB",
+                     "有一段文本超过8 MiB"));
   }
 
  private:
@@ -318,20 +322,20 @@ class PackageReader {
       if (zip_.Find("EncryptedPackage"))
         return MakeError(ErrorCode::kEncrypted, name_ + ": the workbook is password protected");
       return MakeError(ErrorCode::kNotAWorkbook,
-                       name_ + ": not a workbook (a zip package without a workbook part)");
+                       name_ + ": not a workbook (a zip package without a workbook part)",
+                       "zip压缩包中没有工作簿");
     }
-    if (EndsWith(main->name, ".bin"))
-      return MakeError(
-          ErrorCode::kNotSupported,
-          name_ + ": an Excel binary workbook (.xlsb), which this program cannot read");
+    // An .xlsb package (one that came decrypted from a compound file, say).
+    if (EndsWith(main->name, ".bin")) return xlsb::ReadArchive(zip_, name_, options);
     std::string dir = DirOf(main->name);
     WorkbookHandler book;
     if (auto st = ParseXmlPart(zip_, *main, book, name_); !st) return st.error();
     wb->styles().date1904 = book.date1904;
     if (book.sheets.size() > kMaxSheets)
-      return MakeError(ErrorCode::kTooLarge, name_ + ": the workbook lists " +
-                                                 std::to_string(book.sheets.size()) +
-                                                 " sheets, an absurd number");
+      return MakeError(ErrorCode::kTooLarge,
+                       name_ + ": the workbook lists " + std::to_string(book.sheets.size()) +
+                           " sheets, an absurd number",
+                       "工作表多达" + std::to_string(book.sheets.size()) + "个");
 
     auto rels = ReadRels(dir + "_rels/" + main->name.substr(dir.size()) + ".rels");
     if (!rels.ok()) return rels.error();
@@ -363,9 +367,12 @@ class PackageReader {
       std::string part = ResolveTarget(dir, it->second->target);
       const zip::Entry* e = zip_.Find(part);
       if (!e)
-        return MakeError(ErrorCode::kCorrupt, name_ + ": the part \"" + part + "\" of sheet \"" +
-                                                  s.name + "\" is missing");
+        return MakeError(
+            ErrorCode::kCorrupt,
+            name_ + ": the part \"" + part + "\" of sheet \"" + s.name + "\" is missing",
+            "缺少工作表“" + s.name + "”的数据");
       Worksheet& ws = wb->AddWorksheet(s.name);
+      ws.SetHidden(s.hidden);
       if (auto st = ReadSheet(zip_, *e, name_, ws, sst_, xf_map_, book.date1904); !st)
         return st.error();
       if (options.first_worksheet_only) break;

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "../formula/formula.h"
 #include "../io.h"
 #include "../text_table.h"
 #include "../utf.h"
@@ -147,9 +148,10 @@ void Writer::AppendCell(std::string& o, const Worksheet& ws, const Cell& c,
     o += '"';
   }
   std::string_view f = ws.FormulaOf(c);
-  // Spreadsheet programs refuse formulas over 8,192 characters (the file needs repair); such a
-  // cell keeps its cached value.
+  // Spreadsheet programs refuse formulas over 8,192 characters or nested far deeper than they
+  // allow (the file needs repair); such a cell keeps its cached value.
   if (f.size() > kMaxFormulaChars && Utf16Length(f) > kMaxFormulaChars) f = {};
+  if (FormulaNestsTooDeep(f)) f = {};
   bool non_finite = c.Type() == CellType::kNumber && !std::isfinite(c.number);
   switch (c.Type()) {
     case CellType::kBlank:
@@ -485,14 +487,20 @@ std::string Writer::WorkbookXml() const {
   o += kRelNs;
   o += "\"><workbookPr";
   if (wb_.styles().date1904) o += " date1904=\"1\"";
-  o += "/><bookViews><workbookView/></bookViews><sheets>";
+  o += "/><bookViews><workbookView";
+  // The tab shown on opening must not be a hidden one.
+  if (const size_t active = FirstVisibleSheet(sheets_); active > 0)
+    o += " activeTab=\"" + std::to_string(active) + "\"";
+  o += "/></bookViews><sheets>";
   std::vector<std::string> names;
   for (const Worksheet* ws : sheets_) names.push_back(ws->Name());
   names = WritableSheetNames(names);
   for (size_t i = 0; i < sheets_.size(); ++i) {
     o += "<sheet name=\"";
     AppendEscaped(o, names[i]);
-    o += "\" sheetId=\"" + std::to_string(i + 1) + "\" r:id=\"rId" + std::to_string(i + 1) + "\"/>";
+    o += "\" sheetId=\"" + std::to_string(i + 1) + "\"";
+    if (WrittenHidden(sheets_, i)) o += " state=\"hidden\"";
+    o += " r:id=\"rId" + std::to_string(i + 1) + "\"/>";
   }
   o += "</sheets>";
   // Cached results may be stale after rows moved; have the reader compute them again.

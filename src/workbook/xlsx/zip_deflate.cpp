@@ -13,6 +13,13 @@
 namespace qm::xlsx {
 namespace {
 
+// The failure behind errno: `what` for the developer's detail, `doing` for the user's bracket.
+Error SystemError(const char* what, const char* doing) {
+  const int err = errno;
+  return MakeError(ErrorCodeFromErrno(err), std::string(what) + " (" + std::strerror(err) + ")",
+                   SystemErrorNote(doing, err));
+}
+
 void Put16(std::vector<uint8_t>& b, uint32_t v) {
   b.push_back(static_cast<uint8_t>(v));
   b.push_back(static_cast<uint8_t>(v >> 8));
@@ -50,17 +57,14 @@ ZipDeflateWriter::~ZipDeflateWriter() {
 Status ZipDeflateWriter::Open(const std::string& path) {
   path_ = path;
   f_ = CreateForWriting(path);
-  if (!f_)
-    return MakeError(ErrorCodeFromErrno(errno),
-                     std::string("cannot create the file (") + std::strerror(errno) + ")");
+  if (!f_) return SystemError("cannot create the file", "无法创建文件");
   std::setvbuf(f_, nullptr, _IOFBF, 1 << 20);
   return Status::Ok();
 }
 
 Status ZipDeflateWriter::WriteBytes(const void* p, size_t n) {
   if (n && std::fwrite(p, 1, n, f_) != n)
-    return MakeError(ErrorCodeFromErrno(errno),
-                     std::string("writing the file failed (") + std::strerror(errno) + ")");
+    return SystemError("writing the file failed", "无法写入文件");
   pos_ += n;
   return Status::Ok();
 }
@@ -159,8 +163,7 @@ Status ZipDeflateWriter::EndPart() {
   if (std::fflush(f_) != 0 || fseeko(f_, static_cast<off_t>(e.offset + 14), SEEK_SET) != 0 ||
       std::fwrite(h.data(), 1, h.size(), f_) != h.size() ||
       fseeko(f_, static_cast<off_t>(pos_), SEEK_SET) != 0)
-    return MakeError(ErrorCodeFromErrno(errno),
-                     std::string("writing the file failed (") + std::strerror(errno) + ")");
+    return SystemError("writing the file failed", "无法写入文件");
   return Status::Ok();
 }
 
@@ -209,9 +212,7 @@ Status ZipDeflateWriter::Finish() {
   if (!st) return st;
   FILE* f = f_;
   f_ = nullptr;
-  if (std::fclose(f) != 0)
-    return MakeError(ErrorCodeFromErrno(errno),
-                     std::string("closing the file failed (") + std::strerror(errno) + ")");
+  if (std::fclose(f) != 0) return SystemError("closing the file failed", "无法关闭文件");
   return Status::Ok();
 }
 

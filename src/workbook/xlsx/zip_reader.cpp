@@ -41,13 +41,18 @@ std::string Bytes(uint64_t n) {
   if (n >= (1ull << 20)) return std::to_string(n >> 20) + " MiB";
   return std::to_string(n) + " bytes";
 }
+// The same for the user.
+std::string BytesText(uint64_t n) {
+  return n >= (1ull << 20) ? Bytes(n) : std::to_string(n) + "字节";
+}
 
 }  // namespace
 
-Error Archive::Fail(ErrorCode code, const std::string& entry, const std::string& why) const {
+Error Archive::Fail(ErrorCode code, const std::string& entry, const std::string& why,
+                    std::string note) const {
   std::string d = file_ + ": ";
   if (!entry.empty()) d += "zip entry \"" + entry + "\": ";
-  return MakeError(code, d + why);
+  return MakeError(code, d + why, std::move(note));
 }
 
 Result<Archive> Archive::Open(const uint8_t* data, size_t size, std::string file_name,
@@ -57,8 +62,12 @@ Result<Archive> Archive::Open(const uint8_t* data, size_t size, std::string file
   a.size_ = size;
   a.file_ = std::move(file_name);
   a.limits_ = limits;
-  auto corrupt = [&](const std::string& why) { return a.Fail(ErrorCode::kCorrupt, "", why); };
-  if (size < 22) return corrupt("not a complete zip package (no end of central directory)");
+  auto corrupt = [&](const std::string& why, const char* note) {
+    return a.Fail(ErrorCode::kCorrupt, "", why, note);
+  };
+  constexpr const char* kCut = "不是完整的zip压缩包，文件可能不完整";
+  constexpr const char* kBadIndex = "zip压缩包的目录已损坏";
+  if (size < 22) return corrupt("not a complete zip package (no end of central directory)", kCut);
   // The end record sits in the last 22 bytes plus a comment of at most 64 KiB.
   size_t min_pos = size > 22 + 65535 ? size - 22 - 65535 : 0;
   size_t eocd = SIZE_MAX;
@@ -69,7 +78,7 @@ Result<Archive> Archive::Open(const uint8_t* data, size_t size, std::string file
     }
   }
   if (eocd == SIZE_MAX)
-    return corrupt("not a complete zip package (no end of central directory; truncated?)");
+    return corrupt("not a complete zip package (no end of central directory; truncated?)", kCut);
   uint64_t count = U16(data + eocd + 10);
   uint64_t cd_size = U32(data + eocd + 12);
   uint64_t cd_offset = U32(data + eocd + 16);
@@ -77,23 +86,25 @@ Result<Archive> Archive::Open(const uint8_t* data, size_t size, std::string file
       U32(data + eocd - 20) == kEnd64LocatorSig) {
     uint64_t z64 = U64(data + eocd - 20 + 8);
     if (z64 > size || size - z64 < 56 || U32(data + z64) != kEnd64Sig)
-      return corrupt("broken ZIP64 end of central directory");
+      return corrupt("broken ZIP64 end of central directory", kBadIndex);
     count = U64(data + z64 + 32);
     cd_size = U64(data + z64 + 40);
     cd_offset = U64(data + z64 + 48);
   }
   if (cd_offset > size || cd_size > size - cd_offset)
-    return corrupt("the central directory lies outside the file (truncated?)");
+    return corrupt("the central directory lies outside the file (truncated?)", kCut);
   if (count > limits.max_entries)
     return a.Fail(ErrorCode::kTooLarge, "",
                   "the package holds " + std::to_string(count) + " entries, more than the " +
-                      std::to_string(limits.max_entries) + " allowed");
+                      std::to_string(limits.max_entries) + " allowed",
+                  "zip压缩包含" + std::to_string(count) + "个部件，超过上限" +
+                      std::to_string(limits.max_entries) + "个");
   const uint8_t* p = data + cd_offset;
   const uint8_t* end = p + cd_size;
   a.entries_.reserve(static_cast<size_t>(count));
   for (uint64_t i = 0; i < count; ++i) {
     if (end - p < 46 || U32(p) != kCentralSig)
-      return corrupt("bad central directory record " + std::to_string(i + 1));
+      return corrupt("bad central directory record " + std::to_string(i + 1), kBadIndex);
     Entry e;
     e.flags = U16(p + 8);
     e.method = U16(p + 10);
@@ -103,7 +114,7 @@ Result<Archive> Archive::Open(const uint8_t* data, size_t size, std::string file
     size_t name_len = U16(p + 28), extra_len = U16(p + 30), comment_len = U16(p + 32);
     e.local_offset = U32(p + 42);
     if (static_cast<size_t>(end - p) < 46 + name_len + extra_len + comment_len)
-      return corrupt("bad central directory record " + std::to_string(i + 1));
+      return corrupt("bad central directory record " + std::to_string(i + 1), kBadIndex);
     e.name = NormalizeName(std::string_view(reinterpret_cast<const char*>(p + 46), name_len));
     // ZIP64: the 64-bit values follow in the order of the fields that overflowed.
     const uint8_t* x = p + 46 + name_len;
@@ -135,14 +146,17 @@ const Entry* Archive::Find(std::string_view name) const {
 
 Status Archive::Extract(const Entry& e, const Sink& sink) {
   if (e.flags & 1)
-    return Fail(ErrorCode::kEncrypted, e.name, "the entry is encrypted (password protected)");
+    return Fail(ErrorCode::kEncrypted, e.name, "the entry is encrypted (password protected)",
+                "不支持的加密方式");
   if (e.local_offset > size_ || size_ - e.local_offset < 30 ||
       U32(data_ + e.local_offset) != kLocalSig)
-    return Fail(ErrorCode::kCorrupt, e.name, "bad local header (truncated or corrupt package)");
+    return Fail(ErrorCode::kCorrupt, e.name, "bad local header (truncated or corrupt package)",
+                "zip压缩包中的部件头已损坏");
   const uint8_t* lh = data_ + e.local_offset;
   uint64_t start = e.local_offset + 30 + U16(lh + 26) + U16(lh + 28);
   if (start > size_ || e.compressed_size > size_ - start)
-    return Fail(ErrorCode::kCorrupt, e.name, "the data runs past the end of the file (truncated?)");
+    return Fail(ErrorCode::kCorrupt, e.name, "the data runs past the end of the file (truncated?)",
+                "数据超出文件末尾，文件可能不完整");
   const uint8_t* src = data_ + start;
   uint64_t produced = 0;
   uint32_t crc = static_cast<uint32_t>(crc32(0, nullptr, 0));
@@ -153,19 +167,22 @@ Status Archive::Extract(const Entry& e, const Sink& sink) {
     total_ += n;
     if (produced > e.size)
       return Fail(ErrorCode::kCorrupt, e.name,
-                  "expands past its declared size of " + std::to_string(e.size) + " bytes");
+                  "expands past its declared size of " + std::to_string(e.size) + " bytes",
+                  "解压后的数据比声明的大小多");
     if (produced > limits_.max_entry_bytes)
       return Fail(ErrorCode::kTooLarge, e.name,
-                  "expands to more than " + Bytes(limits_.max_entry_bytes) + " (zip bomb?)");
+                  "expands to more than " + Bytes(limits_.max_entry_bytes) + " (zip bomb?)",
+                  "一个部件解压后超过" + BytesText(limits_.max_entry_bytes));
     if (total_ > limits_.max_total_bytes)
       return Fail(
           ErrorCode::kTooLarge, e.name,
-          "the package expands to more than " + Bytes(limits_.max_total_bytes) + " (zip bomb?)");
+          "the package expands to more than " + Bytes(limits_.max_total_bytes) + " (zip bomb?)",
+          "解压后超过" + BytesText(limits_.max_total_bytes));
     if (produced > limits_.ratio_grace &&
         produced / std::max<uint64_t>(e.compressed_size, 1) > limits_.max_ratio)
-      return Fail(
-          ErrorCode::kTooLarge, e.name,
-          "compression ratio above " + std::to_string(limits_.max_ratio) + ":1 (zip bomb?)");
+      return Fail(ErrorCode::kTooLarge, e.name,
+                  "compression ratio above " + std::to_string(limits_.max_ratio) + ":1 (zip bomb?)",
+                  "压缩比超过" + std::to_string(limits_.max_ratio) + "比1");
     crc = static_cast<uint32_t>(crc32(crc, d, static_cast<uInt>(n)));
     if (!sink(reinterpret_cast<const char*>(d), n)) stopped = true;
     return Status::Ok();
@@ -179,7 +196,7 @@ Status Archive::Extract(const Entry& e, const Sink& sink) {
   } else if (e.method == 8) {
     z_stream zs{};
     if (inflateInit2(&zs, -MAX_WBITS) != Z_OK)
-      return Fail(ErrorCode::kCorrupt, e.name, "cannot start inflating");
+      return Fail(ErrorCode::kCorrupt, e.name, "cannot start inflating", "无法解压");
     std::unique_ptr<z_stream, void (*)(z_stream*)> guard(&zs, [](z_stream* z) { inflateEnd(z); });
     std::unique_ptr<uint8_t[]> out(new uint8_t[kChunk]);
     uint64_t consumed = 0;
@@ -188,7 +205,8 @@ Status Archive::Extract(const Entry& e, const Sink& sink) {
       if (zs.avail_in == 0) {
         uint64_t left = e.compressed_size - consumed;
         if (left == 0)
-          return Fail(ErrorCode::kCorrupt, e.name, "the compressed data ends early (truncated?)");
+          return Fail(ErrorCode::kCorrupt, e.name, "the compressed data ends early (truncated?)",
+                      "压缩数据提前结束，文件可能不完整");
         size_t n = static_cast<size_t>(std::min<uint64_t>(left, 1u << 30));
         zs.next_in = const_cast<Bytef*>(src + consumed);
         zs.avail_in = static_cast<uInt>(n);
@@ -199,25 +217,29 @@ Status Archive::Extract(const Entry& e, const Sink& sink) {
       rc = inflate(&zs, Z_NO_FLUSH);
       if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR)
         return Fail(ErrorCode::kCorrupt, e.name,
-                    std::string("corrupt compressed data (") + (zs.msg ? zs.msg : "inflate") + ")");
+                    std::string("corrupt compressed data (") + (zs.msg ? zs.msg : "inflate") + ")",
+                    "压缩数据已损坏");
       size_t got = kChunk - zs.avail_out;
       if (rc == Z_BUF_ERROR && got == 0 && zs.avail_in != 0)
-        return Fail(ErrorCode::kCorrupt, e.name, "corrupt compressed data");
+        return Fail(ErrorCode::kCorrupt, e.name, "corrupt compressed data", "压缩数据已损坏");
       if (got)
         if (auto st = deliver(out.get(), got); !st) return st;
     }
   } else {
     return Fail(ErrorCode::kNotSupported, e.name,
-                "compression method " + std::to_string(e.method) + " is not supported");
+                "compression method " + std::to_string(e.method) + " is not supported",
+                "不支持的压缩方法（编号" + std::to_string(e.method) + "）");
   }
   if (stopped) return Status::Ok();
   if (produced != e.size)
     return Fail(ErrorCode::kCorrupt, e.name,
                 "expands to " + std::to_string(produced) + " bytes, not the declared " +
-                    std::to_string(e.size));
+                    std::to_string(e.size),
+                "解压后的大小与声明的不符");
 #ifndef FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION
   // Fuzz builds skip this one check so mutated inputs reach the parts behind the first entry.
-  if (crc != e.crc) return Fail(ErrorCode::kCorrupt, e.name, "bad CRC-32 (corrupt package)");
+  if (crc != e.crc)
+    return Fail(ErrorCode::kCorrupt, e.name, "bad CRC-32 (corrupt package)", "数据校验不符");
 #endif
   return Status::Ok();
 }

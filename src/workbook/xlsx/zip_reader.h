@@ -58,7 +58,9 @@ class Archive {
   uint64_t total_expanded() const { return total_; }
 
  private:
-  Error Fail(ErrorCode code, const std::string& entry, const std::string& why) const;
+  // `why` for the developer's detail, `note` for the user's bracket.
+  Error Fail(ErrorCode code, const std::string& entry, const std::string& why,
+             std::string note) const;
 
   const uint8_t* data_ = nullptr;
   size_t size_ = 0;
