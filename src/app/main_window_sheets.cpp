@@ -3,6 +3,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <algorithm>
 #include <iterator>
 
 #include "app/main_window.h"
@@ -46,9 +47,12 @@ void MainWindow::BuildSheetChoice() {
 }
 
 void MainWindow::PlaceSheetChoice(int wider_list) {
-  // The band between the title and the log, right of 添加来源列.
-  sheetLabel->setGeometry(Twips(5040, 615, 840, 345).translated(wider_list, 0));
-  sheetBox->setGeometry(Twips(5880, 615, 2400, 330).translated(wider_list, 0));
+  // The band between the title and the log, right of 添加来源列; in a narrow window the box ends
+  // where the log does.
+  sheetLabel->setGeometry(Twips(5070, 615, 840, 345).translated(wider_list, 0));
+  QRect box = Twips(5940, 615, 2400, 345).translated(wider_list, 0);
+  box.setRight(std::min(box.right(), width() - Twips(0, 0, 135, 0).width() - 1));
+  sheetBox->setGeometry(box);
 }
 
 void MainWindow::EnableSheetChoice(bool enabled) {
