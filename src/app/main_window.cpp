@@ -246,6 +246,7 @@ void MainWindow::BuildControls() {
   named(sourceColumnBox, "SourceColumn");
   sourceColumnBox->setToolTip(
       QStringLiteral("在结果最右边加一列“来源文件”，写明每一行来自哪个工作簿"));
+  BuildSheetChoice();
 
   logBox = new QPlainTextEdit(this);
   named(logBox, "Text2");
@@ -407,11 +408,13 @@ void MainWindow::OnAddClicked() {
   if (start.isEmpty())
     start = IsSystemFolder(ProgramFolder()) ? QDir::homePath() : Q(ProgramFolder());
   QFileDialog dialog(this, QStringLiteral("打开"), start,
-                     QStringLiteral("Excel文件 (*.xls *.xlsx)"));
+                     QStringLiteral("表格文件 (*.xls *.xlsx *.xlsm *.xlsb *.csv *.tsv *.ods *.fods "
+                                    "*.et *.ett)"));
   dialog.setObjectName(QStringLiteral("CommonDialog1"));
   dialog.setFileMode(QFileDialog::ExistingFile);
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
-  // The file type reads "Excel文件" alone, without the patterns behind it.
+  // The file type reads "表格文件" alone, without the patterns behind it. The patterns are those
+  // the list takes: a file the dialog shows is one the list will show.
   dialog.setOption(QFileDialog::HideNameFilterDetails);
   if (dialog.exec() != QDialog::Accepted) return;
   const QStringList chosen = dialog.selectedFiles();
@@ -478,6 +481,7 @@ void MainWindow::OnStartClicked() {
   request.kind = choice->first;
   request.variant = choice->second;
   request.source_column = sourceColumnBox->isChecked();
+  request.sheets = SheetsChosen();
   request.passwords = &passwords_;
   request.stop = &stop_;
 
@@ -517,6 +521,7 @@ void MainWindow::SetRunning(bool running) {
                      static_cast<QWidget*>(kindGroup), static_cast<QWidget*>(variantGroup),
                      static_cast<QWidget*>(sourceColumnBox), static_cast<QWidget*>(helpButton)})
     w->setEnabled(!running);
+  EnableSheetChoice(!running);
   // The log scrolls during a run but takes no typing: the run is writing it.
   logBox->setReadOnly(running);
   QPushButton* from = running ? startButton : stopButton;

@@ -2,6 +2,9 @@
 // lines, the progress bar, in the order and words every front end shows.
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "merge/events.h"
 #include "merge/run_view.h"
 
@@ -26,6 +29,9 @@ class Presenter : public RunEvents {
 std::string SkippedLine(const std::string& file, const std::string& reason);
 // The line that tells the user that the sheet merged from `file` is one they do not see.
 std::string HiddenFirstSheetLine(const std::string& file, const std::string& sheet);
+// The line that names the hidden sheets of `file` the run's sheet choice left out:
+// 注意：<file>的隐藏工作表“A”、“B”未合并
+std::string HiddenSheetsLine(const std::string& file, const std::vector<std::string>& sheets);
 // The line that tells the user the result went to .xlsx.
 std::string SwitchedToXlsxLine(const std::string& path);
 

@@ -87,6 +87,7 @@ class MainWindowTest : public QObject {
   void protectedSourcesAskForPasswordsThatAreRememberedForTheNextRun();
   void slowPasswordTriesAreNoticedInTheLogWithoutTakingItFromTheStatusLines();
   void sourceColumnBoxReachesTheEngineAndOverlapsNoControl();
+  void sheetChoiceReachesTheEngineAndOverlapsNoControl();
   // The run on its own thread.
   void stopEndsALongRunWithNothingWrittenAndTheOlderResultKept();
   void closingDuringARunAsksAndStopsTheRunBeforeClosing();

@@ -2,6 +2,7 @@
 // account of a run, the typed folder and the pictures for the README.
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDialog>
 #include <QDir>
 #include <QFile>
@@ -60,8 +61,9 @@ void MainWindowTest::runIgnoresInputAndReentry() {
   QVERIFY(w->IsRunning());
   QTRY_COMPARE(w->LogText(), std::string("开始合并..."));
   // The controls that would change the run are off, and 停止 stands where 开始合并 stood.
-  const QList<QWidget*> off = {w->folderEdit, w->fileList,     w->addButton,  w->removeButton,
-                               w->kindGroup,  w->variantGroup, w->helpButton, w->sourceColumnBox};
+  const QList<QWidget*> off = {w->folderEdit,   w->fileList,        w->addButton,
+                               w->removeButton, w->kindGroup,       w->variantGroup,
+                               w->helpButton,   w->sourceColumnBox, w->sheetBox};
   for (QWidget* c : off) QVERIFY2(!c->isEnabled(), qPrintable(c->objectName()));
   QVERIFY(!w->startButton->isVisible());
   QVERIFY(w->stopButton->isVisible() && w->stopButton->isEnabled());
