@@ -6,7 +6,10 @@
 # the host's.
 #
 #   cmake -S . -B build-windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
-#         -DQM_WINDOWS_DEPS=/path/to/deps
+#         -DQM_WINDOWS_DEPS=/path/to/deps [-DQM_WINDOWS_QT=/path/to/qt -DQT_HOST_PATH=/usr]
+#
+# QM_WINDOWS_QT, when set, is the prefix of a static Qt built for Windows (tools/cross-windows.sh
+# keeps one in the user's cache); its moc, rcc and uic are the host's Qt of the same version.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 
@@ -23,12 +26,16 @@ if(NOT QM_WINDOWS_DEPS)
   message(FATAL_ERROR "Set QM_WINDOWS_DEPS to the prefix of the Windows libraries")
 endif()
 set(QM_WINDOWS_DEPS "${QM_WINDOWS_DEPS}" CACHE PATH "Prefix of the Windows builds of the libraries")
-list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES QM_WINDOWS_DEPS)
+if(NOT QM_WINDOWS_QT AND DEFINED ENV{QM_WINDOWS_QT})
+  set(QM_WINDOWS_QT "$ENV{QM_WINDOWS_QT}")
+endif()
+set(QM_WINDOWS_QT "${QM_WINDOWS_QT}" CACHE PATH "Prefix of a static Qt built for Windows (optional)")
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES QM_WINDOWS_DEPS QM_WINDOWS_QT)
 
-set(CMAKE_FIND_ROOT_PATH "${QM_WINDOWS_DEPS}" /usr/${QM_MINGW_TRIPLET})
+set(CMAKE_FIND_ROOT_PATH "${QM_WINDOWS_DEPS}" ${QM_WINDOWS_QT} /usr/${QM_MINGW_TRIPLET})
 # Paths already under a root are searched as they are, so packages installed in the prefix's
 # lib/cmake and share/cmake are found directly.
-list(APPEND CMAKE_PREFIX_PATH "${QM_WINDOWS_DEPS}")
+list(APPEND CMAKE_PREFIX_PATH "${QM_WINDOWS_DEPS}" ${QM_WINDOWS_QT})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

@@ -365,6 +365,120 @@ std::vector<json> InputAnswers(const CliRun& r) {
   return out;
 }
 
+// Sheets of a folder as a branch sends them: 1一月.xlsx with a cover before its 明细, 2二月.xlsx
+// with 明细 first and a hidden draft, 3三月.xls without 明细, and a bank's GBK CSV export.
+void WriteSheetsFolder(const fs::path& dir) {
+  auto table = [](qm::Workbook& wb, const char* name, int value, bool hidden = false) {
+    qm::Worksheet& ws = wb.AddWorksheet(name);
+    (void)ws.SetText(1, 1, "工号");
+    (void)ws.SetText(1, 2, "金额");
+    (void)ws.SetNumber(2, 1, value);
+    (void)ws.SetNumber(2, 2, value * 10);
+    ws.SetHidden(hidden);
+  };
+  qm::Workbook one;
+  (void)one.AddWorksheet("封面").SetText(1, 1, "一月报表");
+  table(one, "明细", 1);
+  ASSERT_TRUE(qm::SaveWorkbookFile(one, (dir / "1一月.xlsx").string()));
+  qm::Workbook two;
+  table(two, "明细", 2);
+  table(two, "草稿", 9, true);
+  ASSERT_TRUE(qm::SaveWorkbookFile(two, (dir / "2二月.xlsx").string()));
+  WriteTable(dir / "3三月.xls", 3);
+  std::ofstream(dir / "4导出.csv") << "\xB9\xA4\xBA\xC5,\xBD\xF0\xB6\xEE\r\n4,40\r\n";
+}
+
+TEST_F(CliTest, SheetOptionTakesTheNamedSheetAndSkipsFilesWithoutItWithExit3) {
+  WriteSheetsFolder(Src());
+  CliRun r = Run(Folder() + " --kind vertical --variant safe --sheet 明细");
+  EXPECT_EQ(r.status, 3) << r.err;
+  const std::string log = r.transcript["log"];
+  EXPECT_NE(log.find("检测表1:1一月.xlsx［明细］\r\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("检测表2:2二月.xlsx\r\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("无法读取，已跳过：3三月.xls（没有名为“明细”的工作表）"), std::string::npos)
+      << log;
+  const json& files = r.transcript["files"];
+  ASSERT_EQ(files.size(), 4u);
+  EXPECT_EQ(files[0]["sheet"], "明细");
+  EXPECT_EQ(files[2]["code"], "no-sheet");
+  EXPECT_EQ(files[2]["reason"], "没有名为“明细”的工作表");
+  EXPECT_EQ(files[2]["sheet"], nullptr);
+  // The CSV export is one table whatever the sheet asked for.
+  EXPECT_EQ(files[3]["status"], "merged");
+
+  // The default run's transcript names no sheet.
+  CliRun plain = Run(Folder() + " --kind vertical --variant fast --header-rows 1");
+  EXPECT_FALSE(plain.transcript["files"][0].contains("sheet"));
+
+  CliRun empty = Run(Folder() + " --kind vertical --variant safe --sheet ''");
+  EXPECT_EQ(empty.status, 64);
+  EXPECT_NE(empty.err.find("--sheet 不能为空"), std::string::npos) << empty.err;
+}
+
+TEST_F(CliTest, SheetAllMergesEveryVisibleSheetWithItsNameInTheSecondSourceColumn) {
+  WriteSheetsFolder(Src());
+  qm::Workbook three;
+  int key = 31;
+  for (const char* name : {"上旬", "下旬"}) {
+    qm::Worksheet& ws = three.AddWorksheet(name);
+    (void)ws.SetText(1, 1, "工号");
+    (void)ws.SetText(1, 2, "金额");
+    (void)ws.SetNumber(2, 1, key++);
+  }
+  ASSERT_TRUE(qm::SaveWorkbookFile(three, (Src() / "3三月.xls").string()));
+  CliRun r = Run(Folder() +
+                 " --kind vertical --variant safe --sheet all --source-column "
+                 "--files 2二月.xlsx,3三月.xls");
+  ASSERT_EQ(r.status, 0) << r.err << r.out;
+  EXPECT_NE(r.out.find("检测表1:2二月.xlsx\n注意：2二月.xlsx的隐藏工作表“草稿”未合并\n"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("检测表3:3三月.xls［下旬］\n"), std::string::npos) << r.out;
+  const json& files = r.transcript["files"];
+  ASSERT_EQ(files.size(), 3u);
+  EXPECT_EQ(files[2]["name"], "3三月.xls");
+  EXPECT_EQ(files[2]["sheet"], "下旬");
+  auto wb = qm::ReadWorkbookFile((Src() / "合并结果" / "合并结果.xls").string());
+  ASSERT_TRUE(wb);
+  const qm::Worksheet& ws = *(*wb)->Worksheets(1);
+  EXPECT_EQ(ws.UsedRange(), (qm::Range{1, 1, 4, 4}));
+  EXPECT_EQ(ws.Cells(1, 4).text, "来源工作表");
+  EXPECT_EQ(ws.Cells(3, 3).text, "3三月.xls");
+  EXPECT_EQ(ws.Cells(3, 4).text, "上旬");
+  EXPECT_EQ(ws.Cells(4, 4).text, "下旬");
+}
+
+TEST_F(CliTest, CheckAndDumpTakeTheSheetOptionAndNameEachTablesFormat) {
+  WriteSheetsFolder(Src());
+  CliRun text = Run("--check " + Folder() + " --sheet all");
+  EXPECT_EQ(text.status, 0) << text.err;
+  EXPECT_NE(text.out.find("1一月.xlsx［明细］"), std::string::npos) << text.out;
+  EXPECT_NE(text.out.find("  csv (GB18030, ',')  2行×2列"), std::string::npos) << text.out;
+  EXPECT_NE(text.out.find("隐藏工作表“草稿”未合并"), std::string::npos) << text.out;
+  EXPECT_NE(text.out.find("共5个表：可读5个，无法读取0个"), std::string::npos) << text.out;
+
+  CliRun named = Run("--check " + Folder() + " --sheet 明细 --json");
+  EXPECT_EQ(named.status, 3);
+  const json files = json::parse(named.out)["files"];
+  ASSERT_EQ(files.size(), 4u);
+  EXPECT_EQ(files[0]["format"], "xlsx");
+  EXPECT_EQ(files[0]["sheet"], "明细");
+  EXPECT_EQ(files[1]["hidden_sheets_left_out"], json::array());
+  EXPECT_EQ(files[2]["code"], "no-sheet");
+  EXPECT_EQ(files[3]["format"], "csv (GB18030, ',')");
+
+  CliRun dump = Run("--dump '" + (Src() / "1一月.xlsx").string() + "' --sheet all --json");
+  ASSERT_EQ(dump.status, 0) << dump.err;
+  std::istringstream lines(dump.out);
+  std::vector<std::string> sheets;
+  for (std::string line; std::getline(lines, line);)
+    sheets.push_back(json::parse(line)["sheet_name"]);
+  EXPECT_EQ(sheets, (std::vector<std::string>{"封面", "明细"}));
+  CliRun missing = Run("--dump '" + (Src() / "3三月.xls").string() + "' --sheet 明细");
+  EXPECT_EQ(missing.status, 2);
+  EXPECT_NE(missing.err.find("（没有名为“明细”的工作表）"), std::string::npos) << missing.err;
+}
+
 TEST_F(CliTest, EmptyAnswerGivenWithAnEqualsSignIsAnAnswerNotBadUsage) {
   WriteTable(Src() / "a.xls", 1);
   WriteTable(Src() / "b.xls", 2);

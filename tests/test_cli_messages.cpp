@@ -41,6 +41,7 @@ std::vector<std::string> ForeignWords(std::string text, const std::vector<std::s
       // the stable codes of --check and the transcript
       "ok", "not-supported", "not-a-workbook", "password", "corrupt", "too-large", "io", "invalid",
       "empty", "missing", "not-regular", "no-memory", "permission", "disk-full", "grid-full",
+      "no-sheet",
       // sizes
       "kib", "mib", "gib"};
   std::vector<std::string> out;
@@ -158,6 +159,9 @@ TEST_F(CliMessagesTest, EnglishDetailsNeverReachTheUserForFailingRunsAndUsageErr
       "--check",
       "--check " + Q(dir_ / "无"),
       "--check " + Q(src),
+      "--check " + Q(src) + " --sheet 明细",
+      Q(src) + " --kind vertical --variant safe --sheet all",
+      Q(src) + " --kind vertical --variant safe --sheet 明细",
       Q(src) + " --kind vertical --variant safe --files 2截断.xlsx",
       Q(src) + " --kind vertical --variant safe --transcript " + Q(dir_ / "夹.xls"),
       Q(src) + " --kind vertical --variant safe",
@@ -247,6 +251,8 @@ TEST_F(CliMessagesTest, UsageErrorsNameWhatIsWrongAndWhereTheHelpIs) {
       {folder + " --kind vertical", "缺少 --variant"},
       {"", "缺少 FOLDER、--kind、--variant"},
       {"--check", "缺少 FOLDER"},
+      {folder + " --kind vertical --variant safe --sheet ''",
+       "--sheet 不能为空：可以是 first、first-visible、all 或工作表的名称"},
   };
   for (const auto& c : cases) {
     const Printed p = Run(c.args);

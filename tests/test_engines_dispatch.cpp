@@ -73,7 +73,7 @@ class FileListTest : public ::testing::Test {
 };
 
 TEST_F(FileListTest, WorkbooksAreListedInWindowsOrderWithoutLockFilesFoldersOrOtherFiles) {
-  for (const char* n : {"b.xls", "A.XLSX", "a_2.xlsm", "~$b.xls", "c.csv", "Z.xls", "_x.xls",
+  for (const char* n : {"b.xls", "A.XLSX", "a_2.xlsm", "~$b.xls", "c.txt", "Z.xls", "_x.xls",
                         "報表.xls", "a.xls.bak", "B1.Xls"})
     Touch(n);
   fs::create_directories(dir_ / "folder.xls");
@@ -81,6 +81,20 @@ TEST_F(FileListTest, WorkbooksAreListedInWindowsOrderWithoutLockFilesFoldersOrOt
   EXPECT_EQ(ListWorkbooks(dir_.string()),
             (std::vector<std::string>{"_x.xls", "A.XLSX", "a_2.xlsm", "b.xls", "B1.Xls", "Z.xls",
                                       "報表.xls"}));
+}
+
+// CSV exports, .ods, .et and .xlsb files were not listed at all, and nothing said so. They join
+// the workbooks in the one folder order; web pages, XML and text stay out, as do the lock files
+// of Office (~$) and LibreOffice (.~lock.<name>#).
+TEST_F(FileListTest, TableFilesOfOtherProgramsAreListedAmongTheWorkbooks) {
+  for (const char* n :
+       {"3月.csv", "1月.xls", "10月.xlsb", "2月.ODS", "4月.fods", "5月.et", "6月.ett", "7月.tsv",
+        "8月.xlsx", "9月.CSV", "a.htm", "b.html", "c.xml", "d.txt", "~$8月.xlsx", "~$3月.csv",
+        ".~lock.2月.ODS#", "e.csv.bak", "f.etx"})
+    Touch(n);
+  EXPECT_EQ(ListWorkbooks(dir_.string()),
+            (std::vector<std::string>{"1月.xls", "2月.ODS", "3月.csv", "4月.fods", "5月.et",
+                                      "6月.ett", "7月.tsv", "8月.xlsx", "9月.CSV", "10月.xlsb"}));
 }
 
 // 10月 was listed before 1月: October became the template and September's record the newest.

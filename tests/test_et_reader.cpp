@@ -57,7 +57,8 @@ TEST_F(WpsTest, WorkbookWrittenByWpsIsReadAsBiff8AndNamedEt) {
   EXPECT_EQ((*xls)->format(), SourceFormat::kBiff8);
 }
 
-TEST_F(WpsTest, CompoundFileWithoutAWorkbookIsAnUnsupportedWpsFormat) {
+// The user read 不支持的文件格式（不支持的WPS表格格式）, the format said twice over.
+TEST_F(WpsTest, CompoundFileWithoutAWorkbookIsAnUnsupportedWpsFormatSaidOnce) {
   // WPS's own streams mark the file whatever its name; an .et name marks it too.
   for (const auto& [name, stream] :
        {std::pair{"a.et", std::u16string(u"Sheet")}, std::pair{"b.ett", std::u16string(u"Data")},
@@ -66,8 +67,9 @@ TEST_F(WpsTest, CompoundFileWithoutAWorkbookIsAnUnsupportedWpsFormat) {
     const std::string path = CompoundFile(name, stream);
     auto r = ReadWorkbookFile(path);
     ASSERT_FALSE(r.ok());
-    EXPECT_EQ(r.error().code, ErrorCode::kNotSupported);
-    EXPECT_EQ(ErrorReason(r.error(), path), "不支持的文件格式（不支持的WPS表格格式）");
+    EXPECT_EQ(r.error().code, ErrorCode::kWpsFormat);
+    EXPECT_STREQ(ErrorCodeName(r.error().code), "not-supported");
+    EXPECT_EQ(ErrorReason(r.error(), path), "不支持的WPS表格格式");
   }
   // Any other compound file stays what it was.
   const std::string other = CompoundFile("d.xls", u"Data");

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "core/dispatch.h"
+#include "core/file_list.h"
 #include "format_builders.h"
 #include "test_engines_port.h"
 #include "test_support.h"
@@ -89,7 +90,10 @@ TEST(FormatsMerge, OneFileOfEachFormatMergesWithTheSafeVerticalMerge) {
 
   MergeRequest request = testing::SourceRequest();
   request.folder = d;
-  request.files = {"01.xls", "02.xlsx", "03.ods", "04.fods", "05.xls", "06.xlsb", "07.et"};
+  // The folder's own listing: every one of these is listed.
+  request.files = ListWorkbooks(d);
+  ASSERT_EQ(request.files, (std::vector<std::string>{"01.xls", "02.xlsx", "03.ods", "04.fods",
+                                                     "05.xls", "06.xlsb", "07.et"}));
   DiskStore store;
   testing::ScriptedPort port;
   Presenter presenter{port};

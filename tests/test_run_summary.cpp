@@ -47,5 +47,16 @@ TEST(RunSummary, LineGivesTheCountsAndTheFullResultPath) {
             "智能合并结果.xlsx");
 }
 
+// With every sheet taken, a workbook of three sheets made the account say 已合并3个文件.
+TEST(RunSummary, ARunOfSeveralSheetsPerFileCountsTablesAndSaysSo) {
+  const RunSummary s =
+      Summarize({Of(0, TableStatus::kTemplate), Of(0, TableStatus::kMerged),
+                 Of(0, TableStatus::kHeaderMismatch), Of(1, TableStatus::kUnreadable)});
+  EXPECT_TRUE(s.tables);
+  EXPECT_EQ(SummaryLine(s, "/r.xls"),
+            "合并完成：已合并2个表，表头不符跳过1个，无法读取跳过1个。结果：/r.xls");
+  EXPECT_FALSE(Summarize({Of(0, TableStatus::kTemplate), Of(1, TableStatus::kMerged)}).tables);
+}
+
 }  // namespace
 }  // namespace qm

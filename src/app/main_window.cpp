@@ -132,6 +132,9 @@ MainWindow::MainWindow(MainWindowHooks hooks, QWidget* parent)
 }
 
 MainWindow::~MainWindow() {
+  // Taking the controls down ends the folder box's editing while the window may still be
+  // active; the list it would fill is going too.
+  disconnect(folderEdit, nullptr, this, nullptr);
   // A window going away mid-run (the program ending) stops the run and waits for its thread;
   // nothing of it is written.
   stop_ = true;
@@ -259,6 +262,7 @@ void MainWindow::BuildControls() {
   named(sourceColumnBox, "SourceColumn");
   sourceColumnBox->setToolTip(
       QStringLiteral("在结果最右边加一列“来源文件”，写明每一行来自哪个工作簿"));
+  BuildSheetChoice();
 
   logBox = new QPlainTextEdit(this);
   named(logBox, "Text2");
@@ -420,11 +424,13 @@ void MainWindow::OnAddClicked() {
   if (start.isEmpty())
     start = IsSystemFolder(ProgramFolder()) ? QDir::homePath() : Q(ProgramFolder());
   QFileDialog dialog(this, QStringLiteral("打开"), start,
-                     QStringLiteral("Excel文件 (*.xls *.xlsx)"));
+                     QStringLiteral("表格文件 (*.xls *.xlsx *.xlsm *.xlsb *.csv *.tsv *.ods *.fods "
+                                    "*.et *.ett)"));
   dialog.setObjectName(QStringLiteral("CommonDialog1"));
   dialog.setFileMode(QFileDialog::ExistingFile);
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
-  // The file type reads "Excel文件" alone, without the patterns behind it.
+  // The file type reads "表格文件" alone, without the patterns behind it. The patterns are those
+  // the list takes: a file the dialog shows is one the list will show.
   dialog.setOption(QFileDialog::HideNameFilterDetails);
   if (dialog.exec() != QDialog::Accepted) return;
   const QStringList chosen = dialog.selectedFiles();
@@ -496,6 +502,7 @@ void MainWindow::OnStartClicked() {
   request.kind = choice->first;
   request.variant = choice->second;
   request.source_column = sourceColumnBox->isChecked();
+  request.sheets = SheetsChosen();
   request.passwords = &passwords_;
   request.stop = &stop_;
 
@@ -535,6 +542,7 @@ void MainWindow::SetRunning(bool running) {
                      static_cast<QWidget*>(kindGroup), static_cast<QWidget*>(variantGroup),
                      static_cast<QWidget*>(sourceColumnBox), static_cast<QWidget*>(helpButton)})
     w->setEnabled(!running);
+  EnableSheetChoice(!running);
   // The log scrolls during a run but takes no typing: the run is writing it.
   logBox->setReadOnly(running);
   QPushButton* from = running ? startButton : stopButton;

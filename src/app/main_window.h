@@ -21,6 +21,7 @@
 #include "merge/run_view.h"
 
 class QCheckBox;
+class QComboBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -52,6 +53,10 @@ struct MainWindowHooks {
   // file manager.
   std::function<void(const std::string&)> open_folder;
 };
+
+// The sheet choice a text of the box 工作表： stands for: 第一个, 第一个可见的, 全部可见的, or a
+// sheet's name (nothing typed: the first sheet).
+SheetChoice SheetChoiceOfText(const QString& text);
 
 class MainWindow : public QWidget, public Answers, public RunView {
   Q_OBJECT
@@ -125,6 +130,8 @@ class MainWindow : public QWidget, public Answers, public RunView {
   std::array<QRadioButton*, 2> variantOptions;  // Option2_0..1: captions follow the kind
   QRadioButton* byNameOption;  // ByNameOption: 按列名合并, vertical kinds only
   QCheckBox* sourceColumnBox;  // SourceColumn: 添加来源列, off at start
+  QLabel* sheetLabel;          // SheetLabel: 工作表：
+  QComboBox* sheetBox;         // SheetChoice: the sheets each workbook gives
   QPushButton* startButton;    // Command7: 开始合并
   QPushButton* stopButton;     // StopButton: 停止, in its place during a run
   QPushButton* helpButton;     // Command6: 使用说明
@@ -158,6 +165,11 @@ class MainWindow : public QWidget, public Answers, public RunView {
   enum class Box { kOk, kOkCancel, kYesNo };
 
   void BuildControls();
+  // The sheet choice (main_window_sheets.cpp): built, placed, and read for the request.
+  void BuildSheetChoice();
+  void PlaceSheetChoice(int wider_list);
+  void EnableSheetChoice(bool enabled);
+  SheetChoice SheetsChosen() const;
   QRect Twips(int left, int top, int width, int height) const;
   // What the log, the diagram and the button column can give up when the window is made
   // smaller than its default size.

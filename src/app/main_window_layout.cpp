@@ -119,6 +119,7 @@ void MainWindow::ArrangeControls() {
 
   titleLabel->setGeometry(Twips(2160, 240, 7575, 375).translated(dw / 2, 0));
   sourceColumnBox->setGeometry(Twips(3720, 615, 1335, 345).translated(wider_list, 0));
+  PlaceSheetChoice(wider_list);
   folderEdit->setGeometry(Twips(120, 960, 3495, 375).adjusted(0, 0, wider_list, 0));
   fileList->setGeometry(Twips(120, 1320, 3495, 4890).adjusted(0, 0, wider_list, band));
 

@@ -7,15 +7,20 @@
 #include <vector>
 
 #include "merge/byname_layout.h"
+#include "merge/request.h"
 
 namespace qm {
 
+// One table a merge would take: the first worksheet of a file, or each sheet the sheet choice
+// takes from it. A file that cannot be read, or lacks the sheet, is one entry.
 struct CheckedFile {
   std::string name;
   bool readable = false;
-  std::string format, sheet;     // readable files
-  bool sheet_hidden = false;     // the first worksheet, the one merged, is hidden
-  long long rows = 0, cols = 0;  // the first worksheet's used range
+  std::string format, sheet;  // readable files; the format with a text file's encoding
+  std::string log_name;       // the file, with the sheet in ［］ when not the first one
+  bool sheet_hidden = false;  // the sheet merged is hidden
+  std::vector<std::string> hidden_left_out;  // hidden sheets the choice passes over
+  long long rows = 0, cols = 0;              // the sheet's used range
   int header_row = 0, header_width = 0;
   std::string header_text;             // the header list's text form, compared with the template's
   std::optional<bool> header_matches;  // null when this file or the template is unreadable
@@ -27,13 +32,16 @@ struct CheckedFile {
 };
 
 // Reads `files` of `folder` (the first is the template) on `workers` threads at once, protected
-// ones with the default password or one of `passwords`; the results keep the list order.
+// ones with the default password or one of `passwords`, and takes the tables `sheets` chooses;
+// the results keep the list order.
 std::vector<CheckedFile> CheckFiles(const std::string& folder,
                                     const std::vector<std::string>& files, unsigned workers,
-                                    const std::vector<std::string>& passwords = {});
+                                    const std::vector<std::string>& passwords = {},
+                                    const SheetChoice& sheets = {});
 
 // Prints the results (an aligned table, or JSON) and returns the exit status: 0 when every file
-// is readable, 3 when some are not.
-int PrintCheck(const std::vector<CheckedFile>& checked, bool json);
+// is readable, 3 when some are not. What only a sheet choice other than the first sheet brings
+// (the hidden sheets passed over) is said only then.
+int PrintCheck(const std::vector<CheckedFile>& checked, bool json, const SheetChoice& sheets = {});
 
 }  // namespace qm

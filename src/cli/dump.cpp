@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cli/printable.h"
+#include "merge/sheet_choice.h"
 #include "workbook/io.h"
 #include "workbook/result.h"
 #include "workbook/value_text.h"
@@ -22,13 +23,15 @@ nlohmann::ordered_json NumberJson(double d) {
   return d;
 }
 
-int DumpUnguarded(const std::string& path, bool json, const std::vector<std::string>& passwords);
+int DumpUnguarded(const std::string& path, bool json, const std::vector<std::string>& passwords,
+                  const SheetChoice& sheets);
 
 }  // namespace
 
-int RunDump(const std::string& path, bool json, const std::vector<std::string>& passwords) {
+int RunDump(const std::string& path, bool json, const std::vector<std::string>& passwords,
+            const SheetChoice& sheets) {
   try {
-    return DumpUnguarded(path, json, passwords);
+    return DumpUnguarded(path, json, passwords, sheets);
   } catch (const std::bad_alloc&) {
     // The reader turns its own shortage into an error; this is the printing running out.
     std::cerr << "内存不足，无法显示：" << Printable(path, false) << "\n";
@@ -43,15 +46,22 @@ int Unreadable(const std::string& path, const Error& e) {
   return 2;
 }
 
-int DumpUnguarded(const std::string& path, bool json, const std::vector<std::string>& passwords) {
-  auto r = ReadWorkbookFile(path, {true, passwords});
+void DumpSheet(const Workbook& wb, const Worksheet* ws, bool json);
+
+int DumpUnguarded(const std::string& path, bool json, const std::vector<std::string>& passwords,
+                  const SheetChoice& sheets) {
+  auto r = ReadWorkbookFile(path, {FirstSheetOnly(sheets), passwords});
   if (!r) return Unreadable(path, r.error());
   const Workbook& wb = **r;
-  const Worksheet* ws = wb.Worksheets(1);
-  if (!ws)
-    return Unreadable(path, MakeError(ErrorCode::kCorrupt, path + ": the workbook has no worksheet",
-                                      "没有工作表"));
-  // The extent of the cells that hold a value; format-only cells do not count.
+  auto chosen = ChooseSheets(wb, sheets, path);
+  if (!chosen) return Unreadable(path, chosen.error());
+  for (int index : chosen->sheets) DumpSheet(wb, wb.Worksheets(index), json);
+  return 0;
+}
+
+void DumpSheet(
+    const Workbook& wb, const Worksheet* ws,
+    bool json) {  // The extent of the cells that hold a value; format-only cells do not count.
   int nrows = 0, ncols = 0;
   for (int row = 1; row <= ws->RowCount(); ++row)
     for (const Cell& c : ws->RowAt(row)->cells)
@@ -87,7 +97,7 @@ int DumpUnguarded(const std::string& path, bool json, const std::vector<std::str
                                   {"ncols", ncols},
                                   {"cells", std::move(cells)}};
     std::cout << out.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << "\n";
-    return 0;
+    return;
   }
 
   // For people: the sheet as an aligned table, columns cut at 40 display columns. A huge sheet
@@ -136,7 +146,6 @@ int DumpUnguarded(const std::string& path, bool json, const std::vector<std::str
     while (!out.empty() && out.back() == ' ') out.pop_back();
     std::cout << out << "\n";
   }
-  return 0;
 }
 
 }  // namespace

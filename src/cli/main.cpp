@@ -248,11 +248,19 @@ void AddByName(json& entry, const qm::TableOutcome& o) {
   entry["rows_skipped_total"] = o.by_name->rows_skipped_total;
 }
 
+// The transcript names each table's sheet when the run took others than the first.
+void AddSheetsToTranscript(json& files, const std::vector<qm::TableOutcome>& outcomes,
+                           const qm::SheetChoice& sheets) {
+  if (sheets.mode == qm::SheetMode::kFirst) return;
+  for (size_t i = 0; i < outcomes.size() && i < files.size(); ++i)
+    files[i]["sheet"] = outcomes[i].sheet.empty() ? json(nullptr) : json(outcomes[i].sheet);
+}
+
 // Written beside its place and renamed, so that an interrupted run never leaves half a file or
 // replaces a good one with one. Names that are not UTF-8 go in with U+FFFD for the bad bytes.
 // Returns why it could not be written, or nothing.
 std::optional<std::string> WriteTranscript(const std::string& file, const CliFront& port,
-                                           const qm::RunResult& r) {
+                                           const qm::RunResult& r, const qm::SheetChoice& sheets) {
   json t = {{"log", port.log},
             {"status", port.status},
             {"dialogs", port.dialogs},
@@ -270,6 +278,7 @@ std::optional<std::string> WriteTranscript(const std::string& file, const CliFro
     AddByName(entry, o);
     files.push_back(std::move(entry));
   }
+  AddSheetsToTranscript(files, port.outcomes, sheets);
   t["files"] = std::move(files);
   const qm::RunSummary summary = qm::Summarize(port.outcomes);
   t["summary"] = {{"merged", summary.merged},
@@ -318,6 +327,22 @@ bool TranscriptCollides(const std::string& transcript, const std::string& folder
   const std::filesystem::path results = Canonical(dir + qm::texts::kResultFolder);
   auto rel = t.lexically_relative(results);
   return !rel.empty() && *rel.begin() != "..";
+}
+
+// --sheet: first (the default), first-visible, all, or the name of a sheet. Nothing for an empty
+// value, which names no sheet.
+std::optional<qm::SheetChoice> ParseSheetOption(const std::string& value) {
+  qm::SheetChoice choice;
+  if (value.empty()) return std::nullopt;
+  if (value == "first")
+    choice.mode = qm::SheetMode::kFirst;
+  else if (value == "first-visible")
+    choice.mode = qm::SheetMode::kFirstVisible;
+  else if (value == "all")
+    choice.mode = qm::SheetMode::kAllVisible;
+  else
+    choice = {qm::SheetMode::kNamed, value};
+  return choice;
 }
 
 // --files takes names inside FOLDER only.
@@ -432,6 +457,8 @@ int main(int argc, char** argv) {
   // Never echoed: not on the terminal, not in the log, not in the transcript.
   app.add_option("--password", passwords)->allow_extra_args(false);
   app.add_flag("--source-column", source_column);
+  std::string sheet = "first";
+  app.add_option("--sheet", sheet);
   try {
     std::vector<std::string> args = SplitEmptyAssignments(CommandLineArguments(argc, argv));
     std::reverse(args.begin(), args.end());  // the parser takes them last first
@@ -460,7 +487,10 @@ int main(int argc, char** argv) {
   if (bad_value.empty() && sorted_option->count())
     bad_value = qm::CheckChoice("--sorted", sorted, {"yes", "no"});
   if (!bad_value.empty()) return usage_error(bad_value + "\n");
-  if (!dump.empty()) return qm::RunDump(dump, json_out, passwords);
+  const std::optional<qm::SheetChoice> sheets = ParseSheetOption(sheet);
+  if (!sheets)
+    return usage_error("--sheet 不能为空：可以是 first、first-visible、all 或工作表的名称\n");
+  if (!dump.empty()) return qm::RunDump(dump, json_out, passwords, *sheets);
   if (check) {
     if (folder.empty()) return usage_error(std::string("缺少 FOLDER\n") + qm::kCliCheckUsage);
     std::vector<std::string> list;
@@ -470,7 +500,8 @@ int main(int argc, char** argv) {
       return kExitStopped;
     }
     return qm::PrintCheck(
-        qm::CheckFiles(folder, list, std::thread::hardware_concurrency(), passwords), json_out);
+        qm::CheckFiles(folder, list, std::thread::hardware_concurrency(), passwords, *sheets),
+        json_out, *sheets);
   }
 
   if (folder.empty() || kind.empty() || variant.empty()) {
@@ -499,6 +530,7 @@ int main(int argc, char** argv) {
   request.kind = k;
   request.variant = v;
   request.source_column = source_column;
+  request.sheets = *sheets;
   request.passwords = &passwords;
   // The result's path is told in full, whatever folder the command was started in.
   {
@@ -535,7 +567,7 @@ int main(int argc, char** argv) {
   if (result.outcome == qm::Outcome::kDone && result.result_path)
     std::cerr << qm::Printable(qm::SummaryLine(summary, *result.result_path), false) << std::endl;
   if (!transcript.empty())
-    if (std::optional<std::string> why = WriteTranscript(transcript, port, result)) {
+    if (std::optional<std::string> why = WriteTranscript(transcript, port, result, *sheets)) {
       std::cerr << "无法写入运行记录：" << qm::Printable(transcript, false) << "（" << *why
                 << "）\n";
       return kExitFailed;

@@ -7,14 +7,15 @@ namespace qm {
 // Written out rather than made by the parser's formatter: its headings are English and it pads
 // by bytes, which misaligns Chinese.
 const char* const kCliHelp =
-    "quillmere-cli：把一个文件夹中的Excel工作簿合并成一个结果工作簿，\n"
-    "结果存入该文件夹的子文件夹“合并结果”；源文件只读不改。\n"
+    "quillmere-cli：把一个文件夹中的Excel工作簿（以及CSV、WPS、ODS、xlsb等表格文件）\n"
+    "合并成一个结果工作簿，结果存入该文件夹的子文件夹“合并结果”；源文件只读不改。\n"
     "\n"
     "用法：\n"
-    "  quillmere-cli FOLDER --kind vertical|overwrite|smart "
-    "--variant safe|fast|byname|horizontal|both [选项]\n"
-    "  quillmere-cli --check FOLDER [--files NAME,...] [--password TEXT]... [--json]\n"
-    "  quillmere-cli --dump WORKBOOK [--json] [--password TEXT]...\n"
+    "  quillmere-cli FOLDER --kind vertical|overwrite|smart --variant "
+    "safe|fast|byname|horizontal|both [选项]\n"
+    "  quillmere-cli --check FOLDER [--files NAME,...] [--sheet ...] [--password TEXT]... "
+    "[--json]\n"
+    "  quillmere-cli --dump WORKBOOK [--sheet ...] [--json] [--password TEXT]...\n"
     "\n"
     "合并方式：\n"
     "  --kind vertical          纵向拼接\n"
@@ -35,12 +36,18 @@ const char* const kCliHelp =
     "  --key N                  问关键字列的列号时的回答\n"
     "  --sorted yes|no          横向合并问各表是否已按关键字排序时的回答，默认 no\n"
     "  --cancel                 合并前确认时回答“取消”\n"
-    "  --source-column          结果加一列“来源文件”，写明每行来自哪个工作簿\n"
+    "  --sheet first|first-visible|all|NAME\n"
+    "                           每个工作簿合并哪些工作表：first 为第一个（默认）；\n"
+    "                           first-visible 为第一个可见的；all 为全部可见的，按顺序，\n"
+    "                           隐藏的不合并；NAME 为该名称的工作表，没有它的工作簿跳过。\n"
+    "                           CSV和网页文件只有一个表，总是合并\n"
+    "  --source-column          结果加一列“来源文件”，写明每行来自哪个工作簿；与\n"
+    "                           --sheet all 一起用时再加一列“来源工作表”\n"
     "  --password TEXT          打开受密码保护的工作簿时，在默认密码之后依次尝试的密码；\n"
     "                           可多次给出，以 - 开头的密码写成 --password=TEXT\n"
     "  --transcript FILE        把这次运行的记录以 JSON 格式写到此文件\n"
     "  --check FOLDER           读取要合并的每个工作簿，说明合并会遇到什么；不写任何文件\n"
-    "  --dump WORKBOOK          显示工作簿的第一个工作表\n"
+    "  --dump WORKBOOK          显示工作簿的第一个工作表（或 --sheet 选的工作表）\n"
     "  --json                   与 --check 或 --dump 一起用：输出 JSON\n"
     "  -h, --help               显示本说明\n"
     "\n"
@@ -57,11 +64,13 @@ const char* const kCliHelp =
 const char* const kCliUsage =
     "用法：quillmere-cli FOLDER --kind vertical|overwrite|smart "
     "--variant safe|fast|byname|horizontal|both [选项]\n"
-    "      quillmere-cli --check FOLDER [--files NAME,...] [--password TEXT]... [--json]\n"
-    "      quillmere-cli --dump WORKBOOK [--json] [--password TEXT]...\n";
+    "      quillmere-cli --check FOLDER [--files NAME,...] [--sheet ...] [--password TEXT]... "
+    "[--json]\n"
+    "      quillmere-cli --dump WORKBOOK [--sheet ...] [--json] [--password TEXT]...\n";
 
 const char* const kCliCheckUsage =
-    "用法：quillmere-cli --check FOLDER [--files NAME,...] [--password TEXT]... [--json]\n";
+    "用法：quillmere-cli --check FOLDER [--files NAME,...] [--sheet ...] [--password TEXT]... "
+    "[--json]\n";
 
 const char* const kCliMoreHelp = "运行 quillmere-cli --help 查看用法。\n";
 

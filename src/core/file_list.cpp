@@ -138,14 +138,23 @@ bool GetFileList(const std::string& path, std::vector<std::string>& names,
   return true;
 }
 
+// What the list takes: workbooks and the table files office workers get from other programs.
+// Web pages, XML and plain text are too often something else; named .xls they are read all the
+// same, since reading goes by content.
+constexpr const char32_t* kListedPatterns[] = {U"*.xls", U"*.xlsx", U"*.xlsm", U"*.xlsb", U"*.csv",
+                                               U"*.tsv", U"*.ods",  U"*.fods", U"*.et",   U"*.ett"};
+
 std::vector<std::string> ListWorkbooks(const std::string& folder) {
   std::vector<std::string> out;
   for (auto& n : RegularFiles(WithTrailingSeparator(folder))) {
+    // Office's lock files; LibreOffice's (.~lock.<name>#) start with a dot and are hidden.
     if (n.rfind("~$", 0) == 0) continue;
-    std::u32string d = Decode(n);
-    if (WildMatch(U"*.xls", 0, d, 0) || WildMatch(U"*.xlsx", 0, d, 0) ||
-        WildMatch(U"*.xlsm", 0, d, 0))
-      out.push_back(std::move(n));
+    const std::u32string d = Decode(n);
+    for (const char32_t* pattern : kListedPatterns)
+      if (WildMatch(pattern, 0, d, 0)) {
+        out.push_back(std::move(n));
+        break;
+      }
   }
   return out;
 }

@@ -15,8 +15,9 @@ namespace qm {
 bool GetFileList(const std::string& path, std::vector<std::string>& names,
                  const std::string& pattern);
 
-// The workbooks of a folder as the file list shows them: *.xls, *.xlsx and *.xlsm in any case,
-// without "~$" lock files, in that order. Empty when there are none.
+// The workbooks of a folder as the file list shows them: *.xls, *.xlsx, *.xlsm, *.xlsb, *.csv,
+// *.tsv, *.ods, *.fods, *.et and *.ett in any case, without lock files, in that order. Empty when
+// there are none.
 std::vector<std::string> ListWorkbooks(const std::string& folder);
 
 // What loading a folder into the file list comes to: the folder to show (with a separator) and

@@ -13,6 +13,9 @@ struct RunSummary {
   int merged = 0;           // the template and every file that joined the result
   int header_mismatch = 0;  // left out by the safe merge: header unlike the template's
   int unreadable = 0;       // could not be read and were skipped
+  // Some file gave more than one table (a run that took several sheets of a workbook): the
+  // counts are of tables, and the account says so.
+  bool tables = false;
 };
 
 RunSummary Summarize(const std::vector<TableOutcome>& outcomes);
@@ -22,7 +25,8 @@ RunSummary Summarize(const std::vector<TableOutcome>& outcomes);
 // leave no file out. Scripts learn it from the command line's exit status 3.
 bool SomeFileLeftOut(const RunSummary& summary);
 
-// "合并完成：已合并N个文件，表头不符跳过M个，无法读取跳过K个。结果：<result_path>"
+// "合并完成：已合并N个文件，表头不符跳过M个，无法读取跳过K个。结果：<result_path>"; 个表 for
+// 个文件 when the counts are of tables.
 std::string SummaryLine(const RunSummary& summary, const std::string& result_path);
 
 }  // namespace qm

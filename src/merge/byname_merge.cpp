@@ -245,28 +245,17 @@ RunResult Merge(VerticalMode mode, MergeContext& ctx) {
   for (size_t k = 0; k < run.files.size(); ++k) run.SetByName(k, {});
   run.CreateResult();
   Building result;
-  engine::SourceColumn sources;
+  engine::SourceColumn sources(run.SheetColumn());
 
-  for (int k = 0; k < n; ++k) {
-    const auto entry = static_cast<size_t>(k);
-    const bool is_template = k == 0;
-    if (!is_template && run.StopRequested()) return run.Interrupt();
-    run.Emit(ev::TableChecking{k + 1, run.files[entry]});
-    auto table = run.OpenTable(entry);
-    if (!table) {
-      if (run.StopRequested()) return run.Interrupt();
-      if (is_template) return run.FailTemplate(table.error());
-      run.SkipUnreadable(entry, table.error());
-      run.Progress(k + 1);
-      continue;
-    }
-    const Worksheet& src = table->Sheet();
+  // One table into the result: its columns lined up by name, its account kept.
+  auto put = [&](engine::SourceTable& table, bool is_template) -> std::optional<RunResult> {
+    const Worksheet& src = table.Sheet();
     const byname::TableLayout layout = byname::ReadLayout(src);
     const int first = is_template ? layout.header_row + 1 : result.next_row;
     auto align = PutTable(run, src, layout, is_template, result);
-    if (!align) return run.Fail(align.error(), run.SourcePath(entry));
+    if (!align) return run.Fail(align.error(), run.SourcePath(table.file_index));
     if (run.StopRequested()) return run.Interrupt();
-    run.CloseTable(*table);
+    run.CloseTable(table);
 
     TableOutcome::ByName account;
     if (!is_template) {
@@ -279,12 +268,23 @@ RunResult Merge(VerticalMode mode, MergeContext& ctx) {
     account.rows_skipped_total = layout.total_rows;
     if (layout.blank_rows + layout.total_rows > 0)
       run.Emit(ev::RowsLeftOut{layout.blank_rows, layout.total_rows});
-    run.SetByName(entry, std::move(account));
+    run.SetByName(table, std::move(account));
     const auto kept = static_cast<long long>(layout.kept_rows.size());
-    run.SetOutcome(entry, is_template ? TableStatus::kTemplate : TableStatus::kMerged,
+    run.SetOutcome(table, is_template ? TableStatus::kTemplate : TableStatus::kMerged,
                    is_template ? layout.header_row + kept : kept);
-    if (ctx.request.source_column) sources.Note(first, result.next_row - 1, run.files[entry]);
-    run.Progress(k + 1);
+    if (ctx.request.source_column)
+      sources.Note(first, result.next_row - 1, table.file, table.sheet);
+    run.Progress(static_cast<double>(table.file_index + 1));
+    return std::nullopt;
+  };
+
+  run.AnnounceTemplate();
+  engine::SourceTable table;
+  if (auto ended = run.OpenTemplate(table)) return *ended;
+  if (auto ended = put(table, true)) return *ended;
+  for (engine::Next got; (got = run.NextTable(table)) != engine::Next::kEnd;) {
+    if (got == engine::Next::kStopped) return run.Interrupt();
+    if (auto ended = put(table, false)) return *ended;
   }
 
   int key = 0;

@@ -29,32 +29,53 @@ EngineRun::EngineRun(MergeContext& ctx)
     TableOutcome o;
     o.file_index = k;
     o.name = files[k];
-    outcomes_.push_back(std::move(o));
+    outcomes_.push_back({std::move(o)});
   }
 }
 
 EngineRun::~EngineRun() {
   reader_.Drop();
-  for (const TableOutcome& o : outcomes_) Emit(ev::TableDone{o});
+  for (const auto& file : outcomes_)
+    for (const TableOutcome& o : file) Emit(ev::TableDone{o});
+}
+
+TableOutcome& EngineRun::OutcomeOf(size_t k, size_t slot) {
+  std::vector<TableOutcome>& file = outcomes_[k];
+  while (file.size() <= slot) file.push_back(file.front());
+  return file[slot];
 }
 
 void EngineRun::SetOutcome(size_t k, TableStatus status, std::optional<long long> rows) {
   if (k >= outcomes_.size()) return;
-  outcomes_[k].status = status;
-  outcomes_[k].rows = rows;
+  outcomes_[k].front().status = status;
+  outcomes_[k].front().rows = rows;
+}
+
+void EngineRun::SetOutcome(const SourceTable& table, TableStatus status,
+                           std::optional<long long> rows) {
+  if (table.file_index >= outcomes_.size()) return;
+  TableOutcome& o = OutcomeOf(table.file_index, table.slot);
+  o.status = status;
+  o.rows = rows;
 }
 
 void EngineRun::SetByName(size_t k, TableOutcome::ByName account) {
-  if (k < outcomes_.size()) outcomes_[k].by_name = std::move(account);
+  if (k < outcomes_.size()) outcomes_[k].front().by_name = std::move(account);
+}
+
+void EngineRun::SetByName(const SourceTable& table, TableOutcome::ByName account) {
+  if (table.file_index < outcomes_.size())
+    OutcomeOf(table.file_index, table.slot).by_name = std::move(account);
 }
 
 void EngineRun::SkipUnreadable(size_t k, const Error& error) {
   const std::string reason = ErrorReason(error, SourcePath(k));
   if (k < outcomes_.size()) {
-    outcomes_[k].status = TableStatus::kUnreadable;
-    outcomes_[k].rows.reset();
-    outcomes_[k].code = ErrorCodeName(error.code);
-    outcomes_[k].reason = reason;
+    TableOutcome& o = outcomes_[k].front();
+    o.status = TableStatus::kUnreadable;
+    o.rows.reset();
+    o.code = ErrorCodeName(error.code);
+    o.reason = reason;
   }
   Emit(ev::TableUnreadable{files[k], reason});
 }
@@ -71,7 +92,7 @@ void EngineRun::CreateResult() {
 
 ReadOptions EngineRun::SourceOptions(size_t k, bool ahead) {
   ReadOptions options;
-  options.first_worksheet_only = true;
+  options.first_worksheet_only = FirstSheetOnly(ctx_.request.sheets);
   options.passwords = Passwords();
   // The read-ahead runs on another thread, which must not report; the run reads the file again
   // itself when it gets there.
@@ -99,6 +120,28 @@ void EngineRun::RememberPassword(const std::string& password) {
 }
 
 Result<SourceTable> EngineRun::OpenTable(size_t k) {
+  pending_.clear();
+  auto table = OpenFile(k);
+  // The next workbook is read while this one is merged, with the passwords as they now stand.
+  if (k + 1 < files.size()) reader_.Prefetch(SourcePath(k + 1), SourceOptions(k + 1, true));
+  return table;
+}
+
+SourceTable EngineRun::TableOf(size_t k, const std::shared_ptr<Workbook>& wb, int sheet_index,
+                               size_t slot) {
+  SourceTable table;
+  table.file_index = k;
+  table.file = files[k];
+  table.workbook = wb;
+  table.sheet_index = sheet_index;
+  table.slot = slot;
+  table.sheet = table.Sheet().Name();
+  table.log_name = TableLogName(files[k], *wb, sheet_index);
+  if (k < outcomes_.size()) OutcomeOf(k, slot).sheet = table.sheet;
+  return table;
+}
+
+Result<SourceTable> EngineRun::OpenFile(size_t k) {
   const ReadOptions options = SourceOptions(k, false);
   std::string used;
   auto r = reader_.Read(SourcePath(k), options, &used);
@@ -121,17 +164,61 @@ Result<SourceTable> EngineRun::OpenTable(size_t k) {
   }
   if (!r) return r.error();
   RememberPassword(used);
-  SourceTable table;
-  table.file_index = k;
-  table.file = files[k];
-  table.workbook = std::move(r.value());
-  // The first worksheet is merged even when hidden, but a user who sees other tabs would not
-  // expect it.
-  if (const Worksheet& first = table.Sheet(); first.IsHidden())
-    Emit(ev::FirstSheetHidden{files[k], first.Name()});
-  // The next workbook is read while this one is merged, with the passwords as they now stand.
-  if (k + 1 < files.size()) reader_.Prefetch(SourcePath(k + 1), SourceOptions(k + 1, true));
+  const std::shared_ptr<Workbook> wb = std::move(r.value());
+  auto chosen = ChooseSheets(*wb, ctx_.request.sheets, SourcePath(k));
+  if (!chosen) return chosen.error();
+  SourceTable table = TableOf(k, wb, chosen->sheets.front(), 0);
+  if (FirstSheets()) {
+    // The first worksheet is merged even when hidden, but a user who sees other tabs would not
+    // expect it.
+    if (const Worksheet& first = table.Sheet(); first.IsHidden())
+      Emit(ev::FirstSheetHidden{files[k], first.Name()});
+  } else {
+    for (size_t j = 1; j < chosen->sheets.size(); ++j)
+      pending_.push_back(TableOf(k, wb, chosen->sheets[j], j));
+    hidden_ = std::move(chosen->hidden);
+  }
   return table;
+}
+
+void EngineRun::AnnounceTemplate() {
+  template_announced_ = true;
+  if (FirstSheets()) Emit(ev::TableChecking{1, files[0]});
+}
+
+void EngineRun::TellTable(size_t k, const std::string& log_name, bool checking) {
+  if (checking) Emit(ev::TableChecking{number_, log_name});
+  if (!hidden_.empty()) Emit(ev::HiddenSheetsLeftOut{files[k], std::move(hidden_)});
+  hidden_.clear();
+}
+
+Next EngineRun::NextTable(SourceTable& table) {
+  for (;;) {
+    if (StopRequested()) return Next::kStopped;
+    if (!pending_.empty()) {
+      table = std::move(pending_.front());
+      pending_.erase(pending_.begin());
+      ++number_;
+      TellTable(table.file_index, table.log_name);
+      return Next::kTable;
+    }
+    if (next_file_ >= files.size()) return Next::kEnd;
+    const size_t k = next_file_++;
+    ++number_;
+    // Which sheet a file gives is known once it has been read; the first sheet is named before.
+    if (FirstSheets()) Emit(ev::TableChecking{number_, files[k]});
+    auto opened = OpenTable(k);
+    if (!opened) {
+      if (StopRequested()) return Next::kStopped;
+      if (!FirstSheets()) Emit(ev::TableChecking{number_, files[k]});
+      SkipUnreadable(k, opened.error());
+      Progress(static_cast<double>(k + 1));
+      continue;
+    }
+    table = std::move(*opened);
+    if (!FirstSheets()) TellTable(k, table.log_name);
+    return Next::kTable;
+  }
 }
 
 void EngineRun::CloseTable(SourceTable& table) {
@@ -165,19 +252,32 @@ Status EngineRun::PasteTemplate(const Worksheet& src) {
 
 void EngineRun::Discard() {
   reader_.Drop();
+  pending_.clear();
   result.reset();
   sheet = nullptr;
 }
 
-std::optional<RunResult> EngineRun::TakeTemplate() {
-  auto tpl = OpenTable(0);
-  if (!tpl) {
+std::optional<RunResult> EngineRun::OpenTemplate(SourceTable& tpl) {
+  auto opened = OpenTable(0);
+  const bool tell = template_announced_ && !FirstSheets();
+  if (!opened) {
     if (StopRequested()) return Interrupt();
-    return FailTemplate(tpl.error());
+    if (tell) Emit(ev::TableChecking{1, files[0]});
+    return FailTemplate(opened.error());
   }
-  if (Status st = PasteTemplate(tpl->Sheet()); !st) return Fail(st.error(), SourcePath(0));
-  CloseTable(*tpl);
-  SetOutcome(0, TableStatus::kTemplate, ResultRows());
+  // The sorted smart merge names no table, but the hidden sheets left out all the same.
+  if (!FirstSheets()) TellTable(0, opened->log_name, tell);
+  template_sheet_ = opened->sheet;
+  tpl = std::move(*opened);
+  return std::nullopt;
+}
+
+std::optional<RunResult> EngineRun::TakeTemplate() {
+  SourceTable tpl;
+  if (auto ended = OpenTemplate(tpl)) return ended;
+  if (Status st = PasteTemplate(tpl.Sheet()); !st) return Fail(st.error(), SourcePath(0));
+  CloseTable(tpl);
+  SetOutcome(tpl, TableStatus::kTemplate, ResultRows());
   return std::nullopt;
 }
 
@@ -190,10 +290,11 @@ RunResult EngineRun::StopAtKey() {
 
 RunResult EngineRun::Cancel() {
   Discard();
-  for (TableOutcome& o : outcomes_) {
-    o.status = TableStatus::kNotReached;
-    o.rows.reset();
-  }
+  for (auto& file : outcomes_)
+    for (TableOutcome& o : file) {
+      o.status = TableStatus::kNotReached;
+      o.rows.reset();
+    }
   return {Outcome::kCancelled, std::nullopt};
 }
 
@@ -212,9 +313,10 @@ RunResult EngineRun::Fail(const Error& error, const std::string& file) {
 
 RunResult EngineRun::FailTemplate(const Error& error) {
   if (!outcomes_.empty()) {
-    outcomes_[0].status = TableStatus::kUnreadable;
-    outcomes_[0].code = ErrorCodeName(error.code);
-    outcomes_[0].reason = ErrorReason(error, SourcePath(0));
+    TableOutcome& o = outcomes_[0].front();
+    o.status = TableStatus::kUnreadable;
+    o.code = ErrorCodeName(error.code);
+    o.reason = ErrorReason(error, SourcePath(0));
   }
   return Fail(error, SourcePath(0));
 }

@@ -38,6 +38,11 @@ struct CurrentEntry {
 struct FirstSheetHidden {
   std::string file, sheet;
 };
+// Hidden sheets of `file` that the run's sheet choice passed over.
+struct HiddenSheetsLeftOut {
+  std::string file;
+  std::vector<std::string> sheets;
+};
 // A table was left out because it could not be read.
 struct TableUnreadable {
   std::string name, reason;
@@ -92,9 +97,9 @@ struct TableDone {
 
 using RunEvent =
     std::variant<ev::Started, ev::TableChecking, ev::CurrentEntry, ev::FirstSheetHidden,
-                 ev::TableUnreadable, ev::TemplateShown, ev::TableHeader, ev::Progress,
-                 ev::KeyRefused, ev::Overwriting, ev::PasswordTriesTakeLong, ev::Saved,
-                 ev::Interrupted, ev::TableDone, ev::ColumnsAligned, ev::RowsLeftOut>;
+                 ev::HiddenSheetsLeftOut, ev::TableUnreadable, ev::TemplateShown, ev::TableHeader,
+                 ev::Progress, ev::KeyRefused, ev::Overwriting, ev::PasswordTriesTakeLong,
+                 ev::Saved, ev::Interrupted, ev::TableDone, ev::ColumnsAligned, ev::RowsLeftOut>;
 
 class RunEvents {
  public:

@@ -12,6 +12,12 @@ std::string HiddenFirstSheetLine(const std::string& file, const std::string& she
   return "注意：" + file + "的第一个工作表“" + sheet + "”是隐藏的";
 }
 
+std::string HiddenSheetsLine(const std::string& file, const std::vector<std::string>& sheets) {
+  std::string names;
+  for (const std::string& s : sheets) names += (names.empty() ? "“" : "、“") + s + "”";
+  return "注意：" + file + "的隐藏工作表" + names + "未合并";
+}
+
 std::string SwitchedToXlsxLine(const std::string& path) {
   return "结果超出.xls格式的行列上限，已保存为" + path;
 }
@@ -88,6 +94,9 @@ void Presenter::On(const RunEvent& event) {
     void operator()(const ev::CurrentEntry& e) { v.SetCurrentEntry(e.index); }
     void operator()(const ev::FirstSheetHidden& e) {
       p.Tell(HiddenFirstSheetLine(e.file, e.sheet), true);
+    }
+    void operator()(const ev::HiddenSheetsLeftOut& e) {
+      p.Tell(HiddenSheetsLine(e.file, e.sheets), true);
     }
     void operator()(const ev::TableUnreadable& e) { p.Tell(SkippedLine(e.name, e.reason), true); }
     void operator()(const ev::TemplateShown& e) { v.AppendLog(e.text); }

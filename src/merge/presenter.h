@@ -34,6 +34,9 @@ std::string AlignmentLine(const std::vector<std::string>& added,
                           const std::vector<std::string>& missing);
 // The line after a by-name save that counts the formulas that lost a referenced cell.
 std::string FormulasTurnedToValuesLine(long long count);
+// The line that names the hidden sheets of `file` the run's sheet choice left out:
+// 注意：<file>的隐藏工作表“A”、“B”未合并
+std::string HiddenSheetsLine(const std::string& file, const std::vector<std::string>& sheets);
 // The line that tells the user the result went to .xlsx.
 std::string SwitchedToXlsxLine(const std::string& path);
 

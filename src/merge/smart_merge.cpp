@@ -78,7 +78,7 @@ RunResult SmartMerge(SmartMode mode, MergeContext& ctx) {
 
   engine::EngineRun run(ctx);
   run.Emit(ev::Started{RunRoad::kSmart, n});
-  run.Emit(ev::TableChecking{1, run.files[0]});
+  run.AnnounceTemplate();
   run.CreateResult();
   run.Emit(ev::CurrentEntry{0});
 
@@ -87,25 +87,19 @@ RunResult SmartMerge(SmartMode mode, MergeContext& ctx) {
   const int key = engine::StartSmartResult(run, ctx.header, res, &ended);
   if (key == 0) return ended;
   // Rows keep the workbook that brought them; completing a row does not change it.
-  engine::SourceColumn sources;
-  sources.Note(res.header_row + 1, engine::LastUsedRow(*run.sheet), run.files[0]);
+  engine::SourceColumn sources(run.SheetColumn());
+  sources.Note(res.header_row + 1, engine::LastUsedRow(*run.sheet), run.files[0],
+               run.TemplateSheet());
 
   engine::Filler filler(*run.sheet);
-  for (int t = 1; t < n; ++t) {
-    if (run.StopRequested()) return run.Interrupt();
-    const auto entry = static_cast<size_t>(t);
-    run.Emit(ev::TableChecking{t + 1, run.files[entry]});
+  engine::SourceTable table;
+  for (engine::Next got; (got = run.NextTable(table)) != engine::Next::kEnd;) {
+    if (got == engine::Next::kStopped) return run.Interrupt();
+    const size_t entry = table.file_index;
     int row_count = run.sheet->UsedRange().RowsCount();
     const int rows_before = row_count;
-    auto table = run.OpenTable(entry);
-    if (!table) {
-      if (run.StopRequested()) return run.Interrupt();
-      run.SkipUnreadable(entry, table.error());
-      run.Progress(t + 1);
-      continue;
-    }
     engine::SmartSource src;
-    src.sheet = &table->Sheet();
+    src.sheet = &table.Sheet();
     DetectHeader(*src.sheet, ctx.header);
     src.header_row = ctx.header.HeaderRow;
     src.width = ctx.header.HeaderWidth;
@@ -113,11 +107,11 @@ RunResult SmartMerge(SmartMode mode, MergeContext& ctx) {
     if (Status st = MergeTable(run, mode, key, res, src, filler, row_count, stopped); !st)
       return run.Fail(st.error(), run.SourcePath(entry));
     if (stopped) return run.Interrupt();
-    run.CloseTable(*table);
-    sources.Note(rows_before + 1, row_count, run.files[entry]);
+    run.CloseTable(table);
+    sources.Note(rows_before + 1, row_count, table.file, table.sheet);
     // A table that only filled cells joined the result all the same.
-    run.SetOutcome(entry, TableStatus::kMerged, row_count - rows_before);
-    run.Progress(t + 1);
+    run.SetOutcome(table, TableStatus::kMerged, row_count - rows_before);
+    run.Progress(static_cast<double>(entry + 1));
   }
 
   if (ctx.request.source_column) {

@@ -30,25 +30,20 @@ RunResult SortedSmartMerge(MergeContext& ctx) {
   const int key = engine::StartSmartResult(run, ctx.header, res, &ended);
   if (key == 0) return ended;
   // No row is appended on this path: every data row is the template's.
-  engine::SourceColumn sources;
-  sources.Note(res.header_row + 1, engine::LastUsedRow(*run.sheet), run.files[0]);
+  engine::SourceColumn sources(run.SheetColumn());
+  sources.Note(res.header_row + 1, engine::LastUsedRow(*run.sheet), run.files[0],
+               run.TemplateSheet());
 
   engine::Filler filler(*run.sheet);
   Worksheet& sheet = *run.sheet;
   long long behind = 0;  // source rows that filled a row behind the cursor
-  for (int f = 1; f < n; ++f) {
-    if (run.StopRequested()) return run.Interrupt();
-    const auto entry = static_cast<size_t>(f);
+  engine::SourceTable table;
+  for (engine::Next got; (got = run.NextTable(table)) != engine::Next::kEnd;) {
+    if (got == engine::Next::kStopped) return run.Interrupt();
+    const size_t entry = table.file_index;
     const int row_count = sheet.UsedRange().RowsCount();
-    auto table = run.OpenTable(entry);
-    if (!table) {
-      if (run.StopRequested()) return run.Interrupt();
-      run.SkipUnreadable(entry, table.error());
-      run.Progress(f + 1);
-      continue;
-    }
     engine::SmartSource src;
-    src.sheet = &table->Sheet();
+    src.sheet = &table.Sheet();
     DetectHeader(*src.sheet, ctx.header);
     src.header_row = ctx.header.HeaderRow;
     src.width = ctx.header.HeaderWidth;
@@ -89,9 +84,9 @@ RunResult SortedSmartMerge(MergeContext& ctx) {
       }
     }
     if (!st) return run.Fail(st.error(), run.SourcePath(entry));
-    run.CloseTable(*table);
-    run.SetOutcome(entry, TableStatus::kMerged, 0);
-    run.Progress(f + 1);
+    run.CloseTable(table);
+    run.SetOutcome(table, TableStatus::kMerged, 0);
+    run.Progress(static_cast<double>(entry + 1));
   }
 
   if (ctx.request.source_column) {

@@ -13,23 +13,35 @@
 namespace qm::engine {
 
 inline constexpr const char* kSourceColumnHeader = "来源文件";
+inline constexpr const char* kSourceSheetColumnHeader = "来源工作表";
 
 class SourceColumn {
  public:
-  // Rows first..last of the result came from the workbook listed as `name`. A later note over
-  // the same rows wins, as a later paste over them does.
-  void Note(int first, int last, const std::string& name);
+  // `with_sheets`: a second column, 来源工作表, right of 来源文件 names each row's sheet (when a
+  // run takes several sheets of a workbook).
+  explicit SourceColumn(bool with_sheets = false) : with_sheets_(with_sheets) {}
+
+  // Rows first..last of the result came from the workbook listed as `name`, from its sheet
+  // `sheet`. A later note over the same rows wins, as a later paste over them does.
+  void Note(int first, int last, const std::string& name, const std::string& sheet = {});
 
   // Writes the header into (header_row, column), formatted as the header cell to its left, and
-  // the noted names into `column`. Rows that hold nothing are left without a name. Fails when
-  // the column lies beyond the grid.
+  // the noted names into `column` (the sheets' into column + 1). Rows that hold nothing are left
+  // without a name. Fails when a column lies beyond the grid.
   Status Write(Worksheet& sheet, int header_row, int column) const;
 
  private:
   struct Block {
     int first, last;
-    std::string name;
+    std::string name, sheet;
   };
+  struct Names {
+    int first, last;  // the columns the names go into
+  };
+  Status WriteColumn(Worksheet& sheet, int header_row, int column, const char* header,
+                     std::string Block::*text, Names names) const;
+
+  bool with_sheets_;
   std::vector<Block> blocks_;
 };
 

@@ -46,8 +46,7 @@ Status AppendBlock(engine::EngineRun& run, engine::SourceTable& table, int next,
   if (Status st = run.PasteUsedRange(table.Sheet(), next); !st) return st;
   run.CloseTable(table);
   if (cut > 0) run.sheet->DeleteRows(next, cut);
-  run.SetOutcome(table.file_index, TableStatus::kMerged,
-                 std::max(0LL, run.ResultRows() - (next - 1)));
+  run.SetOutcome(table, TableStatus::kMerged, std::max(0LL, run.ResultRows() - (next - 1)));
   return Status::Ok();
 }
 
@@ -64,10 +63,9 @@ Status AppendIfHeaderMatches(engine::EngineRun& run, engine::SourceTable& table,
     // A table in which no header was found has nothing to cut.
     if (header.HeaderWidth > 0) ws.DeleteRows(1, header.HeaderRow);
     if (Status st = run.PasteUsedRange(ws, next); !st) return st;
-    run.SetOutcome(table.file_index, TableStatus::kMerged,
-                   std::max(0LL, run.ResultRows() - (next - 1)));
+    run.SetOutcome(table, TableStatus::kMerged, std::max(0LL, run.ResultRows() - (next - 1)));
   } else {
-    run.SetOutcome(table.file_index, TableStatus::kHeaderMismatch, 0);
+    run.SetOutcome(table, TableStatus::kHeaderMismatch, 0);
   }
   run.Emit(ev::TableHeader{text, appended});
   run.CloseTable(table);
@@ -97,7 +95,7 @@ RunResult VerticalMerge(HeaderPolicy policy, VerticalMode mode, MergeContext& ct
   // The overwrite pass is one more progress step.
   const int steps = n + (overwrite ? 1 : 0);
   run.Emit(ev::Started{detected ? RunRoad::kSafeVertical : RunRoad::kFastVertical, steps});
-  run.Emit(ev::TableChecking{1, run.files[0]});
+  run.AnnounceTemplate();
   run.CreateResult();
 
   if (auto ended = run.TakeTemplate()) return *ended;
@@ -123,35 +121,28 @@ RunResult VerticalMerge(HeaderPolicy policy, VerticalMode mode, MergeContext& ct
     if (key == 0) return run.StopAtKey();
   }
 
-  engine::SourceColumn sources;
+  engine::SourceColumn sources(run.SheetColumn());
   int source_row = 1;
   if (ctx.request.source_column) {
     source_row = SourceTitleRow(policy, *run.sheet, ctx.header, cut);
-    sources.Note(source_row + 1, engine::LastUsedRow(*run.sheet), run.files[0]);
+    sources.Note(source_row + 1, engine::LastUsedRow(*run.sheet), run.files[0],
+                 run.TemplateSheet());
   }
 
   run.Progress(1);
   run.Emit(ev::TemplateShown{detected || overwrite ? tpl_text : run.files[0]});
 
-  for (int k = 1; k < n; ++k) {
-    if (run.StopRequested()) return run.Interrupt();
-    const auto entry = static_cast<size_t>(k);
-    run.Emit(ev::TableChecking{k + 1, run.files[entry]});
+  engine::SourceTable table;
+  for (engine::Next got; (got = run.NextTable(table)) != engine::Next::kEnd;) {
+    if (got == engine::Next::kStopped) return run.Interrupt();
     const int next = run.sheet->UsedRange().RowsCount() + 1;
-    auto table = run.OpenTable(entry);
-    if (!table) {
-      if (run.StopRequested()) return run.Interrupt();
-      run.SkipUnreadable(entry, table.error());
-      run.Progress(k + 1);
-      continue;
-    }
     bool appended = true;
-    Status st = detected ? AppendIfHeaderMatches(run, *table, next, ctx.header, tpl_text, appended)
-                         : AppendBlock(run, *table, next, cut);
-    if (!st) return run.Fail(st.error(), run.SourcePath(entry));
+    Status st = detected ? AppendIfHeaderMatches(run, table, next, ctx.header, tpl_text, appended)
+                         : AppendBlock(run, table, next, cut);
+    if (!st) return run.Fail(st.error(), run.SourcePath(table.file_index));
     if (appended && ctx.request.source_column)
-      sources.Note(next, engine::LastUsedRow(*run.sheet), run.files[entry]);
-    run.Progress(k + 1);
+      sources.Note(next, engine::LastUsedRow(*run.sheet), table.file, table.sheet);
+    run.Progress(static_cast<double>(table.file_index + 1));
   }
 
   // The safe merge finds the header again over the stacked result.

@@ -16,6 +16,9 @@ struct CodeEntry {
   bool detail_continues = false;
   // The detail a code always has, whatever the reader said.
   const char* fixed_note = nullptr;
+  // The note, when there is one, is the whole reason: it names what the code's text only
+  // describes (the sheet asked for).
+  bool note_is_reason = false;
 };
 
 // One table for every failure a user can see; a new code gets a new row, names never change.
@@ -37,6 +40,8 @@ constexpr CodeEntry kCodes[] = {
     {ErrorCode::kPermission, "permission", "没有读写权限", false},
     {ErrorCode::kDiskFull, "disk-full", "磁盘已满", false},
     {ErrorCode::kGridFull, "grid-full", "超出工作表的行列上限", true},
+    {ErrorCode::kWpsFormat, "not-supported", "不支持的WPS表格格式", false},
+    {ErrorCode::kNoSheet, "no-sheet", "没有要合并的工作表", false, false, nullptr, true},
 };
 
 const CodeEntry& Entry(ErrorCode code) {
@@ -74,6 +79,7 @@ const char* ErrorCodeText(ErrorCode code) {
 
 std::string ErrorReason(const Error& e, const std::string& file) {
   const CodeEntry& entry = Entry(e.code);
+  if (entry.note_is_reason && !e.note.empty()) return e.note;
   std::string bracket = entry.fixed_note ? entry.fixed_note : e.note;
   if (bracket.empty() && entry.bracket_from_detail) {
     bracket = e.detail;

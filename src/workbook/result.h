@@ -27,6 +27,8 @@ enum class ErrorCode {
   kPermission,       // the operating system or the file's mode refuses access
   kDiskFull,         // no space left while writing
   kGridFull,         // the result would reach past the last row or column of a sheet
+  kWpsFormat,        // a WPS workbook in a format of WPS's own rather than the BIFF8 it writes
+  kNoSheet,          // the workbook has no sheet the run was asked to take
 };
 
 // The stable ASCII name of a code, as transcripts carry it ("password", "not-a-workbook", ...).

@@ -17,6 +17,8 @@ QString S(const std::string& s);
 // Creates empty files: the listing looks at names only.
 void Touch(const QString& folder, const QStringList& names);
 QStringList Entries(const QListWidget* list);
+// A folder as the folder box shows it: with a closing separator, the system's own.
+QString Shown(const QString& folder);
 
 struct Recorded {
   std::vector<qm::DispatchChoice> runs;
@@ -53,6 +55,7 @@ class MainWindowTest : public QObject {
   Q_OBJECT
 
  private slots:
+  void initTestCase();
   void controlsArePlacedFromTwips();
   void controlsKeepTheirObjectNames();
   void startUpListsTheFolderAndWritesInstructions();
@@ -77,12 +80,14 @@ class MainWindowTest : public QObject {
   void startWithAnEmptyListSaysThereIsNothingToMerge();
   void typedFolderIsListedOnEnterAndBeforeAMerge();
   void addDialogOpensInTheListedFolder();
+  void destroyingTheActiveWindowWithAFolderTypedListsNothing();
   void sortedSmartMergeShowsItsStatusLinesInTheLog();
   void safeMergeKeepsItsStatusLinesOffTheLog();
   void passwordBoxHidesTheEntryAndSaysWhenTheLastOneWasWrong();
   void protectedSourcesAskForPasswordsThatAreRememberedForTheNextRun();
   void slowPasswordTriesAreNoticedInTheLogWithoutTakingItFromTheStatusLines();
   void sourceColumnBoxReachesTheEngineAndOverlapsNoControl();
+  void sheetChoiceReachesTheEngineAndOverlapsNoControl();
   // The run on its own thread.
   void stopEndsALongRunWithNothingWrittenAndTheOlderResultKept();
   void closingDuringARunAsksAndStopsTheRunBeforeClosing();
@@ -97,6 +102,7 @@ class MainWindowTest : public QObject {
   void screenshot();
   void runScreenshot();
   void summaryScreenshot();
+  void mergeThroughTheWindow();
   void qtDialogsAreChineseUnderACLocale();
   void byNameButtonFollowsTheKindAndStartsTheByNameMerge();
   void byNameMergeThroughTheRealDialogs();

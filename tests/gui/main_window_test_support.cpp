@@ -1,4 +1,5 @@
 // The stand-ins and fixtures the window's tests share.
+#include <QDir>
 #include <QFile>
 #include <QPushButton>
 #include <QTest>
@@ -27,6 +28,10 @@ QStringList Entries(const QListWidget* list) {
   QStringList out;
   for (int i = 0; i < list->count(); ++i) out << list->item(i)->text();
   return out;
+}
+
+QString Shown(const QString& folder) {
+  return QDir::toNativeSeparators(folder + "/");
 }
 
 // A window whose engines and result viewer are stand-ins that record their calls.

@@ -2,6 +2,7 @@
 // option groups and the dialogs it shows.
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QFontMetrics>
@@ -26,6 +27,14 @@
 #include "workbook/io.h"
 
 using namespace qm;
+
+void MainWindowTest::initTestCase() {
+#ifdef Q_OS_WIN
+  // Windows' own file dialog runs a modal loop of its own, out of the tests' reach; there the
+  // tests drive Qt's dialog, which the window's code sets up the same way.
+  QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
+#endif
+}
 
 void MainWindowTest::controlsArePlacedFromTwips() {
   Recorded rec;
@@ -86,6 +95,7 @@ void MainWindowTest::controlsKeepTheirObjectNames() {
       {w->tipsPanel, "WebBrowser2"}, {w->diagramPanel, "WebBrowser1"},
       {w->taglineBox, "Picture2"},   {w->sourceColumnBox, "SourceColumn"},
       {w->stopButton, "StopButton"}, {w->accountPanel, "RunAccount"},
+      {w->sheetLabel, "SheetLabel"}, {w->sheetBox, "SheetChoice"},
   };
   for (const auto& e : expected) {
     QCOMPARE(e.widget->objectName(), QString(e.name));
@@ -113,7 +123,7 @@ void MainWindowTest::startUpListsTheFolderAndWritesInstructions() {
   QCOMPARE(dialogs.seen.size(), size_t(0));
   QCOMPARE(Entries(w->fileList), QStringList({"A.xls", "b.xlsx", "c.XLSM", "二月.xls"}));
   QCOMPARE(w->fileList->currentRow(), 0);
-  QCOMPARE(w->folderEdit->text(), dir.path() + "/");
+  QCOMPARE(w->folderEdit->text(), Shown(dir.path()));
 
   const QStringList lines = S(w->LogText()).split("\r\n");
   QCOMPARE(lines.size(), 17);
@@ -167,7 +177,7 @@ void MainWindowTest::startUpWithoutWorkbooksSaysSoOnce() {
   w->LoadFolder(program.path());
   QCOMPARE(dialogs.seen.size(), size_t(2));
   QCOMPARE(w->fileList->count(), 0);
-  QCOMPARE(w->folderEdit->text(), other.path() + "/");
+  QCOMPARE(w->folderEdit->text(), Shown(other.path()));
   QCOMPARE(w->listedNames, std::vector<std::string>{"x.xls"});
 }
 
@@ -189,13 +199,13 @@ void MainWindowTest::addListsTheWholeFolderOfTheChosenFile() {
   QCOMPARE(dialogs.seen[0].title, QString("合并"));
   QCOMPARE(dialogs.seen[1].kind, QString("file"));
   QCOMPARE(Entries(w->fileList), QStringList({"a.xls", "b.xlsx", "c.xls"}));
-  QCOMPARE(w->folderEdit->text(), chosen.path() + "/");
+  QCOMPARE(w->folderEdit->text(), Shown(chosen.path()));
 
   // Cancelling the dialog changes nothing.
   dialogs.Press("确定").Pick(QString());
   QTest::mouseClick(w->addButton, Qt::LeftButton);
   QCOMPARE(Entries(w->fileList), QStringList({"a.xls", "b.xlsx", "c.xls"}));
-  QCOMPARE(w->folderEdit->text(), chosen.path() + "/");
+  QCOMPARE(w->folderEdit->text(), Shown(chosen.path()));
 }
 
 void MainWindowTest::addDialogNamesTheFileTypeWithoutItsPatterns() {
@@ -209,7 +219,7 @@ void MainWindowTest::addDialogNamesTheFileTypeWithoutItsPatterns() {
   QTest::mouseClick(w->addButton, Qt::LeftButton);
   QCOMPARE(dialogs.seen.size(), size_t(2));
   QCOMPARE(dialogs.seen[1].kind, QString("file"));
-  QCOMPARE(dialogs.seen[1].text, QString("Excel文件"));
+  QCOMPARE(dialogs.seen[1].text, QString("表格文件"));
   QCOMPARE(dialogs.seen[1].default_text, QDir(program.path()).absolutePath());
 }
 
@@ -401,6 +411,57 @@ void MainWindowTest::portDialogsShowExactTextsAndButtons() {
   QCOMPARE(dialogs.seen[4].default_text, QString("1"));
   QCOMPARE(dialogs.seen[5].title, QString("合并"));
   QCOMPARE(dialogs.unexpected, 0);
+}
+
+// 工作表： stands beside 添加来源列 above the log without moving or covering a control; its fixed
+// choices and a typed name are what the engine gets, and the first sheet when nothing is typed.
+void MainWindowTest::sheetChoiceReachesTheEngineAndOverlapsNoControl() {
+  QTemporaryDir dir;
+  Touch(dir.path(), {"a.xls", "b.xls"});
+  Recorded rec;
+  std::vector<SheetChoice> seen;
+  auto w = MakeWindow(rec, dir.path(), [&seen](StandIn& in) {
+    seen.push_back(in.request.sheets);
+    return RunResult{Outcome::kDone, std::nullopt};
+  });
+  w->Load();
+  QCOMPARE(w->sheetLabel->text(), QString("工作表："));
+  QVERIFY(w->sheetBox->isEditable());
+  QCOMPARE(w->sheetBox->count(), 3);
+  QCOMPARE(w->sheetBox->currentText(), QString("第一个"));
+  for (QWidget* mine : {static_cast<QWidget*>(w->sheetLabel), static_cast<QWidget*>(w->sheetBox)}) {
+    const QRect box = mine->geometry();
+    QVERIFY(QRect(QPoint(0, 0), w->size()).contains(box));
+    for (QWidget* other : w->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+      if (other == w->sheetLabel || other == w->sheetBox || other == w->taglineBox ||
+          !other->isVisibleTo(w.get()))
+        continue;
+      QVERIFY2(!box.intersects(other->geometry()), qPrintable(other->objectName()));
+    }
+  }
+  QVERIFY(w->sheetLabel->width() >= w->sheetLabel->sizeHint().width());
+
+  StartAndWait(*w);
+  w->sheetBox->setCurrentIndex(1);
+  StartAndWait(*w);
+  w->sheetBox->setCurrentIndex(2);
+  StartAndWait(*w);
+  w->sheetBox->setEditText(QString("明细"));
+  StartAndWait(*w);
+  // Typing a name does not add it to the fixed choices.
+  QCOMPARE(w->sheetBox->count(), 3);
+  w->sheetBox->setEditText(QString("  "));
+  StartAndWait(*w);
+  const std::vector<SheetChoice> want = {{SheetMode::kFirst, ""},
+                                         {SheetMode::kFirstVisible, ""},
+                                         {SheetMode::kAllVisible, ""},
+                                         {SheetMode::kNamed, "明细"},
+                                         {SheetMode::kFirst, ""}};
+  QCOMPARE(seen.size(), want.size());
+  for (size_t i = 0; i < want.size(); ++i) {
+    QCOMPARE(seen[i].mode, want[i].mode);
+    QCOMPARE(seen[i].name, want[i].name);
+  }
 }
 
 QTEST_MAIN(MainWindowTest)

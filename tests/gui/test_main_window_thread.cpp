@@ -82,7 +82,8 @@ void MainWindowTest::closingDuringARunAsksAndStopsTheRunBeforeClosing() {
   const QByteArray older = FolderWithAnOlderResult(dir.path(), 12);
   QVERIFY(!older.isEmpty());
   Recorded rec;
-  MainWindow w(SlowRealMerges(rec, dir.path(), 40));
+  // Slow enough that the run outlasts two message boxes, which Wine takes long to show.
+  MainWindow w(SlowRealMerges(rec, dir.path(), 250));
   w.Load();
   w.show();
   QVERIFY(QTest::qWaitForWindowExposed(&w));

@@ -293,9 +293,7 @@ Result<std::unique_ptr<Workbook>> Read(const cfb::Reader& cfb, const std::string
     if (ooxml::IsEncryptedPackage(cfb))
       return MakeError(ErrorCode::kNotAWorkbook,
                        name + ": an encrypted package, which the package reader reads");
-    if (wps)
-      return MakeError(ErrorCode::kNotSupported, name + ": 不支持的WPS表格格式",
-                       "不支持的WPS表格格式");
+    if (wps) return MakeError(ErrorCode::kWpsFormat, name + ": 不支持的WPS表格格式");
     return MakeError(ErrorCode::kNotAWorkbook,
                      name + ": not a workbook (a compound file without a workbook stream)");
   }
