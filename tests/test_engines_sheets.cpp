@@ -186,6 +186,23 @@ TEST(EngineSheetsTest, SourceColumnsNameTheFileAndTheSheetOfEveryRow) {
                  {"n:4", "n:40", "t:b.xls", "t:Sheet1"}}));
   }
   {
+    // The by-name merge takes the same tables: it read the first sheets alone once.
+    Bench b;
+    AddYear(b);
+    b.request.sheets = {SheetMode::kAllVisible, {}};
+    b.request.source_column = true;
+    ASSERT_EQ(ByNameMerge(VerticalMode::kAppend, b.ctx).outcome, Outcome::kDone);
+    EXPECT_EQ(Grid(*b.Saved()), (G{{"t:编号", "t:金额", "t:来源文件", "t:来源工作表"},
+                                   {"n:1", "n:10", "t:a.xlsx", "t:一月"},
+                                   {"n:2", "n:20", "t:a.xlsx", "t:一月"},
+                                   {"n:3", "n:30", "t:a.xlsx", "t:二月"},
+                                   {"n:4", "n:40", "t:b.xls", "t:Sheet1"}}));
+    const auto lines = b.port.LogLines();
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "检测表2:a.xlsx［二月］"), lines.end());
+    ASSERT_EQ(b.port.outcomes.size(), 3u);
+    EXPECT_EQ(b.port.outcomes[1].rows, 1);
+  }
+  {
     // One sheet per file: no second column, even with a name asked for.
     Bench b;
     b.Add("a.xlsx", Sheets({{"甲", {1}, false}, {"明细", {1}, false}}));
