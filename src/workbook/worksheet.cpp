@@ -104,7 +104,7 @@ CellValue Worksheet::ValueOf(const Cell& cell) const {
       v.date1904 = styles_->date1904;
       break;
     case CellType::kText:
-      v.text = strings_[cell.bits];
+      v.text = strings_[static_cast<uint32_t>(cell.bits)];
       break;
     case CellType::kBool:
       v.number = cell.bits ? 1 : 0;
@@ -299,12 +299,19 @@ Status Worksheet::SetStyle(int r, int c, uint16_t style) {
 }
 
 uint32_t Worksheet::AddString(std::string_view v) {
-  const size_t before = strings_.capacity();
-  strings_.emplace_back(v);
-  Note((strings_.capacity() - before) * sizeof(std::string) +
-       (v.size() > 15 ? v.size() + 1 + kAllocOverhead : 0));
+  const size_t before = strings_.MemoryBytes();
+  const uint32_t index = strings_.Add(v);
+  Note(strings_.MemoryBytes() - before);
   Settle();
-  return static_cast<uint32_t>(strings_.size() - 1);
+  return index;
+}
+
+uint32_t Worksheet::InternString(std::string_view v) {
+  const size_t before = strings_.MemoryBytes();
+  const uint32_t index = strings_.Intern(v);
+  Note(strings_.MemoryBytes() - before);
+  Settle();
+  return index;
 }
 
 void Worksheet::AppendCell(int r, Cell cell) {
@@ -563,10 +570,10 @@ Status Worksheet::PasteUnchecked(const Worksheet& src, const Range& area, int r,
         cell.style = static_cast<uint16_t>(m);
       }
       if (!same && cell.Type() == CellType::kText) {
-        // A text shared by many source cells is added to this sheet's pool once per paste.
+        // A text shared by many source cells, or by the tables of many pastes, is kept once.
         if (string_map.empty()) string_map.assign(src.strings_.size(), UINT32_MAX);
         uint32_t& m = string_map[cell.bits];
-        if (m == UINT32_MAX) m = AddString(src.strings_[cell.bits]);
+        if (m == UINT32_MAX) m = InternString(src.strings_[static_cast<uint32_t>(cell.bits)]);
         cell.bits = m;
       }
       if (cell.formula)
@@ -708,10 +715,20 @@ void Worksheet::AddMerge(const Range& area) {
   merges_.push_back(area);
 }
 
+void Worksheet::ReserveRows(long long rows) {
+  const auto want = static_cast<size_t>(std::clamp<long long>(rows, 0, kMaxRows));
+  if (want <= rows_.capacity()) return;
+  const size_t before = rows_.capacity();
+  rows_.reserve(want);
+  Note((rows_.capacity() - before) * sizeof(Row));
+  Settle();
+}
+
 void Worksheet::ShrinkToFit() {
   for (auto& row : rows_) row.cells.shrink_to_fit();
-  rows_.shrink_to_fit();
-  strings_.shrink_to_fit();
+  // The row array stays: a copy would hold it twice at the moment the result is largest, and
+  // its unused tail was never touched.
+  strings_.ShrinkToFit();
   formulas_.shrink_to_fit();
   Recount();
 }
@@ -725,9 +742,7 @@ size_t Worksheet::CellCount() const {
 size_t Worksheet::MemoryBytes() const {
   size_t n = rows_.capacity() * sizeof(Row);
   for (const auto& row : rows_) n += row.cells.capacity() * sizeof(Cell);
-  n += strings_.capacity() * sizeof(std::string);
-  for (const auto& s : strings_)
-    if (s.capacity() > 15) n += s.capacity() + 1;
+  n += strings_.MemoryBytes();
   n += formulas_.capacity() * sizeof(std::string) + formula_rows_.capacity() * sizeof(int32_t);
   for (const auto& s : formulas_) n += s.capacity();
   return n;

@@ -14,6 +14,7 @@
 #include "memory_budget.h"
 #include "result.h"
 #include "style.h"
+#include "text_pool.h"
 
 namespace qm {
 
@@ -65,7 +66,11 @@ class Worksheet {
   CellValue Cells(int r, int c) const;
   const Cell* FindCell(int r, int c) const;
   CellValue ValueOf(const Cell& cell) const;
-  std::string_view TextOf(const Cell& cell) const { return strings_[cell.bits]; }
+  std::string_view TextOf(const Cell& cell) const {
+    return strings_[static_cast<uint32_t>(cell.bits)];
+  }
+  // The sheet's texts, numbered as text cells' `bits` name them.
+  const TextPool& texts() const { return strings_; }
   std::string_view FormulaOf(const Cell& cell) const {
     return cell.formula ? std::string_view(formulas_[cell.formula - 1]) : std::string_view();
   }
@@ -105,6 +110,8 @@ class Worksheet {
   // Adds a text to the pool and returns its index, for AppendPooled (readers map a file's shared
   // strings once).
   uint32_t AddString(std::string_view v);
+  // The same, but an equal text added this way before is shared (pastes from other sheets).
+  uint32_t InternString(std::string_view v);
   void AppendPooled(int r, int c, uint32_t string_index, uint16_t style);
   void AppendCell(int r, Cell cell);
   // Cells sorted by column, appended to row r in one step, so that the row's storage grows once
@@ -142,6 +149,8 @@ class Worksheet {
   void AddMerge(const Range& area);
   const std::vector<Range>& merges() const { return merges_; }
 
+  // Makes room for `rows` rows (capped at the grid) without filling them, when there is less.
+  void ReserveRows(long long rows);
   // Releases the spare capacity of the rows and pools, once a sheet has been built up in many
   // small steps and is about to be written.
   void ShrinkToFit();
@@ -181,7 +190,7 @@ class Worksheet {
   bool hidden_ = false;
   std::shared_ptr<StyleTable> styles_;
   std::vector<Row> rows_;
-  std::vector<std::string> strings_;
+  TextPool strings_;
   std::vector<std::string> formulas_;
   // Per formula: the largest row its references name (deletions below it change nothing),
   // unknown until first needed, or dead once it could not be rewritten.

@@ -112,6 +112,10 @@ class Writer {
   std::unique_ptr<Worksheet> placeholder_;
   ZipDeflateWriter zip_;
   TextTable sst_;
+  // A workbook whose one sheet keeps each text once in its pool: the table is the pool's
+  // numbers in the order first written, no second copy of the texts and no hashing.
+  const TextPool* by_pool_ = nullptr;
+  std::vector<uint32_t> pool_order_;
   static constexpr uint32_t kNoEntry = UINT32_MAX;
   std::vector<uint32_t> pool_to_sst_;  // the sheet being written: pool index -> table entry
   size_t sst_total_ = 0;
@@ -130,6 +134,10 @@ uint32_t Writer::PooledIndex(uint64_t pool_index, std::string_view s) {
   if (pool_index >= pool_to_sst_.size())
     pool_to_sst_.resize(std::max<size_t>(pool_index + 1, pool_to_sst_.size() * 2), kNoEntry);
   uint32_t& m = pool_to_sst_[pool_index];
+  if (m == kNoEntry && by_pool_) {
+    m = static_cast<uint32_t>(pool_order_.size());
+    pool_order_.push_back(static_cast<uint32_t>(pool_index));
+  }
   if (m == kNoEntry) return m = StringIndex(s);
   ++sst_total_;
   return m;
@@ -459,9 +467,13 @@ Status Writer::WriteSharedStrings() {
   std::string o = kHead;
   o += "<sst xmlns=\"";
   o += kMainNs;
-  o += "\" count=\"" + std::to_string(sst_total_) + "\" uniqueCount=\"" +
-       std::to_string(sst_.size()) + "\">";
-  for (std::string_view s : sst_.texts()) {
+  const size_t unique = by_pool_ ? pool_order_.size() : sst_.size();
+  o += "\" count=\"" + std::to_string(sst_total_) + "\" uniqueCount=\"" + std::to_string(unique) +
+       "\">";
+  for (size_t i = 0; i < unique; ++i) {
+    bool cut = false;
+    const std::string_view s =
+        by_pool_ ? CutToCellLimit((*by_pool_)[pool_order_[i]], &cut) : sst_.texts()[i];
     bool keep_space = !s.empty() && (s.front() == ' ' || s.back() == ' ' || s.front() == '\n' ||
                                      s.back() == '\n' || s.front() == '\t' || s.back() == '\t');
     o += keep_space ? "<si><t xml:space=\"preserve\">" : "<si><t>";
@@ -515,6 +527,7 @@ Status Writer::Run(const std::string& path) {
     placeholder_ = std::make_unique<Worksheet>("Sheet1", wb_.shared_styles());
     sheets_.push_back(placeholder_.get());
   }
+  if (sheets_.size() == 1 && sheets_[0]->texts().distinct()) by_pool_ = &sheets_[0]->texts();
   Status st = zip_.Open(path);
   if (!st) return st;
   const size_t n = sheets_.size();
