@@ -1,7 +1,7 @@
 // The overwrite pass: of all records below the header with the same usable key, the first keeps
 // its place and takes the content of the last; the others go. A row-by-row pass compares every
 // pair of rows; grouping the rows by key once gives the same outcome in one sweep.
-#include <unordered_map>
+#include <algorithm>
 #include <vector>
 
 #include "merge/column_names.h"
@@ -18,25 +18,57 @@ namespace {
 template <class KeyOfFn>
 void Collapse(Worksheet& sheet, int key_column, int header_row, KeyOfFn key_of) {
   const int last_row = sheet.UsedRange().RowsCount();
+  const int first_row = std::max(header_row + 1, 1);
+  // A row's key hash beside its number, sorted by hash: rows with one key end up side by side
+  // at 16 bytes a row, where a map of keys to groups took several times that on a result of
+  // hundreds of thousands of rows.
+  struct Entry {
+    size_t hash;
+    int row;
+  };
+  std::vector<Entry> entries;
+  entries.reserve(static_cast<size_t>(std::max(last_row - first_row + 1, 0)));
+  const engine::KeyHash hash;
+  for (int r = first_row; r <= last_row; ++r) {
+    auto key = key_of(sheet.Cells(r, key_column));
+    if (key) entries.push_back({hash(*key), r});
+  }
+  std::stable_sort(entries.begin(), entries.end(),
+                   [](const Entry& a, const Entry& b) { return a.hash < b.hash; });
   struct Group {
+    engine::Key key;
     int first, last;
   };
-  std::unordered_map<engine::Key, Group, engine::KeyHash> groups;
+  std::vector<Group> copies;  // groups of more than one row
   std::vector<int> doomed;
-  for (int r = std::max(header_row + 1, 1); r <= last_row; ++r) {
-    auto key = key_of(sheet.Cells(r, key_column));
-    if (!key) continue;
-    auto [it, fresh] = groups.try_emplace(std::move(*key), Group{r, r});
-    if (!fresh) {
-      it->second.last = r;
-      doomed.push_back(r);
+  std::vector<Group> run;
+  for (size_t i = 0; i < entries.size();) {
+    size_t j = i + 1;
+    while (j < entries.size() && entries[j].hash == entries[i].hash) ++j;
+    if (j - i > 1) {
+      // Equal hashes, mostly equal keys: the rows split into groups by their keys, in row order.
+      run.clear();
+      for (size_t k = i; k < j; ++k) {
+        const int r = entries[k].row;
+        engine::Key key = *key_of(sheet.Cells(r, key_column));
+        auto g = std::find_if(run.begin(), run.end(), [&](const Group& x) { return x.key == key; });
+        if (g == run.end()) {
+          run.push_back({std::move(key), r, r});
+        } else {
+          g->last = r;
+          doomed.push_back(r);
+        }
+      }
+      for (Group& g : run)
+        if (g.first != g.last) copies.push_back({{}, g.first, g.last});
     }
+    i = j;
   }
   if (doomed.empty()) return;
+  std::vector<Entry>().swap(entries);
   // Whole-row copies; a sheet with merged ranges takes the paste so the ranges follow.
   const bool plain = sheet.merges().empty();
-  for (const auto& [key, g] : groups) {
-    if (g.first == g.last) continue;
+  for (const Group& g : copies) {
     if (plain)
       sheet.CopyRowWithin(g.last, g.first);
     else
