@@ -25,6 +25,13 @@ EngineRun::EngineRun(MergeContext& ctx)
       files(ctx.request.files),
       folder(WithTrailingSeparator(ctx.request.folder)),
       reader_(ctx.store) {
+#ifdef __GLIBC__
+  // Large blocks (the result's row array, text blocks, a source file's bytes) come from the
+  // system and go back to it when freed. glibc would raise this threshold after the first such
+  // block is freed, and the later ones would then linger in the heap after a table is done.
+  static const bool fixed_threshold = mallopt(M_MMAP_THRESHOLD, 256 * 1024) != 0;
+  (void)fixed_threshold;
+#endif
   for (size_t k = 0; k < files.size(); ++k) {
     TableOutcome o;
     o.file_index = k;
@@ -122,8 +129,13 @@ void EngineRun::RememberPassword(const std::string& password) {
 Result<SourceTable> EngineRun::OpenTable(size_t k) {
   pending_.clear();
   auto table = OpenFile(k);
-  // The next workbook is read while this one is merged, with the passwords as they now stand.
-  if (k + 1 < files.size()) reader_.Prefetch(SourcePath(k + 1), SourceOptions(k + 1, true));
+  // The next workbooks are read while this one is merged, with the passwords as they now stand:
+  // two at a time keep both cores reading while the merge itself takes little. With passwords
+  // to try only the next one is: the password that opens it moves to the front of the list,
+  // and the read after it must start with that order or pay for a key derivation per password.
+  const size_t ahead = Passwords().empty() ? WorkbookReader::kReadAhead : 1;
+  for (size_t j = k + 1; j < files.size() && j <= k + ahead; ++j)
+    reader_.Prefetch(SourcePath(j), SourceOptions(j, true));
   return table;
 }
 
@@ -234,7 +246,14 @@ void EngineRun::CloseTable(SourceTable& table) {
 }
 
 Status EngineRun::PasteUsedRange(const Worksheet& src, int row) {
-  return sheet->PasteFrom(src, src.UsedRange(), row, 1);
+  const Range area = src.UsedRange();
+  // The result's rows are reserved for this table and as many rows for each file still to be
+  // read, so that a result of many similar tables grows its row array a few times rather than
+  // by doubling, which copies it and holds both copies at the peak.
+  const size_t left = files.size() > next_file_ ? files.size() - next_file_ : 0;
+  sheet->ReserveRows(static_cast<long long>(row) +
+                     area.RowsCount() * static_cast<long long>(left + 1));
+  return sheet->PasteFrom(src, area, row, 1);
 }
 
 Status EngineRun::PasteTemplate(const Worksheet& src) {

@@ -31,22 +31,27 @@ Result<std::unique_ptr<Workbook>> GuardedRead(WorkbookStore& store, const std::s
 }  // namespace
 
 void WorkbookReader::Prefetch(const std::string& path, const ReadOptions& options) {
-  Drop();
+  for (const Ahead& a : ahead_)
+    if (a.path == path && a.first_only == options.first_worksheet_only &&
+        a.passwords == options.passwords)
+      return;
+  if (ahead_.size() >= kReadAhead) {
+    ahead_.front().outcome.wait();
+    ahead_.pop_front();
+  }
   WorkbookStore* store = &store_;
+  Ahead a{path, options.first_worksheet_only, options.passwords, {}};
   try {
-    prefetch_ = std::async(std::launch::async, [store, path, options] {
+    a.outcome = std::async(std::launch::async, [store, path, options] {
       ReadOutcome out{MakeError(ErrorCode::kIo, ""), {}};
       out.workbook = GuardedRead(*store, path, options, &out.used_password);
       return out;
     });
   } catch (const std::exception&) {
     // No thread to spare (a low address-space limit, ...): the file is read when asked for.
-    prefetch_ = {};
     return;
   }
-  prefetch_path_ = path;
-  prefetch_first_only_ = options.first_worksheet_only;
-  prefetch_passwords_ = options.passwords;
+  ahead_.push_back(std::move(a));
 }
 
 Result<std::unique_ptr<Workbook>> WorkbookReader::Read(const std::string& path,
@@ -55,14 +60,24 @@ Result<std::unique_ptr<Workbook>> WorkbookReader::Read(const std::string& path,
   Result<std::unique_ptr<Workbook>> r = MakeError(ErrorCode::kIo, "");
   std::string used;
   // A read ahead with other passwords may have been refused where these would open the file.
-  if (prefetch_.valid() && prefetch_path_ == path &&
-      prefetch_first_only_ == options.first_worksheet_only &&
-      prefetch_passwords_ == options.passwords) {
-    ReadOutcome ahead = prefetch_.get();
-    r = std::move(ahead.workbook);
-    used = std::move(ahead.used_password);
+  auto match = std::find_if(ahead_.begin(), ahead_.end(), [&](const Ahead& a) {
+    return a.path == path && a.first_only == options.first_worksheet_only &&
+           a.passwords == options.passwords;
+  });
+  if (match != ahead_.end()) {
+    // Reads started before this one are not wanted any more.
+    for (auto it = ahead_.begin(); it != match; ++it) it->outcome.wait();
+    ReadOutcome got = match->outcome.get();
+    ahead_.erase(ahead_.begin(), match + 1);
+    r = std::move(got.workbook);
+    used = std::move(got.used_password);
   } else {
-    Drop();
+    // Reads of this path with other options, and those before them, are dropped.
+    while (!ahead_.empty() && std::any_of(ahead_.begin(), ahead_.end(),
+                                          [&](const Ahead& a) { return a.path == path; })) {
+      ahead_.front().outcome.wait();
+      ahead_.pop_front();
+    }
     r = GuardedRead(store_, path, options, &used);
   }
   if (used_password) *used_password = r ? used : std::string();
@@ -72,8 +87,9 @@ Result<std::unique_ptr<Workbook>> WorkbookReader::Read(const std::string& path,
 }
 
 void WorkbookReader::Drop() {
-  if (prefetch_.valid()) prefetch_.wait();
-  prefetch_ = {};
+  for (Ahead& a : ahead_)
+    if (a.outcome.valid()) a.outcome.wait();
+  ahead_.clear();
 }
 
 // --- Stores ------------------------------------------------------------------------------------

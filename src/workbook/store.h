@@ -2,6 +2,7 @@
 // workbooks held in memory; and the reader that reads the next source ahead.
 #pragma once
 
+#include <deque>
 #include <future>
 #include <memory>
 #include <string>
@@ -86,11 +87,13 @@ class WorkbookReader {
   // `*used_password`, when given, receives the password of `options.passwords` that opened it.
   Result<std::unique_ptr<Workbook>> Read(const std::string& path, const ReadOptions& options = {},
                                          std::string* used_password = nullptr);
-  // Starts reading a file in the background. One at a time: a new prefetch or a read of another
-  // path drops the pending one.
+  // Starts reading a file in the background, unless it is being read already. Reads run one
+  // after another on threads of their own, at most kReadAhead at a time (a new one waits for
+  // the oldest); a read of a path drops the pending reads started before its own.
   void Prefetch(const std::string& path, const ReadOptions& options = {});
-  // Waits for a pending read and drops it.
+  // Waits for the pending reads and drops them.
   void Drop();
+  static constexpr size_t kReadAhead = 2;
 
   WorkbookStore& store() { return store_; }
 
@@ -100,10 +103,13 @@ class WorkbookReader {
     std::string used_password;
   };
   WorkbookStore& store_;
-  std::string prefetch_path_;
-  bool prefetch_first_only_ = false;
-  std::vector<std::string> prefetch_passwords_;
-  std::future<ReadOutcome> prefetch_;
+  struct Ahead {
+    std::string path;
+    bool first_only = false;
+    std::vector<std::string> passwords;
+    std::future<ReadOutcome> outcome;
+  };
+  std::deque<Ahead> ahead_;
 };
 
 }  // namespace qm
