@@ -90,6 +90,7 @@ class MainWindowTest : public QObject {
   void sheetChoiceReachesTheEngineAndOverlapsNoControl();
   // The run on its own thread.
   void stopEndsALongRunWithNothingWrittenAndTheOlderResultKept();
+  void progressMovesWhileALargerFolderIsMerged();
   void closingDuringARunAsksAndStopsTheRunBeforeClosing();
   void questionsAreAskedOnTheGuiThreadWhileTheRunWaits();
   // Size, outcomes and folders.

@@ -3,10 +3,13 @@
 #include <QFile>
 #include <QInputDialog>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
+#include <QTimer>
+#include <algorithm>
 #include <thread>
 
 #include "app/main_window.h"
@@ -14,6 +17,8 @@
 #include "dialog_script.h"
 #include "main_window_test.h"
 #include "merge/texts.h"
+#include "workbook/io.h"
+#include "workbook/workbook.h"
 
 using namespace qm;
 
@@ -36,6 +41,28 @@ QByteArray FolderWithAnOlderResult(const QString& folder, int tables) {
 QByteArray Read(const QString& path) {
   QFile f(path);
   return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// A folder of monthly tables of some thousands of rows each: a merge that takes a noticeable
+// while, as a year of daily exports does, at a size a test can afford.
+bool WriteLargerTables(const QString& folder, int tables, int rows) {
+  for (int f = 1; f <= tables; ++f) {
+    Workbook wb;
+    Worksheet& ws = wb.AddWorksheet("Sheet1");
+    const char* heads[] = {"工号", "姓名", "部门", "金额", "日期", "备注"};
+    for (int c = 1; c <= 6; ++c) (void)ws.SetText(1, c, heads[c - 1]);
+    for (int r = 2; r <= rows + 1; ++r) {
+      (void)ws.SetText(r, 1, "0" + std::to_string(f * 100000 + r));
+      (void)ws.SetText(r, 2, "员工" + std::to_string(r % 997));
+      (void)ws.SetText(r, 3, r % 3 ? "销售部" : "财务部");
+      (void)ws.SetNumber(r, 4, r * 1.25);
+      (void)ws.SetNumber(r, 5, 45000 + r % 365);
+      (void)ws.SetText(r, 6, "第" + std::to_string(f) + "批");
+    }
+    const auto name = QString("%1月.xlsx").arg(f).toStdString();
+    if (!SaveWorkbookFile(wb, folder.toStdString() + "/" + name).ok()) return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -74,6 +101,45 @@ void MainWindowTest::stopEndsALongRunWithNothingWrittenAndTheOlderResultKept() {
   StartAndWait(w);
   QCOMPARE(int(w.LastRun()->outcome), int(Outcome::kDone));
   QVERIFY(Read(dir.path() + "/合并结果/合并结果.xls") != older);
+}
+
+// The progress bar moves table by table while a larger folder is merged on the run's thread,
+// and the window keeps painting and taking events meanwhile.
+void MainWindowTest::progressMovesWhileALargerFolderIsMerged() {
+  QTemporaryDir dir;
+  const int tables = 16;
+  QVERIFY(WriteLargerTables(dir.path(), tables, 4000));
+  MainWindowHooks hooks;
+  hooks.program_folder = dir.path().toStdString();
+  hooks.open_result = [](const std::string&) { return true; };
+  MainWindow w(hooks);
+  w.Load();
+  w.show();
+  QVERIFY(QTest::qWaitForWindowExposed(&w));
+  std::vector<int> seen;  // the bar's values while the run went on, on the window's thread
+  QObject::connect(w.progressBar, &QProgressBar::valueChanged, [&](int v) {
+    if (w.IsRunning()) seen.push_back(v);
+  });
+  int ticks = 0;
+  QTimer timer;
+  QObject::connect(&timer, &QTimer::timeout, [&] { ticks += w.IsRunning() ? 1 : 0; });
+  timer.start(5);
+  DialogScript dialogs;
+  dialogs.Press("确定");
+  dialogs.AnswerTheRestWithDefaults();
+  QTest::mouseClick(w.startButton, Qt::LeftButton);
+  QTRY_VERIFY_WITH_TIMEOUT(!w.IsRunning(), 60000);
+  timer.stop();
+
+  QCOMPARE(int(w.LastRun()->outcome), int(Outcome::kDone));
+  QCOMPARE(w.ProgressValue(), w.ProgressMax());
+  QVERIFY(std::is_sorted(seen.begin(), seen.end()));
+  const int max = w.progressBar->maximum();
+  const auto between =
+      std::count_if(seen.begin(), seen.end(), [&](int v) { return v > 0 && v < max; });
+  QVERIFY2(between >= tables / 2,
+           qPrintable(QString("%1 values between 0 and %2").arg(between).arg(max)));
+  QVERIFY2(ticks >= 3, qPrintable(QString("the window's timer ran %1 times").arg(ticks)));
 }
 
 // Closing the window mid-run did nothing before: the run held the window's thread.
