@@ -17,7 +17,10 @@ RowKind KindOf(const Worksheet& sheet, const Row* row) {
   for (const Cell& cell : row->cells) {
     const CellValue v = sheet.ValueOf(cell);
     if (IsEmptyValue(v)) continue;
-    return IsTotalsLabel(ValueText(v)) ? RowKind::kTotals : RowKind::kKept;
+    // Only a text can read 合计 and the like: a number, a date, a truth value or an error
+    // shows digits or a fixed word, so it is not formatted (a scan of a large table would spend
+    // most of its time doing that).
+    return v.IsText() && IsTotalsLabel(v.text) ? RowKind::kTotals : RowKind::kKept;
   }
   return RowKind::kBlank;
 }
