@@ -2,6 +2,8 @@
 // its place and takes the content of the last; the others go. A row-by-row pass compares every
 // pair of rows; grouping the rows by key once gives the same outcome in one sweep.
 #include <algorithm>
+#include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "merge/column_names.h"
@@ -17,13 +19,15 @@ namespace {
 // (nullopt for a key that never matches).
 template <class KeyOfFn>
 void Collapse(Worksheet& sheet, int key_column, int header_row, KeyOfFn key_of) {
+  // The pass moves rows within the sheet and adds no text: what shares pasted texts can go.
+  sheet.ReleaseTextIndex();
   const int last_row = sheet.UsedRange().RowsCount();
   const int first_row = std::max(header_row + 1, 1);
   // A row's key hash beside its number, sorted by hash: rows with one key end up side by side
   // at 16 bytes a row, where a map of keys to groups took several times that on a result of
   // hundreds of thousands of rows.
   struct Entry {
-    size_t hash;
+    uint32_t hash;  // the low half: rows that share it are told apart by their keys below
     int row;
   };
   std::vector<Entry> entries;
@@ -31,7 +35,7 @@ void Collapse(Worksheet& sheet, int key_column, int header_row, KeyOfFn key_of) 
   const engine::KeyHash hash;
   for (int r = first_row; r <= last_row; ++r) {
     auto key = key_of(sheet.Cells(r, key_column));
-    if (key) entries.push_back({hash(*key), r});
+    if (key) entries.push_back({static_cast<uint32_t>(hash(*key)), r});
   }
   std::stable_sort(entries.begin(), entries.end(),
                    [](const Entry& a, const Entry& b) { return a.hash < b.hash; });
@@ -39,7 +43,7 @@ void Collapse(Worksheet& sheet, int key_column, int header_row, KeyOfFn key_of) 
     engine::Key key;
     int first, last;
   };
-  std::vector<Group> copies;  // groups of more than one row
+  std::vector<std::pair<int, int>> copies;  // last row to first, of groups of more than one
   std::vector<int> doomed;
   std::vector<Group> run;
   for (size_t i = 0; i < entries.size();) {
@@ -60,7 +64,7 @@ void Collapse(Worksheet& sheet, int key_column, int header_row, KeyOfFn key_of) 
         }
       }
       for (Group& g : run)
-        if (g.first != g.last) copies.push_back({{}, g.first, g.last});
+        if (g.first != g.last) copies.emplace_back(g.last, g.first);
     }
     i = j;
   }
@@ -68,11 +72,11 @@ void Collapse(Worksheet& sheet, int key_column, int header_row, KeyOfFn key_of) 
   std::vector<Entry>().swap(entries);
   // Whole-row copies; a sheet with merged ranges takes the paste so the ranges follow.
   const bool plain = sheet.merges().empty();
-  for (const Group& g : copies) {
+  for (const auto& [last, first] : copies) {
     if (plain)
-      sheet.CopyRowWithin(g.last, g.first);
+      sheet.CopyRowWithin(last, first);
     else
-      (void)sheet.PasteFrom(sheet, Range{g.last, 1, g.last, kMaxCols}, g.first, 1);
+      (void)sheet.PasteFrom(sheet, Range{last, 1, last, kMaxCols}, first, 1);
   }
   sheet.DeleteRowSet(std::move(doomed));
 }

@@ -106,7 +106,7 @@ void TextPool::Reindex() {
   slots_.clear();
   interned_ = 0;
   size_t n = 1024;
-  while (n < (views_.size() + 1) * 2) n *= 2;
+  while ((views_.size() + 1) * 10 > n * 7) n *= 2;
   slots_.assign(n, Slot{});
   const size_t mask = n - 1;
   for (uint32_t i = 0; i < views_.size(); ++i) {
@@ -124,7 +124,7 @@ void TextPool::Reindex() {
 
 uint32_t TextPool::Intern(std::string_view text) {
   if (slots_.empty() && !views_.empty()) Reindex();
-  if ((interned_ + 1) * 2 > slots_.size()) GrowSlots();
+  if ((interned_ + 1) * 10 > slots_.size() * 7) GrowSlots();
   const auto h = static_cast<uint32_t>(std::hash<std::string_view>()(text));
   const size_t mask = slots_.size() - 1;
   size_t at = h & mask;
@@ -147,11 +147,15 @@ size_t TextPool::MemoryBytes() const {
   return n + block_bytes_;
 }
 
-void TextPool::ShrinkToFit() {
-  // The blocks stay as they are: views handed out keep pointing into them. The intern table
-  // goes (a sheet about to be written takes no more texts); Intern builds it again if needed.
-  views_.shrink_to_fit();
+void TextPool::ReleaseIndex() {
   std::vector<Slot>().swap(slots_);
+}
+
+void TextPool::ShrinkToFit() {
+  // The blocks stay as they are: views handed out keep pointing into them. The view array too:
+  // its unused tail was never touched, and a copy would hold it twice. The intern table goes (a
+  // sheet about to be written takes no more texts); Intern builds it again if needed.
+  ReleaseIndex();
 }
 
 }  // namespace qm

@@ -43,7 +43,9 @@ class TextPool {
 
   // Bytes held: blocks, views and the intern table.
   size_t MemoryBytes() const;
-  // Releases the spare capacity of the view array and the intern table.
+  // Lets the intern table go, while no texts are interned for a time; Intern builds it again.
+  void ReleaseIndex();
+  // Releases what a sheet about to be written no longer needs: the intern table.
   void ShrinkToFit();
 
  private:
@@ -72,7 +74,7 @@ class TextPool {
   size_t current_ = SIZE_MAX;  // the block short texts go into
   size_t used_ = 0;            // bytes used in it
   std::vector<uint64_t> views_;
-  std::vector<Slot> slots_;  // open addressing over interned texts, at most half full
+  std::vector<Slot> slots_;  // open addressing over interned texts, at most 70% full
   size_t interned_ = 0;
   bool all_interned_ = true;
 };

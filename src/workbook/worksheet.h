@@ -112,6 +112,12 @@ class Worksheet {
   uint32_t AddString(std::string_view v);
   // The same, but an equal text added this way before is shared (pastes from other sheets).
   uint32_t InternString(std::string_view v);
+  // Frees what keeps pasted texts shared, before work on a large sheet that pastes nothing in
+  // from other sheets for a time; the next such paste builds it again.
+  void ReleaseTextIndex() {
+    strings_.ReleaseIndex();
+    Recount();
+  }
   void AppendPooled(int r, int c, uint32_t string_index, uint16_t style);
   void AppendCell(int r, Cell cell);
   // Cells sorted by column, appended to row r in one step, so that the row's storage grows once

@@ -305,8 +305,7 @@ Status Writer::WriteSheet(const Worksheet& ws, int index, bool selected) {
       o += "</row>";
     }
     if (o.size() >= kPieceBytes) {
-      std::string next;
-      next.reserve(kPieceBytes + 64 * 1024);
+      std::string next = zip_.SpareBuffer(kPieceBytes + 64 * 1024);
       std::swap(o, next);
       st = zip_.Feed(std::move(next));
       if (!st) return st;
@@ -480,8 +479,7 @@ Status Writer::WriteSharedStrings() {
     AppendEscaped(o, s);
     o += "</t></si>";
     if (o.size() >= kPieceBytes) {
-      std::string next;
-      next.reserve(kPieceBytes + 64 * 1024);
+      std::string next = zip_.SpareBuffer(kPieceBytes + 64 * 1024);
       std::swap(o, next);
       if (!(st = zip_.Feed(std::move(next)))) return st;
     }

@@ -69,8 +69,28 @@ Status ZipDeflateWriter::WriteBytes(const void* p, size_t n) {
   return Status::Ok();
 }
 
-ZipDeflateWriter::Piece ZipDeflateWriter::Compress(std::string in, int level, bool final) {
+std::string ZipDeflateWriter::SpareBuffer(size_t bytes) {
+  std::string b;
+  if (!spare_in_.empty()) {
+    b = std::move(spare_in_.back());
+    spare_in_.pop_back();
+  }
+  b.clear();
+  b.reserve(bytes);
+  return b;
+}
+
+std::vector<uint8_t> ZipDeflateWriter::SpareOut() {
+  if (spare_out_.empty()) return {};
+  std::vector<uint8_t> out = std::move(spare_out_.back());
+  spare_out_.pop_back();
+  return out;
+}
+
+ZipDeflateWriter::Piece ZipDeflateWriter::Compress(std::string in, std::vector<uint8_t> out,
+                                                   int level, bool final) {
   Piece p;
+  p.out = std::move(out);
   p.in_size = in.size();
   p.crc = libdeflate_crc32(0, in.data(), in.size());
   z_stream z{};
@@ -87,6 +107,7 @@ ZipDeflateWriter::Piece ZipDeflateWriter::Compress(std::string in, int level, bo
   p.ok = rc == (final ? Z_STREAM_END : Z_OK) && z.avail_in == 0;
   p.out.resize(p.out.size() - z.avail_out);
   deflateEnd(&z);
+  p.in = std::move(in);
   return p;
 }
 
@@ -118,7 +139,13 @@ Status ZipDeflateWriter::WritePiece(Piece p) {
   e.crc = static_cast<uint32_t>(crc32_combine(e.crc, p.crc, static_cast<z_off_t>(p.in_size)));
   e.usize += p.in_size;
   e.csize += p.out.size();
-  return WriteBytes(p.out.data(), p.out.size());
+  Status st = WriteBytes(p.out.data(), p.out.size());
+  // As many spares as pieces can be in flight, so the buffers are reused, never piled up.
+  if (spare_in_.size() <= max_in_flight_ && p.in.capacity() > 0)
+    spare_in_.push_back(std::move(p.in));
+  if (spare_out_.size() <= max_in_flight_ && p.out.capacity() > 0)
+    spare_out_.push_back(std::move(p.out));
+  return st;
 }
 
 Status ZipDeflateWriter::Feed(std::string&& piece) {
@@ -128,7 +155,8 @@ Status ZipDeflateWriter::Feed(std::string&& piece) {
     if (!st) return st;
   }
   try {
-    pending_.push_back(std::async(std::launch::async, &Compress, std::move(piece), level_, false));
+    pending_.push_back(
+        std::async(std::launch::async, &Compress, std::move(piece), SpareOut(), level_, false));
   } catch (const std::system_error&) {
     // No thread to be had: compress here, after what is already queued.
     while (!pending_.empty()) {
@@ -136,7 +164,7 @@ Status ZipDeflateWriter::Feed(std::string&& piece) {
       pending_.pop_front();
       if (!st) return st;
     }
-    return WritePiece(Compress(std::move(piece), level_, false));
+    return WritePiece(Compress(std::move(piece), SpareOut(), level_, false));
   }
   return Status::Ok();
 }
@@ -170,7 +198,7 @@ Status ZipDeflateWriter::EndPart() {
 Status ZipDeflateWriter::AddPart(const std::string& name, std::string_view data) {
   Status st = BeginPart(name);
   if (!st) return st;
-  st = WritePiece(Compress(std::string(data), level_, false));
+  st = WritePiece(Compress(std::string(data), SpareOut(), level_, false));
   if (!st) return st;
   return EndPart();
 }

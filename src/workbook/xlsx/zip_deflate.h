@@ -28,12 +28,17 @@ class ZipDeflateWriter {
   // A part in pieces: BeginPart, Feed as often as needed, EndPart.
   Status BeginPart(const std::string& name);
   Status Feed(std::string&& piece);
+  // An empty buffer for the next piece with room for `bytes`: one of the pieces already
+  // written when there is one. Fresh buffers for every piece of a large part cost a page fault
+  // per page of each.
+  std::string SpareBuffer(size_t bytes);
   Status EndPart();
   // Writes the central directory and closes the file.
   Status Finish();
 
  private:
   struct Piece {
+    std::string in;  // spent, kept for reuse
     std::vector<uint8_t> out;
     uint32_t crc = 0;
     size_t in_size = 0;
@@ -45,7 +50,7 @@ class ZipDeflateWriter {
     uint64_t csize = 0, usize = 0;
     uint64_t offset = 0;
   };
-  static Piece Compress(std::string in, int level, bool final);
+  static Piece Compress(std::string in, std::vector<uint8_t> out, int level, bool final);
   Status WritePiece(Piece p);
   Status WriteBytes(const void* p, size_t n);
 
@@ -56,6 +61,9 @@ class ZipDeflateWriter {
   uint64_t pos_ = 0;
   std::vector<Entry> entries_;
   std::deque<std::future<Piece>> pending_;
+  std::vector<std::string> spare_in_;
+  std::vector<std::vector<uint8_t>> spare_out_;
+  std::vector<uint8_t> SpareOut();
   bool in_part_ = false;
 };
 
