@@ -95,6 +95,39 @@ TEST(Utf, Latin1WidensEveryByte) {
   EXPECT_EQ(Utf16Length("\x80\x80"), 0u);  // stray continuation bytes count nothing
 }
 
+TEST(Utf, RunsOfUnitsDecodeAsUnitByUnitDoes) {
+  // Runs of plain units go the fast way; surrogates, paired, lone or split between two calls,
+  // the careful one. Both must give the same text.
+  const std::u16string inputs[] = {u"姓名abc",
+                                   u"a\U0001F600b",
+                                   std::u16string(1, 0xD83D) + u"x",
+                                   u"end" + std::u16string(1, 0xD83D),
+                                   std::u16string(1, 0xDE00),
+                                   u"\u00e9\u07ff\u0800\uffff"};
+  for (const std::u16string& in : inputs) {
+    std::string bytes;
+    for (char16_t u : in) {
+      bytes += static_cast<char>(u & 0xFF);
+      bytes += static_cast<char>(u >> 8);
+    }
+    for (size_t split = 0; split <= in.size(); ++split) {
+      std::string one, runs;
+      Utf16ToUtf8 a(one), b(runs);
+      for (char16_t u : in) a.Unit(u);
+      a.Finish();
+      const auto* p = reinterpret_cast<const uint8_t*>(bytes.data());
+      b.UnitsLE(p, split);
+      b.UnitsLE(p + 2 * split, in.size() - split);
+      b.Finish();
+      EXPECT_EQ(runs, one) << "split at " << split;
+    }
+  }
+  std::string latin = "x";
+  const uint8_t high[] = {'a', 0xE9, 0xFF, '1'};
+  AppendLatin1(latin, high, 4);
+  EXPECT_EQ(latin, "xa\u00e9\u00ff1");
+}
+
 TEST(LittleEndian, LoadsAndStoresRoundTrip) {
   uint8_t b[8];
   le::Put16(b, 0xBEEF);

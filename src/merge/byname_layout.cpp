@@ -10,17 +10,23 @@ namespace {
 
 enum class RowKind { kKept, kBlank, kTotals };
 
+// A blank cell or an empty text, told from the stored cell without making its value.
+bool IsEmptyCell(const Worksheet& sheet, const Cell& cell) {
+  return cell.Type() == CellType::kBlank ||
+         (cell.Type() == CellType::kText && sheet.TextOf(cell).empty());
+}
+
 // The row's first non-empty cell, in the table's own column order, decides whether it is a
 // totals row; a row without one is blank.
 RowKind KindOf(const Worksheet& sheet, const Row* row) {
   if (!row) return RowKind::kBlank;
   for (const Cell& cell : row->cells) {
-    const CellValue v = sheet.ValueOf(cell);
-    if (IsEmptyValue(v)) continue;
     // Only a text can read 合计 and the like: a number, a date, a truth value or an error
     // shows digits or a fixed word, so it is not formatted (a scan of a large table would spend
     // most of its time doing that).
-    return v.IsText() && IsTotalsLabel(v.text) ? RowKind::kTotals : RowKind::kKept;
+    if (IsEmptyCell(sheet, cell)) continue;
+    return cell.Type() == CellType::kText && IsTotalsLabel(sheet.TextOf(cell)) ? RowKind::kTotals
+                                                                               : RowKind::kKept;
   }
   return RowKind::kBlank;
 }
@@ -53,7 +59,8 @@ TableLayout ReadLayout(const Worksheet& sheet) {
     }
     t.kept_rows.push_back(r);
     for (const Cell& cell : row->cells)
-      if (cell.col <= t.last_col && !IsEmptyValue(sheet.ValueOf(cell))) holds[cell.col] = 1;
+      if (cell.col <= t.last_col && !holds[cell.col] && !IsEmptyCell(sheet, cell))
+        holds[cell.col] = 1;
   }
 
   for (int c = 1; c <= t.last_col; ++c) {

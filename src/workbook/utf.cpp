@@ -177,6 +177,64 @@ void Utf16ToUtf8::Unit(uint16_t u) {
     AppendUtf8(out_, u);
 }
 
+void Utf16ToUtf8::UnitsLE(const uint8_t* p, size_t count) {
+  auto unit = [p](size_t i) {
+    return static_cast<uint32_t>(p[2 * i]) | static_cast<uint32_t>(p[2 * i + 1]) << 8;
+  };
+  size_t i = 0;
+  while (i < count) {
+    if (pending_ == 0) {
+      // A run of units outside the surrogate range is measured, then written straight into
+      // the text: a column of names decodes most of a workbook's characters here.
+      size_t end = i, bytes = 0;
+      for (; end < count; ++end) {
+        const uint32_t u = unit(end);
+        if (u >= 0xD800 && u <= 0xDFFF) break;
+        bytes += u < 0x80 ? 1 : u < 0x800 ? 2 : 3;
+      }
+      const size_t at = out_.size();
+      out_.resize(at + bytes);
+      char* o = out_.data() + at;
+      for (; i < end; ++i) {
+        const uint32_t u = unit(i);
+        if (u < 0x80) {
+          *o++ = static_cast<char>(u);
+        } else if (u < 0x800) {
+          *o++ = static_cast<char>(0xC0 | u >> 6);
+          *o++ = static_cast<char>(0x80 | (u & 0x3F));
+        } else {
+          *o++ = static_cast<char>(0xE0 | u >> 12);
+          *o++ = static_cast<char>(0x80 | (u >> 6 & 0x3F));
+          *o++ = static_cast<char>(0x80 | (u & 0x3F));
+        }
+      }
+      if (i == count) return;
+    }
+    Unit(static_cast<uint16_t>(unit(i)));
+    ++i;
+  }
+}
+
+void AppendLatin1(std::string& out, const uint8_t* p, size_t count) {
+  size_t high = 0;
+  for (size_t i = 0; i < count; ++i) high += p[i] >> 7;
+  if (high == 0) {
+    out.append(reinterpret_cast<const char*>(p), count);
+    return;
+  }
+  const size_t at = out.size();
+  out.resize(at + count + high);
+  char* o = out.data() + at;
+  for (size_t i = 0; i < count; ++i) {
+    if (p[i] < 0x80) {
+      *o++ = static_cast<char>(p[i]);
+    } else {
+      *o++ = static_cast<char>(0xC0 | p[i] >> 6);
+      *o++ = static_cast<char>(0x80 | (p[i] & 0x3F));
+    }
+  }
+}
+
 void Utf16ToUtf8::Finish() {
   if (pending_) Lonely(pending_);
   pending_ = 0;

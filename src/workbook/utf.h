@@ -51,11 +51,16 @@ std::string CutUtf16(std::string_view s, size_t units);
 
 // UTF-16 code units, fed one at a time, as UTF-8 appended to `out`: surrogate pairs are joined;
 // a lone surrogate becomes U+FFFD or, with Lone::kKeep, is written as it is (three bytes).
+// Appends `count` Latin-1 characters (the compressed texts of the binary format) as UTF-8.
+void AppendLatin1(std::string& out, const uint8_t* p, size_t count);
+
 class Utf16ToUtf8 {
  public:
   enum class Lone { kReplace, kKeep };
   explicit Utf16ToUtf8(std::string& out, Lone lone = Lone::kReplace) : out_(out), lone_(lone) {}
   void Unit(uint16_t u);
+  // `count` little-endian units at p, as Unit one by one would take them.
+  void UnitsLE(const uint8_t* p, size_t count);
   // Ends the text: a high surrogate still waiting for its partner is lone.
   void Finish();
 

@@ -150,18 +150,6 @@ Range Worksheet::UsedRange() const {
   return u.r1 == 0 ? Range{1, 1, 1, 1} : u;
 }
 
-void Worksheet::Touch(int r, int c) const {
-  if (!used_valid_) return;
-  if (used_.r1 == 0) {
-    used_ = {r, c, r, c};
-    return;
-  }
-  used_.r1 = std::min(used_.r1, r);
-  used_.r2 = std::max(used_.r2, r);
-  used_.c1 = std::min(used_.c1, c);
-  used_.c2 = std::max(used_.c2, c);
-}
-
 // --- Writing -------------------------------------------------------------------------------
 
 Status Worksheet::CheckBounds(int r, int c) const {
@@ -318,6 +306,10 @@ void Worksheet::AppendCell(int r, Cell cell) {
   if (r < 1 || r > kMaxRows || cell.col < 1 || cell.col > kMaxCols) return;
   auto& cells = RowFor(r).cells;
   const size_t before = cells.capacity();
+  // A row read cell by cell usually holds as many cells as the row above: room for them at
+  // once spares the allocations of growing one cell at a time.
+  if (before == 0 && r >= 2)
+    cells.reserve(std::max<size_t>(rows_[static_cast<size_t>(r - 2)].cells.size(), 1));
   if (cells.empty() || cells.back().col < cell.col) {
     cells.push_back(cell);
   } else {

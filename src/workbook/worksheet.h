@@ -2,6 +2,7 @@
 // formulas live in pools of the sheet.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -181,7 +182,18 @@ class Worksheet {
   Status CheckBounds(int r, int c) const;
   Status SetTyped(int r, int c, CellType t, uint64_t bits, int style);
   Range UsedRangeOrEmpty() const;  // r1 == 0 when nothing is used
-  void Touch(int r, int c) const;
+  // Widens the known used area to (r, c); called for every cell a reader appends.
+  void Touch(int r, int c) const {
+    if (!used_valid_) return;
+    if (used_.r1 == 0) {
+      used_ = {r, c, r, c};
+      return;
+    }
+    used_.r1 = std::min(used_.r1, r);
+    used_.r2 = std::max(used_.r2, r);
+    used_.c1 = std::min(used_.c1, c);
+    used_.c2 = std::max(used_.c2, c);
+  }
   void InvalidateUsed() const { used_valid_ = false; }
   // Moves the known used area through the deletion of `count` rows from r, which lay at or
   // above its bottom; `cols_touched` when a deleted row held a cell in its left or right column.

@@ -62,9 +62,11 @@ bool Pieces::Chars(size_t cch, bool wide, std::string& out) {
     }
     const uint8_t* p = s.data() + off_;
     if (wide) {
-      for (size_t i = 0; i < k; ++i) b.Unit(le::U16(p + 2 * i));
+      b.UnitsLE(p, k);
     } else {
-      for (size_t i = 0; i < k; ++i) AppendUtf8(out, p[i]);
+      // A high surrogate left by a wide piece before is lone either way.
+      b.Finish();
+      AppendLatin1(out, p, k);
     }
     off_ += k * (wide ? 2 : 1);
     cch -= k;

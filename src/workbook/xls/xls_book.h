@@ -10,6 +10,7 @@
 
 #include "../memory_budget.h"
 #include "../result.h"
+#include "../text_pool.h"
 #include "../workbook.h"
 #include "biff_in.h"
 #include "xls_styles.h"
@@ -38,7 +39,7 @@ struct Book {
   const std::string& name;
   BiffText text;
   std::unique_ptr<Workbook> wb;
-  std::vector<std::string> sst;
+  TextPool sst;
   memory::Account sst_account;  // what sst holds, charged to the memory budget
   std::vector<SheetInfo> sheets;
   StyleReader styles;

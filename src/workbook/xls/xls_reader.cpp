@@ -43,14 +43,15 @@ void Book::ReadSst(const BiffRecord& r, RecordReader& rr) {
   in.AddContinues(rr);
   // Each string takes at least three bytes, which caps what the count may claim.
   size_t unique = std::min<size_t>({U32(p + 4), in.Left() / 3 + 1, kMaxSstStrings});
-  sst.reserve(unique);
+  // One scratch text for the decoding, the texts themselves in one pool: no allocation per text.
+  std::string s;
   for (size_t i = 0; i < unique && !in.AtEnd(); ++i) {
-    std::string s;
+    s.clear();
     bool ok = ReadUnicode(in, true, s);
-    // Millions of short strings take far more memory than their records: they count.
-    sst_account.Note(sizeof(std::string) + (s.size() > 15 ? s.size() + 17 : 0));
+    const size_t before = sst.MemoryBytes();
+    sst.Add(s);
+    sst_account.Note(sst.MemoryBytes() - before);
     sst_account.Settle(size_t{1} << 20);
-    sst.push_back(std::move(s));
     if (!ok) break;
   }
 }

@@ -312,7 +312,8 @@ void SheetReader::OnLabelSst(const BiffRecord& r, At at) {
     return;
   }
   if (!InGrid(at.row, at.col)) return;
-  if (sst_index_[isst] == UINT32_MAX) sst_index_[isst] = ws_.AddString(book_.sst[isst]);
+  if (sst_index_[isst] == UINT32_MAX)
+    sst_index_[isst] = ws_.AddString(book_.sst[static_cast<uint32_t>(isst)]);
   Put(at.row, at.col, CellType::kText, sst_index_[isst], StyleOf(at.ixfe));
 }
 
