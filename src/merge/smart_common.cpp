@@ -90,10 +90,9 @@ Status Filler::Fill(const SmartSource& src, int r, int first, int row, int watch
     if (dst && !IsEmptyValue(sheet_.ValueOf(*dst))) continue;
     const int style = StyleFor(row, c, v, ws.styles());
     if (v.type == CellType::kText && row <= kMaxRows && c <= kMaxCols) {
-      auto [it, fresh] = texts_.try_emplace(std::string(v.text), 0);
-      if (fresh) it->second = sheet_.AddString(v.text);
+      // The result keeps each distinct text once, however many sources bring it.
       Cell cell;
-      cell.bits = it->second;
+      cell.bits = sheet_.InternString(v.text);
       cell.col = static_cast<uint16_t>(c);
       cell.style = dst ? dst->style : 0;
       cell.type = static_cast<uint32_t>(CellType::kText);

@@ -43,9 +43,6 @@ class Filler {
 
   Worksheet& sheet_;
   std::map<std::pair<uint16_t, std::string>, uint16_t> date_styles_;
-  // Texts written so far, by their index in the result sheet's pool: a text that many rows
-  // receive is stored once.
-  std::unordered_map<std::string, uint32_t> texts_;
 };
 
 // Adds the source headers the result lacks at width + 1, + 2 ... and maps every source column
