@@ -79,14 +79,19 @@ const char* TextPool::Place(std::string_view text, uint64_t* view) {
   return p;
 }
 
-uint32_t TextPool::Add(std::string_view text) {
+uint32_t TextPool::Append(std::string_view text) {
   if (views_.size() >= std::numeric_limits<uint32_t>::max() - 1) throw std::bad_alloc();
   uint64_t view;
   // Characters placed before a failed push_back are merely unused.
   Place(text, &view);
   views_.push_back(view);
-  all_interned_ = false;
   return static_cast<uint32_t>(views_.size() - 1);
+}
+
+uint32_t TextPool::Add(std::string_view text) {
+  const uint32_t index = Append(text);
+  all_interned_ = false;
+  return index;
 }
 
 void TextPool::GrowSlots() {
@@ -101,23 +106,26 @@ void TextPool::GrowSlots() {
   slots_.swap(slots);
 }
 
+size_t TextPool::SlotOf(std::string_view text, uint32_t hash) const {
+  const size_t mask = slots_.size() - 1;
+  size_t at = hash & mask;
+  while (slots_[at].index != UINT32_MAX &&
+         !(slots_[at].hash == hash && (*this)[slots_[at].index] == text))
+    at = (at + 1) & mask;
+  return at;
+}
+
 void TextPool::Reindex() {
   // Every text goes in, the first of equal ones kept, so the pool shares what it already holds.
   slots_.clear();
   interned_ = 0;
-  size_t n = 1024;
-  while ((views_.size() + 1) * 10 > n * 7) n *= 2;
-  slots_.assign(n, Slot{});
-  const size_t mask = n - 1;
   for (uint32_t i = 0; i < views_.size(); ++i) {
+    if ((interned_ + 1) * 10 > slots_.size() * 7) GrowSlots();
     const std::string_view text = (*this)[i];
     const auto h = static_cast<uint32_t>(std::hash<std::string_view>()(text));
-    size_t at = h & mask;
-    while (slots_[at].index != UINT32_MAX &&
-           !(slots_[at].hash == h && (*this)[slots_[at].index] == text))
-      at = (at + 1) & mask;
-    if (slots_[at].index != UINT32_MAX) continue;
-    slots_[at] = {h, i};
+    Slot& s = slots_[SlotOf(text, h)];
+    if (s.index != UINT32_MAX) continue;
+    s = {h, i};
     ++interned_;
   }
 }
@@ -126,16 +134,9 @@ uint32_t TextPool::Intern(std::string_view text) {
   if (slots_.empty() && !views_.empty()) Reindex();
   if ((interned_ + 1) * 10 > slots_.size() * 7) GrowSlots();
   const auto h = static_cast<uint32_t>(std::hash<std::string_view>()(text));
-  const size_t mask = slots_.size() - 1;
-  size_t at = h & mask;
-  for (;; at = (at + 1) & mask) {
-    const Slot& s = slots_[at];
-    if (s.index == UINT32_MAX) break;
-    if (s.hash == h && (*this)[s.index] == text) return s.index;
-  }
-  const bool was_distinct = distinct();
-  const uint32_t index = Add(text);
-  all_interned_ = was_distinct;
+  const size_t at = SlotOf(text, h);
+  if (slots_[at].index != UINT32_MAX) return slots_[at].index;
+  const uint32_t index = Append(text);
   slots_[at] = {h, index};
   ++interned_;
   return index;

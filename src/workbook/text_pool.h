@@ -60,7 +60,11 @@ class TextPool {
 
   static std::string_view LongText(const char* p);
   const char* Place(std::string_view text, uint64_t* view);
+  // Adds a text without a word on whether it repeats one (Add says it may, Intern knows not).
+  uint32_t Append(std::string_view text);
   void GrowSlots();
+  // The slot holding `text`, or the free one where it would go.
+  size_t SlotOf(std::string_view text, uint32_t hash) const;
   void Reindex();
 
   struct Slot {

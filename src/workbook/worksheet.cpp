@@ -286,20 +286,20 @@ Status Worksheet::SetStyle(int r, int c, uint16_t style) {
   return Status::Ok();
 }
 
-uint32_t Worksheet::AddString(std::string_view v) {
+uint32_t Worksheet::Pooled(uint32_t (TextPool::*add)(std::string_view), std::string_view v) {
   const size_t before = strings_.MemoryBytes();
-  const uint32_t index = strings_.Add(v);
+  const uint32_t index = (strings_.*add)(v);
   Note(strings_.MemoryBytes() - before);
   Settle();
   return index;
 }
 
+uint32_t Worksheet::AddString(std::string_view v) {
+  return Pooled(&TextPool::Add, v);
+}
+
 uint32_t Worksheet::InternString(std::string_view v) {
-  const size_t before = strings_.MemoryBytes();
-  const uint32_t index = strings_.Intern(v);
-  Note(strings_.MemoryBytes() - before);
-  Settle();
-  return index;
+  return Pooled(&TextPool::Intern, v);
 }
 
 void Worksheet::AppendCell(int r, Cell cell) {

@@ -176,6 +176,8 @@ class Worksheet {
   // Charges what the sheet holds now, after a change that freed memory.
   void Recount();
   Status NoMemory() const;
+  // A text into the pool by `add`, its growth charged.
+  uint32_t Pooled(uint32_t (TextPool::*add)(std::string_view), std::string_view v);
   Status PasteUnchecked(const Worksheet& src, const Range& area, int r, int c);
   Row& RowFor(int r);
   Cell* FindOrInsert(int r, int c);
