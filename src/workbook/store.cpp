@@ -30,15 +30,16 @@ Result<std::unique_ptr<Workbook>> GuardedRead(WorkbookStore& store, const std::s
 
 }  // namespace
 
+bool WorkbookReader::Ahead::Serves(const std::string& p, const ReadOptions& options) const {
+  // A read ahead with other passwords may have been refused where these would open the file.
+  return path == p && first_only == options.first_worksheet_only && passwords == options.passwords;
+}
+
 void WorkbookReader::Prefetch(const std::string& path, const ReadOptions& options) {
   for (const Ahead& a : ahead_)
-    if (a.path == path && a.first_only == options.first_worksheet_only &&
-        a.passwords == options.passwords)
-      return;
-  if (ahead_.size() >= kReadAhead) {
-    ahead_.front().outcome.wait();
-    ahead_.pop_front();
-  }
+    if (a.Serves(path, options)) return;
+  // Dropping a read waits for it: a future of std::async blocks until its work is done.
+  if (ahead_.size() >= kReadAhead) ahead_.pop_front();
   WorkbookStore* store = &store_;
   Ahead a{path, options.first_worksheet_only, options.passwords, {}};
   try {
@@ -59,25 +60,20 @@ Result<std::unique_ptr<Workbook>> WorkbookReader::Read(const std::string& path,
                                                        std::string* used_password) {
   Result<std::unique_ptr<Workbook>> r = MakeError(ErrorCode::kIo, "");
   std::string used;
-  // A read ahead with other passwords may have been refused where these would open the file.
-  auto match = std::find_if(ahead_.begin(), ahead_.end(), [&](const Ahead& a) {
-    return a.path == path && a.first_only == options.first_worksheet_only &&
-           a.passwords == options.passwords;
-  });
+  auto match = std::find_if(ahead_.begin(), ahead_.end(),
+                            [&](const Ahead& a) { return a.Serves(path, options); });
   if (match != ahead_.end()) {
     // Reads started before this one are not wanted any more.
-    for (auto it = ahead_.begin(); it != match; ++it) it->outcome.wait();
-    ReadOutcome got = match->outcome.get();
-    ahead_.erase(ahead_.begin(), match + 1);
+    ahead_.erase(ahead_.begin(), match);
+    ReadOutcome got = ahead_.front().outcome.get();
+    ahead_.pop_front();
     r = std::move(got.workbook);
     used = std::move(got.used_password);
   } else {
     // Reads of this path with other options, and those before them, are dropped.
-    while (!ahead_.empty() && std::any_of(ahead_.begin(), ahead_.end(),
-                                          [&](const Ahead& a) { return a.path == path; })) {
-      ahead_.front().outcome.wait();
-      ahead_.pop_front();
-    }
+    auto last = std::find_if(ahead_.rbegin(), ahead_.rend(),
+                             [&](const Ahead& a) { return a.path == path; });
+    ahead_.erase(ahead_.begin(), last.base());
     r = GuardedRead(store_, path, options, &used);
   }
   if (used_password) *used_password = r ? used : std::string();
@@ -87,8 +83,6 @@ Result<std::unique_ptr<Workbook>> WorkbookReader::Read(const std::string& path,
 }
 
 void WorkbookReader::Drop() {
-  for (Ahead& a : ahead_)
-    if (a.outcome.valid()) a.outcome.wait();
   ahead_.clear();
 }
 

@@ -108,6 +108,8 @@ class WorkbookReader {
     bool first_only = false;
     std::vector<std::string> passwords;
     std::future<ReadOutcome> outcome;
+    // Whether this read gives what a read of `p` with `options` would.
+    bool Serves(const std::string& p, const ReadOptions& options) const;
   };
   std::deque<Ahead> ahead_;
 };
