@@ -47,6 +47,15 @@ uint32_t DosTime() {
 
 constexpr uint32_t kMax32 = 0xFFFFFFFFu;
 
+// The last spare buffer, or an empty one when none is left.
+template <class Buffer>
+Buffer TakeSpare(std::vector<Buffer>& spares) {
+  if (spares.empty()) return {};
+  Buffer b = std::move(spares.back());
+  spares.pop_back();
+  return b;
+}
+
 }  // namespace
 
 ZipDeflateWriter::~ZipDeflateWriter() {
@@ -70,21 +79,14 @@ Status ZipDeflateWriter::WriteBytes(const void* p, size_t n) {
 }
 
 std::string ZipDeflateWriter::SpareBuffer(size_t bytes) {
-  std::string b;
-  if (!spare_in_.empty()) {
-    b = std::move(spare_in_.back());
-    spare_in_.pop_back();
-  }
+  std::string b = TakeSpare(spare_in_);
   b.clear();
   b.reserve(bytes);
   return b;
 }
 
 std::vector<uint8_t> ZipDeflateWriter::SpareOut() {
-  if (spare_out_.empty()) return {};
-  std::vector<uint8_t> out = std::move(spare_out_.back());
-  spare_out_.pop_back();
-  return out;
+  return TakeSpare(spare_out_);
 }
 
 ZipDeflateWriter::Piece ZipDeflateWriter::Compress(std::string in, std::vector<uint8_t> out,
