@@ -159,17 +159,18 @@ TEST(EngineSheetsTest, AWorkbookWithoutTheNamedSheetIsSkippedAndATemplateWithout
 // With every sheet taken, 来源工作表 beside 来源文件 names the sheet of each row, in the vertical
 // and the smart merges alike.
 TEST(EngineSheetsTest, SourceColumnsNameTheFileAndTheSheetOfEveryRow) {
+  const G kWithSources = {{"t:编号", "t:金额", "t:来源文件", "t:来源工作表"},
+                          {"n:1", "n:10", "t:a.xlsx", "t:一月"},
+                          {"n:2", "n:20", "t:a.xlsx", "t:一月"},
+                          {"n:3", "n:30", "t:a.xlsx", "t:二月"},
+                          {"n:4", "n:40", "t:b.xls", "t:Sheet1"}};
   {
     Bench b;
     AddYear(b);
     b.request.sheets = {SheetMode::kAllVisible, {}};
     b.request.source_column = true;
     ASSERT_EQ(SafeMerge(VerticalMode::kAppend, b.ctx).outcome, Outcome::kDone);
-    EXPECT_EQ(Grid(*b.Saved()), (G{{"t:编号", "t:金额", "t:来源文件", "t:来源工作表"},
-                                   {"n:1", "n:10", "t:a.xlsx", "t:一月"},
-                                   {"n:2", "n:20", "t:a.xlsx", "t:一月"},
-                                   {"n:3", "n:30", "t:a.xlsx", "t:二月"},
-                                   {"n:4", "n:40", "t:b.xls", "t:Sheet1"}}));
+    EXPECT_EQ(Grid(*b.Saved()), kWithSources);
   }
   {
     Bench b;
@@ -178,12 +179,7 @@ TEST(EngineSheetsTest, SourceColumnsNameTheFileAndTheSheetOfEveryRow) {
     b.request.source_column = true;
     b.port.inputs = {"1"};
     ASSERT_EQ(SmartMerge(SmartMode::kBoth, b.ctx).outcome, Outcome::kDone);
-    EXPECT_EQ(Grid(*b.Saved("智能合并结果.xls")),
-              (G{{"t:编号", "t:金额", "t:来源文件", "t:来源工作表"},
-                 {"n:1", "n:10", "t:a.xlsx", "t:一月"},
-                 {"n:2", "n:20", "t:a.xlsx", "t:一月"},
-                 {"n:3", "n:30", "t:a.xlsx", "t:二月"},
-                 {"n:4", "n:40", "t:b.xls", "t:Sheet1"}}));
+    EXPECT_EQ(Grid(*b.Saved("智能合并结果.xls")), kWithSources);
   }
   {
     // The by-name merge takes the same tables: it read the first sheets alone once.
@@ -192,11 +188,7 @@ TEST(EngineSheetsTest, SourceColumnsNameTheFileAndTheSheetOfEveryRow) {
     b.request.sheets = {SheetMode::kAllVisible, {}};
     b.request.source_column = true;
     ASSERT_EQ(ByNameMerge(VerticalMode::kAppend, b.ctx).outcome, Outcome::kDone);
-    EXPECT_EQ(Grid(*b.Saved()), (G{{"t:编号", "t:金额", "t:来源文件", "t:来源工作表"},
-                                   {"n:1", "n:10", "t:a.xlsx", "t:一月"},
-                                   {"n:2", "n:20", "t:a.xlsx", "t:一月"},
-                                   {"n:3", "n:30", "t:a.xlsx", "t:二月"},
-                                   {"n:4", "n:40", "t:b.xls", "t:Sheet1"}}));
+    EXPECT_EQ(Grid(*b.Saved()), kWithSources);
     const auto lines = b.port.LogLines();
     EXPECT_NE(std::find(lines.begin(), lines.end(), "检测表2:a.xlsx［二月］"), lines.end());
     ASSERT_EQ(b.port.outcomes.size(), 3u);
